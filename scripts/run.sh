@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts Tarn.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+bash scripts/build.sh release
+if [[ -x build/release/src/app/tarn ]]; then
+  exec build/release/src/app/tarn "$@"
+fi
+echo "Tarn's window is not built yet; the core library and its tests are."
+if [[ -x build/release/src/cli/tarn-cli ]]; then
+  echo "tarn-cli is ready: build/release/src/cli/tarn-cli --help"
+fi

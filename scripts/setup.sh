@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every Debian package Tarn needs to build, test and run.
+# Runs apt-get only when something is missing, so a second call is instant.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libcurl4-openssl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  python3 python3-pyftpdlib
+)
+# Optional extras: the FTP-server benchmark compares against these.
+if [[ "${1:-}" == "--bench" ]]; then
+  packages+=(vsftpd lftp)
+fi
+if [[ "${1:-}" == "--fuzz" ]]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  SUDO=""
+  [[ $(id -u) -ne 0 ]] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test:
+#   1. the normal build (all suites),
+#   2. AddressSanitizer + UBSan (all suites),
+#   3. ThreadSanitizer (the network and update-engine suites).
+# Fails on any test failure or sanitizer report.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:halt_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+jobs=$(nproc)
+
+run() {
+  local preset="$1"; shift
+  echo "== build: $preset"
+  bash scripts/build.sh "$preset"
+  echo "== test: $preset"
+  ctest --preset "$preset" -j "$jobs" "$@"
+}
+
+run release
+run asan
+run tsan -L 'net|update'
+echo "== all test runs passed"
