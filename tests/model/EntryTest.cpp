@@ -1,0 +1,152 @@
+// Entries and the site record: paths, node addresses, keys, folder names and
+// the site.ds record.
+
+#include <gtest/gtest.h>
+
+#include "model/FTPSite.h"
+#include "support/TreeBuilder.h"
+
+namespace
+{
+std::unique_ptr<CFTPSite> MakeSite(const std::string& strHost, const std::string& strUser,
+                                   const std::string& strPassword)
+{
+    auto pSite = std::make_unique<CFTPSite>();
+    pSite->m_strHost = strHost;
+    pSite->m_strUser = strUser;
+    pSite->m_strPassword = strPassword;
+    return pSite;
+}
+} // namespace
+
+TEST(EntryTest, KeysOfAnonymousAndNamedSites)
+{
+    struct Case
+    {
+        const char* pszUser;
+        const char* pszPassword;
+        const char* pszKey;
+    };
+    const Case cases[] = {
+        {"anonymous", ANON_PASSWORD, "h"},
+        {"bob", ANON_PASSWORD, "h"}, // the password alone makes a site anonymous
+        {"anonymous", "secret", "h@anonymous"},
+        {"bob", "secret", "h@bob"},
+        {"", "", "h@"},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.pszKey);
+        auto pSite = MakeSite("h", c.pszUser, c.pszPassword);
+        EXPECT_EQ(pSite->GetKey(), c.pszKey);
+        EXPECT_EQ(GetSiteFolderPath("/prog", pSite->GetKey()), std::string("/prog/Data/") + c.pszKey);
+    }
+}
+
+TEST(EntryTest, PathsAndAddresses)
+{
+    auto pSite = MakeSite("ftp.example.org", "bob", "pw");
+    CFTPDir* pRoot = pSite->m_pRoot.get();
+    CFTPDir* pPub = AddDir(pRoot, "pub");
+    CFTPDir* pX = AddDir(pPub, "x y");
+    CFTPFile* pA = AddFile(pPub, "a.txt");
+    CFTPFile* pReadme = AddFile(pRoot, "readme");
+
+    EXPECT_EQ(pRoot->GetPath(), "/");
+    EXPECT_EQ(pRoot->GetAddress(), "ftp://ftp.example.org@bob/");
+    EXPECT_EQ(pPub->GetPath(), "/pub");
+    EXPECT_EQ(pPub->GetAddress(), "ftp://ftp.example.org@bob/pub");
+    EXPECT_EQ(pX->GetPath(), "/pub/x y");
+    EXPECT_EQ(pX->GetAddress(), "ftp://ftp.example.org@bob/pub/x y");
+    EXPECT_EQ(pA->GetAddress(), "ftp://ftp.example.org@bob/pub/a.txt");
+    EXPECT_EQ(pReadme->GetAddress(), "ftp://ftp.example.org@bob/readme");
+    EXPECT_EQ(pX->GetSite(), pSite.get());
+    EXPECT_EQ(pA->GetSite(), pSite.get());
+    EXPECT_EQ(pRoot->GetSite(), pSite.get());
+    EXPECT_EQ(pX->GetDepth(), 2);
+}
+
+TEST(EntryTest, SiteFolderNamesNeverLeaveTheDataFolder)
+{
+    struct Case
+    {
+        std::string strKey;
+        std::string strFolder;
+    };
+    const Case cases[] = {
+        {"ftp.example.org", "ftp.example.org"},
+        {"h@user name", "h@user name"},
+        {"h@a%2Fb", "h@a%2Fb"}, // no escaping where none is needed
+        {"h@../../etc", "h@..%2F..%2Fetc"},
+        {"h@a/b", "h@a%2Fb"},
+        {std::string("h@a\0b", 5), "h@a%00b"},
+        {".", "%2E"},
+        {"..", "%2E%2E"},
+        {"", "%"},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.strFolder);
+        std::string strName = GetSiteFolderName(c.strKey);
+        EXPECT_EQ(strName, c.strFolder);
+        EXPECT_EQ(strName.find('/'), std::string::npos);
+        EXPECT_NE(strName, ".");
+        EXPECT_NE(strName, "..");
+    }
+}
+
+TEST(EntryTest, SiteRecordRoundTripKeepsOnlyPersistedFields)
+{
+    auto pSite = MakeSite("host", "user", "pass");
+    pSite->m_nPort = 70000; // above 16 bits: kept in the record
+    pSite->m_bAnonUpdate = true;
+    pSite->m_strNickname = "昵称";
+    pSite->m_strRemark = "line 1\nline 2";
+    pSite->m_bHasNew = true;
+    pSite->SetStatus("更新成功", 2);
+
+    CMemFile file;
+    {
+        CArchive ar(&file, CArchive::store);
+        pSite->Serialize(ar);
+        ar.Close();
+    }
+    // host, password, user, port, flag, nickname, remark: in that order.
+    std::vector<uint8_t> expected = {4, 'h', 'o', 's', 't', 4, 'p', 'a', 's', 's',
+                                     4, 'u', 's', 'e', 'r', 0x70, 0x11, 0x01, 0x00, 1};
+    ASSERT_GE(file.GetBytes().size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), file.GetBytes().begin()));
+
+    CFTPSite loaded;
+    CMemFile in(file.GetBytes());
+    CArchive ar(&in, CArchive::load);
+    loaded.Serialize(ar);
+    EXPECT_EQ(loaded.m_strHost, "host");
+    EXPECT_EQ(loaded.m_strPassword, "pass");
+    EXPECT_EQ(loaded.m_strUser, "user");
+    EXPECT_EQ(loaded.m_nPort, 70000);
+    EXPECT_TRUE(loaded.m_bAnonUpdate);
+    EXPECT_EQ(loaded.m_strNickname, "昵称");
+    EXPECT_EQ(loaded.m_strRemark, "line 1\nline 2");
+    EXPECT_FALSE(loaded.m_bHasNew);
+    EXPECT_EQ(loaded.m_nStatus, 0);
+    EXPECT_EQ(loaded.GetStatusText(), "未更新");
+    EXPECT_EQ(loaded.m_nLoadState, 0);
+    EXPECT_EQ(ar.GetRemaining(), 0u);
+}
+
+TEST(EntryTest, DeletingARootFreesTheWholeTree)
+{
+    // Run under AddressSanitizer: any entry left behind is reported as a leak.
+    auto pSite = MakeSite("h", "u", "p");
+    CFTPDir* pDir = pSite->m_pRoot.get();
+    for (int i = 0; i < 50; ++i)
+    {
+        AddFile(pDir, "f" + std::to_string(i));
+        pDir = AddDir(pDir, "d" + std::to_string(i));
+    }
+    CTreeCount count = CountTree(*pSite->m_pRoot);
+    EXPECT_EQ(count.nDirs, 50u);
+    EXPECT_EQ(count.nFiles, 50u);
+    pSite.reset();
+}
