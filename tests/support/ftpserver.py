@@ -1,0 +1,317 @@
+#!/usr/bin/python3
+"""A scriptable local FTP server for Tarn's tests and benchmarks.
+
+    ftpserver.py ROOT [--log FILE] [--user U --password P] [--faults FILE]
+                      [--no-mlsd] [--dos] [--quiet]
+
+Binds 127.0.0.1 on a free port and prints that port as its first line on
+stdout, so the caller knows both where it listens and that it is ready.
+Serves ROOT read-only to "anonymous" and to the given user.
+
+Every command is logged to --log, one tab-separated line per event:
+    <session>\tCONNECT
+    <session>\tCMD\t<verb>\t<argument>\t<current folder before the command>
+    <session>\tCLOSE
+so tests can count sessions, simultaneous sessions, CWDs and listings.
+
+Faults. A folder whose last path component contains one of these magic
+names always misbehaves:
+    __drop_on_cwd__     CWD into it closes the control connection
+    __refuse_cwd__      CWD into it is answered "550"
+    __drop_on_list__    listing it closes the control connection
+    __silent_on_list__  listing it gets no reply at all
+    __partial_list__    listing it sends part of the entries, then resets
+    __stall_list__      listing it opens the data connection and sends nothing
+    __refuse_list__     listing it is answered "550"
+The fault file (--faults, JSON, re-read on every command) adds rules and modes:
+    {"no_mlsd": false, "dos": false,
+     "rules": [{"on": "CWD" | "LIST" | <verb>, "path": "/a/b",
+                "action": "drop" | "refuse" | "silent" | "partial" | "stall"
+                          | "reply", "reply": "502 Nope", "times": 1}]}
+"LIST" matches every listing verb (LIST, MLSD, NLST); "path" (optional) is
+the folder the command addresses; "times" (optional) limits how often a rule
+fires across all sessions. "no_mlsd" hides MLST/MLSD (LIST only); "dos" makes
+LIST answer in the DOS/IIS format.
+"""
+
+import argparse
+import json
+import logging
+import os
+import posixpath
+import signal
+import socket
+import stat
+import struct
+import sys
+import threading
+import time
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
+from pyftpdlib.handlers import FTPHandler, proto_cmds
+from pyftpdlib.servers import ThreadedFTPServer
+
+LIST_VERBS = ("LIST", "MLSD", "NLST")
+MAGIC = {
+    "__drop_on_cwd__": ("CWD", "drop"),
+    "__refuse_cwd__": ("CWD", "refuse"),
+    "__drop_on_list__": ("LIST", "drop"),
+    "__silent_on_list__": ("LIST", "silent"),
+    "__partial_list__": ("LIST", "partial"),
+    "__stall_list__": ("LIST", "stall"),
+    "__refuse_list__": ("LIST", "refuse"),
+}
+
+g_lock = threading.Lock()
+g_log = None
+g_next_session = 0
+g_fired = {}  # rule key -> times fired
+g_fault_path = None
+g_modes = {"no_mlsd": False, "dos": False}
+
+
+def log_line(*fields):
+    if g_log is None:
+        return
+    text = "\t".join(str(f).replace("\t", " ").replace("\n", " ") for f in fields)
+    with g_lock:
+        g_log.write(text + "\n")
+        g_log.flush()
+
+
+def read_faults():
+    if not g_fault_path:
+        return {}
+    try:
+        with open(g_fault_path, "r", encoding="utf-8") as f:
+            return json.load(f)
+    except (OSError, ValueError):
+        return {}
+
+
+def take_rule(rules, verb, path):
+    """The first rule matching verb and path that may still fire, counted."""
+    for rule in rules:
+        on = rule.get("on", "").upper()
+        if on != verb and not (on == "LIST" and verb in LIST_VERBS):
+            continue
+        if "path" in rule and posixpath.normpath(rule["path"]) != path:
+            continue
+        key = json.dumps(rule, sort_keys=True)
+        with g_lock:
+            fired = g_fired.get(key, 0)
+            if "times" in rule and fired >= int(rule["times"]):
+                continue
+            g_fired[key] = fired + 1
+        return rule
+    return None
+
+
+def magic_rule(verb, path):
+    base = posixpath.basename(path)
+    for name, (on, action) in MAGIC.items():
+        if name in base and (on == verb or (on == "LIST" and verb in LIST_VERBS)):
+            return {"on": on, "action": action}
+    return None
+
+
+class TarnFS(AbstractedFS):
+    """Lists symbolic links as links in MLSD (the stock code follows them)
+    and answers LIST in the DOS/IIS format when asked to."""
+
+    def format_mlsx(self, basedir, listing, perms, facts, ignore_err=True):
+        plain = []
+        for name in listing:
+            full = os.path.join(basedir, name)
+            try:
+                st = os.lstat(full)
+            except OSError:
+                continue
+            if stat.S_ISLNK(st.st_mode):
+                target = os.readlink(full)
+                line = "type=OS.unix=slink:%s;size=%d; %s\r\n" % (target, st.st_size, name)
+                yield line.encode("utf8", "surrogateescape")
+            else:
+                plain.append(name)
+        yield from AbstractedFS.format_mlsx(self, basedir, plain, perms, facts, ignore_err)
+
+    def format_list(self, basedir, listing, ignore_err=True):
+        if not g_modes["dos"]:
+            yield from AbstractedFS.format_list(self, basedir, listing, ignore_err)
+            return
+        for name in listing:
+            try:
+                st = os.lstat(os.path.join(basedir, name))
+            except OSError:
+                continue
+            stamp = time.strftime("%m-%d-%y  %I:%M%p", time.localtime(st.st_mtime))
+            if stat.S_ISDIR(st.st_mode):
+                line = "%s       <DIR>          %s\r\n" % (stamp, name)
+            else:
+                line = "%s %20d %s\r\n" % (stamp, st.st_size, name)
+            yield line.encode("utf8", "surrogateescape")
+
+
+class PartialProducer:
+    """Hands out the first half of a listing, then resets both connections."""
+
+    def __init__(self, handler, lines):
+        self.handler = handler
+        self.lines = lines
+        self.sent = False
+
+    def more(self):
+        if not self.sent:
+            self.sent = True
+            half = self.lines[: max(1, len(self.lines) // 2)]
+            return b"".join(half)
+        self.handler.reset_connections()
+        return b""
+
+
+class TarnHandler(FTPHandler):
+    banner = "Tarn test server ready."
+
+    def on_connect(self):
+        global g_next_session
+        with g_lock:
+            g_next_session += 1
+            self.tarn_session = g_next_session
+        log_line(self.tarn_session, "CONNECT")
+
+    def on_disconnect(self):
+        log_line(getattr(self, "tarn_session", 0), "CLOSE")
+
+    def target_path(self, verb, arg):
+        try:
+            if verb in ("CWD", "XCWD"):
+                return self.fs.ftpnorm(arg or "/")
+            if verb in LIST_VERBS:
+                if not arg or arg.startswith("-"):
+                    return self.fs.cwd
+                return self.fs.ftpnorm(arg)
+        except Exception:
+            pass
+        return None
+
+    def pre_process_command(self, line, cmd, arg):
+        log_line(self.tarn_session, "CMD", cmd, arg if cmd != "PASS" else "******", self.fs.cwd if self.fs else "")
+        faults = read_faults()
+        g_modes["dos"] = bool(faults.get("dos", ARGS.dos))
+        no_mlsd = bool(faults.get("no_mlsd", ARGS.no_mlsd))
+        if cmd in ("MLSD", "MLST") and no_mlsd:
+            self.respond('500 Command "%s" not understood.' % cmd)
+            return
+        verb = "CWD" if cmd == "XCWD" else cmd
+        path = self.target_path(verb, arg) if self.authenticated else None
+        if path is not None:
+            rule = take_rule(faults.get("rules", []), verb, path) or magic_rule(verb, path)
+            if rule is not None and self.apply_fault(rule, verb, path):
+                return
+        FTPHandler.pre_process_command(self, line, cmd, arg)
+
+    def ftp_FEAT(self, line):
+        if read_faults().get("no_mlsd", ARGS.no_mlsd):
+            self.push("211-Features supported:\r\n EPSV\r\n SIZE\r\n UTF8\r\n")
+            self.respond("211 End FEAT.")
+            return
+        FTPHandler.ftp_FEAT(self, line)
+
+    def apply_fault(self, rule, verb, path):
+        """Acts out one fault; False lets the command run normally."""
+        action = rule.get("action", "")
+        log_line(self.tarn_session, "FAULT", action, path)
+        if action == "drop":
+            self.close()
+        elif action == "refuse":
+            self.respond("550 Refused by test fault.")
+        elif action == "reply":
+            self.respond(rule.get("reply", "550 Refused by test fault."))
+        elif action == "silent":
+            pass
+        elif action == "stall":
+            # The data connection opens (passive) but nothing is ever sent on it.
+            self.respond("150 File status okay. About to open data connection.")
+        elif action == "partial":
+            fs_path = self.fs.ftp2fs(path)
+            try:
+                names = sorted(self.fs.listdir(fs_path))
+            except OSError:
+                names = []
+            if verb == "MLSD":
+                perms = self.authorizer.get_perms(self.username)
+                lines = list(self.fs.format_mlsx(fs_path, names, perms, self._current_facts))
+            else:
+                lines = list(self.fs.format_list(fs_path, names))
+            self.push_dtp_data(PartialProducer(self, lines), isproducer=True, cmd=verb)
+        else:
+            return False
+        return True
+
+    def reset_connections(self):
+        """Closes data and control connections with RST instead of FIN."""
+        linger = struct.pack("ii", 1, 0)
+        for chan in (self.data_channel, self):
+            try:
+                if chan is not None and chan.socket is not None:
+                    chan.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, linger)
+            except OSError:
+                pass
+        if self.data_channel is not None:
+            self.data_channel.close()
+        self.close()
+
+
+def main():
+    global ARGS, g_log, g_fault_path
+    parser = argparse.ArgumentParser()
+    parser.add_argument("root")
+    parser.add_argument("--log")
+    parser.add_argument("--user", default="user")
+    parser.add_argument("--password", default="pass")
+    parser.add_argument("--faults")
+    parser.add_argument("--no-mlsd", action="store_true")
+    parser.add_argument("--dos", action="store_true")
+    parser.add_argument("--quiet", action="store_true")
+    ARGS = parser.parse_args()
+
+    logging.basicConfig(level=logging.CRITICAL if ARGS.quiet else logging.ERROR)
+    if ARGS.log:
+        g_log = open(ARGS.log, "a", encoding="utf-8", errors="surrogateescape")
+    g_fault_path = ARGS.faults
+
+    authorizer = DummyAuthorizer()
+    root = os.path.abspath(ARGS.root)
+    authorizer.add_user(ARGS.user, ARGS.password, root, perm="elr")
+    authorizer.add_anonymous(root, perm="elr")
+
+    handler = TarnHandler
+    handler.authorizer = authorizer
+    handler.abstracted_fs = TarnFS
+    handler.passive_ports = None
+    handler.timeout = 600
+    handler.proto_cmds = dict(proto_cmds)
+
+    server = ThreadedFTPServer(("127.0.0.1", 0), handler)
+    server.max_cons = 1000
+    server.max_cons_per_ip = 0
+
+    def stop(signum, frame):
+        if g_log is not None:
+            g_log.flush()
+        os._exit(0)
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
+
+    port = server.socket.getsockname()[1]
+    sys.stdout.write("%d\n" % port)
+    sys.stdout.flush()
+    server.serve_forever(handle_exit=False)
+
+
+ARGS = None
+
+if __name__ == "__main__":
+    main()
