@@ -387,10 +387,8 @@ uint32_t CArchive::ReadCount()
 
 void CArchive::WriteClass(const CRuntimeClass* pClass)
 {
-    auto it = m_storeMap.find(pClass);
-    if (it != m_storeMap.end())
+    if (uint32_t c = m_storeMap.Find(pClass); c != 0)
     {
-        uint32_t c = it->second;
         if (c < kBigObjectTag)
             *this << static_cast<uint16_t>(kClassTag | c);
         else
@@ -403,7 +401,7 @@ void CArchive::WriteClass(const CRuntimeClass* pClass)
     WriteBytes(strName.data(), strName.size());
     if (m_nMapCount >= kMaxMapCount)
         throw CArchiveException(CArchiveException::badIndex);
-    m_storeMap.emplace(pClass, m_nMapCount++);
+    m_storeMap.Insert(pClass, m_nMapCount++);
 }
 
 void CArchive::WriteObject(const CObject* pObj)
@@ -414,10 +412,8 @@ void CArchive::WriteObject(const CObject* pObj)
         *this << kNullTag;
         return;
     }
-    auto it = m_storeMap.find(pObj);
-    if (it != m_storeMap.end())
+    if (uint32_t i = m_storeMap.Find(pObj); i != 0)
     {
-        uint32_t i = it->second;
         if (i < kBigObjectTag)
             *this << static_cast<uint16_t>(i);
         else
@@ -430,7 +426,7 @@ void CArchive::WriteObject(const CObject* pObj)
     WriteClass(pClass);
     if (m_nMapCount >= kMaxMapCount)
         throw CArchiveException(CArchiveException::badIndex);
-    m_storeMap.emplace(pObj, m_nMapCount++);
+    m_storeMap.Insert(pObj, m_nMapCount++);
     const_cast<CObject*>(pObj)->Serialize(*this);
 }
 
@@ -511,6 +507,50 @@ CObject* CArchive::ReadObject(const CRuntimeClass* pClassRefRequested, bool* pbN
     if (pbNew != nullptr)
         *pbNew = true;
     return pObj.release();
+}
+
+namespace
+{
+size_t HashPtr(const void* p, size_t nMask)
+{
+    auto n = reinterpret_cast<uintptr_t>(p);
+    n ^= n >> 17;
+    n *= 0x9E3779B97F4A7C15ull;
+    return static_cast<size_t>(n >> 20) & nMask;
+}
+} // namespace
+
+uint32_t CArchive::CPtrIndexMap::Find(const void* p) const
+{
+    if (m_slots.empty())
+        return 0;
+    size_t nMask = m_slots.size() - 1;
+    for (size_t i = HashPtr(p, nMask);; i = (i + 1) & nMask)
+    {
+        if (m_slots[i].p == p)
+            return m_slots[i].nIndex;
+        if (m_slots[i].p == nullptr)
+            return 0;
+    }
+}
+
+void CArchive::CPtrIndexMap::Insert(const void* p, uint32_t nIndex)
+{
+    if ((m_nUsed + 1) * 2 > m_slots.size())
+    {
+        std::vector<Slot> old = std::move(m_slots);
+        m_slots.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+        m_nUsed = 0;
+        for (const Slot& slot : old)
+            if (slot.p != nullptr)
+                Insert(slot.p, slot.nIndex);
+    }
+    size_t nMask = m_slots.size() - 1;
+    size_t i = HashPtr(p, nMask);
+    while (m_slots[i].p != nullptr)
+        i = (i + 1) & nMask;
+    m_slots[i] = {p, nIndex};
+    ++m_nUsed;
 }
 
 CArchive::CDepthGuard::CDepthGuard(CArchive& ar) : m_ar(ar)

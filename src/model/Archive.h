@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "model/File.h"
@@ -162,7 +161,24 @@ private:
 
     // Index space: index 0 is null, classes and objects share the sequence.
     uint32_t m_nMapCount = 1;
-    std::unordered_map<const void*, uint32_t> m_storeMap; // store: class/object -> index
+    // Store: class or object -> index. Open addressing keeps a million
+    // objects from costing a million heap nodes.
+    class CPtrIndexMap
+    {
+    public:
+        uint32_t Find(const void* p) const; // 0 when absent
+        void Insert(const void* p, uint32_t nIndex);
+
+    private:
+        struct Slot
+        {
+            const void* p = nullptr;
+            uint32_t nIndex = 0;
+        };
+        std::vector<Slot> m_slots;
+        size_t m_nUsed = 0;
+    };
+    CPtrIndexMap m_storeMap;
     struct LoadSlot
     {
         const void* p;
