@@ -1,0 +1,47 @@
+#pragma once
+// What the document needs of the screen. The document layer has no widgets:
+// the main window implements this interface, tests implement it with a
+// recording fake, a command-line host with plain text.
+//
+// Every call comes from the GUI thread. The document may call ClearList and
+// AppendResultRow while it holds a site's tree lock (shared), so those two
+// must neither pump events nor wait for an update worker; only
+// PumpWaitingMessages may dispatch other work.
+
+#include <string>
+
+// Caption of every message box the program shows.
+inline constexpr const char* TARN_CAPTION = "Tarn";
+
+class IDocHost
+{
+public:
+    virtual ~IDocHost() = default;
+
+    // A modal message box with the text, captioned TARN_CAPTION.
+    virtual void ShowMessage(const std::string& strText) = 0;
+
+    // Plain text onto the clipboard.
+    virtual void SetClipboardText(const std::string& strText) = 0;
+    // The system's handler for the URL ("open"); the result is not examined.
+    virtual void OpenUrl(const std::string& strUrl) = 0;
+
+    // The file list's result protocol: ClearList, then AppendResultRow once
+    // while both result lists are empty (resets the list's counters, result
+    // mode), then once per entry appended to either result list.
+    virtual void ClearList() = 0;
+    virtual void AppendResultRow() = 0;
+
+    // The modeless search progress dialog: range 0 .. nTotal, position =
+    // sites begun. Its Stop button makes PumpWaitingMessages return false.
+    virtual void OpenProgress(int nTotal) = 0;
+    virtual void SetProgressPos(int nPos) = 0;
+    virtual void CloseProgress() = 0;
+
+    virtual void BeginWaitCursor() = 0;
+    virtual void EndWaitCursor() = 0;
+
+    // Dispatches what is waiting in the event queue. Returns false when a
+    // stop or a quit was requested (the walk in progress ends).
+    [[nodiscard]] virtual bool PumpWaitingMessages() = 0;
+};

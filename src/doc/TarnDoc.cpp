@@ -1,0 +1,459 @@
+#include "doc/TarnDoc.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <new>
+#include <unistd.h>
+
+#include "model/File.h"
+#include "model/ProgramFolder.h"
+
+namespace
+{
+constexpr const char* kSiteExists = "站点已有！";
+constexpr const char* kCannotOpenImport = "无法打开所选文件！";
+constexpr const char* kUnexpectedFormat = "Unexpected file format.";
+constexpr const char* kFailedToOpen = "Failed to open document.";
+constexpr const char* kCannotSaveSites = "无法保存站点列表：";
+constexpr const char* kSiteUpdating = "站点正在更新，请先终止更新！";
+
+// site.ds holds passwords.
+constexpr unsigned kSiteListMode = 0600;
+
+const char* MessageForArchiveCause(int nCause)
+{
+    switch (nCause)
+    {
+    case CArchiveException::endOfFile:
+    case CArchiveException::badIndex:
+    case CArchiveException::badClass:
+    case CArchiveException::badSchema:
+        return kUnexpectedFormat;
+    default:
+        return kFailedToOpen;
+    }
+}
+
+bool ReadWholeFile(const std::string& strPath, std::string* pstrBytes)
+{
+    CDiskFile file;
+    if (!file.OpenRead(strPath))
+        return false;
+    try
+    {
+        char buf[4096];
+        pstrBytes->clear();
+        for (;;)
+        {
+            size_t n = file.Read(buf, sizeof buf);
+            if (n == 0)
+                break;
+            pstrBytes->append(buf, n);
+        }
+    }
+    catch (const CFileException&)
+    {
+        return false; // a folder, an I/O error
+    }
+    return true;
+}
+
+// Writes the bytes into a file that must not exist yet; errno on failure.
+bool WriteNewFile(const std::string& strPath, const std::string& strBytes, unsigned nMode)
+{
+    int fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, nMode);
+    if (fd < 0)
+        return false;
+    size_t nDone = 0;
+    while (nDone < strBytes.size())
+    {
+        ssize_t r = ::write(fd, strBytes.data() + nDone, strBytes.size() - nDone);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+        {
+            int nErr = r < 0 ? errno : EIO;
+            ::close(fd);
+            ::unlink(strPath.c_str());
+            errno = nErr;
+            return false;
+        }
+        nDone += static_cast<size_t>(r);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0)
+    {
+        int nErr = errno;
+        ::unlink(strPath.c_str());
+        errno = nErr;
+        return false;
+    }
+    return true;
+}
+
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string Trim(const std::string& str)
+{
+    size_t nBegin = 0;
+    size_t nEnd = str.size();
+    while (nBegin < nEnd && IsSpace(str[nBegin]))
+        ++nBegin;
+    while (nEnd > nBegin && IsSpace(str[nEnd - 1]))
+        --nEnd;
+    return str.substr(nBegin, nEnd - nBegin);
+}
+
+// Decimal digits at the start of str; none give 0, too many saturate.
+int32_t LeadingNumber(const std::string& str)
+{
+    int64_t n = 0;
+    for (char c : str)
+    {
+        if (c < '0' || c > '9')
+            break;
+        n = std::min<int64_t>(n * 10 + (c - '0'), INT32_MAX);
+    }
+    return static_cast<int32_t>(n);
+}
+
+struct CImportLine
+{
+    std::string m_strHost;
+    std::string m_strUser;
+    std::string m_strPassword;
+    int32_t m_nPort = 21;
+};
+
+// "[ftp://][user[:password]@]host[:port]", already trimmed.
+CImportLine ParseImportLine(std::string str)
+{
+    CImportLine line;
+    if (str.compare(0, 6, "ftp://") == 0)
+        str.erase(0, 6);
+    if (size_t nAt = str.find('@'); nAt != std::string::npos)
+    {
+        std::string strCred = str.substr(0, nAt);
+        str.erase(0, nAt + 1);
+        if (size_t nColon = strCred.find(':'); nColon != std::string::npos)
+        {
+            line.m_strUser = strCred.substr(0, nColon);
+            line.m_strPassword = strCred.substr(nColon + 1);
+        }
+        else
+        {
+            line.m_strPassword = strCred;
+        }
+    }
+    else
+    {
+        line.m_strUser = "anonymous";
+        line.m_strPassword = ANON_PASSWORD;
+    }
+    if (size_t nColon = str.find(':'); nColon != std::string::npos)
+    {
+        line.m_strHost = str.substr(0, nColon);
+        line.m_nPort = LeadingNumber(str.substr(nColon + 1));
+    }
+    else
+    {
+        line.m_strHost = str;
+    }
+    return line;
+}
+
+void ApplyInfo(CFTPSite& site, const CSiteInfo& info)
+{
+    site.m_strHost = info.m_strHost;
+    site.m_nPort = info.m_nPort;
+    site.m_bAnonUpdate = info.m_bAnonUpdate;
+    site.m_strNickname = info.m_strNickname;
+    site.m_strRemark = info.m_strRemark;
+    if (info.m_bAnonymous)
+    {
+        site.m_strUser = "anonymous";
+        site.m_strPassword = ANON_PASSWORD;
+    }
+    else
+    {
+        site.m_strUser = info.m_strUser;
+        site.m_strPassword = info.m_strPassword;
+    }
+}
+} // namespace
+
+CTarnDoc::CTarnDoc(IDocHost& host) : m_host(host)
+{
+}
+
+CTarnDoc::~CTarnDoc() = default;
+
+std::string CTarnDoc::GetProgramFolder() const
+{
+    return ::GetProgramFolder();
+}
+
+std::string CTarnDoc::GetSiteListPath() const
+{
+    return GetProgramFolder() + "/site.ds";
+}
+
+void CTarnDoc::Serialize(CArchive& ar)
+{
+    ar.SerializeList(m_siteList);
+}
+
+bool CTarnDoc::OnNewDocument()
+{
+    std::string strPath = GetSiteListPath();
+    CDiskFile file;
+    if (!file.OpenRead(strPath))
+    {
+        // First start: an empty list is an empty file.
+        CDiskFile created;
+        if (!created.OpenWrite(strPath, kSiteListMode) || !file.OpenRead(strPath))
+        {
+            m_host.ShowMessage(kFailedToOpen);
+            return true;
+        }
+    }
+    if (file.GetLength() == 0)
+        return true;
+
+    const char* pszError = nullptr;
+    try
+    {
+        CArchive ar(&file, CArchive::load);
+        Serialize(ar);
+    }
+    catch (const CArchiveException& e)
+    {
+        pszError = MessageForArchiveCause(e.m_cause);
+    }
+    catch (const CFileException&)
+    {
+        pszError = kFailedToOpen;
+    }
+    catch (const std::bad_alloc&)
+    {
+        pszError = kFailedToOpen;
+    }
+    if (pszError != nullptr)
+    {
+        m_bSiteListDamaged = true;
+        m_host.ShowMessage(pszError);
+    }
+    return true;
+}
+
+void CTarnDoc::OnCloseDocument()
+{
+    for (auto& pSite : m_siteList)
+    {
+        if (!pSite->m_bStateDirty.load())
+            continue;
+        try
+        {
+            pSite->SaveState(GetProgramFolder());
+            pSite->m_bStateDirty.store(false);
+        }
+        catch (const CFileException& e)
+        {
+            // One site's full disk must not lose the other sites' marks.
+            m_host.ShowMessage(e.what());
+        }
+    }
+}
+
+CFTPSite* CTarnDoc::FindSite(const std::string& strKey) const
+{
+    for (const auto& pSite : m_siteList)
+    {
+        if (pSite->GetKey() == strKey)
+            return pSite.get();
+    }
+    return nullptr;
+}
+
+bool CTarnDoc::HasSite(const CFTPSite* pSite) const
+{
+    return std::any_of(m_siteList.begin(), m_siteList.end(),
+                       [pSite](const auto& p) { return p.get() == pSite; });
+}
+
+bool CTarnDoc::IsSiteBusy(const CFTPSite& site)
+{
+    return site.m_nStatus.load() == 4;
+}
+
+bool CTarnDoc::HasHostAndUser(const std::string& strHost, const std::string& strUser) const
+{
+    return std::any_of(m_siteList.begin(), m_siteList.end(), [&](const auto& p) {
+        return p->m_strHost == strHost && p->m_strUser == strUser;
+    });
+}
+
+bool CTarnDoc::AddSite(const CSiteInfo& info)
+{
+    auto pSite = std::make_unique<CFTPSite>();
+    ApplyInfo(*pSite, info);
+    if (HasHostAndUser(pSite->m_strHost, pSite->m_strUser))
+    {
+        m_host.ShowMessage(kSiteExists);
+        return false;
+    }
+    // A new site has nothing on disk to load.
+    pSite->m_nLoadState.store(1);
+    m_siteList.push_back(std::move(pSite));
+    (void)SaveSiteList(); // a failure was reported; the site stays for this run
+    return true;
+}
+
+bool CTarnDoc::ModifySite(CFTPSite* pSite, const CSiteInfo& info)
+{
+    if (pSite == nullptr)
+        return false;
+    CFTPSite probe;
+    ApplyInfo(probe, info);
+    // The update worker reads the connection values while it runs.
+    bool bConnectionChanges = probe.m_strHost != pSite->m_strHost ||
+                              probe.m_strUser != pSite->m_strUser ||
+                              probe.m_strPassword != pSite->m_strPassword ||
+                              probe.m_nPort != pSite->m_nPort ||
+                              probe.m_bAnonUpdate != pSite->m_bAnonUpdate;
+    if (bConnectionChanges && IsSiteBusy(*pSite))
+    {
+        m_host.ShowMessage(kSiteUpdating);
+        return false;
+    }
+    std::string strOldKey = pSite->GetKey();
+    ApplyInfo(*pSite, info);
+    std::string strNewKey = pSite->GetKey();
+    if (strNewKey != strOldKey)
+    {
+        std::string strFrom = GetSiteFolderPath(GetProgramFolder(), strOldKey);
+        std::string strTo = GetSiteFolderPath(GetProgramFolder(), strNewKey);
+        std::error_code ec;
+        // Like a plain move: an existing target is never replaced.
+        if (strFrom != strTo && !std::filesystem::exists(strTo, ec))
+            std::filesystem::rename(strFrom, strTo, ec);
+    }
+    (void)SaveSiteList();
+    return true;
+}
+
+bool CTarnDoc::DeleteSite(const std::string& strKey)
+{
+    auto it = std::find_if(m_siteList.begin(), m_siteList.end(),
+                           [&](const auto& p) { return p->GetKey() == strKey; });
+    if (it == m_siteList.end())
+        return false;
+    if (IsSiteBusy(**it))
+    {
+        m_host.ShowMessage(kSiteUpdating);
+        return false;
+    }
+    std::string strFolder = GetSiteFolderPath(GetProgramFolder(), strKey);
+    std::error_code ec;
+    std::filesystem::remove(strFolder + "/state.st", ec);
+    std::filesystem::remove(strFolder + "/content.ct", ec);
+    std::filesystem::remove(strFolder, ec); // only when empty
+    std::unique_ptr<CFTPSite> pSite = std::move(*it);
+    m_siteList.erase(it);
+    (void)SaveSiteList();
+    return true;
+}
+
+void CTarnDoc::ImportSites(const std::string& strPath)
+{
+    std::string strText;
+    if (!ReadWholeFile(strPath, &strText))
+    {
+        m_host.ShowMessage(kCannotOpenImport);
+        return;
+    }
+    if (strText.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        strText.erase(0, 3);
+    size_t nPos = 0;
+    while (nPos < strText.size())
+    {
+        size_t nEnd = strText.find('\n', nPos);
+        if (nEnd == std::string::npos)
+            nEnd = strText.size();
+        std::string strLine = strText.substr(nPos, nEnd - nPos);
+        nPos = nEnd + 1;
+        if (!strLine.empty() && strLine.back() == '\r')
+            strLine.pop_back();
+        if (strLine.empty())
+            continue;
+        CImportLine line = ParseImportLine(Trim(strLine));
+        if (HasHostAndUser(line.m_strHost, line.m_strUser))
+            continue;
+        auto pSite = std::make_unique<CFTPSite>();
+        pSite->m_strHost = line.m_strHost;
+        pSite->m_strUser = line.m_strUser;
+        pSite->m_strPassword = line.m_strPassword;
+        pSite->m_nPort = line.m_nPort;
+        m_siteList.push_back(std::move(pSite));
+    }
+    (void)SaveSiteList();
+}
+
+bool CTarnDoc::KeepDamagedSiteList(std::string* pstrError)
+{
+    std::string strPath = GetSiteListPath();
+    std::string strBytes;
+    if (!ReadWholeFile(strPath, &strBytes))
+        return true; // gone meanwhile: nothing left to keep
+    for (int n = 0; n < 1000; ++n)
+    {
+        std::string strCopy = strPath + ".damaged";
+        if (n > 0)
+            strCopy += "." + std::to_string(n);
+        if (WriteNewFile(strCopy, strBytes, kSiteListMode))
+            return true;
+        if (errno != EEXIST)
+            break;
+    }
+    *pstrError = std::strerror(errno);
+    return false;
+}
+
+bool CTarnDoc::SaveSiteList()
+{
+    std::string strError;
+    if (m_bSiteListDamaged)
+    {
+        if (!KeepDamagedSiteList(&strError))
+        {
+            m_host.ShowMessage(kCannotSaveSites + strError);
+            return false;
+        }
+        m_bSiteListDamaged = false;
+    }
+    try
+    {
+        CAtomicFileWriter writer;
+        if (!writer.Open(GetSiteListPath(), kSiteListMode))
+        {
+            m_host.ShowMessage(kCannotSaveSites + std::string(std::strerror(errno)));
+            return false;
+        }
+        CArchive ar(writer.GetFile(), CArchive::store);
+        Serialize(ar);
+        ar.Close();
+        writer.Commit();
+    }
+    catch (const CFileException& e)
+    {
+        m_host.ShowMessage(kCannotSaveSites + e.GetErrorText());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,466 @@
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "doc/FakeDocHost.h"
+#include "doc/TarnDoc.h"
+#include "model/ProgramFolder.h"
+#include "support/TempDir.h"
+#include "support/TreeBuilder.h"
+
+namespace fs = std::filesystem;
+
+namespace
+{
+unsigned FileMode(const std::string& strPath)
+{
+    struct stat st{};
+    if (::stat(strPath.c_str(), &st) != 0)
+        return 0;
+    return st.st_mode & 0777;
+}
+
+CSiteInfo Info(const std::string& strHost, const std::string& strUser,
+               const std::string& strPassword, bool bAnonymous = false, int32_t nPort = 21)
+{
+    CSiteInfo info;
+    info.m_strHost = strHost;
+    info.m_strUser = strUser;
+    info.m_strPassword = strPassword;
+    info.m_bAnonymous = bAnonymous;
+    info.m_nPort = nPort;
+    return info;
+}
+
+std::string Str8(const std::string& s)
+{
+    return std::string(1, static_cast<char>(s.size())) + s;
+}
+
+class SiteStoreTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { SetProgramFolder(m_dir.Path()); }
+
+    std::string SiteDs() const { return m_dir / "site.ds"; }
+
+    // A document that has read site.ds, as at start-up.
+    std::unique_ptr<CTarnDoc> Start(CFakeDocHost& host)
+    {
+        auto pDoc = std::make_unique<CTarnDoc>(host);
+        EXPECT_TRUE(pDoc->OnNewDocument());
+        return pDoc;
+    }
+
+    std::vector<std::string> Keys(const CTarnDoc& doc)
+    {
+        std::vector<std::string> keys;
+        for (const auto& p : doc.m_siteList)
+            keys.push_back(p->GetKey());
+        return keys;
+    }
+
+    CTempDir m_dir;
+    CFakeDocHost m_host;
+};
+} // namespace
+
+TEST_F(SiteStoreTest, FirstStartCreatesEmptyFileSecondStartReadsIt)
+{
+    {
+        auto pDoc = Start(m_host);
+        EXPECT_TRUE(pDoc->m_siteList.empty());
+        ASSERT_TRUE(fs::exists(SiteDs()));
+        EXPECT_EQ(fs::file_size(SiteDs()), 0u);
+        EXPECT_EQ(FileMode(SiteDs()), 0600u);
+    }
+    CFakeDocHost host2;
+    auto pDoc = Start(host2);
+    EXPECT_TRUE(pDoc->m_siteList.empty());
+    EXPECT_TRUE(m_host.m_messages.empty());
+    EXPECT_TRUE(host2.m_messages.empty());
+}
+
+TEST_F(SiteStoreTest, TwoSitesGiveExactBytes)
+{
+    auto pDoc = Start(m_host);
+    ASSERT_TRUE(pDoc->AddSite(Info("h1", "", "", true)));
+    CSiteInfo b = Info("h2", "u", "p", false, 2121);
+    b.m_bAnonUpdate = true;
+    b.m_strNickname = "n";
+    b.m_strRemark = "r";
+    ASSERT_TRUE(pDoc->AddSite(b));
+
+    std::string strExpected = std::string("\x02\x00\xFF\xFF\x01\x00\x08\x00" "CFTPSite", 16) +
+                              Str8("h1") + Str8(ANON_PASSWORD) + Str8("anonymous") +
+                              std::string("\x15\x00\x00\x00", 4) + std::string("\x00\x00\x00", 3) +
+                              "\x01\x80" + Str8("h2") + Str8("p") + Str8("u") +
+                              std::string("\x49\x08\x00\x00", 4) + "\x01" + Str8("n") + Str8("r");
+    EXPECT_EQ(ReadFileBytes(SiteDs()), strExpected);
+    EXPECT_EQ(FileMode(SiteDs()), 0600u);
+}
+
+TEST_F(SiteStoreTest, SeveralSitesRoundTripInOrder)
+{
+    auto pDoc = Start(m_host);
+    for (int i = 0; i < 6; ++i)
+    {
+        CSiteInfo info = Info("host" + std::to_string(i), "user", "pw" + std::to_string(i),
+                              i % 2 == 0, 21 + i * 70000);
+        info.m_bAnonUpdate = i % 3 == 0;
+        info.m_strNickname = "站点" + std::to_string(i);
+        info.m_strRemark = "line one\r\nline two";
+        ASSERT_TRUE(pDoc->AddSite(info));
+    }
+    CFakeDocHost host2;
+    auto pDoc2 = Start(host2);
+    ASSERT_EQ(pDoc2->m_siteList.size(), 6u);
+    for (size_t i = 0; i < 6; ++i)
+    {
+        const CFTPSite& a = *pDoc->m_siteList[i];
+        const CFTPSite& b = *pDoc2->m_siteList[i];
+        EXPECT_EQ(a.m_strHost, b.m_strHost);
+        EXPECT_EQ(a.m_strUser, b.m_strUser);
+        EXPECT_EQ(a.m_strPassword, b.m_strPassword);
+        EXPECT_EQ(a.m_nPort, b.m_nPort);
+        EXPECT_EQ(a.m_bAnonUpdate, b.m_bAnonUpdate);
+        EXPECT_EQ(a.m_strNickname, b.m_strNickname);
+        EXPECT_EQ(a.m_strRemark, b.m_strRemark);
+        EXPECT_EQ(a.m_nLoadState.load(), 1); // added: nothing to load
+        EXPECT_EQ(b.m_nLoadState.load(), 0); // read: loaded on first need
+    }
+    EXPECT_TRUE(host2.m_messages.empty());
+}
+
+TEST_F(SiteStoreTest, DuplicateRules)
+{
+    auto pDoc = Start(m_host);
+    struct Row
+    {
+        CSiteInfo info;
+        bool bAdded;
+        std::string strKey;
+    } rows[] = {
+        {Info("ftp.a.org", "x", "y", true), true, "ftp.a.org"},
+        {Info("ftp.a.org", "", "", true), false, ""},             // anonymous twice
+        {Info("ftp.a.org", "bob", "pw"), true, "ftp.a.org@bob"},  // other user
+        {Info("ftp.a.org", "bob", "other"), false, ""},           // same host and user
+        {Info("FTP.A.ORG", "", "", true), true, "FTP.A.ORG"},     // letter case counts
+        {Info("ftp.a.org", "Bob", "pw"), true, "ftp.a.org@Bob"},
+    };
+    for (const Row& row : rows)
+    {
+        size_t nMessages = m_host.m_messages.size();
+        EXPECT_EQ(pDoc->AddSite(row.info), row.bAdded) << row.info.m_strHost;
+        if (row.bAdded)
+        {
+            EXPECT_EQ(pDoc->m_siteList.back()->GetKey(), row.strKey);
+            EXPECT_EQ(m_host.m_messages.size(), nMessages);
+        }
+        else
+        {
+            ASSERT_EQ(m_host.m_messages.size(), nMessages + 1);
+            EXPECT_EQ(m_host.m_messages.back(), "站点已有！");
+        }
+    }
+    EXPECT_EQ(pDoc->m_siteList.size(), 4u);
+    EXPECT_EQ(pDoc->FindSite("FTP.A.ORG"), pDoc->m_siteList[2].get());
+    EXPECT_EQ(pDoc->FindSite("ftp.A.org"), nullptr);
+}
+
+TEST_F(SiteStoreTest, ImportRules)
+{
+    struct Row
+    {
+        const char* pszLine;
+        const char* pszHost;
+        const char* pszUser;
+        const char* pszPassword; // null: ANON_PASSWORD
+        int32_t nPort;
+    } rows[] = {
+        {"ftp.plain.org", "ftp.plain.org", "anonymous", nullptr, 21},
+        {"ftp://u:p@h1:2121/pub/x", "h1", "u", "p", 2121},
+        {"@h2", "h2", "", "", 21},                          // empty credentials
+        {"secret@h3", "h3", "", "secret", 21},              // no ":" in credentials
+        {"u:p:q@h4", "h4", "u", "p:q", 21},                 // user before the first ":"
+        {"a@b@h5", "b@h5", "", "a", 21},                    // credentials before the first "@"
+        {"h6:abc", "h6", "anonymous", nullptr, 0},          // port without digits
+        {"h7:99x", "h7", "anonymous", nullptr, 99},
+        {"h8/pub/dir", "h8/pub/dir", "anonymous", nullptr, 21}, // path, no port
+        {"  \t ftp://h9 \t", "h9", "anonymous", nullptr, 21},
+        {" \t ", "", "anonymous", nullptr, 21},             // white space only
+        {"h10:99999999999", "h10", "anonymous", nullptr, 2147483647},
+    };
+    std::string strFile = "\xEF\xBB\xBF";
+    for (const Row& row : rows)
+        strFile += std::string(row.pszLine) + "\r\n";
+    // Duplicates are skipped silently, and an empty line is no site.
+    strFile += "ftp.plain.org\n\nftp://u:other@h1\n \n";
+    strFile += "last.without.newline";
+    WriteFileBytes(m_dir / "import.txt", strFile);
+
+    auto pDoc = Start(m_host);
+    pDoc->ImportSites(m_dir / "import.txt");
+    EXPECT_TRUE(m_host.m_messages.empty());
+    ASSERT_EQ(pDoc->m_siteList.size(), std::size(rows) + 1);
+    for (size_t i = 0; i < std::size(rows); ++i)
+    {
+        const CFTPSite& site = *pDoc->m_siteList[i];
+        SCOPED_TRACE(rows[i].pszLine);
+        EXPECT_EQ(site.m_strHost, rows[i].pszHost);
+        EXPECT_EQ(site.m_strUser, rows[i].pszUser);
+        EXPECT_EQ(site.m_strPassword, rows[i].pszPassword ? rows[i].pszPassword : ANON_PASSWORD);
+        EXPECT_EQ(site.m_nPort, rows[i].nPort);
+        EXPECT_TRUE(site.m_strNickname.empty());
+        EXPECT_FALSE(site.m_bAnonUpdate);
+        EXPECT_EQ(site.m_nLoadState.load(), 0);
+    }
+    EXPECT_EQ(pDoc->m_siteList.back()->m_strHost, "last.without.newline");
+
+    // Saved once, and a second start reads the same list.
+    CFakeDocHost host2;
+    auto pDoc2 = Start(host2);
+    EXPECT_EQ(Keys(*pDoc2), Keys(*pDoc));
+}
+
+TEST_F(SiteStoreTest, ImportOfUnreadableFileChangesNothing)
+{
+    auto pDoc = Start(m_host);
+    ASSERT_TRUE(pDoc->AddSite(Info("h", "", "", true)));
+    std::string strBefore = ReadFileBytes(SiteDs());
+    pDoc->ImportSites(m_dir / "missing.txt");
+    pDoc->ImportSites(m_dir.Path()); // a folder
+    EXPECT_EQ(m_host.m_messages,
+              (std::vector<std::string>{"无法打开所选文件！", "无法打开所选文件！"}));
+    EXPECT_EQ(pDoc->m_siteList.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(SiteDs()), strBefore);
+}
+
+TEST_F(SiteStoreTest, ModifyMovesTheDataFolderOnlyWhenTheKeyChanges)
+{
+    auto pDoc = Start(m_host);
+    ASSERT_TRUE(pDoc->AddSite(Info("h", "", "", true)));
+    CFTPSite* pSite = pDoc->FindSite("h");
+    fs::create_directories(m_dir / "Data/h");
+    WriteFileBytes(m_dir / "Data/h/content.ct", "x");
+
+    CSiteInfo keep = Info("h", "", "", true);
+    keep.m_strNickname = "nick";
+    ASSERT_TRUE(pDoc->ModifySite(pSite, keep));
+    EXPECT_TRUE(fs::exists(m_dir / "Data/h/content.ct"));
+    EXPECT_EQ(pSite->m_strNickname, "nick");
+
+    ASSERT_TRUE(pDoc->ModifySite(pSite, Info("h", "u", "p")));
+    EXPECT_FALSE(fs::exists(m_dir / "Data/h"));
+    EXPECT_EQ(ReadFileBytes(m_dir / "Data/h@u/content.ct"), "x");
+    EXPECT_EQ(pSite->GetKey(), "h@u");
+
+    // A user name with "/" stays inside Data/.
+    ASSERT_TRUE(pDoc->ModifySite(pSite, Info("h", "a/../b", "p")));
+    EXPECT_EQ(ReadFileBytes(m_dir / "Data/h@a%2F..%2Fb/content.ct"), "x");
+
+    CFakeDocHost host2;
+    auto pDoc2 = Start(host2);
+    ASSERT_EQ(pDoc2->m_siteList.size(), 1u);
+    EXPECT_EQ(pDoc2->m_siteList[0]->GetKey(), "h@a/../b");
+}
+
+TEST_F(SiteStoreTest, SiteThatIsUpdatingKeepsItsKeyAndStays)
+{
+    auto pDoc = Start(m_host);
+    ASSERT_TRUE(pDoc->AddSite(Info("h", "u", "p")));
+    CFTPSite* pSite = pDoc->FindSite("h@u");
+    pSite->SetStatus("正在等待更新...", 4);
+    EXPECT_TRUE(CTarnDoc::IsSiteBusy(*pSite));
+
+    CSiteInfo nick = Info("h", "u", "p");
+    nick.m_strNickname = "only the name";
+    EXPECT_TRUE(pDoc->ModifySite(pSite, nick));
+    EXPECT_FALSE(pDoc->ModifySite(pSite, Info("h2", "u", "p")));
+    EXPECT_FALSE(pDoc->DeleteSite("h@u"));
+    EXPECT_EQ(m_host.m_messages, (std::vector<std::string>{"站点正在更新，请先终止更新！",
+                                                           "站点正在更新，请先终止更新！"}));
+    EXPECT_EQ(pSite->m_strHost, "h");
+    EXPECT_EQ(pDoc->m_siteList.size(), 1u);
+
+    pSite->SetStatus("更新成功", 2);
+    EXPECT_TRUE(pDoc->DeleteSite("h@u"));
+    EXPECT_TRUE(pDoc->m_siteList.empty());
+}
+
+TEST_F(SiteStoreTest, DeleteRemovesFilesAndOnlyAnEmptyFolder)
+{
+    auto pDoc = Start(m_host);
+    ASSERT_TRUE(pDoc->AddSite(Info("a", "", "", true)));
+    ASSERT_TRUE(pDoc->AddSite(Info("b", "", "", true)));
+    ASSERT_TRUE(pDoc->AddSite(Info("c", "", "", true)));
+    for (const char* psz : {"a", "b"})
+    {
+        fs::create_directories(m_dir / "Data" + "/" + psz);
+        WriteFileBytes(m_dir / "Data" + "/" + psz + "/content.ct", "c");
+        WriteFileBytes(m_dir / "Data" + "/" + psz + "/state.st", "s");
+    }
+    WriteFileBytes(m_dir / "Data/b/notes.txt", "mine");
+
+    EXPECT_TRUE(pDoc->DeleteSite("a"));
+    EXPECT_TRUE(pDoc->DeleteSite("b"));
+    EXPECT_FALSE(pDoc->DeleteSite("nobody"));
+    EXPECT_FALSE(fs::exists(m_dir / "Data/a"));
+    EXPECT_TRUE(fs::exists(m_dir / "Data/b/notes.txt"));
+    EXPECT_FALSE(fs::exists(m_dir / "Data/b/content.ct"));
+    EXPECT_FALSE(fs::exists(m_dir / "Data/b/state.st"));
+    EXPECT_EQ(Keys(*pDoc), (std::vector<std::string>{"c"}));
+
+    CFakeDocHost host2;
+    EXPECT_EQ(Keys(*Start(host2)), (std::vector<std::string>{"c"}));
+}
+
+TEST_F(SiteStoreTest, DeleteOfAKeyWithSlashesStaysInsideData)
+{
+    auto pDoc = Start(m_host);
+    ASSERT_TRUE(pDoc->AddSite(Info("h", "../../x", "p")));
+    // What the unescaped key would reach: <program folder>/x/state.st.
+    fs::create_directories(m_dir / "Data/h@..");
+    fs::create_directories(m_dir / "x");
+    WriteFileBytes(m_dir / "x/state.st", "precious");
+    std::string strEscaped = GetSiteFolderPath(m_dir.Path(), "h@../../x");
+    fs::create_directories(strEscaped);
+    WriteFileBytes(strEscaped + "/state.st", "s");
+
+    EXPECT_TRUE(pDoc->DeleteSite("h@../../x"));
+    EXPECT_EQ(ReadFileBytes(m_dir / "x/state.st"), "precious");
+    EXPECT_FALSE(fs::exists(strEscaped));
+}
+
+TEST_F(SiteStoreTest, TruncatedSiteListKeepsTheSitesBeforeTheDamage)
+{
+    std::string strFull;
+    std::vector<size_t> siteEnds; // offset just past each site
+    {
+        CTempDir other;
+        SetProgramFolder(other.Path());
+        CFakeDocHost host;
+        auto pDoc = Start(host);
+        for (const char* psz : {"one", "two", "three"})
+        {
+            ASSERT_TRUE(pDoc->AddSite(Info(psz, "user", "pw")));
+            siteEnds.push_back(fs::file_size(other / "site.ds"));
+        }
+        strFull = ReadFileBytes(other / "site.ds");
+        SetProgramFolder(m_dir.Path());
+    }
+    for (size_t nLength = 1; nLength < strFull.size(); ++nLength)
+    {
+        SCOPED_TRACE(nLength);
+        fs::remove_all(m_dir.Path());
+        fs::create_directories(m_dir.Path());
+        std::string strDamaged = strFull.substr(0, nLength);
+        WriteFileBytes(SiteDs(), strDamaged);
+
+        CFakeDocHost host;
+        auto pDoc = Start(host);
+        size_t nKept = 0;
+        while (nKept < siteEnds.size() && siteEnds[nKept] <= nLength)
+            ++nKept;
+        ASSERT_EQ(pDoc->m_siteList.size(), nKept);
+        EXPECT_EQ(host.m_messages, (std::vector<std::string>{"Unexpected file format."}));
+
+        ASSERT_TRUE(pDoc->AddSite(Info("four", "", "", true)));
+        EXPECT_EQ(ReadFileBytes(SiteDs() + ".damaged"), strDamaged);
+        EXPECT_EQ(FileMode(SiteDs() + ".damaged"), 0600u);
+        CFakeDocHost host2;
+        auto pDoc2 = Start(host2);
+        EXPECT_EQ(pDoc2->m_siteList.size(), nKept + 1);
+        EXPECT_TRUE(host2.m_messages.empty());
+    }
+}
+
+TEST_F(SiteStoreTest, DamagedCopyNeverOverwritesAnEarlierOne)
+{
+    WriteFileBytes(SiteDs() + ".damaged", "first");
+    WriteFileBytes(SiteDs() + ".damaged.1", "second");
+    WriteFileBytes(SiteDs(), std::string("\x01\x00\xFF\xFF\x01\x00", 6));
+    auto pDoc = Start(m_host);
+    ASSERT_TRUE(pDoc->AddSite(Info("h", "", "", true)));
+    ASSERT_TRUE(pDoc->AddSite(Info("i", "", "", true))); // the copy is made once
+    EXPECT_EQ(ReadFileBytes(SiteDs() + ".damaged"), "first");
+    EXPECT_EQ(ReadFileBytes(SiteDs() + ".damaged.1"), "second");
+    EXPECT_EQ(ReadFileBytes(SiteDs() + ".damaged.2"), std::string("\x01\x00\xFF\xFF\x01\x00", 6));
+    EXPECT_FALSE(fs::exists(SiteDs() + ".damaged.3"));
+}
+
+TEST_F(SiteStoreTest, DamageMessages)
+{
+    std::string strSite = Str8("h") + Str8("p") + Str8("u") + std::string(4, '\0') + '\0' +
+                          Str8("") + Str8("");
+    struct Row
+    {
+        const char* pszName;
+        std::string strBytes;
+        size_t nKept;
+        const char* pszMessage;
+    } rows[] = {
+        {"bad class", std::string("\x01\x00\xFF\xFF\x01\x00\x07\x00" "CFTPDir", 15), 0,
+         "Unexpected file format."},
+        {"bad schema", std::string("\x01\x00\xFF\xFF\x02\x00\x08\x00" "CFTPSite", 16), 0,
+         "Unexpected file format."},
+        {"bad index",
+         std::string("\x02\x00\xFF\xFF\x01\x00\x08\x00" "CFTPSite", 16) + strSite + "\x05\x80", 1,
+         "Unexpected file format."},
+        {"huge string",
+         std::string("\x01\x00\xFF\xFF\x01\x00\x08\x00" "CFTPSite", 16) +
+             std::string(7, '\xFF') + std::string(7, '\xFF') + "\x7F",
+         0, "Failed to open document."},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.pszName);
+        WriteFileBytes(SiteDs(), row.strBytes);
+        CFakeDocHost host;
+        auto pDoc = Start(host);
+        EXPECT_EQ(pDoc->m_siteList.size(), row.nKept);
+        EXPECT_EQ(host.m_messages, (std::vector<std::string>{row.pszMessage}));
+    }
+}
+
+TEST_F(SiteStoreTest, UnwritableSiteListIsReported)
+{
+    auto pDoc = Start(m_host);
+    SetProgramFolder(m_dir / "gone");
+    EXPECT_TRUE(pDoc->AddSite(Info("h", "", "", true)));
+    ASSERT_EQ(m_host.m_messages.size(), 1u);
+    EXPECT_EQ(m_host.m_messages[0], "无法保存站点列表：No such file or directory");
+    EXPECT_EQ(pDoc->m_siteList.size(), 1u); // kept for this run
+
+    CFakeDocHost host2;
+    auto pDoc2 = Start(host2);
+    EXPECT_EQ(host2.m_messages, (std::vector<std::string>{"Failed to open document."}));
+}
+
+TEST_F(SiteStoreTest, SaveRestoresOwnerOnlyMode)
+{
+    WriteFileBytes(SiteDs(), "");
+    fs::permissions(SiteDs(), fs::perms(0644));
+    auto pDoc = Start(m_host);
+    ASSERT_TRUE(pDoc->AddSite(Info("h", "", "", true)));
+    EXPECT_EQ(FileMode(SiteDs()), 0600u);
+    for (const auto& entry : fs::directory_iterator(m_dir.Path()))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos);
+}
+
+TEST_F(SiteStoreTest, CloseWritesMarksOfDirtySitesOnly)
+{
+    auto pDoc = Start(m_host);
+    fs::create_directories(m_dir / "Data"); // made by the first update
+    for (const char* psz : {"clean", "dirty"})
+    {
+        ASSERT_TRUE(pDoc->AddSite(Info(psz, "", "", true)));
+        AddFile(pDoc->FindSite(psz)->m_pRoot.get(), "f", 1, 1);
+    }
+    pDoc->FindSite("dirty")->m_bStateDirty = true;
+    pDoc->OnCloseDocument();
+    EXPECT_FALSE(fs::exists(m_dir / "Data/clean/state.st"));
+    EXPECT_EQ(ReadFileBytes(m_dir / "Data/dirty/state.st"), std::string("\x01\x00\x00\x00", 4));
+    EXPECT_FALSE(pDoc->FindSite("dirty")->m_bStateDirty.load());
+    EXPECT_TRUE(m_host.m_messages.empty());
+}
