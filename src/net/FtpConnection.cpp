@@ -1,0 +1,330 @@
+#include "net/FtpConnection.h"
+
+#include "net/InternetError.h"
+#include "net/SocketRegistry.h"
+
+namespace
+{
+// curl_multi_poll's own wait, capped: a plain curl_easy_perform sleeps out
+// a whole internal 1 s poll on some listings that start with EPSV.
+constexpr int POLL_CAP_MS = 10;
+
+long Seconds(uint32_t nMs)
+{
+    return static_cast<long>((nMs + 999) / 1000);
+}
+
+curl_socket_t OpenSocket(void* pClient, curlsocktype, curl_sockaddr* pAddress)
+{
+    auto* pRegistry = static_cast<CSocketRegistry*>(pClient);
+    int fd = pRegistry->Open(pAddress->family, pAddress->socktype, pAddress->protocol);
+    return fd < 0 ? CURL_SOCKET_BAD : fd;
+}
+
+int CloseSocket(void* pClient, curl_socket_t fd)
+{
+    static_cast<CSocketRegistry*>(pClient)->Release(fd);
+    return 0;
+}
+
+bool HasLineBreakOrNul(const std::string& str)
+{
+    return str.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+} // namespace
+
+CFtpConnection::CFtpConnection(std::shared_ptr<CSocketRegistry> pRegistry, const CInternetOptions& options)
+    : m_pRegistry(std::move(pRegistry)), m_options(options)
+{
+    m_pEasy = curl_easy_init();
+    m_pMulti = curl_multi_init();
+    if (m_pEasy == nullptr || m_pMulti == nullptr)
+        return;
+    CURL* e = m_pEasy;
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &OpenSocket);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, m_pRegistry.get());
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &CloseSocket);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, m_pRegistry.get());
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CFtpConnection::OnHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CFtpConnection::OnBody);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
+    // One CWD with the whole path, then the listing of the same URL reuses it.
+    curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+    curl_easy_setopt(e, CURLOPT_FTP_SKIP_PASV_IP, 1L);
+    // A proxy would turn the session into HTTP requests without a lasting
+    // control connection; the listing protocol needs the real one.
+    curl_easy_setopt(e, CURLOPT_PROXY, "");
+    // libcurl's connect phase takes in the greeting and the login, so it
+    // gets the control receive time on top of the TCP connect time.
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(m_options.nConnectTimeout) +
+                         static_cast<long>(m_options.nControlReceiveTimeout));
+    curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, Seconds(m_options.nControlReceiveTimeout));
+    // A data connection that delivers nothing for the data receive time.
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, Seconds(m_options.nDataReceiveTimeout));
+}
+
+CFtpConnection::~CFtpConnection()
+{
+    Close();
+}
+
+void CFtpConnection::Close()
+{
+    // Cut the sockets first: the QUIT that clean-up sends would otherwise
+    // wait the whole response time on a server that went silent.
+    m_pRegistry->CloseAll();
+    if (m_pEasy != nullptr)
+        curl_easy_cleanup(m_pEasy);
+    if (m_pMulti != nullptr)
+        curl_multi_cleanup(m_pMulti);
+    m_pEasy = nullptr;
+    m_pMulti = nullptr;
+    if (m_nDeadError == 0)
+        m_nDeadError = ERROR_INTERNET_CONNECTION_ABORTED;
+}
+
+size_t CFtpConnection::OnHeader(char* pData, size_t nSize, size_t nCount, void* pThis)
+{
+    auto* p = static_cast<CFtpConnection*>(pThis);
+    size_t nBytes = nSize * nCount;
+    std::string_view line(pData, nBytes);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.remove_suffix(1);
+    if (p->m_bReadingFeat)
+    {
+        // FEAT lists one feature per line, each after a space.
+        std::string_view feature = line;
+        while (!feature.empty() && feature.front() == ' ')
+            feature.remove_prefix(1);
+        if (feature.size() >= 4 && (feature.substr(0, 4) == "MLST" || feature.substr(0, 4) == "mlst"))
+            p->m_bMlsd = true;
+    }
+    if (line.size() >= 3 && line[0] >= '1' && line[0] <= '5')
+        p->m_strLastReply.assign(line);
+    return nBytes;
+}
+
+size_t CFtpConnection::OnBody(char* pData, size_t nSize, size_t nCount, void* pThis)
+{
+    auto* p = static_cast<CFtpConnection*>(pThis);
+    p->m_strBody.append(pData, nSize * nCount);
+    return nSize * nCount;
+}
+
+int CFtpConnection::Perform()
+{
+    if (m_pRegistry->IsClosed() || m_pEasy == nullptr)
+        return -1;
+    curl_multi_add_handle(m_pMulti, m_pEasy);
+    int nResult = -1;
+    for (;;)
+    {
+        int nRunning = 0;
+        curl_multi_perform(m_pMulti, &nRunning);
+        int nLeft = 0;
+        bool bDone = false;
+        while (CURLMsg* pMessage = curl_multi_info_read(m_pMulti, &nLeft))
+        {
+            if (pMessage->msg == CURLMSG_DONE)
+            {
+                nResult = pMessage->data.result;
+                bDone = true;
+            }
+        }
+        if (bDone || nRunning == 0)
+            break;
+        if (m_pRegistry->IsClosed())
+        {
+            nResult = -1;
+            break;
+        }
+        curl_multi_poll(m_pMulti, nullptr, 0, POLL_CAP_MS, nullptr);
+    }
+    curl_multi_remove_handle(m_pMulti, m_pEasy);
+    if (m_pRegistry->IsClosed())
+        nResult = -1;
+    return nResult;
+}
+
+uint32_t CFtpConnection::Classify(int nResult)
+{
+    if (nResult == CURLE_OK)
+        return 0;
+    uint32_t nError = ERROR_INTERNET_CONNECTION_ABORTED;
+    long nReply = 0;
+    if (nResult != -1)
+        curl_easy_getinfo(m_pEasy, CURLINFO_RESPONSE_CODE, &nReply);
+    if (nResult == -1)
+        nError = ERROR_INTERNET_CONNECTION_ABORTED; // the session was closed
+    else if (nReply == 421)
+        nError = ERROR_FTP_DROPPED;
+    else if (nReply == 425 || nReply == 426)
+        nError = ERROR_INTERNET_CONNECTION_ABORTED;
+    else
+    {
+        switch (nResult)
+        {
+        case CURLE_URL_MALFORMAT:
+        case CURLE_REMOTE_ACCESS_DENIED:
+        case CURLE_FTP_COULDNT_RETR_FILE:
+        case CURLE_QUOTE_ERROR:
+        case CURLE_LOGIN_DENIED:
+        case CURLE_REMOTE_FILE_NOT_FOUND:
+            return ERROR_INTERNET_EXTENDED_ERROR; // the server said no; the line stays
+        case CURLE_OPERATION_TIMEDOUT:
+            nError = ERROR_INTERNET_TIMEOUT;
+            break;
+        case CURLE_GOT_NOTHING:
+            nError = ERROR_FTP_DROPPED;
+            break;
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+            nError = ERROR_INTERNET_CONNECTION_RESET;
+            break;
+        default:
+            nError = ERROR_INTERNET_CONNECTION_ABORTED;
+            break;
+        }
+    }
+    // Whatever went wrong on the line, the control connection is gone:
+    // later calls fail the same way instead of logging in again unasked.
+    m_nDeadError = nError;
+    return nError;
+}
+
+bool CFtpConnection::Fail(uint32_t nError)
+{
+    SetLastInternetError(nError);
+    return false;
+}
+
+uint32_t CFtpConnection::Connect(const std::string& strServer, const std::string& strUser,
+                                 const std::string& strPassword, uint16_t nPort, const std::string& strAgent)
+{
+    if (m_pEasy == nullptr || m_pMulti == nullptr)
+        return ERROR_INTERNET_CONNECTION_ABORTED;
+    if (strServer.empty() || HasLineBreakOrNul(strServer) || HasLineBreakOrNul(strUser) ||
+        HasLineBreakOrNul(strPassword) || strServer.find_first_of("/@?# ") != std::string::npos)
+        return ERROR_INTERNET_INVALID_URL;
+    bool bIpv6 = strServer.find(':') != std::string::npos && strServer.front() != '[';
+    m_strBase = "ftp://" + (bIpv6 ? "[" + strServer + "]" : strServer) + ":" + std::to_string(nPort) + "/";
+
+    curl_easy_setopt(m_pEasy, CURLOPT_USERAGENT, strAgent.c_str());
+    curl_easy_setopt(m_pEasy, CURLOPT_USERNAME, strUser.c_str());
+    curl_easy_setopt(m_pEasy, CURLOPT_PASSWORD, strPassword.c_str());
+    curl_easy_setopt(m_pEasy, CURLOPT_URL, m_strBase.c_str());
+    curl_easy_setopt(m_pEasy, CURLOPT_NOBODY, 1L);
+    // FEAT once at login tells whether MLSD exists; "*" lets a server
+    // without FEAT still log us in.
+    curl_slist* pQuote = curl_slist_append(nullptr, "*FEAT");
+    curl_easy_setopt(m_pEasy, CURLOPT_QUOTE, pQuote);
+    m_bReadingFeat = true;
+    int nResult = Perform();
+    m_bReadingFeat = false;
+    curl_easy_setopt(m_pEasy, CURLOPT_QUOTE, nullptr);
+    curl_slist_free_all(pQuote);
+
+    switch (nResult)
+    {
+    case CURLE_OK:
+        m_strCurrentUrl = m_strBase;
+        return 0;
+    case CURLE_URL_MALFORMAT:
+        return ERROR_INTERNET_INVALID_URL;
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return ERROR_INTERNET_NAME_NOT_RESOLVED;
+    case CURLE_COULDNT_CONNECT:
+        return ERROR_INTERNET_CANNOT_CONNECT;
+    default:
+        return Classify(nResult);
+    }
+}
+
+std::string CFtpConnection::MakeUrl(const std::string& strPath) const
+{
+    // "%2F" makes the path absolute; each segment is escaped on its own
+    // (raw spaces and other bytes are refused by libcurl).
+    std::string strUrl = m_strBase + "%2F";
+    size_t nStart = 1;
+    while (nStart < strPath.size())
+    {
+        size_t nEnd = strPath.find('/', nStart);
+        if (nEnd == std::string::npos)
+            nEnd = strPath.size();
+        if (nEnd > nStart)
+        {
+            char* pEscaped = curl_easy_escape(m_pEasy, strPath.data() + nStart, static_cast<int>(nEnd - nStart));
+            if (pEscaped != nullptr)
+            {
+                strUrl += pEscaped;
+                strUrl += '/';
+                curl_free(pEscaped);
+            }
+        }
+        nStart = nEnd + 1;
+    }
+    if (strUrl.back() != '/')
+        strUrl += '/';
+    return strUrl;
+}
+
+bool CFtpConnection::SetCurrentDirectory(const std::string& strPath)
+{
+    if (m_nDeadError != 0 || m_pRegistry->IsClosed())
+        return Fail(m_nDeadError != 0 ? m_nDeadError : ERROR_INTERNET_CONNECTION_ABORTED);
+    if (strPath.empty() || strPath[0] != '/' || HasLineBreakOrNul(strPath))
+        return Fail(ERROR_INTERNET_INVALID_URL);
+    std::string strUrl = MakeUrl(strPath);
+    curl_easy_setopt(m_pEasy, CURLOPT_URL, strUrl.c_str());
+    curl_easy_setopt(m_pEasy, CURLOPT_CUSTOMREQUEST, nullptr);
+    curl_easy_setopt(m_pEasy, CURLOPT_NOBODY, 1L);
+    uint32_t nError = Classify(Perform());
+    if (nError != 0)
+        return Fail(nError);
+    m_strCurrentPath = strPath;
+    m_strCurrentUrl = std::move(strUrl);
+    return true;
+}
+
+bool CFtpConnection::ListCurrentDirectory(std::vector<CFtpListEntry>& entries)
+{
+    entries.clear();
+    if (m_nDeadError != 0 || m_pRegistry->IsClosed())
+        return Fail(m_nDeadError != 0 ? m_nDeadError : ERROR_INTERNET_CONNECTION_ABORTED);
+    curl_easy_setopt(m_pEasy, CURLOPT_URL, m_strCurrentUrl.c_str());
+    curl_easy_setopt(m_pEasy, CURLOPT_NOBODY, 0L);
+    int nResult = CURLE_OK;
+    for (;;)
+    {
+        m_strBody.clear();
+        curl_easy_setopt(m_pEasy, CURLOPT_CUSTOMREQUEST, m_bMlsd ? "MLSD" : nullptr);
+        nResult = Perform();
+        long nReply = 0;
+        curl_easy_getinfo(m_pEasy, CURLINFO_RESPONSE_CODE, &nReply);
+        // A server that announced MLST but rejects MLSD as unknown: LIST
+        // from now on.
+        if (m_bMlsd && nResult == CURLE_FTP_COULDNT_RETR_FILE && (nReply == 500 || nReply == 502))
+        {
+            m_bMlsd = false;
+            continue;
+        }
+        break;
+    }
+    curl_easy_setopt(m_pEasy, CURLOPT_CUSTOMREQUEST, nullptr);
+    uint32_t nError = Classify(nResult);
+    if (nError != 0)
+    {
+        // Whatever part of the listing arrived is not a listing.
+        m_strBody.clear();
+        return Fail(nError);
+    }
+    entries = CFtpListParser::ParseListing(m_strBody);
+    m_strBody.clear();
+    if (entries.empty())
+        return Fail(ERROR_NO_MORE_FILES);
+    return true;
+}

@@ -1,0 +1,75 @@
+#pragma once
+// One FTP control connection (one libcurl easy handle driven through a
+// private multi handle), logged in once and kept for every folder: change
+// of directory by absolute path and a fresh listing of the current folder.
+//
+// Threads: used only by the thread that opened it; its session may cut it
+// from another thread (see CInternetSession::Close).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <curl/curl.h>
+
+#include "net/FtpListParser.h"
+#include "net/InternetSession.h"
+
+class CSocketRegistry;
+
+class CFtpConnection
+{
+public:
+    ~CFtpConnection();
+    CFtpConnection(const CFtpConnection&) = delete;
+    CFtpConnection& operator=(const CFtpConnection&) = delete;
+
+    // Changes to an absolute folder path ("/" or "/a/b"). On failure the
+    // thread's last internet error holds the code.
+    [[nodiscard]] bool SetCurrentDirectory(const std::string& strPath);
+    const std::string& GetCurrentDirectory() const { return m_strCurrentPath; }
+
+    // Lists the current folder afresh. Fails with ERROR_NO_MORE_FILES for an
+    // empty folder, a connection-lost code, or an ordinary code.
+    [[nodiscard]] bool ListCurrentDirectory(std::vector<CFtpListEntry>& entries);
+
+    // The server's last reply line, and whether listings use MLSD.
+    const std::string& GetLastReply() const { return m_strLastReply; }
+    bool UsesMlsd() const { return m_bMlsd; }
+
+    // Drops the control connection without waiting for the server.
+    void Close();
+
+private:
+    friend class CInternetSession;
+    CFtpConnection(std::shared_ptr<CSocketRegistry> pRegistry, const CInternetOptions& options);
+
+    // Connects and logs in; 0 or an error code (m_strLastReply has the
+    // server's words, if any).
+    uint32_t Connect(const std::string& strServer, const std::string& strUser,
+                     const std::string& strPassword, uint16_t nPort, const std::string& strAgent);
+    // Runs the easy handle's request to its end; libcurl's result code, or
+    // -1 when the session was closed meanwhile.
+    int Perform();
+    // Turns a libcurl result into one of our codes; remembers a dead line.
+    uint32_t Classify(int nResult);
+    bool Fail(uint32_t nError);
+    std::string MakeUrl(const std::string& strPath) const;
+
+    static size_t OnHeader(char* pData, size_t nSize, size_t nCount, void* pThis);
+    static size_t OnBody(char* pData, size_t nSize, size_t nCount, void* pThis);
+
+    std::shared_ptr<CSocketRegistry> m_pRegistry;
+    CInternetOptions m_options;
+    CURL* m_pEasy = nullptr;
+    CURLM* m_pMulti = nullptr;
+    std::string m_strBase; // "ftp://host:port/"
+    std::string m_strCurrentPath;
+    std::string m_strCurrentUrl;
+    std::string m_strLastReply;
+    std::string m_strBody;
+    bool m_bReadingFeat = false;
+    bool m_bMlsd = false;
+    uint32_t m_nDeadError = 0; // set once the control connection is gone
+};

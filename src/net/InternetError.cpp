@@ -1,0 +1,51 @@
+#include "net/InternetError.h"
+
+namespace
+{
+thread_local uint32_t t_nLastError = 0;
+}
+
+bool IsConnectionLost(uint32_t nError)
+{
+    return nError == ERROR_INTERNET_TIMEOUT || nError == ERROR_INTERNET_CONNECTION_ABORTED ||
+           nError == ERROR_INTERNET_CONNECTION_RESET || nError == ERROR_FTP_DROPPED;
+}
+
+std::string FormatInternetError(uint32_t nError)
+{
+    switch (nError)
+    {
+    case 0:
+        return {};
+    case ERROR_NO_MORE_FILES:
+        return "没有更多文件";
+    case ERROR_INTERNET_TIMEOUT:
+        return "操作超时";
+    case ERROR_INTERNET_EXTENDED_ERROR:
+        return "服务器返回了错误信息";
+    case ERROR_INTERNET_INVALID_URL:
+        return "服务器地址无效";
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+        return "无法解析服务器名称或地址";
+    case ERROR_INTERNET_CANNOT_CONNECT:
+        return "无法与服务器建立连接";
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+        return "与服务器的连接被意外终止";
+    case ERROR_INTERNET_CONNECTION_RESET:
+        return "与服务器的连接被重置";
+    case ERROR_FTP_DROPPED:
+        return "FTP 会话被终止";
+    default:
+        return "Internet 错误 " + std::to_string(nError);
+    }
+}
+
+uint32_t GetLastInternetError()
+{
+    return t_nLastError;
+}
+
+void SetLastInternetError(uint32_t nError)
+{
+    t_nLastError = nError;
+}

@@ -1,0 +1,28 @@
+#pragma once
+// The error codes of the FTP layer, kept to the numbers the crawler and the
+// worker were designed around, with a short text for each.
+//
+// Threads: the last error is per thread, like the system's own.
+
+#include <cstdint>
+#include <string>
+
+inline constexpr uint32_t ERROR_NO_MORE_FILES = 18;
+inline constexpr uint32_t ERROR_INTERNET_TIMEOUT = 12002;
+inline constexpr uint32_t ERROR_INTERNET_EXTENDED_ERROR = 12003;
+inline constexpr uint32_t ERROR_INTERNET_INVALID_URL = 12005;
+inline constexpr uint32_t ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+inline constexpr uint32_t ERROR_INTERNET_CANNOT_CONNECT = 12029;
+inline constexpr uint32_t ERROR_INTERNET_CONNECTION_ABORTED = 12030;
+inline constexpr uint32_t ERROR_INTERNET_CONNECTION_RESET = 12031;
+inline constexpr uint32_t ERROR_FTP_DROPPED = 12111;
+
+// 12002, 12030, 12031 and 12111: the control connection is gone.
+[[nodiscard]] bool IsConnectionLost(uint32_t nError);
+
+// A short human-readable text for an error code ("" for 0).
+std::string FormatInternetError(uint32_t nError);
+
+// The error of the last failed FTP-layer call on this thread.
+uint32_t GetLastInternetError();
+void SetLastInternetError(uint32_t nError);

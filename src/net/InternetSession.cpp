@@ -1,0 +1,142 @@
+#include "net/InternetSession.h"
+
+#include <curl/curl.h>
+#include <mutex>
+
+#include "net/FtpConnection.h"
+#include "net/InternetError.h"
+#include "net/SocketRegistry.h"
+
+namespace
+{
+void InitCurlOnce()
+{
+    static std::once_flag s_once;
+    std::call_once(s_once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// Connect failures worth another attempt (the server may just be busy).
+bool IsRetryable(uint32_t nError)
+{
+    return nError == ERROR_INTERNET_CANNOT_CONNECT || nError == ERROR_INTERNET_TIMEOUT;
+}
+} // namespace
+
+std::string CInternetException::GetErrorMessage(size_t nMax) const
+{
+    std::string str = what();
+    if (nMax == 0)
+        return {};
+    if (str.size() > nMax - 1)
+    {
+        size_t nCut = nMax - 1;
+        while (nCut > 0 && (static_cast<unsigned char>(str[nCut]) & 0xC0) == 0x80)
+            --nCut;
+        str.resize(nCut);
+    }
+    return str;
+}
+
+CInternetSession::CInternetSession(std::string strAgent) : m_strAgent(std::move(strAgent))
+{
+    InitCurlOnce();
+}
+
+CInternetSession::~CInternetSession()
+{
+    Close();
+}
+
+bool CInternetSession::SetOption(uint32_t nOption, uint32_t nValue)
+{
+    std::lock_guard guard(m_lock);
+    switch (nOption)
+    {
+    case INTERNET_OPTION_CONNECT_TIMEOUT:
+        m_options.nConnectTimeout = nValue;
+        return true;
+    case INTERNET_OPTION_CONNECT_RETRIES:
+        m_options.nConnectRetries = nValue;
+        return true;
+    case INTERNET_OPTION_CONTROL_SEND_TIMEOUT:
+        m_options.nControlSendTimeout = nValue;
+        return true;
+    case INTERNET_OPTION_CONTROL_RECEIVE_TIMEOUT:
+        m_options.nControlReceiveTimeout = nValue;
+        return true;
+    case INTERNET_OPTION_DATA_SEND_TIMEOUT:
+        m_options.nDataSendTimeout = nValue;
+        return true;
+    case INTERNET_OPTION_DATA_RECEIVE_TIMEOUT:
+        m_options.nDataReceiveTimeout = nValue;
+        return true;
+    default:
+        return false;
+    }
+}
+
+CInternetOptions CInternetSession::GetOptions() const
+{
+    std::lock_guard guard(m_lock);
+    return m_options;
+}
+
+std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const std::string& strServer,
+                                                                   const std::string& strUser,
+                                                                   const std::string& strPassword,
+                                                                   uint16_t nPort, bool /*bPassive*/)
+{
+    // Passive mode is the only mode: active mode cannot cross the NATs
+    // between a desktop and most servers.
+    CInternetOptions options = GetOptions();
+    uint32_t nAttempts = options.nConnectRetries == 0 ? 1 : options.nConnectRetries;
+    for (uint32_t nAttempt = 1;; ++nAttempt)
+    {
+        // Each attempt gets sockets of its own, so a failed attempt's
+        // clean-up cannot cut the next one.
+        auto pRegistry = std::make_shared<CSocketRegistry>();
+        {
+            std::lock_guard guard(m_lock);
+            if (m_bClosed)
+            {
+                SetLastInternetError(ERROR_INTERNET_CONNECTION_ABORTED);
+                throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED,
+                                         FormatInternetError(ERROR_INTERNET_CONNECTION_ABORTED));
+            }
+            std::erase_if(m_registries, [](const std::weak_ptr<CSocketRegistry>& p) { return p.expired(); });
+            m_registries.push_back(pRegistry);
+        }
+        std::unique_ptr<CFtpConnection> pConnection(new CFtpConnection(pRegistry, options));
+        uint32_t nError = pConnection->Connect(strServer, strUser, strPassword, nPort, m_strAgent);
+        if (nError == 0)
+            return pConnection;
+        if (nAttempt < nAttempts && IsRetryable(nError) && !IsClosed())
+            continue;
+        SetLastInternetError(nError);
+        std::string strMessage = FormatInternetError(nError);
+        // The server's own words for a refused login ("530 Login incorrect.").
+        if (nError == ERROR_INTERNET_EXTENDED_ERROR && !pConnection->GetLastReply().empty())
+            strMessage = pConnection->GetLastReply();
+        throw CInternetException(nError, strMessage);
+    }
+}
+
+void CInternetSession::Close()
+{
+    std::vector<std::shared_ptr<CSocketRegistry>> registries;
+    {
+        std::lock_guard guard(m_lock);
+        m_bClosed = true;
+        for (const std::weak_ptr<CSocketRegistry>& p : m_registries)
+            if (std::shared_ptr<CSocketRegistry> pRegistry = p.lock())
+                registries.push_back(std::move(pRegistry));
+    }
+    for (const std::shared_ptr<CSocketRegistry>& pRegistry : registries)
+        pRegistry->CloseAll();
+}
+
+bool CInternetSession::IsClosed() const
+{
+    std::lock_guard guard(m_lock);
+    return m_bClosed;
+}

@@ -1,0 +1,88 @@
+#pragma once
+// An internet session: the agent name, the time-outs, and the FTP
+// connections opened through it. Closing it (from any thread) cuts every
+// connection's sockets, so every call blocked on them fails at once and
+// every later call fails without touching the network.
+//
+// Threads: created, configured and used by one worker; Close may be called
+// from any thread while the worker is inside a call.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class CFtpConnection;
+class CSocketRegistry;
+
+inline constexpr uint32_t INTERNET_OPTION_CONNECT_TIMEOUT = 2;
+inline constexpr uint32_t INTERNET_OPTION_CONNECT_RETRIES = 3;
+inline constexpr uint32_t INTERNET_OPTION_CONTROL_SEND_TIMEOUT = 5;
+inline constexpr uint32_t INTERNET_OPTION_CONTROL_RECEIVE_TIMEOUT = 6;
+inline constexpr uint32_t INTERNET_OPTION_DATA_SEND_TIMEOUT = 7;
+inline constexpr uint32_t INTERNET_OPTION_DATA_RECEIVE_TIMEOUT = 8;
+
+inline constexpr uint16_t INTERNET_DEFAULT_FTP_PORT = 21;
+
+// The time-outs a session hands to each connection it opens (ms; retries
+// is the number of connect attempts).
+struct CInternetOptions
+{
+    uint32_t nConnectTimeout = 60000;
+    uint32_t nConnectRetries = 5;
+    uint32_t nControlSendTimeout = 60000;
+    uint32_t nControlReceiveTimeout = 60000;
+    uint32_t nDataSendTimeout = 60000;
+    uint32_t nDataReceiveTimeout = 60000;
+};
+
+// A failure to open a connection: the error code and its message.
+class CInternetException : public std::runtime_error
+{
+public:
+    CInternetException(uint32_t nError, const std::string& strMessage)
+        : std::runtime_error(strMessage), m_dwError(nError)
+    {
+    }
+    // The message cut to fit a buffer of nMax bytes (with its terminator),
+    // never in the middle of a UTF-8 character.
+    std::string GetErrorMessage(size_t nMax = 1024) const;
+
+    uint32_t m_dwError;
+};
+
+class CInternetSession
+{
+public:
+    explicit CInternetSession(std::string strAgent = "my");
+    ~CInternetSession();
+    CInternetSession(const CInternetSession&) = delete;
+    CInternetSession& operator=(const CInternetSession&) = delete;
+
+    // One of the INTERNET_OPTION_ numbers above; false for any other.
+    [[nodiscard]] bool SetOption(uint32_t nOption, uint32_t nValue);
+    CInternetOptions GetOptions() const;
+    const std::string& GetAgent() const { return m_strAgent; }
+
+    // Logs in over a new control connection of its own (passive mode
+    // always). Throws CInternetException on failure.
+    std::unique_ptr<CFtpConnection> GetFtpConnection(const std::string& strServer,
+                                                     const std::string& strUser,
+                                                     const std::string& strPassword,
+                                                     uint16_t nPort = INTERNET_DEFAULT_FTP_PORT,
+                                                     bool bPassive = true);
+
+    // Cuts every connection of this session; safe from any thread and more
+    // than once.
+    void Close();
+    bool IsClosed() const;
+
+private:
+    std::string m_strAgent;
+    mutable std::mutex m_lock;
+    CInternetOptions m_options;
+    bool m_bClosed = false;
+    std::vector<std::weak_ptr<CSocketRegistry>> m_registries;
+};
