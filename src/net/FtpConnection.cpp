@@ -183,8 +183,15 @@ uint32_t CFtpConnection::Classify(int nResult)
             break;
         case CURLE_SEND_ERROR:
         case CURLE_RECV_ERROR:
-            nError = ERROR_INTERNET_CONNECTION_RESET;
+        {
+            // An orderly close by the server is a dropped session; a reset
+            // (or a write into one) is a reset.
+            long nErrno = 0;
+            curl_easy_getinfo(m_pEasy, CURLINFO_OS_ERRNO, &nErrno);
+            nError = (nErrno == 0 && nResult == CURLE_RECV_ERROR) ? ERROR_FTP_DROPPED
+                                                                  : ERROR_INTERNET_CONNECTION_RESET;
             break;
+        }
         default:
             nError = ERROR_INTERNET_CONNECTION_ABORTED;
             break;

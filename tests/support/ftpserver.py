@@ -291,6 +291,7 @@ def main():
     handler.abstracted_fs = TarnFS
     handler.passive_ports = None
     handler.timeout = 600
+    handler.auth_failed_timeout = 0
     handler.proto_cmds = dict(proto_cmds)
 
     server = ThreadedFTPServer(("127.0.0.1", 0), handler)
