@@ -27,10 +27,13 @@ The fault file (--faults, JSON, re-read on every command) adds rules and modes:
     {"no_mlsd": false, "dos": false,
      "rules": [{"on": "CWD" | "LIST" | <verb>, "path": "/a/b",
                 "action": "drop" | "refuse" | "silent" | "partial" | "stall"
-                          | "reply", "reply": "502 Nope", "times": 1}]}
+                          | "reply" | "delay" | "inject",
+                "reply": "502 Nope", "seconds": 0.5, "lines": ["raw line"],
+                "times": 1}]}
 "LIST" matches every listing verb (LIST, MLSD, NLST); "path" (optional) is
 the folder the command addresses; "times" (optional) limits how often a rule
-fires across all sessions. "no_mlsd" hides MLST/MLSD (LIST only); "dos" makes
+fires across all sessions. "delay" answers normally after a pause; "inject"
+adds raw lines to the listing (LIST or MLSD). "no_mlsd" hides MLST/MLSD (LIST only); "dos" makes
 LIST answer in the DOS/IIS format.
 """
 
@@ -120,7 +123,14 @@ class TarnFS(AbstractedFS):
     """Lists symbolic links as links in MLSD (the stock code follows them)
     and answers LIST in the DOS/IIS format when asked to."""
 
+    tarn_extra = ()
+
+    def extra_lines(self):
+        for line in self.tarn_extra:
+            yield (line + "\r\n").encode("utf8", "surrogateescape")
+
     def format_mlsx(self, basedir, listing, perms, facts, ignore_err=True):
+        yield from self.extra_lines()
         plain = []
         for name in listing:
             full = os.path.join(basedir, name)
@@ -137,6 +147,7 @@ class TarnFS(AbstractedFS):
         yield from AbstractedFS.format_mlsx(self, basedir, plain, perms, facts, ignore_err)
 
     def format_list(self, basedir, listing, ignore_err=True):
+        yield from self.extra_lines()
         if not g_modes["dos"]:
             yield from AbstractedFS.format_list(self, basedir, listing, ignore_err)
             return
@@ -205,6 +216,8 @@ class TarnHandler(FTPHandler):
             return
         verb = "CWD" if cmd == "XCWD" else cmd
         path = self.target_path(verb, arg) if self.authenticated else None
+        if self.fs is not None and verb in LIST_VERBS:
+            self.fs.tarn_extra = ()
         if path is not None:
             rule = take_rule(faults.get("rules", []), verb, path) or magic_rule(verb, path)
             if rule is not None and self.apply_fault(rule, verb, path):
@@ -230,6 +243,13 @@ class TarnHandler(FTPHandler):
             self.respond(rule.get("reply", "550 Refused by test fault."))
         elif action == "silent":
             pass
+        elif action == "delay":
+            time.sleep(float(rule.get("seconds", 0.5)))
+            return False
+        elif action == "inject":
+            # Lines handed to the listing that this command starts.
+            self.fs.tarn_extra = tuple(rule.get("lines", []))
+            return False
         elif action == "stall":
             # The data connection opens (passive) but nothing is ever sent on it.
             self.respond("150 File status okay. About to open data connection.")

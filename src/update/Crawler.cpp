@@ -1,0 +1,265 @@
+#include "update/Crawler.h"
+
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "model/FTPSite.h"
+#include "net/FtpConnection.h"
+#include "net/FtpFileFind.h"
+#include "net/InternetError.h"
+#include "update/EngineState.h"
+#include "update/UpdateObserver.h"
+
+namespace
+{
+bool IsStopRequested()
+{
+    return g_bStopUpdate.load() != 0;
+}
+
+void RecordResumePoint(CFTPSite* pSite, CFTPDir* pDir)
+{
+    // The root is never a resume point: a continuation crawls it whole.
+    if (pDir->m_pParent == nullptr)
+        return;
+    pSite->m_pResumeDir.store(pDir);
+    pSite->m_bResume.store(1);
+}
+
+int StopAt(CFTPSite* pSite, CFTPDir* pDir)
+{
+    RecordResumePoint(pSite, pDir);
+    pSite->SetStatus("更新终止！", 3);
+    return 0;
+}
+
+int ConnectionLostAt(CFTPSite* pSite, CFTPDir* pDir, uint32_t nError)
+{
+    RecordResumePoint(pSite, pDir);
+    pSite->SetStatus("更新意外终止:\n" + FormatInternetError(nError), 3);
+    return 0;
+}
+
+// A name the server listed but that cannot be sent back as one path
+// component: it would change folders or inject a command.
+bool IsAddressable(const std::string& strName)
+{
+    if (strName.empty() || strName == "." || strName == "..")
+        return false;
+    return strName.find_first_of(std::string_view("/\0\r\n", 4)) == std::string::npos;
+}
+
+struct CRemoval
+{
+    CObject* pEntry;
+    int nType;
+};
+
+// Steps 6 and 7 for one folder, with the listing already in memory:
+// marks what the listing names (appending what is new), then drops what
+// it did not name. False when the stop flag ended the walk; the marks set
+// so far are cleared then, so nothing survives a later merge wrongly.
+bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpFileFind& find, bool bListed,
+                  std::vector<CRemoval>& removals, std::vector<std::unique_ptr<CObject>>& removed)
+{
+    std::unique_lock lock(pSite->m_treeLock);
+    // The first entry of each name, as a search from the head would find it.
+    std::unordered_map<std::string_view, CFTPFile*> files;
+    std::unordered_map<std::string_view, CFTPDir*> dirs;
+    files.reserve(pDir->m_fileList.size());
+    dirs.reserve(pDir->m_dirList.size());
+    for (const auto& pFile : pDir->m_fileList)
+        files.emplace(pFile->m_strName, pFile.get());
+    for (const auto& pSub : pDir->m_dirList)
+        dirs.emplace(pSub->m_strName, pSub.get());
+
+    bool bStopped = false;
+    bool bMore = bListed;
+    while (bMore)
+    {
+        if (IsStopRequested())
+        {
+            bStopped = true;
+            break;
+        }
+        bMore = find.FindNextFile();
+        std::string strName = find.GetFileName();
+        if (!IsAddressable(strName))
+            continue;
+        if (find.IsDirectory())
+        {
+            auto it = dirs.find(strName);
+            if (it != dirs.end())
+            {
+                it->second->m_bSeen = 1;
+                continue;
+            }
+            auto pNew = std::make_unique<CFTPDir>();
+            pNew->m_strName = std::move(strName);
+            pNew->m_nState = 1;
+            pNew->m_pParent = pDir;
+            pNew->m_bSeen = 1;
+            dirs.emplace(pNew->m_strName, pNew.get());
+            pDir->m_dirList.push_back(std::move(pNew));
+            pSite->m_bHasNew.store(true);
+        }
+        else
+        {
+            auto it = files.find(strName);
+            if (it != files.end())
+            {
+                it->second->m_bSeen = 1;
+                it->second->m_nSize = find.GetLength();
+                continue;
+            }
+            auto pNew = std::make_unique<CFTPFile>();
+            pNew->m_strName = std::move(strName);
+            pNew->m_nState = 1;
+            pNew->m_pParent = pDir;
+            pNew->m_nSize = find.GetLength();
+            pNew->m_bSeen = 1;
+            files.emplace(pNew->m_strName, pNew.get());
+            pDir->m_fileList.push_back(std::move(pNew));
+            pSite->m_bHasNew.store(true);
+        }
+    }
+    find.Close();
+
+    if (bStopped)
+    {
+        for (const auto& pFile : pDir->m_fileList)
+            pFile->m_bSeen = 0;
+        for (const auto& pSub : pDir->m_dirList)
+            pSub->m_bSeen = 0;
+        return false;
+    }
+
+    // Files first, then folders; survivors keep their order.
+    auto sweep = [&](auto& list, int nType) {
+        size_t nKept = 0;
+        for (size_t i = 0; i < list.size(); ++i)
+        {
+            if (list[i]->m_bSeen != 0)
+            {
+                list[i]->m_bSeen = 0;
+                if (nKept != i)
+                    list[nKept] = std::move(list[i]);
+                ++nKept;
+                continue;
+            }
+            removals.push_back(CRemoval{list[i].get(), nType});
+            removed.emplace_back(list[i].release());
+        }
+        list.resize(nKept);
+    };
+    sweep(pDir->m_fileList, IUpdateObserver::entryFile);
+    sweep(pDir->m_dirList, IUpdateObserver::entryFolder);
+    return true;
+}
+
+// Announces the entries one merge unlinked, then hands them over: the
+// observer frees them once nothing shows them any more; without one they
+// go at once.
+void AnnounceRemoved(std::vector<CRemoval>& removals, std::vector<std::unique_ptr<CObject>>& removed)
+{
+    if (removed.empty())
+        return;
+    if (IUpdateObserver* pObserver = GetUpdateObserver())
+    {
+        for (const CRemoval& removal : removals)
+            pObserver->PostEntryRemoved(removal.pEntry, removal.nType);
+        pObserver->DisposeRemoved(std::move(removed));
+    }
+    removed.clear();
+}
+
+int Crawl(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, int nDepth);
+
+// Passes over the folders the interrupted crawl had finished, without
+// listing them, until it meets the resume folder.
+int ResumeWalk(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, int nDepth)
+{
+    for (size_t i = 0; i < pDir->m_dirList.size(); ++i)
+    {
+        if (IsStopRequested())
+            return StopAt(pSite, pDir);
+        CFTPDir* pSub = pDir->m_dirList[i].get();
+        if (pSite->m_pResumeDir.load() == pSub)
+            pSite->m_bResume.store(0);
+        if (Crawl(pConnection, pSite, pSub, nDepth + 1) == 0)
+            return 0;
+    }
+    return 1;
+}
+
+int Crawl(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, int nDepth)
+{
+    if (IsStopRequested())
+        return StopAt(pSite, pDir);
+    if (nDepth > MAX_CRAWL_DEPTH)
+        return 1;
+    if (pSite->m_bResume.load() != 0)
+        return ResumeWalk(pConnection, pSite, pDir, nDepth);
+
+    if (!pConnection->SetCurrentDirectory(pDir->GetPath()))
+    {
+        uint32_t nError = GetLastInternetError();
+        if (IsConnectionLost(nError))
+            return ConnectionLostAt(pSite, pDir, nError);
+        // Refused: the cached subtree stays as it is.
+        return 1;
+    }
+    if (IsStopRequested())
+        return StopAt(pSite, pDir);
+
+    // The whole listing is fetched before the tree is locked.
+    CFtpFileFind find(pConnection, 1);
+    bool bListed = find.FindFile();
+    if (!bListed)
+    {
+        uint32_t nError = GetLastInternetError();
+        find.Close();
+        if (IsConnectionLost(nError))
+            return ConnectionLostAt(pSite, pDir, nError);
+        // Any other failure counts as an empty listing.
+    }
+
+    std::vector<CRemoval> removals;
+    std::vector<std::unique_ptr<CObject>> removed;
+    if (!MergeListing(pSite, pDir, find, bListed, removals, removed))
+        return StopAt(pSite, pDir);
+    AnnounceRemoved(removals, removed);
+
+    // Only this worker changes the tree, so its own reads need no lock.
+    for (size_t i = 0; i < pDir->m_dirList.size(); ++i)
+    {
+        if (IsStopRequested())
+            return StopAt(pSite, pDir);
+        if (Crawl(pConnection, pSite, pDir->m_dirList[i].get(), nDepth + 1) == 0)
+            return 0;
+    }
+    return 1;
+}
+
+bool IsStrictlyBelow(const CFTPDir* pDir, const CFTPDir* pAncestor)
+{
+    for (const CFTPDir* p = pDir != nullptr ? pDir->m_pParent : nullptr; p != nullptr; p = p->m_pParent)
+        if (p == pAncestor)
+            return true;
+    return false;
+}
+} // namespace
+
+int CrawlDir(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir)
+{
+    // A resume walk only meets folders below its start: a resume point at
+    // the start folder itself (or outside it) would make the continuation
+    // pass over everything and list nothing, so that crawl starts afresh.
+    if (pSite->m_bResume.load() != 0 && !IsStrictlyBelow(pSite->m_pResumeDir.load(), pDir))
+        pSite->m_bResume.store(0);
+    return Crawl(pConnection, pSite, pDir, pDir->GetDepth());
+}

@@ -1,0 +1,22 @@
+#pragma once
+// The directory crawler: walks a site's folders on the server depth first and
+// merges each fresh listing into the cached tree (new entries unread and
+// appended, vanished ones announced and dropped, sizes refreshed).
+//
+// Threads: runs on the site's update worker, on that worker's own
+// connection. It changes the tree only under the site's exclusive tree lock
+// and never holds that lock across network I/O.
+
+#include <cstdint>
+
+class CFtpConnection;
+class CFTPDir;
+class CFTPSite;
+
+// A hostile server must not exhaust the stack: folders deeper than this
+// below the root are kept as listed by their parent but not entered.
+inline constexpr int MAX_CRAWL_DEPTH = 1000;
+
+// Crawls pDir and everything below it. 1: done; 0: the crawl must end
+// (stopped or connection lost; the site's status and resume point are set).
+[[nodiscard]] int CrawlDir(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir);
