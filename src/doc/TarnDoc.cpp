@@ -188,7 +188,7 @@ void ApplyInfo(CFTPSite& site, const CSiteInfo& info)
 }
 } // namespace
 
-CTarnDoc::CTarnDoc(IDocHost& host) : m_host(host)
+CTarnDoc::CTarnDoc(IDocHost& host) : m_host(host), m_pump(host)
 {
 }
 
@@ -352,7 +352,7 @@ bool CTarnDoc::DeleteSite(const std::string& strKey)
 {
     auto it = std::find_if(m_siteList.begin(), m_siteList.end(),
                            [&](const auto& p) { return p->GetKey() == strKey; });
-    if (it == m_siteList.end())
+    if (it == m_siteList.end() || IsBusy())
         return false;
     if (IsSiteBusy(**it))
     {
@@ -366,6 +366,7 @@ bool CTarnDoc::DeleteSite(const std::string& strKey)
     std::filesystem::remove(strFolder, ec); // only when empty
     std::unique_ptr<CFTPSite> pSite = std::move(*it);
     m_siteList.erase(it);
+    ForgetSite(pSite.get());
     (void)SaveSiteList();
     return true;
 }

@@ -1,18 +1,35 @@
 #pragma once
-// The one document of the program: the ordered site list and site.ds.
+// The one document of the program: the ordered site list and site.ds, the
+// browsing history and listings, unread listings, read marks, FTP URLs and
+// search.
 //
 // Threads: used on the GUI thread only. Update workers read the site records
-// and their trees meanwhile; a site that waits for or runs an update
-// (m_nStatus 4) is neither deleted nor given new connection values.
+// and change their trees meanwhile; a site that waits for or runs an update
+// (m_nStatus 4) is neither deleted nor given new connection values. Trees are
+// read under the site's tree lock, never across a pump. Long walks pump the
+// host's event loop; while one runs the document is busy (IsBusy) and refuses
+// another walk and a delete, and the GUI refuses other commands that would
+// disturb it and defers closing until the walk has ended.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "doc/BrowseState.h"
 #include "doc/DocHost.h"
+#include "doc/PumpBudget.h"
 #include "model/Archive.h"
 #include "model/FTPSite.h"
+
+// The keyword that selects unread entries instead of matching names.
+inline constexpr const char* NEW_KEYWORD = "#new";
+// Scopes of the unread listings and of marking sites read.
+inline constexpr int UNREAD_THIS_UPDATE = 1; // sites updated in this run
+inline constexpr int UNREAD_ALL = 2;         // every site, loaded when needed
+// States kept per history direction.
+inline constexpr size_t HISTORY_LIMIT = 20;
 
 // The values the site dialog collects; AddSite and ModifySite take them.
 struct CSiteInfo
@@ -60,7 +77,9 @@ public:
     // False (with a message) when the site is updating and a connection
     // value would change.
     [[nodiscard]] bool ModifySite(CFTPSite* pSite, const CSiteInfo& info);
-    // False when the key is unknown or the site is updating (with a message).
+    // False when the key is unknown, a walk is running, or the site is
+    // updating (with a message). Nothing of the document points into the
+    // site afterwards.
     [[nodiscard]] bool DeleteSite(const std::string& strKey);
     // One site per line; an unreadable file gives "无法打开所选文件！".
     void ImportSites(const std::string& strPath);
@@ -68,14 +87,100 @@ public:
     // the user, when it could not be written.
     [[nodiscard]] bool SaveSiteList();
 
+    // Browsing. After GoUp, GoBack, GoForward and OpenFolder the caller shows
+    // the browse listing.
+    void NavigateTo(CFTPDir* pDir);
+    void SetListing(CFTPDir* pDir);
+    // Clears the folder's own unread mark, then NavigateTo.
+    void OpenFolder(CFTPDir* pDir);
+    void GoUp();
+    void GoBack();
+    void GoForward();
+    bool CanGoUp() const;
+    bool CanGoBack() const { return !m_backList.empty(); }
+    bool CanGoForward() const { return !m_forwardList.empty(); }
+
+    // Unread listings (into the result lists). ShowUnread is false when
+    // stopped, busy or without sites.
+    bool ShowUnread(int nScope);
+    void ShowFolderUnread(CFTPDir* pDir);
+
+    // Read marks; each sets the site's m_bStateDirty when it cleared a mark.
+    void MarkShownRead();
+    // Clears every mark below pDir (pDir's own mark stays). False when stopped.
+    bool MarkTreeRead(CFTPDir* pDir);
+    void MarkFolderRead(CFTPDir* pDir);
+    void MarkSitesRead(int nScope);
+
+    // Node address ("ftp://" + site key + path) -> FTP URL, or "" when no
+    // site has the key. User name, password and path are percent-encoded.
+    std::string GetUrl(const std::string& strAddress) const;
+    // The URL onto the clipboard; false (clipboard unchanged) without a site.
+    bool CopyAddress(const std::string& strAddress);
+    // A file row's double click: the URL to the system's handler.
+    void OpenFile(const std::string& strAddress);
+    // The site whose key, followed by "/" or the end, begins the address
+    // (after an optional "ftp://"); the longest such key wins.
+    CFTPSite* FindSiteByAddress(const std::string& strAddress, size_t* pnPathStart) const;
+
+    // Search over all sites into the result lists; false when stopped, busy
+    // or without sites. An empty keyword matches everything; NEW_KEYWORD
+    // selects unread entries (an unread folder stands for its contents).
+    bool Search(const std::string& strKeyword);
+    // The sub-folders of pDir with everything below them, then pDir's files.
+    bool SearchDir(CFTPDir* pDir, const std::string& strKeyword);
+    // Each folder of the list, everything below it and its files. The list is
+    // read by index after every pump: pass a list that stays current (such
+    // as m_listDirs), not a copy.
+    bool SearchDirList(const std::vector<CFTPDir*>& list, const std::string& strKeyword);
+
+    // Pumps the host now; false on a stop or quit request.
+    [[nodiscard]] bool PumpWaitingMessages() { return m_pump.Pump(); }
+    // How long a walk runs between two pumps (10 ms by default).
+    void SetPumpInterval(std::chrono::nanoseconds interval) { m_pump.SetInterval(interval); }
+    // A walk is running (it pumps events): refuse commands that disturb it.
+    bool IsBusy() const { return m_nBusy > 0; }
+    // Ends the running walk at its next pump (e.g. before closing).
+    void RequestStop() { m_pump.RequestStop(); }
+
+    // pEntry (a CFTPFile or CFTPDir, nType 0 or 1 as in the engine's notice)
+    // is leaving its tree: nothing of the document may point into it any
+    // longer. Takes it and everything below it out of the browse listing, the
+    // result lists and the history; history states whose folder is gone are
+    // dropped. Call before the entry is freed.
+    void ForgetEntry(CObject* pEntry, int nType);
+    // The same for a whole site (before it is destroyed).
+    void ForgetSite(CFTPSite* pSite);
+
     // All sites in display order; owning.
     std::vector<std::unique_ptr<CFTPSite>> m_siteList;
+    // History: owned states, oldest first.
+    std::unique_ptr<CBrowseState> m_pCurrent;
+    std::vector<std::unique_ptr<CBrowseState>> m_forwardList;
+    std::vector<std::unique_ptr<CBrowseState>> m_backList;
+    // The folder on display, and the last search or unread listing (not owning).
+    std::vector<CFTPDir*> m_listDirs;
+    std::vector<CFTPFile*> m_listFiles;
+    std::vector<CFTPDir*> m_foundDirs;
+    std::vector<CFTPFile*> m_foundFiles;
 
 private:
+    class CBusyGuard;
+    template <bool bExclusive, class Visitor>
+    bool Walk(CFTPSite& site, CFTPDir* pDir, bool bVisitSelf, Visitor& visitor);
+    bool SearchWalk(CFTPDir* pDir, bool bVisitSelf, const std::string& strKeyword);
+    bool MarkBelow(CFTPDir* pDir);
+    void StartResultListing();
+    static void PushLimited(std::vector<std::unique_ptr<CBrowseState>>& list,
+                            const CBrowseState& state);
+    void ForgetBelow(const CFTPDir* pDir);
+
     [[nodiscard]] bool KeepDamagedSiteList(std::string* pstrError);
     bool HasHostAndUser(const std::string& strHost, const std::string& strUser) const;
 
     IDocHost& m_host;
+    CPumpBudget m_pump;
+    int m_nBusy = 0;
     // site.ds could not be read to its end; its bytes are kept aside before
     // the first rewrite.
     bool m_bSiteListDamaged = false;

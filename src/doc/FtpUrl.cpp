@@ -1,0 +1,56 @@
+#include "doc/FtpUrl.h"
+
+#include "model/FTPSite.h"
+
+namespace
+{
+// sub-delims may stay in the user information.
+constexpr std::string_view kUserInfoKeep = "!$&'()*+,;=";
+// A path segment may also hold ":" and "@". ";" stays encoded: in an FTP
+// URL it would start a ";type=" code.
+constexpr std::string_view kPathKeep = "/!$&'()*+,=:@";
+
+bool IsUnreserved(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           c == '-' || c == '.' || c == '_' || c == '~';
+}
+} // namespace
+
+std::string PercentEncode(std::string_view str, std::string_view strKeep)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string strOut;
+    strOut.reserve(str.size());
+    for (char ch : str)
+    {
+        auto c = static_cast<unsigned char>(ch);
+        if (IsUnreserved(c) || (c < 0x80 && c != 0 && strKeep.find(ch) != std::string_view::npos))
+        {
+            strOut += ch;
+            continue;
+        }
+        strOut += '%';
+        strOut += kHex[c >> 4];
+        strOut += kHex[c & 0x0F];
+    }
+    return strOut;
+}
+
+std::string BuildFtpUrl(const CFTPSite& site, std::string_view strPath)
+{
+    std::string strUrl = "ftp://";
+    if (!site.IsAnonymous())
+    {
+        strUrl += PercentEncode(site.m_strUser, kUserInfoKeep);
+        strUrl += ':';
+        strUrl += PercentEncode(site.m_strPassword, kUserInfoKeep);
+        strUrl += '@';
+    }
+    bool bIpv6 = site.m_strHost.find(':') != std::string::npos && !site.m_strHost.starts_with('[');
+    strUrl += bIpv6 ? "[" + site.m_strHost + "]" : site.m_strHost;
+    strUrl += ':';
+    strUrl += std::to_string(site.m_nPort);
+    strUrl += PercentEncode(strPath, kPathKeep);
+    return strUrl;
+}

@@ -1,0 +1,345 @@
+// The document's long walks: search, unread listings and read marks. They run
+// on the GUI thread, pump the host on a time budget and read each tree under
+// its lock only between pumps (CTreeWalk).
+
+#include <cstring>
+
+#include "doc/TarnDoc.h"
+#include "doc/TreeWalk.h"
+
+namespace
+{
+constexpr const char* kNothingFound = "对不起，没有找到你要的文件！";
+constexpr const char* kNoUnread = "没有未读文件！";
+
+// Tests entries against a keyword and hands every match to the result lists
+// and, at once, to the file list.
+class CSearchVisitor
+{
+public:
+    CSearchVisitor(std::vector<CFTPDir*>& foundDirs, std::vector<CFTPFile*>& foundFiles,
+                   IDocHost& host, const std::string& strKeyword)
+        : m_foundDirs(foundDirs), m_foundFiles(foundFiles), m_host(host),
+          m_strKeyword(strKeyword), m_bNew(strKeyword == NEW_KEYWORD)
+    {
+        // Folder names are compared lower-cased (A-Z only) with the keyword as
+        // typed, so a keyword holding A-Z can never match a folder.
+        for (char c : m_strKeyword)
+        {
+            if (c >= 'A' && c <= 'Z')
+                m_bFoldersNeverMatch = true;
+        }
+    }
+
+    bool VisitDir(CFTPDir& dir)
+    {
+        bool bMatch;
+        if (m_bNew)
+            bMatch = dir.m_nState != 0;
+        else if (m_bFoldersNeverMatch)
+            bMatch = false;
+        else
+            bMatch = ContainsKeyword(LowerCase(dir.m_strName));
+        if (bMatch)
+        {
+            m_foundDirs.push_back(&dir);
+            m_host.AppendResultRow();
+        }
+        // An unread folder stands for all of its contents.
+        return !(m_bNew && bMatch);
+    }
+
+    void VisitFile(CFTPFile& file)
+    {
+        bool bMatch = m_bNew ? file.m_nState != 0 : ContainsKeyword(file.m_strName);
+        if (bMatch)
+        {
+            m_foundFiles.push_back(&file);
+            m_host.AppendResultRow();
+        }
+    }
+
+private:
+    // Byte search: with UTF-8 names a keyword of whole characters can only
+    // match on character boundaries.
+    bool ContainsKeyword(std::string_view strName) const
+    {
+        if (m_strKeyword.empty())
+            return true;
+        return ::memmem(strName.data(), strName.size(), m_strKeyword.data(),
+                        m_strKeyword.size()) != nullptr;
+    }
+
+    std::string_view LowerCase(const std::string& strName)
+    {
+        m_strLower.assign(strName);
+        for (char& c : m_strLower)
+        {
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        }
+        return m_strLower;
+    }
+
+    std::vector<CFTPDir*>& m_foundDirs;
+    std::vector<CFTPFile*>& m_foundFiles;
+    IDocHost& m_host;
+    const std::string m_strKeyword;
+    const bool m_bNew;
+    bool m_bFoldersNeverMatch = false;
+    std::string m_strLower; // reused: no allocation per folder
+};
+
+// Clears unread marks and remembers whether any was set.
+class CMarkVisitor
+{
+public:
+    bool VisitDir(CFTPDir& dir)
+    {
+        Clear(dir.m_nState);
+        return true;
+    }
+    void VisitFile(CFTPFile& file) { Clear(file.m_nState); }
+
+    bool m_bCleared = false;
+
+private:
+    void Clear(int32_t& nState)
+    {
+        if (nState != 0)
+        {
+            nState = 0;
+            m_bCleared = true;
+        }
+    }
+};
+
+bool IsInScope(CFTPSite& site, int nScope)
+{
+    if (nScope == UNREAD_THIS_UPDATE)
+    {
+        // Not updated in this run, or failed: skipped, and never loaded here.
+        int32_t nStatus = site.m_nStatus.load();
+        return nStatus != 0 && nStatus != 1;
+    }
+    site.EnsureLoaded();
+    return true;
+}
+} // namespace
+
+// Marks the document busy for the duration of a walk.
+class CTarnDoc::CBusyGuard
+{
+public:
+    explicit CBusyGuard(CTarnDoc& doc) : m_doc(doc)
+    {
+        if (m_doc.m_nBusy++ == 0)
+            m_doc.m_pump.Start();
+    }
+    ~CBusyGuard() { --m_doc.m_nBusy; }
+    CBusyGuard(const CBusyGuard&) = delete;
+    CBusyGuard& operator=(const CBusyGuard&) = delete;
+
+private:
+    CTarnDoc& m_doc;
+};
+
+template <bool bExclusive, class Visitor>
+bool CTarnDoc::Walk(CFTPSite& site, CFTPDir* pDir, bool bVisitSelf, Visitor& visitor)
+{
+    CTreeWalk<bExclusive, Visitor> walk(site, m_pump, visitor);
+    return walk.Run(pDir, bVisitSelf);
+}
+
+void CTarnDoc::StartResultListing()
+{
+    m_foundFiles.clear();
+    m_foundDirs.clear();
+    m_host.ClearList();
+    m_host.AppendResultRow();
+}
+
+bool CTarnDoc::SearchWalk(CFTPDir* pDir, bool bVisitSelf, const std::string& strKeyword)
+{
+    CFTPSite* pSite = pDir != nullptr ? pDir->GetSite() : nullptr;
+    if (pSite == nullptr)
+        return true;
+    CSearchVisitor visitor(m_foundDirs, m_foundFiles, m_host, strKeyword);
+    return Walk<false>(*pSite, pDir, bVisitSelf, visitor);
+}
+
+bool CTarnDoc::SearchDir(CFTPDir* pDir, const std::string& strKeyword)
+{
+    if (IsBusy())
+        return false;
+    CBusyGuard busy(*this);
+    return SearchWalk(pDir, false, strKeyword);
+}
+
+bool CTarnDoc::SearchDirList(const std::vector<CFTPDir*>& list, const std::string& strKeyword)
+{
+    if (IsBusy())
+        return false;
+    CBusyGuard busy(*this);
+    for (size_t i = 0; i < list.size(); ++i)
+    {
+        if (!SearchWalk(list[i], true, strKeyword))
+            return false;
+    }
+    return true;
+}
+
+bool CTarnDoc::Search(const std::string& strKeyword)
+{
+    if (IsBusy())
+        return false;
+    CBusyGuard busy(*this);
+    StartResultListing();
+    // Sites added while the walk pumps are not searched.
+    size_t nTotal = m_siteList.size();
+    m_host.OpenProgress(static_cast<int>(nTotal));
+    if (nTotal == 0)
+    {
+        m_host.CloseProgress();
+        return false;
+    }
+    m_host.BeginWaitCursor();
+    CSearchVisitor visitor(m_foundDirs, m_foundFiles, m_host, strKeyword);
+    bool bGoOn = true;
+    for (size_t i = 0; bGoOn && i < nTotal && i < m_siteList.size(); ++i)
+    {
+        m_host.SetProgressPos(static_cast<int>(i + 1));
+        CFTPSite& site = *m_siteList[i];
+        bool bWasLoaded = site.IsLoaded();
+        site.EnsureLoaded();
+        // Loading took a while: let the window breathe before walking.
+        if (!bWasLoaded || m_pump.Tick())
+            bGoOn = m_pump.Pump();
+        if (bGoOn)
+            bGoOn = Walk<false>(site, site.m_pRoot.get(), false, visitor);
+    }
+    m_host.CloseProgress();
+    m_host.EndWaitCursor();
+    if (!bGoOn)
+        return false;
+    if (m_foundDirs.empty() && m_foundFiles.empty())
+        m_host.ShowMessage(kNothingFound);
+    return true;
+}
+
+bool CTarnDoc::ShowUnread(int nScope)
+{
+    if (IsBusy())
+        return false;
+    CBusyGuard busy(*this);
+    StartResultListing();
+    size_t nTotal = m_siteList.size();
+    m_host.OpenProgress(static_cast<int>(nTotal));
+    if (nTotal == 0)
+    {
+        m_host.CloseProgress();
+        return false;
+    }
+    CSearchVisitor visitor(m_foundDirs, m_foundFiles, m_host, NEW_KEYWORD);
+    bool bGoOn = true;
+    for (size_t i = 0; bGoOn && i < nTotal && i < m_siteList.size(); ++i)
+    {
+        m_host.SetProgressPos(static_cast<int>(i + 1));
+        CFTPSite& site = *m_siteList[i];
+        if (!IsInScope(site, nScope))
+            continue;
+        if (m_pump.Tick())
+            bGoOn = m_pump.Pump();
+        if (bGoOn)
+            bGoOn = Walk<false>(site, site.m_pRoot.get(), false, visitor);
+    }
+    m_host.CloseProgress();
+    if (!bGoOn)
+        return false;
+    if (m_foundDirs.empty() && m_foundFiles.empty())
+        m_host.ShowMessage(kNoUnread);
+    return true;
+}
+
+void CTarnDoc::ShowFolderUnread(CFTPDir* pDir)
+{
+    if (IsBusy())
+        return;
+    CBusyGuard busy(*this);
+    StartResultListing();
+    (void)SearchWalk(pDir, false, NEW_KEYWORD); // a stop keeps what was found
+}
+
+void CTarnDoc::MarkShownRead()
+{
+    // The files of one listing all belong to one site; take its lock once.
+    size_t i = 0;
+    while (i < m_listFiles.size())
+    {
+        CFTPSite* pSite = m_listFiles[i]->GetSite();
+        if (pSite == nullptr)
+        {
+            ++i;
+            continue;
+        }
+        std::unique_lock lock(pSite->m_treeLock);
+        bool bCleared = false;
+        for (; i < m_listFiles.size() && m_listFiles[i]->GetSite() == pSite; ++i)
+        {
+            if (m_listFiles[i]->m_nState != 0)
+            {
+                m_listFiles[i]->m_nState = 0;
+                bCleared = true;
+            }
+        }
+        if (bCleared)
+            pSite->m_bStateDirty = true;
+    }
+}
+
+bool CTarnDoc::MarkBelow(CFTPDir* pDir)
+{
+    CFTPSite* pSite = pDir != nullptr ? pDir->GetSite() : nullptr;
+    if (pSite == nullptr)
+        return true;
+    CMarkVisitor visitor;
+    bool bGoOn = Walk<true>(*pSite, pDir, false, visitor);
+    if (visitor.m_bCleared)
+        pSite->m_bStateDirty = true;
+    return bGoOn;
+}
+
+bool CTarnDoc::MarkTreeRead(CFTPDir* pDir)
+{
+    if (IsBusy())
+        return false;
+    CBusyGuard busy(*this);
+    return MarkBelow(pDir);
+}
+
+void CTarnDoc::MarkFolderRead(CFTPDir* pDir)
+{
+    CFTPSite* pSite = pDir != nullptr ? pDir->GetSite() : nullptr;
+    if (pSite == nullptr || IsBusy())
+        return;
+    CBusyGuard busy(*this);
+    pSite->EnsureLoaded();
+    (void)MarkBelow(pDir); // a stop keeps what was cleared
+}
+
+void CTarnDoc::MarkSitesRead(int nScope)
+{
+    if (IsBusy())
+        return;
+    CBusyGuard busy(*this);
+    for (size_t i = 0; i < m_siteList.size(); ++i)
+    {
+        CFTPSite& site = *m_siteList[i];
+        if (!IsInScope(site, nScope))
+            continue;
+        if (m_pump.Tick() && !m_pump.Pump())
+            return;
+        if (!MarkBelow(site.m_pRoot.get()))
+            return;
+    }
+}
