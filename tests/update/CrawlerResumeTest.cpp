@@ -1,0 +1,168 @@
+#include <chrono>
+#include <thread>
+
+#include "CrawlerFixture.h"
+#include "net/InternetError.h"
+
+namespace
+{
+class CrawlerResumeTest : public CCrawlerFixture
+{
+protected:
+    void BuildServedTree()
+    {
+        Dir("a/a1");
+        Dir("a/a2");
+        Dir("b/b1/x");
+        Dir("b/b2");
+        Dir("c");
+        File("a/a1/f");
+        File("b/b1/x/g", 2);
+        File("b/b2/h", 3);
+        File("c/i", 4);
+        File("top", 5);
+    }
+
+    // The tree a clean crawl of the served folder gives.
+    std::vector<std::string> CleanCrawl()
+    {
+        m_pServer->ClearFaults();
+        m_pServer->ClearLog();
+        auto pClean = MakeSite();
+        EXPECT_EQ(Crawl(*pClean), 1);
+        m_cleanOrder = m_pServer->GetListedFolders();
+        return DescribeTree(*pClean->m_pRoot);
+    }
+
+    // The folders a clean crawl lists from strFolder on, in crawl order.
+    std::vector<std::string> CleanOrderFrom(const std::string& strFolder) const
+    {
+        auto it = std::find(m_cleanOrder.begin(), m_cleanOrder.end(), strFolder);
+        return std::vector<std::string>(it, m_cleanOrder.end());
+    }
+
+    std::vector<std::string> m_cleanOrder;
+};
+} // namespace
+
+TEST_F(CrawlerResumeTest, DropTwoLevelsDownResumesThereAndSkipsWhatWasDone)
+{
+    BuildServedTree();
+    StartServer();
+    std::vector<std::string> clean = CleanCrawl();
+
+    m_pServer->SetFaults(R"({"rules": [{"on": "LIST", "path": "/b/b1", "action": "drop", "times": 1}]})");
+    auto pSite = MakeSite();
+    ASSERT_EQ(Crawl(*pSite), 0);
+    EXPECT_EQ(pSite->GetStatusText(), "更新意外终止:\n" + FormatInternetError(ERROR_FTP_DROPPED));
+    EXPECT_EQ(pSite->m_nStatus, 3);
+    CFTPDir* pB1 = FindDir(FindDir(pSite->m_pRoot.get(), "b"), "b1");
+    ASSERT_NE(pB1, nullptr);
+    EXPECT_EQ(pSite->m_bResume, 1);
+    EXPECT_EQ(pSite->m_pResumeDir.load(), pB1);
+    EXPECT_TRUE(NoMarksLeft(*pSite->m_pRoot));
+
+    // The continuation: same start folder, a new session.
+    m_pServer->ClearLog();
+    ASSERT_EQ(Crawl(*pSite), 1);
+    EXPECT_EQ(pSite->m_bResume, 0);
+    // Nothing before the resume folder is entered or listed again.
+    std::vector<std::string> expected = CleanOrderFrom("/b/b1");
+    EXPECT_LT(expected.size(), m_cleanOrder.size());
+    EXPECT_EQ(m_pServer->GetListedFolders(), expected);
+    std::vector<std::string> cwds;
+    for (const auto& command : m_pServer->GetCommands("CWD"))
+        cwds.push_back(command.strArgument);
+    EXPECT_EQ(cwds, expected);
+    EXPECT_EQ(DescribeTree(*pSite->m_pRoot), clean);
+}
+
+TEST_F(CrawlerResumeTest, DropAtTheRootLeavesNoResumePoint)
+{
+    BuildServedTree();
+    StartServer();
+    std::vector<std::string> clean = CleanCrawl();
+
+    m_pServer->SetFaults(R"({"rules": [{"on": "CWD", "path": "/", "action": "drop", "times": 1}]})");
+    auto pSite = MakeSite();
+    ASSERT_EQ(Crawl(*pSite), 0);
+    EXPECT_EQ(pSite->GetStatusText().rfind("更新意外终止:\n", 0), 0u);
+    EXPECT_EQ(pSite->m_bResume, 0);
+
+    m_pServer->ClearLog();
+    ASSERT_EQ(Crawl(*pSite), 1);
+    EXPECT_EQ(m_pServer->GetListedFolders().front(), "/");
+    EXPECT_EQ(DescribeTree(*pSite->m_pRoot), clean);
+}
+
+TEST_F(CrawlerResumeTest, ResumeFolderThatIsTheStartFolderIsListedAfresh)
+{
+    BuildServedTree();
+    StartServer();
+    auto pSite = MakeSite();
+    ASSERT_EQ(Crawl(*pSite), 1);
+    CFTPDir* pB = FindDir(pSite->m_pRoot.get(), "b");
+    std::vector<std::string> bOrder;
+    for (const std::string& str : m_pServer->GetListedFolders())
+        if (str.rfind("/b", 0) == 0)
+            bOrder.push_back(str);
+    File("b/new", 6);
+
+    m_pServer->SetFaults(R"({"rules": [{"on": "LIST", "path": "/b", "action": "drop", "times": 1}]})");
+    ASSERT_EQ(Crawl(*pSite, pB), 0);
+    EXPECT_EQ(pSite->m_bResume, 1);
+    EXPECT_EQ(pSite->m_pResumeDir.load(), pB);
+
+    m_pServer->ClearLog();
+    ASSERT_EQ(Crawl(*pSite, pB), 1);
+    EXPECT_EQ(pSite->m_bResume, 0);
+    EXPECT_EQ(m_pServer->GetListedFolders(), bOrder);
+    EXPECT_EQ(bOrder.front(), "/b");
+    EXPECT_NE(FindFile(pB, "new"), nullptr);
+}
+
+TEST_F(CrawlerResumeTest, DropsAreRetriedUntilTheCrawlCompletes)
+{
+    BuildServedTree();
+    StartServer();
+    std::vector<std::string> clean = CleanCrawl();
+    // Three drops in a row on the same folder, as a flaky server would.
+    m_pServer->SetFaults(R"({"rules": [{"on": "CWD", "path": "/c", "action": "drop", "times": 3}]})");
+    auto pSite = MakeSite();
+    int nRuns = 0;
+    while (Crawl(*pSite) == 0 && ++nRuns < 10)
+        EXPECT_EQ(pSite->m_pResumeDir.load(), FindDir(pSite->m_pRoot.get(), "c"));
+    EXPECT_EQ(nRuns, 3);
+    EXPECT_EQ(DescribeTree(*pSite->m_pRoot), clean);
+}
+
+TEST_F(CrawlerResumeTest, ClosingTheSessionEndsACrawlWaitingOnASilentServer)
+{
+    Dir("a");
+    Dir("__silent_on_list__");
+    StartServer();
+    auto pSite = MakeSite();
+    CSessionTimeouts slow; // the real time-outs: 7 s of silence would be waited out
+    auto pSession = OpenSiteSession(slow);
+    std::string strError;
+    auto pConnection = OpenSiteConnection(*pSession, *pSite, &strError);
+    ASSERT_TRUE(pConnection) << strError;
+
+    std::chrono::steady_clock::time_point closedAt;
+    std::thread closer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        closedAt = std::chrono::steady_clock::now();
+        g_bStopUpdate = 1;
+        pSession->Close();
+    });
+    int nResult = CrawlDir(pConnection.get(), pSite.get(), pSite->m_pRoot.get());
+    auto returnedAt = std::chrono::steady_clock::now();
+    closer.join();
+    EXPECT_EQ(nResult, 0);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - closedAt).count(), 100);
+    EXPECT_EQ(pSite->m_nStatus, 3);
+    // The silent folder's listing was cut, not taken for an empty one.
+    EXPECT_NE(FindDir(pSite->m_pRoot.get(), "a"), nullptr);
+    pConnection.reset();
+    pSession.reset();
+}
