@@ -416,7 +416,10 @@ bool CTarnDoc::KeepDamagedSiteList(std::string* pstrError)
     {
         std::string strCopy = strPath + ".damaged";
         if (n > 0)
-            strCopy += "." + std::to_string(n);
+        {
+            strCopy += '.';
+            strCopy += std::to_string(n);
+        }
         if (WriteNewFile(strCopy, strBytes, kSiteListMode))
             return true;
         if (errno != EEXIST)

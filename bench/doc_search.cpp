@@ -1,0 +1,240 @@
+// Search and unread listing over 20 loaded sites of 250,000 entries each
+// (5,000,000 entries), with a host whose pump does nothing, and the delivery
+// of result rows through AppendResultRow.
+//
+//   tarn_bench_doc_search --benchmark_counters_tabular=true
+
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "doc/TarnDoc.h"
+#include "model/ProgramFolder.h"
+
+namespace
+{
+constexpr int kSites = 20;
+constexpr int kTopDirs = 50;
+constexpr int kSubDirs = 49;       // per top folder: 50 + 50 * 49 = 2,500 folders
+constexpr int kFilesPerDir = 99;   // 2,500 * 99 = 247,500 files: 250,000 entries a site
+constexpr int kUnreadEvery = 100;  // 1 % of the files are unread
+
+// Does what the file list does per row, minus the drawing: reads the counts
+// and the newest entry.
+class CBenchHost : public IDocHost
+{
+public:
+    void ShowMessage(const std::string&) override {}
+    void SetClipboardText(const std::string&) override {}
+    void OpenUrl(const std::string&) override {}
+    void ClearList() override { m_nShownDirs = m_nShownFiles = 0; }
+    void AppendResultRow() override
+    {
+        size_t c = m_pDoc->m_foundDirs.size();
+        size_t d = m_pDoc->m_foundFiles.size();
+        if (c == 0)
+            m_nShownDirs = 0;
+        if (d == 0)
+            m_nShownFiles = 0;
+        if (m_nShownDirs < c)
+        {
+            m_nBytes += m_pDoc->m_foundDirs.back()->m_strName.size();
+            m_nShownDirs = c;
+        }
+        else if (m_nShownFiles < d)
+        {
+            m_nBytes += m_pDoc->m_foundFiles.back()->m_strName.size();
+            m_nShownFiles = d;
+        }
+    }
+    void OpenProgress(int) override {}
+    void SetProgressPos(int) override {}
+    void CloseProgress() override {}
+    void BeginWaitCursor() override {}
+    void EndWaitCursor() override {}
+    bool PumpWaitingMessages() override
+    {
+        ++m_nPumps;
+        return true;
+    }
+
+    CTarnDoc* m_pDoc = nullptr;
+    size_t m_nShownDirs = 0;
+    size_t m_nShownFiles = 0;
+    uint64_t m_nBytes = 0;
+    uint64_t m_nPumps = 0;
+};
+
+std::string FileName(int n)
+{
+    char sz[64];
+    if (n % 2 == 0)
+        std::snprintf(sz, sizeof sz, "f%06d.txt", n);
+    else
+        std::snprintf(sz, sizeof sz, "package-%06d-1.2.3.tar.gz", n);
+    return sz;
+}
+
+void FillDir(CFTPDir* pDir, int& nFile)
+{
+    for (int i = 0; i < kFilesPerDir; ++i, ++nFile)
+    {
+        auto pFile = std::make_unique<CFTPFile>();
+        pFile->m_strName = FileName(nFile);
+        pFile->m_nSize = static_cast<uint64_t>(nFile) * 37;
+        pFile->m_nState = nFile % kUnreadEvery == 0 ? 1 : 0;
+        pFile->m_pParent = pDir;
+        pDir->m_fileList.push_back(std::move(pFile));
+    }
+}
+
+CFTPDir* AddDir(CFTPDir* pParent, const std::string& strName)
+{
+    auto pDir = std::make_unique<CFTPDir>();
+    pDir->m_strName = strName;
+    pDir->m_pParent = pParent;
+    pParent->m_dirList.push_back(std::move(pDir));
+    return pParent->m_dirList.back().get();
+}
+
+void FillSite(CFTPSite& site)
+{
+    int nFile = 0;
+    CFTPDir* pRoot = site.m_pRoot.get();
+    for (int t = 0; t < kTopDirs; ++t)
+    {
+        CFTPDir* pTop = AddDir(pRoot, "Pub_" + std::to_string(t));
+        FillDir(pTop, nFile);
+        for (int s = 0; s < kSubDirs; ++s)
+            FillDir(AddDir(pTop, "Release-" + std::to_string(s)), nFile);
+    }
+}
+
+struct CWorld
+{
+    CWorld()
+    {
+        char szTemplate[] = "/tmp/tarn-bench-XXXXXX";
+        if (::mkdtemp(szTemplate) == nullptr)
+            std::abort();
+        m_strFolder = szTemplate;
+        SetProgramFolder(m_strFolder);
+        m_pDoc = std::make_unique<CTarnDoc>(m_host);
+        m_host.m_pDoc = m_pDoc.get();
+        (void)m_pDoc->OnNewDocument();
+        for (int i = 0; i < kSites; ++i)
+        {
+            CSiteInfo info;
+            info.m_strHost = "ftp" + std::to_string(i) + ".example.org";
+            info.m_bAnonymous = true;
+            (void)m_pDoc->AddSite(info);
+            FillSite(*m_pDoc->m_siteList.back());
+        }
+    }
+    ~CWorld()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_strFolder, ec);
+    }
+
+    // Only the first nSites sites stay in the document; the rest wait aside.
+    void UseSites(size_t nSites)
+    {
+        auto& list = m_pDoc->m_siteList;
+        while (list.size() > nSites)
+        {
+            m_aside.push_back(std::move(list.back()));
+            list.pop_back();
+        }
+        while (list.size() < nSites && !m_aside.empty())
+        {
+            list.push_back(std::move(m_aside.back()));
+            m_aside.pop_back();
+        }
+    }
+
+    std::string m_strFolder;
+    CBenchHost m_host;
+    std::unique_ptr<CTarnDoc> m_pDoc;
+    std::vector<std::unique_ptr<CFTPSite>> m_aside;
+};
+
+CWorld& World()
+{
+    static CWorld s_world;
+    return s_world;
+}
+
+constexpr int64_t kEntries = int64_t{kSites} * 250000;
+
+void RunSearch(benchmark::State& state, const char* pszKeyword)
+{
+    CWorld& world = World();
+    world.UseSites(kSites);
+    size_t nFound = 0;
+    for (auto _ : state)
+    {
+        bool bDone = world.m_pDoc->Search(pszKeyword);
+        benchmark::DoNotOptimize(bDone);
+        nFound = world.m_pDoc->m_foundDirs.size() + world.m_pDoc->m_foundFiles.size();
+    }
+    state.SetItemsProcessed(state.iterations() * kEntries);
+    state.counters["found"] = static_cast<double>(nFound);
+    state.counters["entries/s"] =
+        benchmark::Counter(static_cast<double>(kEntries), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void BM_SearchNoMatch(benchmark::State& state)
+{
+    RunSearch(state, "zzz");
+}
+void BM_SearchRare(benchmark::State& state)
+{
+    RunSearch(state, "123456");
+}
+void BM_SearchFolderWord(benchmark::State& state)
+{
+    RunSearch(state, "release-4");
+}
+void BM_SearchNew(benchmark::State& state)
+{
+    RunSearch(state, NEW_KEYWORD);
+}
+
+void BM_UnreadAll(benchmark::State& state)
+{
+    CWorld& world = World();
+    world.UseSites(kSites);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(world.m_pDoc->ShowUnread(UNREAD_ALL));
+    state.counters["entries/s"] =
+        benchmark::Counter(static_cast<double>(kEntries), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// Empty keyword: every entry of the first N sites is a result row.
+void BM_DeliverResults(benchmark::State& state)
+{
+    CWorld& world = World();
+    size_t nSites = static_cast<size_t>(state.range(0));
+    world.UseSites(nSites);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(world.m_pDoc->Search(""));
+    double nRows = static_cast<double>(world.m_pDoc->m_foundDirs.size() +
+                                       world.m_pDoc->m_foundFiles.size());
+    state.counters["rows"] = nRows;
+    state.counters["rows/s"] = benchmark::Counter(nRows, benchmark::Counter::kIsIterationInvariantRate);
+    world.UseSites(kSites);
+}
+} // namespace
+
+BENCHMARK(BM_SearchNoMatch)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchRare)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchFolderWord)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchNew)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnreadAll)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeliverResults)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
