@@ -83,12 +83,23 @@ def log_line(*fields):
         g_log.flush()
 
 
+g_fault_cache = (None, {})
+
+
 def read_faults():
+    """The fault file as of now; parsed again only when it was replaced."""
+    global g_fault_cache
     if not g_fault_path:
         return {}
     try:
+        st = os.stat(g_fault_path)
+        stamp = (st.st_ino, st.st_mtime_ns, st.st_size)
+        if g_fault_cache[0] == stamp:
+            return g_fault_cache[1]
         with open(g_fault_path, "r", encoding="utf-8") as f:
-            return json.load(f)
+            faults = json.load(f)
+        g_fault_cache = (stamp, faults)
+        return faults
     except (OSError, ValueError):
         return {}
 
