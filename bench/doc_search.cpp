@@ -18,9 +18,9 @@ namespace
 {
 constexpr int kSites = 20;
 constexpr int kTopDirs = 50;
-constexpr int kSubDirs = 49;       // per top folder: 50 + 50 * 49 = 2,500 folders
-constexpr int kFilesPerDir = 99;   // 2,500 * 99 = 247,500 files: 250,000 entries a site
-constexpr int kUnreadEvery = 100;  // 1 % of the files are unread
+constexpr int kSubDirs = 49;      // per top folder: 50 + 50 * 49 = 2,500 folders
+constexpr int kFilesPerDir = 99;  // 2,500 * 99 = 247,500 files: 250,000 entries a site
+constexpr int kUnreadEvery = 100; // 1 % of the files are unread
 
 // Does what the file list does per row, minus the drawing: reads the counts
 // and the newest entry.
@@ -183,8 +183,8 @@ void RunSearch(benchmark::State& state, const char* pszKeyword)
     }
     state.SetItemsProcessed(state.iterations() * kEntries);
     state.counters["found"] = static_cast<double>(nFound);
-    state.counters["entries/s"] =
-        benchmark::Counter(static_cast<double>(kEntries), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["entries/s"] = benchmark::Counter(static_cast<double>(kEntries),
+                                                     benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_SearchNoMatch(benchmark::State& state)
@@ -210,8 +210,8 @@ void BM_UnreadAll(benchmark::State& state)
     world.UseSites(kSites);
     for (auto _ : state)
         benchmark::DoNotOptimize(world.m_pDoc->ShowUnread(UNREAD_ALL));
-    state.counters["entries/s"] =
-        benchmark::Counter(static_cast<double>(kEntries), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["entries/s"] = benchmark::Counter(static_cast<double>(kEntries),
+                                                     benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // Empty keyword: every entry of the first N sites is a result row.
@@ -222,10 +222,11 @@ void BM_DeliverResults(benchmark::State& state)
     world.UseSites(nSites);
     for (auto _ : state)
         benchmark::DoNotOptimize(world.m_pDoc->Search(""));
-    double nRows = static_cast<double>(world.m_pDoc->m_foundDirs.size() +
-                                       world.m_pDoc->m_foundFiles.size());
+    double nRows =
+        static_cast<double>(world.m_pDoc->m_foundDirs.size() + world.m_pDoc->m_foundFiles.size());
     state.counters["rows"] = nRows;
-    state.counters["rows/s"] = benchmark::Counter(nRows, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["rows/s"] =
+        benchmark::Counter(nRows, benchmark::Counter::kIsIterationInvariantRate);
     world.UseSites(kSites);
 }
 } // namespace

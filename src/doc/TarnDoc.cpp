@@ -188,9 +188,7 @@ void ApplyInfo(CFTPSite& site, const CSiteInfo& info)
 }
 } // namespace
 
-CTarnDoc::CTarnDoc(IDocHost& host) : m_host(host), m_pump(host)
-{
-}
+CTarnDoc::CTarnDoc(IDocHost& host) : m_host(host), m_pump(host) {}
 
 CTarnDoc::~CTarnDoc() = default;
 
@@ -294,9 +292,9 @@ bool CTarnDoc::IsSiteBusy(const CFTPSite& site)
 
 bool CTarnDoc::HasHostAndUser(const std::string& strHost, const std::string& strUser) const
 {
-    return std::any_of(m_siteList.begin(), m_siteList.end(), [&](const auto& p) {
-        return p->m_strHost == strHost && p->m_strUser == strUser;
-    });
+    return std::any_of(m_siteList.begin(), m_siteList.end(),
+                       [&](const auto& p)
+                       { return p->m_strHost == strHost && p->m_strUser == strUser; });
 }
 
 bool CTarnDoc::AddSite(const CSiteInfo& info)
@@ -322,11 +320,10 @@ bool CTarnDoc::ModifySite(CFTPSite* pSite, const CSiteInfo& info)
     CFTPSite probe;
     ApplyInfo(probe, info);
     // The update worker reads the connection values while it runs.
-    bool bConnectionChanges = probe.m_strHost != pSite->m_strHost ||
-                              probe.m_strUser != pSite->m_strUser ||
-                              probe.m_strPassword != pSite->m_strPassword ||
-                              probe.m_nPort != pSite->m_nPort ||
-                              probe.m_bAnonUpdate != pSite->m_bAnonUpdate;
+    bool bConnectionChanges =
+        probe.m_strHost != pSite->m_strHost || probe.m_strUser != pSite->m_strUser ||
+        probe.m_strPassword != pSite->m_strPassword || probe.m_nPort != pSite->m_nPort ||
+        probe.m_bAnonUpdate != pSite->m_bAnonUpdate;
     if (bConnectionChanges && IsSiteBusy(*pSite))
     {
         m_host.ShowMessage(kSiteUpdating);

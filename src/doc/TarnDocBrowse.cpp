@@ -144,7 +144,8 @@ void CTarnDoc::ForgetBelow(const CFTPDir* pDir)
     // Parent links of entries that are still linked never change, and those
     // of a removed subtree stay intact until it is freed, so walking up is
     // safe without the tree lock.
-    auto within = [pDir](const CFTPDir* p) {
+    auto within = [pDir](const CFTPDir* p)
+    {
         for (; p != nullptr; p = p->m_pParent)
         {
             if (p == pDir)
@@ -153,9 +154,8 @@ void CTarnDoc::ForgetBelow(const CFTPDir* pDir)
         return false;
     };
     auto fileWithin = [&](const CFTPFile* pFile) { return within(pFile->m_pParent); };
-    auto stateWithin = [&](const std::unique_ptr<CBrowseState>& pState) {
-        return within(pState->m_pDir);
-    };
+    auto stateWithin = [&](const std::unique_ptr<CBrowseState>& pState)
+    { return within(pState->m_pDir); };
     std::erase_if(m_listDirs, within);
     std::erase_if(m_foundDirs, within);
     std::erase_if(m_listFiles, fileWithin);

@@ -19,8 +19,8 @@ class CSearchVisitor
 public:
     CSearchVisitor(std::vector<CFTPDir*>& foundDirs, std::vector<CFTPFile*>& foundFiles,
                    IDocHost& host, const std::string& strKeyword)
-        : m_foundDirs(foundDirs), m_foundFiles(foundFiles), m_host(host),
-          m_strKeyword(strKeyword), m_bNew(strKeyword == NEW_KEYWORD)
+        : m_foundDirs(foundDirs), m_foundFiles(foundFiles), m_host(host), m_strKeyword(strKeyword),
+          m_bNew(strKeyword == NEW_KEYWORD)
     {
         // Folder names are compared lower-cased (A-Z only) with the keyword as
         // typed, so a keyword holding A-Z can never match a folder.
@@ -66,8 +66,8 @@ private:
     {
         if (m_strKeyword.empty())
             return true;
-        return ::memmem(strName.data(), strName.size(), m_strKeyword.data(),
-                        m_strKeyword.size()) != nullptr;
+        return ::memmem(strName.data(), strName.size(), m_strKeyword.data(), m_strKeyword.size()) !=
+               nullptr;
     }
 
     std::string_view LowerCase(const std::string& strName)

@@ -87,7 +87,8 @@ TEST_F(RemovalTest, RemovalWhileASearchPumpsEndsThatBranchOnly)
     // The update removes b while the walk is inside it, between x.txt and
     // y.txt, and the GUI frees it in the same pump.
     int nPumps = 0;
-    m_host.m_onPump = [&] {
+    m_host.m_onPump = [&]
+    {
         if (++nPumps == 4) // site, a, b, x.txt
         {
             std::unique_ptr<CFTPDir> pGone = UnlinkDir(m_pB);
@@ -105,7 +106,8 @@ TEST_F(RemovalTest, RemovalOfTheStartFolderEndsAFolderWalk)
     AddFile(m_pB, "z.txt", 0, 1);
     AddFile(m_pB, "w.txt", 0, 1);
     int nPumps = 0;
-    m_host.m_onPump = [&] {
+    m_host.m_onPump = [&]
+    {
         if (++nPumps == 1)
         {
             std::unique_ptr<CFTPDir> pGone = UnlinkDir(m_pB);
@@ -130,7 +132,8 @@ TEST_F(RemovalTest, SiblingsRemovedBeforeTheWalkPositionKeepItOnTrack)
         AddFile(dirs.back(), "g" + std::to_string(i), 0, 1);
     }
     bool bDone = false;
-    m_host.m_onPump = [&] {
+    m_host.m_onPump = [&]
+    {
         if (!bDone && !m_pDoc->m_foundFiles.empty() &&
             m_pDoc->m_foundFiles.back()->m_strName == "f5")
         {
@@ -160,26 +163,29 @@ TEST_F(RemovalTest, ConcurrentUpdateDuringSearches)
     std::mutex removedLock;
     std::deque<std::unique_ptr<CFTPDir>> removed;
     std::atomic<bool> bQuit{false};
-    std::thread worker([&] {
-        for (int n = 0; !bQuit.load(); ++n)
+    std::thread worker(
+        [&]
         {
+            for (int n = 0; !bQuit.load(); ++n)
             {
-                std::unique_lock lock(m_pSite->m_treeLock);
-                CFTPDir* pNew = AddDir(pRoot, "n" + std::to_string(n));
-                AddFile(pNew, "f");
-                AddFile(AddDir(pNew, "deep"), "f");
-                if (pRoot->m_dirList.size() > 40)
                 {
-                    std::unique_ptr<CFTPDir> pGone = std::move(pRoot->m_dirList[n % 40]);
-                    pRoot->m_dirList.erase(pRoot->m_dirList.begin() + n % 40);
-                    std::lock_guard guard(removedLock);
-                    removed.push_back(std::move(pGone));
+                    std::unique_lock lock(m_pSite->m_treeLock);
+                    CFTPDir* pNew = AddDir(pRoot, "n" + std::to_string(n));
+                    AddFile(pNew, "f");
+                    AddFile(AddDir(pNew, "deep"), "f");
+                    if (pRoot->m_dirList.size() > 40)
+                    {
+                        std::unique_ptr<CFTPDir> pGone = std::move(pRoot->m_dirList[n % 40]);
+                        pRoot->m_dirList.erase(pRoot->m_dirList.begin() + n % 40);
+                        std::lock_guard guard(removedLock);
+                        removed.push_back(std::move(pGone));
+                    }
                 }
+                std::this_thread::yield();
             }
-            std::this_thread::yield();
-        }
-    });
-    m_host.m_onPump = [&] {
+        });
+    m_host.m_onPump = [&]
+    {
         std::deque<std::unique_ptr<CFTPDir>> batch;
         {
             std::lock_guard guard(removedLock);
@@ -202,8 +208,8 @@ TEST_F(RemovalTest, ConcurrentUpdateDuringSearches)
         while (p->m_pParent != nullptr)
         {
             const auto& list = p->m_pParent->m_dirList;
-            ASSERT_TRUE(std::any_of(list.begin(), list.end(),
-                                    [p](const auto& q) { return q.get() == p; }));
+            ASSERT_TRUE(
+                std::any_of(list.begin(), list.end(), [p](const auto& q) { return q.get() == p; }));
             p = p->m_pParent;
         }
         EXPECT_EQ(p, pRoot);

@@ -47,21 +47,22 @@ TEST_F(SearchTest, MatchingRules)
         const char* pszKeyword;
         Strings found;
     } rows[] = {
-        {"doc", {"ftp://s1/Docs", "ftp://s1/docs-old", "ftp://s2/DOCS2", "ftp://s1/docs-old/old.doc",
-                 "ftp://s2/doc.txt"}},
+        {"doc",
+         {"ftp://s1/Docs", "ftp://s1/docs-old", "ftp://s2/DOCS2", "ftp://s1/docs-old/old.doc",
+          "ftp://s2/doc.txt"}},
         {"Doc", {}}, // A-Z: no folder, and no file has it in this case
         {"DOC", {"ftp://s1/Top2.DOC"}},
         {"TXT", {"ftp://s1/Docs/readme.TXT"}},
-        {".txt", {"ftp://s1/Docs/notes.txt", "ftp://s1/docs-old/sub/deep.txt",
-                  "ftp://s1/read/new.txt", "ftp://s1/top.txt", "ftp://s2/doc.txt"}},
+        {".txt",
+         {"ftp://s1/Docs/notes.txt", "ftp://s1/docs-old/sub/deep.txt", "ftp://s1/read/new.txt",
+          "ftp://s1/top.txt", "ftp://s2/doc.txt"}},
         {"软件", {"ftp://s1/软件", "ftp://s1/软件/软件包.zip"}},
         {"#new", {"ftp://s1/docs-old", "ftp://s1/read/new.txt", "ftp://s1/Top2.DOC"}},
-        {"", {"ftp://s1/Docs", "ftp://s1/软件", "ftp://s1/docs-old", "ftp://s1/docs-old/sub",
-              "ftp://s1/read", "ftp://s2/DOCS2", "ftp://s1/Docs/readme.TXT",
-              "ftp://s1/Docs/notes.txt", "ftp://s1/软件/软件包.zip",
-              "ftp://s1/docs-old/sub/deep.txt", "ftp://s1/docs-old/old.doc",
-              "ftp://s1/read/new.txt", "ftp://s1/top.txt", "ftp://s1/Top2.DOC",
-              "ftp://s2/doc.txt"}},
+        {"",
+         {"ftp://s1/Docs", "ftp://s1/软件", "ftp://s1/docs-old", "ftp://s1/docs-old/sub",
+          "ftp://s1/read", "ftp://s2/DOCS2", "ftp://s1/Docs/readme.TXT", "ftp://s1/Docs/notes.txt",
+          "ftp://s1/软件/软件包.zip", "ftp://s1/docs-old/sub/deep.txt", "ftp://s1/docs-old/old.doc",
+          "ftp://s1/read/new.txt", "ftp://s1/top.txt", "ftp://s1/Top2.DOC", "ftp://s2/doc.txt"}},
     };
     for (const Row& row : rows)
     {
@@ -112,7 +113,8 @@ TEST_F(SearchTest, StopDuringTheFirstSiteKeepsPartialResults)
 
 TEST_F(SearchTest, RequestStopEndsTheWalkAtTheNextPump)
 {
-    m_host.m_onPump = [&] {
+    m_host.m_onPump = [&]
+    {
         m_pDoc->RequestStop(); // e.g. the window is being closed
         return true;
     };
@@ -134,7 +136,8 @@ TEST_F(SearchTest, WithoutSitesNothingHappens)
 TEST_F(SearchTest, WalkRefusesToStartInsideAnotherWalk)
 {
     bool bChecked = false;
-    m_host.m_onPump = [&] {
+    m_host.m_onPump = [&]
+    {
         if (!bChecked)
         {
             bChecked = true;
@@ -175,7 +178,8 @@ TEST_F(SearchTest, UnreadListings)
     m_pS1->SetStatus("更新成功", 2);
     m_host.m_messages.clear();
     EXPECT_TRUE(m_pDoc->ShowUnread(UNREAD_THIS_UPDATE));
-    EXPECT_EQ(Found(), (Strings{"ftp://s1/docs-old", "ftp://s1/read/new.txt", "ftp://s1/Top2.DOC"}));
+    EXPECT_EQ(Found(),
+              (Strings{"ftp://s1/docs-old", "ftp://s1/read/new.txt", "ftp://s1/Top2.DOC"}));
     EXPECT_TRUE(m_host.m_messages.empty());
 
     m_pS1->SetStatus("失败", 1);
@@ -273,8 +277,8 @@ TEST_F(SearchTest, MarkShownReadInResultModeMarksTheFolderListing)
     ASSERT_TRUE(m_pDoc->Search("#new"));
     m_pDoc->MarkShownRead();
     EXPECT_EQ(m_pRead->m_fileList[0]->m_nState, 0);
-    EXPECT_EQ(m_pOld->m_nState, 1);                               // a result, not listed
-    EXPECT_EQ(m_pS1->m_pRoot->m_fileList[1]->m_nState, 1);        // Top2.DOC, a result
+    EXPECT_EQ(m_pOld->m_nState, 1);                        // a result, not listed
+    EXPECT_EQ(m_pS1->m_pRoot->m_fileList[1]->m_nState, 1); // Top2.DOC, a result
     EXPECT_TRUE(m_pS1->m_bStateDirty.load());
 }
 

@@ -14,7 +14,9 @@ namespace
 {
 unsigned FileMode(const std::string& strPath)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(strPath.c_str(), &st) != 0)
         return 0;
     return st.st_mode & 0777;
@@ -91,7 +93,9 @@ TEST_F(SiteStoreTest, TwoSitesGiveExactBytes)
     b.m_strRemark = "r";
     ASSERT_TRUE(pDoc->AddSite(b));
 
-    std::string strExpected = std::string("\x02\x00\xFF\xFF\x01\x00\x08\x00" "CFTPSite", 16) +
+    std::string strExpected = std::string("\x02\x00\xFF\xFF\x01\x00\x08\x00"
+                                          "CFTPSite",
+                                          16) +
                               Str8("h1") + Str8(ANON_PASSWORD) + Str8("anonymous") +
                               std::string("\x15\x00\x00\x00", 4) + std::string("\x00\x00\x00", 3) +
                               "\x01\x80" + Str8("h2") + Str8("p") + Str8("u") +
@@ -142,10 +146,10 @@ TEST_F(SiteStoreTest, DuplicateRules)
         std::string strKey;
     } rows[] = {
         {Info("ftp.a.org", "x", "y", true), true, "ftp.a.org"},
-        {Info("ftp.a.org", "", "", true), false, ""},             // anonymous twice
-        {Info("ftp.a.org", "bob", "pw"), true, "ftp.a.org@bob"},  // other user
-        {Info("ftp.a.org", "bob", "other"), false, ""},           // same host and user
-        {Info("FTP.A.ORG", "", "", true), true, "FTP.A.ORG"},     // letter case counts
+        {Info("ftp.a.org", "", "", true), false, ""},            // anonymous twice
+        {Info("ftp.a.org", "bob", "pw"), true, "ftp.a.org@bob"}, // other user
+        {Info("ftp.a.org", "bob", "other"), false, ""},          // same host and user
+        {Info("FTP.A.ORG", "", "", true), true, "FTP.A.ORG"},    // letter case counts
         {Info("ftp.a.org", "Bob", "pw"), true, "ftp.a.org@Bob"},
     };
     for (const Row& row : rows)
@@ -180,15 +184,15 @@ TEST_F(SiteStoreTest, ImportRules)
     } rows[] = {
         {"ftp.plain.org", "ftp.plain.org", "anonymous", nullptr, 21},
         {"ftp://u:p@h1:2121/pub/x", "h1", "u", "p", 2121},
-        {"@h2", "h2", "", "", 21},                          // empty credentials
-        {"secret@h3", "h3", "", "secret", 21},              // no ":" in credentials
-        {"u:p:q@h4", "h4", "u", "p:q", 21},                 // user before the first ":"
-        {"a@b@h5", "b@h5", "", "a", 21},                    // credentials before the first "@"
-        {"h6:abc", "h6", "anonymous", nullptr, 0},          // port without digits
+        {"@h2", "h2", "", "", 21},                 // empty credentials
+        {"secret@h3", "h3", "", "secret", 21},     // no ":" in credentials
+        {"u:p:q@h4", "h4", "u", "p:q", 21},        // user before the first ":"
+        {"a@b@h5", "b@h5", "", "a", 21},           // credentials before the first "@"
+        {"h6:abc", "h6", "anonymous", nullptr, 0}, // port without digits
         {"h7:99x", "h7", "anonymous", nullptr, 99},
         {"h8/pub/dir", "h8/pub/dir", "anonymous", nullptr, 21}, // path, no port
         {"  \t ftp://h9 \t", "h9", "anonymous", nullptr, 21},
-        {" \t ", "", "anonymous", nullptr, 21},             // white space only
+        {" \t ", "", "anonymous", nullptr, 21}, // white space only
         {"h10:99999999999", "h10", "anonymous", nullptr, 2147483647},
     };
     std::string strFile = "\xEF\xBB\xBF";
@@ -391,8 +395,8 @@ TEST_F(SiteStoreTest, DamagedCopyNeverOverwritesAnEarlierOne)
 
 TEST_F(SiteStoreTest, DamageMessages)
 {
-    std::string strSite = Str8("h") + Str8("p") + Str8("u") + std::string(4, '\0') + '\0' +
-                          Str8("") + Str8("");
+    std::string strSite =
+        Str8("h") + Str8("p") + Str8("u") + std::string(4, '\0') + '\0' + Str8("") + Str8("");
     struct Row
     {
         const char* pszName;
@@ -400,15 +404,26 @@ TEST_F(SiteStoreTest, DamageMessages)
         size_t nKept;
         const char* pszMessage;
     } rows[] = {
-        {"bad class", std::string("\x01\x00\xFF\xFF\x01\x00\x07\x00" "CFTPDir", 15), 0,
-         "Unexpected file format."},
-        {"bad schema", std::string("\x01\x00\xFF\xFF\x02\x00\x08\x00" "CFTPSite", 16), 0,
-         "Unexpected file format."},
+        {"bad class",
+         std::string("\x01\x00\xFF\xFF\x01\x00\x07\x00"
+                     "CFTPDir",
+                     15),
+         0, "Unexpected file format."},
+        {"bad schema",
+         std::string("\x01\x00\xFF\xFF\x02\x00\x08\x00"
+                     "CFTPSite",
+                     16),
+         0, "Unexpected file format."},
         {"bad index",
-         std::string("\x02\x00\xFF\xFF\x01\x00\x08\x00" "CFTPSite", 16) + strSite + "\x05\x80", 1,
-         "Unexpected file format."},
+         std::string("\x02\x00\xFF\xFF\x01\x00\x08\x00"
+                     "CFTPSite",
+                     16) +
+             strSite + "\x05\x80",
+         1, "Unexpected file format."},
         {"huge string",
-         std::string("\x01\x00\xFF\xFF\x01\x00\x08\x00" "CFTPSite", 16) +
+         std::string("\x01\x00\xFF\xFF\x01\x00\x08\x00"
+                     "CFTPSite",
+                     16) +
              std::string(7, '\xFF') + std::string(7, '\xFF') + "\x7F",
          0, "Failed to open document."},
     };
