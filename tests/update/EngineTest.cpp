@@ -1,0 +1,393 @@
+// The update engine against the local test FTP server: thread limit and
+// queue order, progress counts, stop, automatic continuation and closing.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <csignal>
+#include <sys/resource.h>
+
+#include "model/FTPSite.h"
+#include "model/ProgramFolder.h"
+#include "support/FtpServer.h"
+#include "support/RecordingObserver.h"
+#include "support/TempDir.h"
+#include "update/UpdateEngine.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace
+{
+// Served tree: nFolders folders /dNN, each with a sub-folder and two files.
+void MakeServedTree(const std::string& strRoot, int nFolders)
+{
+    for (int i = 0; i < nFolders; ++i)
+    {
+        std::string strDir = strRoot + "/d" + std::to_string(100 + i);
+        fs::create_directories(strDir + "/sub");
+        std::ofstream(strDir + "/a.txt") << "a";
+        std::ofstream(strDir + "/sub/b.txt") << "bb";
+    }
+    std::ofstream(strRoot + "/readme") << "readme";
+}
+
+class EngineTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        SetProgramFolder(m_data.Path());
+        g_bStopUpdate = 0;
+        g_nThreadLimit = 5;
+        CSessionTimeouts timeouts;
+        timeouts.nControlReceiveTimeout = 3000;
+        timeouts.nDataReceiveTimeout = 3000;
+        SetEngineTimeouts(timeouts);
+        SetUpdateObserver(&m_observer);
+    }
+
+    void TearDown() override
+    {
+        AbortForClose();
+        ShutdownEngine();
+        m_observer.Drain();
+        SetUpdateObserver(nullptr);
+        g_nThreadLimit = 5;
+        SetEngineTimeouts(CSessionTimeouts{});
+    }
+
+    void StartServer(int nFolders = 3, CTestFtpServer::COptions options = {})
+    {
+        MakeServedTree(m_served.Path(), nFolders);
+        m_pServer = std::make_unique<CTestFtpServer>(m_served.Path(), options);
+    }
+
+    // Sites with distinct keys, all pointing at the local server.
+    CFTPSite* AddSite(const std::string& strName)
+    {
+        auto pSite = std::make_unique<CFTPSite>();
+        pSite->m_strHost = "127.0.0.1";
+        pSite->m_nPort = m_pServer->GetPort();
+        pSite->m_strUser = m_pServer->GetUser();
+        pSite->m_strPassword = m_pServer->GetPassword();
+        pSite->m_strNickname = strName;
+        pSite->m_nLoadState = 1;
+        m_sites.push_back(std::move(pSite));
+        return m_sites.back().get();
+    }
+
+    // Runs progress ticks until the run ends; returns every text shown.
+    std::vector<std::string> WaitForRunEnd(std::chrono::milliseconds timeout = 30s)
+    {
+        std::vector<std::string> texts;
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline)
+        {
+            texts.push_back(m_progress.OnTimer());
+            if (!m_progress.IsTimerActive())
+                break;
+            std::this_thread::sleep_for(20ms);
+        }
+        m_observer.Drain();
+        return texts;
+    }
+
+    CTempDir m_data;
+    CTempDir m_served;
+    std::unique_ptr<CTestFtpServer> m_pServer;
+    std::vector<std::unique_ptr<CFTPSite>> m_sites;
+    CRecordingObserver m_observer;
+    CUpdateProgress m_progress;
+};
+
+size_t IndexOf(const std::vector<CRecordingObserver::CEvent>& events, const CFTPSite* pSite,
+               const std::string& strStatus)
+{
+    for (size_t i = 0; i < events.size(); ++i)
+        if (events[i].pSite == pSite && events[i].strStatus == strStatus)
+            return i;
+    return std::string::npos;
+}
+} // namespace
+
+TEST_F(EngineTest, LimitOfOneUpdatesSitesOneAfterAnotherInListOrder)
+{
+    StartServer();
+    g_nThreadLimit = 1;
+    for (int i = 0; i < 4; ++i)
+        AddSite("site" + std::to_string(i));
+    UpdateAll(m_sites, m_progress);
+    std::vector<std::string> texts = WaitForRunEnd();
+    EXPECT_EQ(texts.back(), "更新完成");
+    EXPECT_EQ(m_progress.m_nUpdateTotal, 0);
+
+    auto events = m_observer.GetEvents();
+    for (size_t i = 0; i < m_sites.size(); ++i)
+    {
+        EXPECT_EQ(m_sites[i]->m_nStatus, 2);
+        EXPECT_EQ(m_sites[i]->GetStatusText(), "更新成功");
+        EXPECT_EQ(m_observer.GetStatuses(m_sites[i].get()).front(), "正在等待更新...");
+        if (i + 1 < m_sites.size())
+        {
+            // The next site connects only after this one has finished.
+            size_t nDone = IndexOf(events, m_sites[i].get(), "更新成功");
+            size_t nNext = IndexOf(events, m_sites[i + 1].get(), "已连接,正在更新...");
+            ASSERT_NE(nDone, std::string::npos);
+            ASSERT_NE(nNext, std::string::npos);
+            EXPECT_LT(nDone, nNext);
+        }
+    }
+    EXPECT_EQ(m_pServer->GetMaxSimultaneousSessions(), 1);
+    EXPECT_EQ(m_pServer->CountSessions(), 4);
+    // Each site's tree is saved.
+    EXPECT_TRUE(fs::exists(m_data / ("Data/" + m_sites[0]->GetKey() + "/content.ct")));
+    EXPECT_EQ(m_sites[3]->m_pRoot->m_dirList.size(), 3u);
+}
+
+TEST_F(EngineTest, NeverMoreSessionsThanTheLimit)
+{
+    StartServer(8);
+    g_nThreadLimit = 5;
+    for (int i = 0; i < 12; ++i)
+        AddSite("site" + std::to_string(i));
+    UpdateAll(m_sites, m_progress);
+    WaitForRunEnd(60s);
+    for (const auto& pSite : m_sites)
+        EXPECT_EQ(pSite->m_nStatus, 2) << pSite->GetStatusText();
+    EXPECT_EQ(m_pServer->CountSessions(), 12);
+    EXPECT_LE(m_pServer->GetMaxSimultaneousSessions(), 5);
+    EXPECT_GE(m_pServer->GetMaxSimultaneousSessions(), 2);
+}
+
+TEST_F(EngineTest, ProgressCountsAndRequeueRules)
+{
+    // No sites: the next tick ends the run.
+    UpdateAll(m_sites, m_progress);
+    EXPECT_TRUE(m_progress.IsTimerActive());
+    EXPECT_EQ(m_progress.OnTimer(), "更新完成");
+    EXPECT_FALSE(m_progress.IsTimerActive());
+
+    // One site waits (limit 0 keeps it queued): "更新全部" queues only the others.
+    StartServer();
+    g_nThreadLimit = 0;
+    CFTPSite* pFirst = AddSite("a");
+    AddSite("b");
+    AddSite("c");
+    UpdateSelected(m_sites, pFirst->m_pRoot.get(), m_progress);
+    EXPECT_EQ(m_progress.m_nUpdateTotal, 1);
+    EXPECT_EQ(pFirst->m_nStatus, 4);
+    EXPECT_EQ(m_progress.OnTimer(), "更新0/1");
+    UpdateAll(m_sites, m_progress);
+    EXPECT_EQ(m_progress.m_nUpdateTotal, 3);
+    EXPECT_EQ(m_progress.OnTimer(), "更新0/3");
+    {
+        std::lock_guard lock(g_engineLock);
+        ASSERT_EQ(g_taskQueue.size(), 3u);
+        EXPECT_EQ(g_taskQueue[0]->pSite, pFirst);
+    }
+    // Nothing selected, or a site already waiting: nothing happens.
+    UpdateSelected(m_sites, nullptr, m_progress);
+    UpdateSelected(m_sites, pFirst->m_pRoot.get(), m_progress);
+    EXPECT_EQ(m_progress.m_nUpdateTotal, 3);
+
+    g_nThreadLimit = 5;
+    std::vector<std::string> texts = WaitForRunEnd();
+    EXPECT_EQ(texts.back(), "更新完成");
+    for (const auto& pSite : m_sites)
+        EXPECT_EQ(pSite->m_nStatus, 2);
+    // The total does not carry over into the next run.
+    CFTPDir* pSub = m_sites[1]->m_pRoot->m_dirList[0].get();
+    UpdateSelected(m_sites, pSub, m_progress);
+    EXPECT_EQ(m_progress.m_nUpdateTotal, 1);
+    WaitForRunEnd();
+    EXPECT_EQ(m_sites[1]->m_nStatus, 2);
+}
+
+TEST_F(EngineTest, UpdatingAFolderRecrawlsOnlyThatFolder)
+{
+    StartServer(4);
+    CFTPSite* pSite = AddSite("a");
+    UpdateAll(m_sites, m_progress);
+    WaitForRunEnd();
+    ASSERT_EQ(pSite->m_pRoot->m_dirList.size(), 4u);
+    m_pServer->ClearLog();
+
+    CFTPDir* pDir = pSite->m_pRoot->m_dirList[2].get();
+    UpdateSelected(m_sites, pDir, m_progress);
+    WaitForRunEnd();
+    EXPECT_EQ(pSite->m_nStatus, 2);
+    std::vector<std::string> listed = m_pServer->GetListedFolders();
+    EXPECT_EQ(listed, (std::vector<std::string>{"/d102", "/d102/sub"}));
+}
+
+TEST_F(EngineTest, StopEndsWaitingAndRunningSitesAndKeepsWhatWasMerged)
+{
+    // The first site's listings are slowed down so the stop finds it running
+    // and the others waiting.
+    StartServer(30);
+    g_nThreadLimit = 1;
+    m_pServer->SetFaults(R"({"rules": [{"on": "LIST", "action": "delay", "seconds": 0.05}]})");
+    for (int i = 0; i < 3; ++i)
+        AddSite("site" + std::to_string(i));
+    UpdateAll(m_sites, m_progress);
+
+    auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (m_sites[0]->GetStatusText() != "已连接,正在更新..." &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    std::this_thread::sleep_for(300ms);
+    StopUpdate();
+    WaitForRunEnd();
+
+    EXPECT_EQ(m_sites[0]->GetStatusText(), "更新终止！");
+    EXPECT_EQ(m_sites[0]->m_nStatus, 3);
+    for (size_t i = 1; i < m_sites.size(); ++i)
+    {
+        EXPECT_EQ(m_sites[i]->GetStatusText(), "更新终止!");
+        EXPECT_EQ(m_sites[i]->m_nStatus, 3);
+        // The dispatcher's notice waited for its handling.
+        auto events = m_observer.GetEvents();
+        size_t n = IndexOf(events, m_sites[i].get(), "更新终止!");
+        ASSERT_NE(n, std::string::npos);
+        EXPECT_TRUE(events[n].bSent);
+    }
+    EXPECT_EQ(m_pServer->CountSessions(), 1);
+
+    // What the stopped crawl merged is on disk.
+    size_t nMerged = m_sites[0]->m_pRoot->m_dirList.size();
+    EXPECT_GT(nMerged, 0u);
+    CFTPSite reloaded;
+    reloaded.m_strHost = m_sites[0]->m_strHost;
+    reloaded.m_strUser = m_sites[0]->m_strUser;
+    reloaded.m_strPassword = m_sites[0]->m_strPassword;
+    reloaded.EnsureLoaded();
+    EXPECT_EQ(reloaded.m_pRoot->m_dirList.size(), nMerged);
+}
+
+TEST_F(EngineTest, LostConnectionIsContinuedAtMostFourTimes)
+{
+    StartServer(3);
+    // Every listing of /d101 drops the control connection.
+    m_pServer->SetFaults(R"({"rules": [{"on": "LIST", "path": "/d101", "action": "drop"}]})");
+    CFTPSite* pSite = AddSite("a");
+    UpdateAll(m_sites, m_progress);
+    WaitForRunEnd(60s);
+
+    EXPECT_EQ(pSite->m_nStatus, 3);
+    EXPECT_EQ(pSite->GetStatusText().rfind("更新意外终止:\n", 0), 0u) << pSite->GetStatusText();
+    EXPECT_EQ(pSite->GetStatusText().find("等待继续更新"), std::string::npos);
+    EXPECT_EQ(pSite->m_nRetries, 4);
+    EXPECT_EQ(m_pServer->CountSessions(), 5);
+    int nWaiting = 0;
+    for (const std::string& str : m_observer.GetStatuses(pSite))
+        nWaiting += str.find("\t等待继续更新") != std::string::npos;
+    EXPECT_EQ(nWaiting, 4);
+}
+
+TEST_F(EngineTest, DropOnceIsContinuedFromTheResumePoint)
+{
+    StartServer(3);
+    m_pServer->SetFaults(
+        R"({"rules": [{"on": "LIST", "path": "/d101/sub", "action": "drop", "times": 1}]})");
+    CFTPSite* pSite = AddSite("a");
+    UpdateAll(m_sites, m_progress);
+    WaitForRunEnd(60s);
+
+    EXPECT_EQ(pSite->m_nStatus, 2);
+    EXPECT_EQ(pSite->GetStatusText(), "更新成功");
+    EXPECT_EQ(pSite->m_nRetries, 1);
+    EXPECT_FALSE(pSite->m_bResume);
+    auto sessions = m_pServer->GetSessions();
+    ASSERT_EQ(sessions.size(), 2u);
+    // The continuation lists the resume folder and every folder after it in
+    // tree order (the server's listing order), nothing before.
+    std::vector<std::string> preorder;
+    for (const auto& pDir : pSite->m_pRoot->m_dirList)
+    {
+        preorder.push_back(pDir->GetPath());
+        preorder.push_back(pDir->m_dirList.at(0)->GetPath());
+    }
+    auto itResume = std::find(preorder.begin(), preorder.end(), "/d101/sub");
+    ASSERT_NE(itResume, preorder.end());
+    std::vector<std::string> listed;
+    for (const auto& command : sessions[1].commands)
+        if (command.strVerb == "MLSD" || command.strVerb == "LIST")
+            listed.push_back(command.strCwd);
+    EXPECT_EQ(listed, std::vector<std::string>(itResume, preorder.end()));
+    EXPECT_EQ(pSite->m_pRoot->m_dirList.size(), 3u);
+    for (const auto& pDir : pSite->m_pRoot->m_dirList)
+        EXPECT_EQ(pDir->m_dirList.at(0)->m_fileList.size(), 1u) << pDir->m_strName;
+}
+
+TEST_F(EngineTest, ClosingCutsBlockedWorkersAtOnce)
+{
+    StartServer(3);
+    CSessionTimeouts timeouts; // the real 7-second receive time-out
+    SetEngineTimeouts(timeouts);
+    m_pServer->SetFaults(R"({"rules": [{"on": "LIST", "path": "/d101", "action": "silent"}]})");
+    for (int i = 0; i < 3; ++i)
+        AddSite("site" + std::to_string(i));
+    UpdateAll(m_sites, m_progress);
+
+    // Wait until all three block on the silent listing.
+    auto deadline = std::chrono::steady_clock::now() + 20s;
+    auto countBlocked = [&] {
+        auto listed = m_pServer->GetListedFolders();
+        return std::count(listed.begin(), listed.end(), "/d101");
+    };
+    while (countBlocked() < 3 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(countBlocked(), 3);
+    std::this_thread::sleep_for(100ms);
+
+    auto start = std::chrono::steady_clock::now();
+    AbortForClose();
+    while (!IsEngineIdle() && std::chrono::steady_clock::now() - start < 10s)
+        std::this_thread::sleep_for(2ms);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(IsEngineIdle());
+    EXPECT_LT(elapsed, 1500ms);
+    ShutdownEngine();
+
+    for (const auto& pSite : m_sites)
+    {
+        EXPECT_EQ(pSite->m_nStatus, 3) << pSite->GetStatusText();
+        // /d100 was merged before the block and is saved.
+        CFTPSite reloaded;
+        reloaded.m_strHost = pSite->m_strHost;
+        reloaded.m_strUser = pSite->m_strUser;
+        reloaded.m_strPassword = pSite->m_strPassword;
+        reloaded.EnsureLoaded();
+        EXPECT_GE(reloaded.m_pRoot->m_dirList.size(), 1u);
+    }
+}
+
+TEST_F(EngineTest, SaveErrorIsReportedAsAFailedUpdate)
+{
+    StartServer(60);
+    CFTPSite* pSite = AddSite("a");
+    pSite->m_bStateDirty = true;
+    // A file-size limit makes the save fail as a full disk would.
+    struct rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 512;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    UpdateAll(m_sites, m_progress);
+    std::vector<std::string> texts = WaitForRunEnd();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(texts.back(), "更新完成");
+    EXPECT_EQ(pSite->m_nStatus, 1);
+    EXPECT_EQ(pSite->GetStatusText().rfind("更新失败:\n", 0), 0u) << pSite->GetStatusText();
+    EXPECT_GT(pSite->GetStatusText().size(), std::string("更新失败:\n").size());
+    EXPECT_TRUE(pSite->m_bStateDirty);
+    EXPECT_TRUE(IsEngineIdle());
+    EXPECT_EQ(pSite->m_pRoot->m_dirList.size(), 60u);
+}
