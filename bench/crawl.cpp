@@ -21,7 +21,9 @@
 #include <unistd.h>
 
 #include "model/FTPSite.h"
+#include "net/FtpConnection.h"
 #include "net/FtpListParser.h"
+#include "net/InternetSession.h"
 #include "update/Crawler.h"
 #include "update/EngineState.h"
 #include "update/SiteConnection.h"

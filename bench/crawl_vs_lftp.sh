@@ -15,7 +15,11 @@ for tool in /usr/sbin/vsftpd lftp /usr/bin/python3 "$bench"; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 
+# vsftpd must chroot the anonymous user into the tree (as root), or "/"
+# would be the machine's own root.
+if [[ $(id -u) -ne 0 ]]; then echo "run as root (vsftpd chroots the anonymous user)" >&2; exit 1; fi
 work="$(mktemp -d /tmp/tarn-crawl-bench-XXXXXX)"
+chmod 755 "$work"
 server_pid=""
 stop_server() {
   if [[ -n "$server_pid" ]]; then
@@ -60,7 +64,6 @@ listen_ipv6=NO
 listen_address=127.0.0.1
 listen_port=$port
 background=NO
-run_as_launching_user=YES
 anonymous_enable=YES
 no_anon_password=YES
 anon_root=$root
