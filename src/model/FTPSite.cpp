@@ -26,11 +26,12 @@ std::string StatePath(const std::string& strSiteFolder)
 
 // Opens strPath and runs fn over a load-mode archive; a missing or empty file
 // leaves everything as it was, and any read error keeps what was read.
-template <class Fn> void LoadFile(const std::string& strPath, Fn fn)
+// False only when the file was there but could not be read to its end.
+template <class Fn> bool LoadFile(const std::string& strPath, Fn fn)
 {
     CDiskFile file;
     if (!file.OpenRead(strPath) || file.GetLength() == 0)
-        return;
+        return true;
     try
     {
         CArchive ar(&file, CArchive::load);
@@ -38,10 +39,13 @@ template <class Fn> void LoadFile(const std::string& strPath, Fn fn)
     }
     catch (const CArchiveException&)
     {
+        return false;
     }
     catch (const CFileException&)
     {
+        return false;
     }
+    return true;
 }
 
 // Writes strPath through a temporary file renamed over it; a file that cannot
@@ -101,7 +105,8 @@ void CFTPSite::LoadContent(const std::string& strProgramFolder)
 {
     std::string strPath = ContentPath(GetSiteFolderPath(strProgramFolder, GetKey()));
     std::unique_lock lock(m_treeLock);
-    LoadFile(strPath, [this](CArchive& ar) { m_pRoot->Serialize(ar); });
+    bool bRead = LoadFile(strPath, [this](CArchive& ar) { m_pRoot->Serialize(ar); });
+    m_bContentDamaged.store(!bRead);
 }
 
 void CFTPSite::SaveContent(const std::string& strProgramFolder)
@@ -118,7 +123,8 @@ void CFTPSite::LoadState(const std::string& strProgramFolder)
 {
     std::string strPath = StatePath(GetSiteFolderPath(strProgramFolder, GetKey()));
     std::unique_lock lock(m_treeLock);
-    LoadFile(strPath, [this](CArchive& ar) { SerializeState(ar, m_pRoot.get()); });
+    bool bRead = LoadFile(strPath, [this](CArchive& ar) { SerializeState(ar, m_pRoot.get()); });
+    m_bStateDamaged.store(!bRead);
 }
 
 void CFTPSite::SaveState(const std::string& strProgramFolder)

@@ -86,6 +86,10 @@ public:
     std::string m_strRemark;
     std::atomic<int32_t> m_nRetries{0};
     bool m_bAnonUpdate = false;
+    // The last load found content.ct / state.st damaged (what could be read
+    // was kept); callers that can warn the user look here.
+    std::atomic<bool> m_bContentDamaged{false};
+    std::atomic<bool> m_bStateDamaged{false};
 
     mutable std::shared_mutex m_treeLock;
 
