@@ -1,0 +1,185 @@
+// ls, new, search, read, url: the cached trees through the document.
+
+#include <cstdio>
+#include <mutex>
+#include <shared_mutex>
+#include <vector>
+
+#include "cli/CliDocHost.h"
+#include "cli/CliSignals.h"
+#include "cli/Commands.h"
+#include "cli/CommandLine.h"
+#include "cli/EntryAddress.h"
+#include "cli/EntryPrinter.h"
+#include "cli/JsonWriter.h"
+#include "doc/TarnDoc.h"
+
+namespace
+{
+bool Resolve(CTarnDoc& doc, const std::string& strAddress, CEntryRef* pRef)
+{
+    switch (ResolveAddress(doc, strAddress, pRef))
+    {
+    case ResolveResult::found:
+        return true;
+    case ResolveResult::noSite:
+        ReportError("no site has the key of '" + strAddress + "'");
+        return false;
+    case ResolveResult::noEntry:
+        ReportError("nothing is cached at '" + strAddress + "'");
+        return false;
+    }
+    return false;
+}
+
+bool ResolveFolder(CTarnDoc& doc, const std::string& strAddress, CEntryRef* pRef)
+{
+    if (!Resolve(doc, strAddress, pRef))
+        return false;
+    if (pRef->pDir == nullptr)
+    {
+        ReportError("'" + strAddress + "' is a file, not a folder");
+        return false;
+    }
+    return true;
+}
+
+// Pre-order, like content.ct: a folder, then what lies below it, then the
+// files. Iterative, so a deep tree cannot exhaust the stack.
+void PrintTree(CEntryPrinter& printer, const CFTPDir& top)
+{
+    struct Frame
+    {
+        const CFTPDir* pDir;
+        size_t nNext;
+    };
+    std::vector<Frame> stack{{&top, 0}};
+    while (!stack.empty())
+    {
+        Frame& frame = stack.back();
+        if (frame.nNext < frame.pDir->m_dirList.size())
+        {
+            const CFTPDir* pSub = frame.pDir->m_dirList[frame.nNext++].get();
+            printer.Dir(*pSub);
+            stack.push_back({pSub, 0});
+            continue;
+        }
+        for (const auto& pFile : frame.pDir->m_fileList)
+            printer.File(*pFile);
+        stack.pop_back();
+    }
+}
+
+// The result lists of the last search or unread listing: folders, then files.
+void PrintFound(CCliContext& ctx)
+{
+    CEntryPrinter printer(ctx.line.m_bJson);
+    for (const CFTPDir* pDir : ctx.doc.m_foundDirs)
+        printer.Dir(*pDir);
+    for (const CFTPFile* pFile : ctx.doc.m_foundFiles)
+        printer.File(*pFile);
+    printer.Finish();
+}
+
+int InterruptedOr(int nStatus)
+{
+    if (GetInterruptCount() == 0)
+        return nStatus;
+    ReportError("interrupted");
+    return EXIT_FAILED;
+}
+} // namespace
+
+int RunLs(CCliContext& ctx)
+{
+    CEntryRef ref;
+    if (!ResolveFolder(ctx.doc, ctx.line.m_args[0], &ref))
+        return EXIT_FAILED;
+    CEntryPrinter printer(ctx.line.m_bJson);
+    {
+        std::shared_lock lock(ref.pSite->m_treeLock);
+        if (ctx.line.m_bRecursive)
+            PrintTree(printer, *ref.pDir);
+        else
+        {
+            for (const auto& pSub : ref.pDir->m_dirList)
+                printer.Dir(*pSub);
+            for (const auto& pFile : ref.pDir->m_fileList)
+                printer.File(*pFile);
+        }
+    }
+    printer.Finish();
+    return EXIT_OK;
+}
+
+int RunNew(CCliContext& ctx)
+{
+    if (ctx.line.m_args.empty())
+        ctx.doc.ShowUnread(UNREAD_ALL);
+    else
+    {
+        CEntryRef ref;
+        if (!ResolveFolder(ctx.doc, ctx.line.m_args[0], &ref))
+            return EXIT_FAILED;
+        ctx.doc.ShowFolderUnread(ref.pDir);
+    }
+    PrintFound(ctx);
+    return InterruptedOr(EXIT_OK);
+}
+
+int RunSearch(CCliContext& ctx)
+{
+    ctx.doc.Search(ctx.line.m_args[0]);
+    PrintFound(ctx);
+    return InterruptedOr(EXIT_OK);
+}
+
+int RunRead(CCliContext& ctx)
+{
+    if (ctx.line.m_bAll)
+    {
+        ctx.doc.MarkSitesRead(UNREAD_ALL);
+        return InterruptedOr(EXIT_OK);
+    }
+    // Every address must name an entry before anything is marked.
+    std::vector<CEntryRef> refs;
+    for (const std::string& strAddress : ctx.line.m_args)
+    {
+        CEntryRef ref;
+        if (!Resolve(ctx.doc, strAddress, &ref))
+            return EXIT_FAILED;
+        refs.push_back(ref);
+    }
+    for (const CEntryRef& ref : refs)
+    {
+        if (ref.pDir != nullptr)
+        {
+            // As opening the folder does, then everything below it.
+            ctx.doc.OpenFolder(ref.pDir);
+            ctx.doc.MarkFolderRead(ref.pDir);
+            continue;
+        }
+        std::unique_lock lock(ref.pSite->m_treeLock);
+        if (ref.pFile->m_nState != 0)
+        {
+            ref.pFile->m_nState = 0;
+            ref.pSite->m_bStateDirty = true;
+        }
+    }
+    return InterruptedOr(EXIT_OK);
+}
+
+int RunUrl(CCliContext& ctx)
+{
+    std::string strUrl = ctx.doc.GetUrl(ctx.line.m_args[0]);
+    if (strUrl.empty())
+    {
+        ReportError("no site has the key of '" + ctx.line.m_args[0] + "'");
+        return EXIT_FAILED;
+    }
+    if (ctx.line.m_bJson)
+        std::fputs(CJsonLine().Add("url", strUrl).Finish().c_str(), stdout);
+    else
+        std::printf("%s\n", strUrl.c_str());
+    return EXIT_OK;
+}

@@ -1,0 +1,348 @@
+#include "cli/CommandLine.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace
+{
+struct CCommandSpec
+{
+    const char* pszName;
+    const char* pszSynopsis; // after "tarn-cli [global options] "
+    const char* pszSummary;
+    const char* pszOptions;  // option lines of its help text
+    size_t nMinArgs;
+    size_t nMaxArgs;
+    bool bWrites;
+};
+
+constexpr const char* kSiteOptions =
+    "  --host H          host name or address\n"
+    "  --port N          port (1-65535; add: 21 when not given)\n"
+    "  --user U          user name (with --password)\n"
+    "  --password P      password; \"-\" reads it from the first line of stdin\n"
+    "  --anonymous       log in as \"anonymous\"\n"
+    "  --anon-update     update the site with the anonymous login\n"
+    "  --no-anon-update  update it with its own login\n"
+    "  --nickname S      shown name\n"
+    "  --remark S        free-text remark\n";
+
+constexpr size_t kMany = static_cast<size_t>(-1);
+
+const CCommandSpec kCommands[] = {
+    {"sites", "sites", "list the sites in list order", "", 0, 0, false},
+    {"add",
+     "add --host H [--port N] [--user U --password P | --anonymous] [--anon-update] "
+     "[--nickname S] [--remark S]",
+     "add a site (anonymous when no user is given)", kSiteOptions, 0, 0, true},
+    {"edit", "edit KEY [--host H] [--port N] [--user U] [--password P] [--anonymous] "
+             "[--anon-update | --no-anon-update] [--nickname S] [--remark S]",
+     "change the given fields of the site KEY, keep the others", kSiteOptions, 1, 1, true},
+    {"remove", "remove KEY", "delete the site KEY and its cached files", "", 1, 1, true},
+    {"import", "import FILE",
+     "add the sites of a text file, one \"[ftp://][user[:password]@]host[:port]\" per line", "", 1,
+     1, true},
+    {"update", "update [--threads N] [TARGET...]",
+     "update every site, or each TARGET (a site key or the node address of a cached folder)",
+     "  --threads N       most sites updated at once (1-500, default 5)\n", 0, kMany, true},
+    {"ls", "ls [-R] ADDRESS",
+     "list the cached folder at a node address (\"ftp://<key>/<path>\" or \"<key>/<path>\")",
+     "  -R, --recursive   everything below it: a folder, then its contents, then the files\n", 1,
+     1, false},
+    {"new", "new [ADDRESS]", "list the unread entries of every site, or below one cached folder",
+     "", 0, 1, false},
+    {"search", "search KEYWORD",
+     "search every cached tree (folders lower-cased, files as stored; \"#new\": unread entries)",
+     "", 1, 1, false},
+    {"read", "read (--all | ADDRESS...)",
+     "mark every site read, or the given folders (with everything below them) and files",
+     "  --all             every entry of every site\n", 0, kMany, true},
+    {"url", "url ADDRESS", "the FTP URL of a node address", "", 1, 1, false},
+};
+
+const CCommandSpec* FindCommand(const std::string& strName)
+{
+    for (const CCommandSpec& spec : kCommands)
+    {
+        if (strName == spec.pszName)
+            return &spec;
+    }
+    return nullptr;
+}
+
+std::string UsageLine(const CCommandSpec* pSpec)
+{
+    if (pSpec == nullptr)
+        return "usage: tarn-cli [--data-dir DIR] [--json] COMMAND [ARGS] (tarn-cli --help lists the commands)";
+    return std::string("usage: tarn-cli [--data-dir DIR] [--json] ") + pSpec->pszSynopsis;
+}
+
+bool ParseNumber(const std::string& str, long nMin, long nMax, long* pn)
+{
+    if (str.empty() || str.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    errno = 0;
+    long n = std::strtol(str.c_str(), nullptr, 10);
+    if (errno != 0 || n < nMin || n > nMax)
+        return false;
+    *pn = n;
+    return true;
+}
+
+class CParser
+{
+public:
+    CParser(int argc, char** argv, CCommandLine* pLine, std::string* pstrError)
+        : m_args(argv + 1, argv + argc), m_pLine(pLine), m_pstrError(pstrError)
+    {
+    }
+
+    ParseResult Run();
+
+private:
+    ParseResult Fail(const std::string& strWhy)
+    {
+        *m_pstrError = "tarn-cli: " + strWhy + "; " + UsageLine(m_pSpec);
+        return ParseResult::usage;
+    }
+    // Splits "--name=value"; true when the argument had a value attached.
+    static bool SplitValue(std::string* pstrArg, std::string* pstrValue);
+    bool TakeValue(const std::string& strName, bool bAttached, std::string* pstrValue);
+    ParseResult CommandOption(const std::string& strArg);
+
+    std::vector<std::string> m_args;
+    size_t m_nNext = 0;
+    CCommandLine* m_pLine;
+    std::string* m_pstrError;
+    const CCommandSpec* m_pSpec = nullptr;
+    std::string m_strAttached;
+    ParseResult m_result = ParseResult::run;
+};
+
+bool CParser::SplitValue(std::string* pstrArg, std::string* pstrValue)
+{
+    if (pstrArg->compare(0, 2, "--") != 0)
+        return false;
+    size_t nEq = pstrArg->find('=');
+    if (nEq == std::string::npos)
+        return false;
+    *pstrValue = pstrArg->substr(nEq + 1);
+    pstrArg->erase(nEq);
+    return true;
+}
+
+bool CParser::TakeValue(const std::string&, bool bAttached, std::string* pstrValue)
+{
+    if (bAttached)
+    {
+        *pstrValue = m_strAttached;
+        return true;
+    }
+    if (m_nNext >= m_args.size())
+        return false;
+    *pstrValue = m_args[m_nNext++];
+    return true;
+}
+
+ParseResult CParser::Run()
+{
+    // Global options, up to the command.
+    while (m_nNext < m_args.size())
+    {
+        std::string strArg = m_args[m_nNext];
+        if (strArg.empty() || strArg[0] != '-')
+            break;
+        ++m_nNext;
+        bool bAttached = SplitValue(&strArg, &m_strAttached);
+        if (strArg == "--help" || strArg == "-h")
+            return ParseResult::help;
+        if (strArg == "--json" && !bAttached)
+            m_pLine->m_bJson = true;
+        else if (strArg == "--data-dir")
+        {
+            std::string strValue;
+            if (!TakeValue(strArg, bAttached, &strValue) || strValue.empty())
+                return Fail("--data-dir needs a folder");
+            m_pLine->m_strDataDir = strValue;
+        }
+        else
+            return Fail("unknown option '" + strArg + "'");
+    }
+    if (m_nNext >= m_args.size())
+        return Fail("no command given");
+    m_pLine->m_strCommand = m_args[m_nNext++];
+    m_pSpec = FindCommand(m_pLine->m_strCommand);
+    if (m_pSpec == nullptr)
+        return Fail("unknown command '" + m_pLine->m_strCommand + "'");
+
+    bool bOptionsEnded = false;
+    while (m_nNext < m_args.size())
+    {
+        std::string strArg = m_args[m_nNext++];
+        if (!bOptionsEnded && strArg == "--")
+        {
+            bOptionsEnded = true;
+            continue;
+        }
+        if (bOptionsEnded || strArg.size() < 2 || strArg[0] != '-')
+        {
+            m_pLine->m_args.push_back(strArg);
+            continue;
+        }
+        ParseResult result = CommandOption(strArg);
+        if (result != ParseResult::run)
+            return result;
+    }
+    if (m_result == ParseResult::help)
+        return ParseResult::help;
+
+    const std::string& strCommand = m_pLine->m_strCommand;
+    size_t nArgs = m_pLine->m_args.size();
+    if (strCommand == "read")
+    {
+        if (m_pLine->m_bAll == (nArgs > 0))
+            return Fail("give either --all or addresses");
+    }
+    else if (nArgs < m_pSpec->nMinArgs)
+        return Fail("missing argument");
+    else if (nArgs > m_pSpec->nMaxArgs)
+        return Fail("unexpected argument '" + m_pLine->m_args[m_pSpec->nMaxArgs] + "'");
+
+    if (strCommand == "add" || strCommand == "edit")
+    {
+        if (strCommand == "add" && !m_pLine->m_strHost)
+            return Fail("--host is required");
+        if (m_pLine->m_bAnonymous && (m_pLine->m_strUser || m_pLine->m_strPassword))
+            return Fail("--anonymous excludes --user and --password");
+        if (strCommand == "add" && m_pLine->m_strUser.has_value() != m_pLine->m_strPassword.has_value())
+            return Fail("--user and --password go together");
+    }
+    return ParseResult::run;
+}
+
+ParseResult CParser::CommandOption(const std::string& strGiven)
+{
+    std::string strArg = strGiven;
+    bool bAttached = SplitValue(&strArg, &m_strAttached);
+    const std::string& strCommand = m_pLine->m_strCommand;
+    bool bSiteCommand = strCommand == "add" || strCommand == "edit";
+    std::string strValue;
+    auto needValue = [&]() -> bool { return TakeValue(strArg, bAttached, &strValue); };
+
+    if (strArg == "--help" || strArg == "-h")
+    {
+        m_result = ParseResult::help;
+        return ParseResult::run; // the rest is not examined
+    }
+    if (bSiteCommand)
+    {
+        std::optional<std::string>* pText = nullptr;
+        if (strArg == "--host")
+            pText = &m_pLine->m_strHost;
+        else if (strArg == "--user")
+            pText = &m_pLine->m_strUser;
+        else if (strArg == "--password")
+            pText = &m_pLine->m_strPassword;
+        else if (strArg == "--nickname")
+            pText = &m_pLine->m_strNickname;
+        else if (strArg == "--remark")
+            pText = &m_pLine->m_strRemark;
+        if (pText != nullptr)
+        {
+            if (!needValue())
+                return Fail(strArg + " needs a value");
+            *pText = strValue;
+            return ParseResult::run;
+        }
+        if (strArg == "--port")
+        {
+            long n = 0;
+            if (!needValue() || !ParseNumber(strValue, 1, 65535, &n))
+                return Fail("--port needs a number from 1 to 65535");
+            m_pLine->m_nPort = static_cast<int32_t>(n);
+            return ParseResult::run;
+        }
+        if (!bAttached && strArg == "--anonymous")
+        {
+            m_pLine->m_bAnonymous = true;
+            return ParseResult::run;
+        }
+        if (!bAttached && (strArg == "--anon-update" || strArg == "--no-anon-update"))
+        {
+            m_pLine->m_bAnonUpdate = strArg == "--anon-update";
+            return ParseResult::run;
+        }
+    }
+    if (strCommand == "update" && strArg == "--threads")
+    {
+        long n = 0;
+        if (!needValue() || !ParseNumber(strValue, 1, 500, &n))
+            return Fail("--threads needs a number from 1 to 500");
+        m_pLine->m_nThreads = static_cast<uint32_t>(n);
+        return ParseResult::run;
+    }
+    if (strCommand == "ls" && !bAttached && (strArg == "-R" || strArg == "--recursive"))
+    {
+        m_pLine->m_bRecursive = true;
+        return ParseResult::run;
+    }
+    if (strCommand == "read" && !bAttached && strArg == "--all")
+    {
+        m_pLine->m_bAll = true;
+        return ParseResult::run;
+    }
+    return Fail("unknown option '" + strGiven + "' for " + strCommand);
+}
+} // namespace
+
+ParseResult ParseCommandLine(int argc, char** argv, CCommandLine* pLine, std::string* pstrError)
+{
+    CParser parser(argc, argv, pLine, pstrError);
+    return parser.Run();
+}
+
+std::string GetHelpText(const std::string& strCommand)
+{
+    if (const CCommandSpec* pSpec = FindCommand(strCommand))
+    {
+        std::string str = UsageLine(pSpec) + "\n\n" + pSpec->pszSummary + ".\n";
+        if (*pSpec->pszOptions != '\0')
+            str += std::string("\n") + pSpec->pszOptions;
+        if (pSpec->bWrites)
+            str += "\nChanges the data folder: waits up to 10 s for another Tarn program that is "
+                   "changing it.\n";
+        return str;
+    }
+    std::string str =
+        "usage: tarn-cli [--data-dir DIR] [--json] COMMAND [ARGS]\n"
+        "\n"
+        "Tarn without a window: updates, lists and searches the cached FTP sites of a Tarn\n"
+        "data folder (the folder holding site.ds and Data/).\n"
+        "\n"
+        "Global options (before the command):\n"
+        "  --data-dir DIR    the data folder (default: $TARN_HOME, else the program folder)\n"
+        "  --json            one JSON object per line on stdout, nothing else\n"
+        "  -h, --help        this text; \"tarn-cli COMMAND --help\" explains a command\n"
+        "\n"
+        "Commands:\n";
+    for (const CCommandSpec& spec : kCommands)
+    {
+        std::string strName = spec.pszName;
+        strName.resize(10, ' ');
+        str += "  " + strName + spec.pszSummary + "\n";
+    }
+    str += "\n"
+           "Exit status: 0 success, 1 a reported failure (update: a site did not end with\n"
+           "\"更新成功\"), 2 bad usage.\n"
+           "\n"
+           "Example (crontab: update every night at 03:00, keep a log):\n"
+           "  0 3 * * * tarn-cli --data-dir $HOME/.local/share/tarn update >>$HOME/tarn-update.log 2>&1\n";
+    return str;
+}
+
+bool IsWritingCommand(const std::string& strCommand)
+{
+    const CCommandSpec* pSpec = FindCommand(strCommand);
+    return pSpec != nullptr && pSpec->bWrites;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// tarn-cli's command line: global options, one command, its options and
+// arguments, and the usage texts.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CCommandLine
+{
+    // Global options.
+    std::optional<std::string> m_strDataDir;
+    bool m_bJson = false;
+
+    std::string m_strCommand; // empty: none given
+
+    // add / edit.
+    std::optional<std::string> m_strHost;
+    std::optional<int32_t> m_nPort;
+    std::optional<std::string> m_strUser;
+    std::optional<std::string> m_strPassword;
+    bool m_bAnonymous = false;
+    std::optional<bool> m_bAnonUpdate;
+    std::optional<std::string> m_strNickname;
+    std::optional<std::string> m_strRemark;
+    // update.
+    std::optional<uint32_t> m_nThreads;
+    // ls.
+    bool m_bRecursive = false;
+    // read.
+    bool m_bAll = false;
+
+    std::vector<std::string> m_args; // positional arguments of the command
+};
+
+enum class ParseResult
+{
+    run,   // run the command
+    help,  // print the usage text of m_strCommand (empty: the program's) and exit 0
+    usage, // bad usage: print the one-line message and exit 2
+};
+
+// Parses argv. On usage, *pstrError is the one line to print on stderr.
+[[nodiscard]] ParseResult ParseCommandLine(int argc, char** argv, CCommandLine* pLine,
+                                           std::string* pstrError);
+
+// The full usage text of a command (empty: of the program).
+std::string GetHelpText(const std::string& strCommand);
+
+// Commands that change the data folder take its lock.
+bool IsWritingCommand(const std::string& strCommand);

@@ -1,0 +1,30 @@
+#include "cli/Commands.h"
+
+#include <cstdio>
+
+#include "cli/CommandLine.h"
+
+void ReportError(const std::string& strText)
+{
+    std::fprintf(stderr, "tarn-cli: %s\n", strText.c_str());
+}
+
+int RunCommand(CCliContext& ctx)
+{
+    struct CEntry
+    {
+        const char* pszName;
+        int (*pfnRun)(CCliContext&);
+    };
+    static const CEntry kTable[] = {
+        {"sites", RunSites}, {"add", RunAdd},   {"edit", RunEdit},     {"remove", RunRemove},
+        {"import", RunImport}, {"update", RunUpdate}, {"ls", RunLs}, {"new", RunNew},
+        {"search", RunSearch}, {"read", RunRead}, {"url", RunUrl},
+    };
+    for (const CEntry& entry : kTable)
+    {
+        if (ctx.line.m_strCommand == entry.pszName)
+            return entry.pfnRun(ctx);
+    }
+    return EXIT_USAGE; // the parser knows every command
+}

@@ -1,0 +1,38 @@
+#pragma once
+// tarn-cli's commands over the document and the update engine. Each returns
+// the exit status.
+
+#include <string>
+
+class CCliDocHost;
+class CTarnDoc;
+struct CCommandLine;
+
+inline constexpr int EXIT_OK = 0;
+inline constexpr int EXIT_FAILED = 1;
+inline constexpr int EXIT_USAGE = 2;
+
+struct CCliContext
+{
+    CTarnDoc& doc;
+    CCliDocHost& host;
+    const CCommandLine& line;
+};
+
+// Runs line.m_strCommand.
+int RunCommand(CCliContext& ctx);
+
+int RunSites(CCliContext& ctx);
+int RunAdd(CCliContext& ctx);
+int RunEdit(CCliContext& ctx);
+int RunRemove(CCliContext& ctx);
+int RunImport(CCliContext& ctx);
+int RunUpdate(CCliContext& ctx);
+int RunLs(CCliContext& ctx);
+int RunNew(CCliContext& ctx);
+int RunSearch(CCliContext& ctx);
+int RunRead(CCliContext& ctx);
+int RunUrl(CCliContext& ctx);
+
+// "tarn-cli: <text>" on stderr.
+void ReportError(const std::string& strText);

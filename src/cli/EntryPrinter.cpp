@@ -1,0 +1,55 @@
+#include "cli/EntryPrinter.h"
+
+#include <cstdio>
+
+#include "cli/JsonWriter.h"
+#include "doc/FormatSize.h"
+#include "model/FTPEntry.h"
+
+CEntryPrinter::CEntryPrinter(bool bJson) : m_bJson(bJson)
+{
+    m_table.AlignRight(2);
+}
+
+void CEntryPrinter::Dir(const CFTPDir& dir)
+{
+    if (m_bJson)
+    {
+        std::fputs(CJsonLine()
+                       .Add("type", "dir")
+                       .Add("name", dir.m_strName)
+                       .Add("size", int64_t{0})
+                       .Add("unread", dir.m_nState != 0)
+                       .Add("address", dir.GetAddress())
+                       .Finish()
+                       .c_str(),
+                   stdout);
+        return;
+    }
+    m_table.AddRow({dir.m_nState != 0 ? "*" : "", dir.m_strName + "/", "", dir.GetAddress()});
+}
+
+void CEntryPrinter::File(const CFTPFile& file)
+{
+    if (m_bJson)
+    {
+        std::fputs(CJsonLine()
+                       .Add("type", "file")
+                       .Add("name", file.m_strName)
+                       .Add("size", file.m_nSize)
+                       .Add("unread", file.m_nState != 0)
+                       .Add("address", file.GetAddress())
+                       .Finish()
+                       .c_str(),
+                   stdout);
+        return;
+    }
+    m_table.AddRow({file.m_nState != 0 ? "*" : "", file.m_strName,
+                    FormatSize(static_cast<int64_t>(file.m_nSize)), file.GetAddress()});
+}
+
+void CEntryPrinter::Finish()
+{
+    if (!m_bJson)
+        m_table.Print(stdout);
+}

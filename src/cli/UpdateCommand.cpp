@@ -1,0 +1,248 @@
+// update: the real engine, reported as it runs, until it is idle.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "cli/CliObserver.h"
+#include "cli/CliSignals.h"
+#include "cli/Commands.h"
+#include "cli/CommandLine.h"
+#include "cli/EntryAddress.h"
+#include "cli/JsonWriter.h"
+#include "cli/TextTable.h"
+#include "doc/TarnDoc.h"
+#include "update/UpdateEngine.h"
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+constexpr auto kPollPeriod = std::chrono::milliseconds(100);
+constexpr auto kTickPeriod = std::chrono::seconds(1); // the status bar's timer
+
+// What one update run shows: each status change (JSON), the progress line
+// (text: live on a terminal, otherwise a line whenever it changes), and the
+// sites' results at the end.
+class CUpdateReport
+{
+public:
+    CUpdateReport(bool bJson, std::vector<CFTPSite*> sites)
+        : m_bJson(bJson), m_bTerminal(!bJson && ::isatty(STDOUT_FILENO) == 1), m_sites(std::move(sites))
+    {
+    }
+
+    void OnSite(const CSiteNotice& notice)
+    {
+        CSiteNotice& last = m_last[notice.pSite];
+        if (last.pSite != nullptr && last.nStatus == notice.nStatus && last.strText == notice.strText)
+            return;
+        last = notice;
+        if (m_bJson)
+        {
+            std::fputs(CJsonLine()
+                           .Add("key", notice.pSite->GetKey())
+                           .Add("status", notice.nStatus)
+                           .Add("text", notice.strText)
+                           .Finish()
+                           .c_str(),
+                       stdout);
+            std::fflush(stdout);
+        }
+        else if (m_bTerminal)
+            ShowLiveLine();
+    }
+
+    void OnTick(const std::string& strProgress)
+    {
+        if (m_bJson || strProgress == m_strProgress)
+            return;
+        m_strProgress = strProgress;
+        if (m_bTerminal)
+            ShowLiveLine();
+        else
+        {
+            std::printf("%s\n", strProgress.c_str());
+            std::fflush(stdout);
+        }
+    }
+
+    // The results; returns how many sites did not end with success.
+    int Finish()
+    {
+        int nFailed = 0;
+        CTextTable table;
+        for (CFTPSite* pSite : m_sites)
+        {
+            if (pSite->m_nStatus.load() != 2)
+                ++nFailed;
+            std::string strText = pSite->GetStatusText();
+            std::replace(strText.begin(), strText.end(), '\n', ' ');
+            std::replace(strText.begin(), strText.end(), '\t', ' ');
+            table.AddRow({pSite->GetKey(), strText});
+        }
+        if (m_bJson)
+        {
+            std::fputs(CJsonLine()
+                           .Add("done", true)
+                           .Add("total", static_cast<int64_t>(m_sites.size()))
+                           .Add("failed", static_cast<int64_t>(nFailed))
+                           .Finish()
+                           .c_str(),
+                       stdout);
+            return nFailed;
+        }
+        if (m_bTerminal && m_bLiveShown)
+            std::fputs("\r\033[K", stdout);
+        table.Print(stdout);
+        return nFailed;
+    }
+
+private:
+    // "更新3/10  a, b": sites done of the run and the sites being crawled,
+    // cut to the terminal's width.
+    void ShowLiveLine()
+    {
+        std::string strLine = m_strProgress.empty() ? std::string("更新") : m_strProgress;
+        std::string strCrawling;
+        for (CFTPSite* pSite : m_sites)
+        {
+            auto it = m_last.find(pSite);
+            if (it == m_last.end() || it->second.nStatus != 4 || it->second.strText == "正在等待更新...")
+                continue;
+            strCrawling += strCrawling.empty() ? "" : ", ";
+            strCrawling += pSite->GetKey();
+        }
+        if (!strCrawling.empty())
+            strLine += "  " + strCrawling;
+        strLine = PrintableText(strLine);
+        winsize size{};
+        size_t nColumns = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+        while (DisplayWidth(strLine) >= nColumns && !strLine.empty())
+        {
+            // Drop whole UTF-8 characters from the end.
+            do
+                strLine.pop_back();
+            while (!strLine.empty() && (static_cast<unsigned char>(strLine.back()) & 0xC0) == 0x80);
+            if (!strLine.empty() && static_cast<unsigned char>(strLine.back()) >= 0xC0)
+                strLine.pop_back();
+        }
+        std::printf("\r\033[K%s", strLine.c_str());
+        std::fflush(stdout);
+        m_bLiveShown = true;
+    }
+
+    bool m_bJson;
+    bool m_bTerminal;
+    std::vector<CFTPSite*> m_sites;
+    std::map<CFTPSite*, CSiteNotice> m_last;
+    std::string m_strProgress;
+    bool m_bLiveShown = false;
+};
+
+// The folders to update: the sites' roots (a key is an address of the root)
+// or cached folders below them. One task per site: a second target of a site
+// already queued is left out, as the engine would ignore it.
+bool ResolveTargets(CCliContext& ctx, std::vector<CFTPDir*>* pTargets)
+{
+    for (const std::string& strTarget : ctx.line.m_args)
+    {
+        CEntryRef ref;
+        switch (ResolveAddress(ctx.doc, strTarget, &ref))
+        {
+        case ResolveResult::noSite:
+            ReportError("no site has the key of '" + strTarget + "'");
+            return false;
+        case ResolveResult::noEntry:
+            ReportError("no cached folder at '" + strTarget + "'");
+            return false;
+        case ResolveResult::found:
+            break;
+        }
+        if (ref.pDir == nullptr)
+        {
+            ReportError("'" + strTarget + "' is a file; only folders are updated");
+            return false;
+        }
+        bool bSiteTaken = std::any_of(pTargets->begin(), pTargets->end(),
+                                      [&](CFTPDir* p) { return p->GetSite() == ref.pSite; });
+        if (bSiteTaken)
+        {
+            ReportError("'" + strTarget + "' left out: its site is already updated by an earlier target");
+            continue;
+        }
+        pTargets->push_back(ref.pDir);
+    }
+    return true;
+}
+} // namespace
+
+int RunUpdate(CCliContext& ctx)
+{
+    std::vector<CFTPDir*> targets;
+    if (!ResolveTargets(ctx, &targets))
+        return EXIT_FAILED;
+    if (ctx.line.m_nThreads)
+        g_nThreadLimit = *ctx.line.m_nThreads;
+
+    std::vector<CFTPSite*> sites;
+    if (targets.empty())
+    {
+        for (const auto& pSite : ctx.doc.m_siteList)
+            sites.push_back(pSite.get());
+    }
+    else
+    {
+        for (CFTPDir* pDir : targets)
+            sites.push_back(pDir->GetSite());
+    }
+
+    CUpdateReport report(ctx.line.m_bJson, sites);
+    CCliObserver observer(ctx.doc, [&report](const CSiteNotice& notice) { report.OnSite(notice); });
+    SetUpdateObserver(&observer);
+    CUpdateProgress progress;
+    {
+        // The dispatcher and the workers inherit a mask without SIGINT, so
+        // the main thread is the one that sees it.
+        CBlockInterrupts block;
+        if (targets.empty())
+            UpdateAll(ctx.doc.m_siteList, progress);
+        for (CFTPDir* pDir : targets)
+            UpdateSelected(ctx.doc.m_siteList, pDir, progress);
+    }
+
+    bool bStopped = false;
+    bool bAborted = false;
+    Clock::time_point nextTick = Clock::now() + kTickPeriod;
+    while (!IsEngineIdle())
+    {
+        observer.HandleWaiting(kPollPeriod);
+        int nInterrupts = GetInterruptCount();
+        if (nInterrupts >= 1 && !bStopped)
+        {
+            StopUpdate();
+            bStopped = true;
+        }
+        if (nInterrupts >= 2 && !bAborted)
+        {
+            // Like closing the window: every session is cut at once.
+            AbortForClose();
+            bAborted = true;
+        }
+        if (Clock::now() >= nextTick)
+        {
+            report.OnTick(progress.OnTimer());
+            nextTick += kTickPeriod;
+        }
+    }
+    // Idle: no worker runs and nothing waits, so no notice is sent any more.
+    observer.HandleWaiting(std::chrono::milliseconds(0));
+    ShutdownEngine();
+    observer.HandleWaiting(std::chrono::milliseconds(0));
+    SetUpdateObserver(nullptr);
+
+    int nFailed = report.Finish();
+    return nFailed > 0 ? EXIT_FAILED : EXIT_OK;
+}

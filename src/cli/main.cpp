@@ -1,0 +1,111 @@
+// tarn-cli: Tarn without a window, over the same core and data folder.
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "cli/CliDocHost.h"
+#include "cli/CliSignals.h"
+#include "cli/CommandLine.h"
+#include "cli/Commands.h"
+#include "doc/TarnDoc.h"
+#include "model/DataFolderLock.h"
+#include "model/ProgramFolder.h"
+
+namespace
+{
+// --data-dir, else $TARN_HOME, else the program folder's usual rules.
+std::string ChooseDataFolder(const CCommandLine& line)
+{
+    std::string strFolder;
+    if (line.m_strDataDir)
+        strFolder = *line.m_strDataDir;
+    else if (const char* pszHome = std::getenv("TARN_HOME"); pszHome != nullptr && *pszHome != '\0')
+        strFolder = pszHome;
+    else
+        return ChooseProgramFolder();
+    std::error_code ec;
+    std::filesystem::create_directories(strFolder, ec);
+    std::filesystem::path absolute = std::filesystem::absolute(strFolder, ec);
+    return ec ? strFolder : absolute.lexically_normal().string();
+}
+
+void WarnDamagedFiles(const CTarnDoc& doc)
+{
+    for (const auto& pSite : doc.m_siteList)
+    {
+        std::string strFolder = GetSiteFolderPath(doc.GetProgramFolder(), pSite->GetKey());
+        if (pSite->m_bContentDamaged.load())
+            ReportError("warning: " + strFolder + "/content.ct is damaged; what could be read was used");
+        if (pSite->m_bStateDamaged.load())
+            ReportError("warning: " + strFolder + "/state.st is damaged; what could be read was used");
+    }
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Display widths of Chinese names.
+    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr)
+        std::setlocale(LC_CTYPE, "");
+
+    CCommandLine line;
+    std::string strError;
+    switch (ParseCommandLine(argc, argv, &line, &strError))
+    {
+    case ParseResult::help:
+        std::fputs(GetHelpText(line.m_strCommand).c_str(), stdout);
+        return EXIT_OK;
+    case ParseResult::usage:
+        std::fprintf(stderr, "%s\n", strError.c_str());
+        return EXIT_USAGE;
+    case ParseResult::run:
+        break;
+    }
+    InstallInterruptHandlers();
+
+    std::string strFolder = ChooseDataFolder(line);
+    SetProgramFolder(strFolder);
+    CDataFolderLock lock;
+    if (IsWritingCommand(line.m_strCommand))
+    {
+        switch (lock.Acquire(strFolder, CDataFolderLock::DEFAULT_WAIT, &strError))
+        {
+        case CDataFolderLock::Result::taken:
+            break;
+        case CDataFolderLock::Result::busy:
+            ReportError("the data folder " + strFolder +
+                        " is in use by another Tarn program; gave up after waiting 10 s");
+            return EXIT_FAILED;
+        case CDataFolderLock::Result::failed:
+            ReportError("cannot lock the data folder (" + CDataFolderLock::GetLockPath(strFolder) +
+                        "): " + strError);
+            return EXIT_FAILED;
+        }
+    }
+
+    CCliDocHost host;
+    CTarnDoc doc(host);
+    (void)doc.OnNewDocument();
+    if (!host.GetMessages().empty())
+    {
+        ReportError("warning: " + doc.GetSiteListPath() + " could not be read to its end; using the " +
+                    std::to_string(doc.m_siteList.size()) + " sites read before the damage");
+        host.ForgetMessages();
+    }
+
+    CCliContext ctx{doc, host, line};
+    int nStatus = RunCommand(ctx);
+
+    // The document's close step: the unread marks that changed go to state.st.
+    host.ForgetMessages();
+    doc.OnCloseDocument();
+    if (host.HasFailureMessage() && nStatus == EXIT_OK)
+        nStatus = EXIT_FAILED;
+    WarnDamagedFiles(doc);
+
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return nStatus == EXIT_OK ? EXIT_FAILED : nStatus;
+    return nStatus;
+}
