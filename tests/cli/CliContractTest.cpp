@@ -1,0 +1,269 @@
+// tarn-cli's contract for scripts: exit codes and JSON shapes of every
+// command, the data folder lock between writers, damaged files, interrupts.
+
+#include <csignal>
+#include <thread>
+
+#include "cli/CliFixture.h"
+#include "model/DataFolderLock.h"
+
+using namespace std::chrono_literals;
+
+namespace
+{
+using Keys = std::vector<std::string>;
+const Keys kEntryKeys{"type", "name", "size", "unread", "address"};
+const Keys kSiteKeys{"key", "host", "port", "user", "nickname", "remark", "anonymous", "anonUpdate"};
+const Keys kStatusKeys{"key", "status", "text"};
+const Keys kDoneKeys{"done", "total", "failed"};
+} // namespace
+
+class CliContractTest : public CliTest
+{
+protected:
+    void SetUp() override
+    {
+        Put("docs/a.txt", "a");
+        Put("readme", "r");
+        Serve();
+        AddAnonymousSite();
+        Update();
+    }
+};
+
+TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
+{
+    std::string strImport = m_data / "import.txt";
+    WriteFileBytes(strImport, "ftp://u:p@example.invalid:2121\n");
+    struct CRow
+    {
+        std::vector<std::string> args;
+        int nExit;
+        Keys keys;             // of every stdout line; empty: stdout must be empty
+        const char* pszStderr; // must appear on stderr (or null)
+    };
+    const CRow rows[] = {
+        {{"--json", "sites"}, 0, kSiteKeys, nullptr},
+        {{"--json", "add", "--host", "127.0.0.1", "--port", Port()}, 1, {}, "站点已有！"},
+        {{"--json", "add", "--host", "h2", "--anonymous", "--nickname", "n", "--remark", "r"}, 0, {}, nullptr},
+        {{"--json", "edit", "h2", "--port", "2100", "--anon-update"}, 0, {}, nullptr},
+        {{"--json", "edit", "nobody"}, 1, {}, "no site"},
+        {{"--json", "remove", "h2"}, 0, {}, nullptr},
+        {{"--json", "remove", "h2"}, 1, {}, "no site"},
+        {{"--json", "import", strImport}, 0, {}, nullptr},
+        {{"--json", "import", m_data / "missing.txt"}, 1, {}, "无法打开所选文件！"},
+        {{"--json", "remove", "example.invalid@u"}, 0, {}, nullptr},
+        {{"--json", "ls", "127.0.0.1/docs"}, 0, kEntryKeys, nullptr},
+        {{"--json", "ls", "127.0.0.1/docs/a.txt"}, 1, {}, "not a folder"},
+        {{"--json", "ls", "nosuchsite/"}, 1, {}, "no site"},
+        {{"--json", "new"}, 0, kEntryKeys, nullptr},
+        {{"--json", "search", "a"}, 0, kEntryKeys, nullptr},
+        {{"--json", "url", "ftp://127.0.0.1/docs/a.txt"}, 0, {"url"}, nullptr},
+        {{"--json", "url", "ftp://nosuchsite/x"}, 1, {}, "no site"},
+        {{"--json", "read", "127.0.0.1/readme"}, 0, {}, nullptr},
+        {{"--json", "update", "--threads", "2", "127.0.0.1/docs"}, 0, {}, nullptr}, // shapes checked below
+        {{"--json", "update", "127.0.0.1/nothing"}, 1, {}, "no cached folder"},
+        // Bad usage: one line on stderr, exit 2.
+        {{}, 2, {}, "usage: tarn-cli"},
+        {{"--bogus", "sites"}, 2, {}, "usage: tarn-cli"},
+        {{"frobnicate"}, 2, {}, "usage: tarn-cli"},
+        {{"ls"}, 2, {}, "usage: tarn-cli [--data-dir DIR] [--json] ls [-R] ADDRESS"},
+        {{"read"}, 2, {}, "usage:"},
+        {{"read", "--all", "127.0.0.1/x"}, 2, {}, "usage:"},
+        {{"add", "--port", "21"}, 2, {}, "--host"},
+        {{"add", "--host", "h", "--port", "70000"}, 2, {}, "--port"},
+        {{"add", "--host", "h", "--user", "u"}, 2, {}, "--password"},
+        {{"update", "--threads", "0"}, 2, {}, "--threads"},
+        {{"search"}, 2, {}, "usage:"},
+        {{"url", "a", "b"}, 2, {}, "usage:"},
+    };
+    for (const CRow& row : rows)
+    {
+        std::string strArgs;
+        for (const std::string& s : row.args)
+            strArgs += s + " ";
+        CCliResult r = Cli(row.args);
+        EXPECT_EQ(r.nExit, row.nExit) << strArgs << "\n" << r.strErr;
+        if (row.pszStderr != nullptr)
+        {
+            EXPECT_NE(r.strErr.find(row.pszStderr), std::string::npos) << strArgs << "\n" << r.strErr;
+        }
+        if (row.nExit == 2)
+        {
+            EXPECT_EQ(std::count(r.strErr.begin(), r.strErr.end(), '\n'), 1) << strArgs;
+        }
+        if (row.args.size() > 1 && row.args[1] == "update")
+            continue;
+        if (row.keys.empty())
+        {
+            EXPECT_EQ(r.strOut, "") << strArgs;
+            continue;
+        }
+        std::vector<CJsonObject> objects = Objects(r);
+        EXPECT_FALSE(objects.empty()) << strArgs;
+        for (const CJsonObject& o : objects)
+            EXPECT_EQ(o.m_keys, row.keys) << strArgs;
+    }
+
+    // Value types.
+    CJsonObject site = Objects(Json({"sites"})).at(0);
+    EXPECT_EQ(site.m_types.at("port"), 'n');
+    EXPECT_EQ(site["anonymous"], "true");
+    EXPECT_EQ(site["user"], "anonymous");
+    CJsonObject entry = Objects(Json({"ls", "127.0.0.1/docs"})).at(0);
+    EXPECT_EQ(entry.m_types.at("size"), 'n');
+    EXPECT_EQ(entry.m_types.at("unread"), 'b');
+    EXPECT_EQ(Objects(Json({"url", "127.0.0.1/docs/a.txt"})).at(0)["url"],
+              "ftp://127.0.0.1:" + Port() + "/docs/a.txt");
+
+    // update: status lines while it runs, then the summary.
+    std::vector<CJsonObject> update = Objects(Json({"update"}));
+    ASSERT_GE(update.size(), 3u);
+    for (size_t i = 0; i + 1 < update.size(); ++i)
+        EXPECT_EQ(update[i].m_keys, kStatusKeys);
+    EXPECT_EQ(update.front()["text"], "正在等待更新...");
+    EXPECT_EQ(update.front()["status"], "4");
+    EXPECT_EQ(update[update.size() - 2]["text"], "更新成功");
+    EXPECT_EQ(update.back().m_keys, kDoneKeys);
+    EXPECT_EQ(update.back()["failed"], "0");
+
+    // --help: usage on stdout, exit 0.
+    for (const char* pszCommand : {"", "sites", "add", "edit", "remove", "import", "update", "ls", "new", "search",
+                                   "read", "url"})
+    {
+        std::vector<std::string> args;
+        if (*pszCommand != '\0')
+            args.push_back(pszCommand);
+        args.push_back("--help");
+        CCliResult r = Cli(args);
+        EXPECT_EQ(r.nExit, 0) << pszCommand;
+        EXPECT_EQ(r.strOut.rfind("usage: tarn-cli", 0), 0u) << pszCommand;
+    }
+}
+
+TEST_F(CliContractTest, UpdateExitsOneWhenASiteFails)
+{
+    ASSERT_EQ(Cli({"add", "--host", "127.0.0.1", "--port", Port(), "--user", "user", "--password", "-"}, "wrong\n")
+                  .nExit,
+              0);
+    std::vector<CJsonObject> objects = Objects(Json({"update"}));
+    CCliResult r = Json({"update"});
+    EXPECT_EQ(r.nExit, 1);
+    objects = Objects(r);
+    ASSERT_FALSE(objects.empty());
+    EXPECT_EQ(objects.back()["total"], "2");
+    EXPECT_EQ(objects.back()["failed"], "1");
+    bool bFailedLine = false;
+    for (const CJsonObject& o : objects)
+        bFailedLine = bFailedLine || (o.m_values.count("key") && o["key"] == kUser && o["status"] == "1" &&
+                                      o["text"].rfind("更新失败:\n", 0) == 0);
+    EXPECT_TRUE(bFailedLine) << r.strOut;
+}
+
+TEST_F(CliContractTest, ASecondWriterWaitsForTheLockAndGivesUpAfterTenSeconds)
+{
+    CDataFolderLock lock;
+    std::string strError;
+    ASSERT_EQ(lock.Acquire(m_data.Path(), 0ms, &strError), CDataFolderLock::Result::taken);
+
+    // A reader is not held up.
+    EXPECT_EQ(Cli({"sites"}).nExit, 0);
+
+    CCliProcess writer(WithData({"add", "--host", "waiting.example"}));
+    std::this_thread::sleep_for(700ms);
+    EXPECT_TRUE(writer.IsRunning());
+    lock.Release();
+    CCliResult r = writer.Wait(20s);
+    EXPECT_EQ(r.nExit, 0) << r.strErr;
+    EXPECT_NE(Cli({"sites"}).strOut.find("waiting.example"), std::string::npos);
+
+    // Held for longer than the wait: a clear message and exit 1, nothing changed.
+    ASSERT_EQ(lock.Acquire(m_data.Path(), 0ms, &strError), CDataFolderLock::Result::taken);
+    auto start = std::chrono::steady_clock::now();
+    CCliResult late = Cli({"remove", "waiting.example"});
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(late.nExit, 1);
+    EXPECT_NE(late.strErr.find("in use by another Tarn program"), std::string::npos) << late.strErr;
+    EXPECT_GE(waited, 9500ms);
+    lock.Release();
+    EXPECT_NE(Cli({"sites"}).strOut.find("waiting.example"), std::string::npos);
+}
+
+TEST_F(CliContractTest, TwoConcurrentUpdatesAreSerialised)
+{
+    // Each listing of / takes a while, so the first update holds the lock.
+    m_pServer->SetFaults(R"({"rules":[{"on":"LIST","path":"/","action":"delay","seconds":0.8}]})");
+    m_pServer->ClearLog();
+    CCliProcess first(WithData({"update"}));
+    std::this_thread::sleep_for(200ms);
+    CCliProcess second(WithData({"update"}));
+    CCliResult r1 = first.Wait(30s);
+    CCliResult r2 = second.Wait(30s);
+    EXPECT_EQ(r1.nExit, 0) << r1.strErr;
+    EXPECT_EQ(r2.nExit, 0) << r2.strErr;
+    EXPECT_EQ(m_pServer->GetMaxSimultaneousSessions(), 1);
+    EXPECT_EQ(m_pServer->CountSessions(), 2);
+}
+
+TEST_F(CliContractTest, DamagedFilesGiveAWarningAndWhatCouldBeRead)
+{
+    // content.ct cut short: the entries before the cut stay listed.
+    std::string strContent = m_data / "Data/127.0.0.1/content.ct";
+    std::string strBytes = ReadFileBytes(strContent);
+    WriteFileBytes(strContent, strBytes.substr(0, strBytes.size() - 3));
+    CCliResult ls = Json({"ls", "-R", "127.0.0.1"});
+    EXPECT_EQ(ls.nExit, 0);
+    EXPECT_NE(ls.strErr.find("content.ct is damaged"), std::string::npos) << ls.strErr;
+    EXPECT_FALSE(ls.strOut.empty());
+    EXPECT_LT(Objects(ls).size(), 3u);
+
+    // state.st cut short.
+    Update(); // rewrites both files whole
+    std::string strState = m_data / "Data/127.0.0.1/state.st";
+    WriteFileBytes(strState, ReadFileBytes(strState).substr(0, 2));
+    CCliResult fresh = Json({"new"});
+    EXPECT_EQ(fresh.nExit, 0);
+    EXPECT_NE(fresh.strErr.find("state.st is damaged"), std::string::npos) << fresh.strErr;
+
+    // site.ds cut inside its second site: the first stays.
+    ASSERT_EQ(Cli({"add", "--host", "second.example", "--nickname", "a long nickname"}).nExit, 0);
+    std::string strSites = m_data / "site.ds";
+    std::string strSiteBytes = ReadFileBytes(strSites);
+    WriteFileBytes(strSites, strSiteBytes.substr(0, strSiteBytes.size() - 5));
+    CCliResult sites = Json({"sites"});
+    EXPECT_EQ(sites.nExit, 0);
+    EXPECT_NE(sites.strErr.find("Unexpected file format."), std::string::npos) << sites.strErr;
+    EXPECT_NE(sites.strErr.find("warning"), std::string::npos) << sites.strErr;
+    std::vector<CJsonObject> objects = Objects(sites);
+    ASSERT_EQ(objects.size(), 1u);
+    EXPECT_EQ(objects[0]["key"], "127.0.0.1");
+}
+
+TEST_F(CliContractTest, InterruptStopsTheUpdateAndASecondOneCutsTheSessions)
+{
+    // A slow tree: the first SIGINT stops the crawl at its next check.
+    for (int i = 0; i < 8; ++i)
+        Put("slow/d" + std::to_string(i) + "/f.txt", "f");
+    m_pServer->SetFaults(R"({"rules":[{"on":"LIST","action":"delay","seconds":0.3}]})");
+    CCliProcess stopped(WithData({"--json", "update"}));
+    std::this_thread::sleep_for(1200ms);
+    stopped.Signal(SIGINT);
+    CCliResult r = stopped.Wait(20s);
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_NE(r.strOut.find("更新终止！"), std::string::npos) << r.strOut;
+    EXPECT_NE(r.strOut.find(R"("failed":1)"), std::string::npos) << r.strOut;
+    m_pServer->ClearFaults();
+
+    // A server that never answers the listing: only closing the sessions helps.
+    MakeDir("__silent_on_list__");
+    CCliProcess blocked(WithData({"update"}));
+    std::this_thread::sleep_for(1000ms);
+    blocked.Signal(SIGINT);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(blocked.IsRunning());
+    auto start = std::chrono::steady_clock::now();
+    blocked.Signal(SIGINT);
+    CCliResult cut = blocked.Wait(20s);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_EQ(cut.nExit, 1);
+}

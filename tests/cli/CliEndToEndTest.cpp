@@ -1,0 +1,205 @@
+// tarn-cli end to end against the local test FTP server: update and listing,
+// merge of a changed tree, search rules, read marks across restarts, and
+// the update of one folder.
+
+#include <algorithm>
+
+#include "cli/CliFixture.h"
+
+
+class CliEndToEndTest : public CliTest
+{
+protected:
+    void ServeFirstTree()
+    {
+        Put("readme", "hello");
+        Put("docs/a.txt", std::string(1536, 'a'));
+        Put("docs/sub/deep.bin", std::string(3000, 'b'));
+        Put("docs/with space.txt", "s");
+        Put("中文目录/说明.txt", "cn");
+        Put("pub/old/gone.txt", "g");
+        Put("pub/keep.txt", "k");
+        MakeDir("empty");
+        Serve();
+    }
+};
+
+TEST_F(CliEndToEndTest, TwoSitesUpdateAndLsRecursiveEqualsTheServedTree)
+{
+    ServeFirstTree();
+    AddAnonymousSite();
+    AddUserSite();
+
+    CCliResult update = Cli({"update"});
+    ASSERT_EQ(update.nExit, 0) << update.strErr;
+    // One line per site at the end, in list order.
+    std::vector<std::string> lines = update.Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], std::string(kAnon) + "       更新成功");
+    EXPECT_EQ(lines.back(), std::string(kUser) + "  更新成功");
+
+    for (const char* pszKey : {kAnon, kUser})
+    {
+        CCliResult ls = Json({"ls", "-R", std::string("ftp://") + pszKey + "/"});
+        ASSERT_EQ(ls.nExit, 0) << ls.strErr;
+        std::vector<CJsonObject> objects = Objects(ls);
+        EXPECT_EQ(ListedTree(objects, pszKey), ServedTree()) << pszKey;
+        // Pre-order: every entry comes after its folder, a folder's files after its sub-folders' contents.
+        std::set<std::string> seenDirs{std::string("ftp://") + pszKey};
+        for (const CJsonObject& o : objects)
+        {
+            std::string strParent = o["address"].substr(0, o["address"].rfind('/'));
+            EXPECT_TRUE(seenDirs.count(strParent) == 1) << o["address"];
+            if (o["type"] == "dir")
+                seenDirs.insert(o["address"]);
+            EXPECT_EQ(o["unread"], "true"); // everything is new after the first update
+        }
+    }
+    // Without -R: the folder's own entries, folders first; without "ftp://".
+    CCliResult ls = Json({"ls", std::string(kAnon) + "/docs"});
+    std::vector<CJsonObject> objects = Objects(ls);
+    ASSERT_EQ(objects.size(), 3u);
+    EXPECT_EQ(objects[0]["type"], "dir");
+    EXPECT_EQ(objects[0]["name"], "sub");
+    // Text mode: the file list's size texts.
+    CCliResult text = Cli({"ls", std::string(kAnon) + "/docs"});
+    EXPECT_NE(text.strOut.find("1.50K"), std::string::npos) << text.strOut;
+    EXPECT_NE(text.strOut.find("1字节"), std::string::npos) << text.strOut;
+}
+
+TEST_F(CliEndToEndTest, SecondUpdateListsExactlyTheAddedEntriesAndDropsTheRemoved)
+{
+    ServeFirstTree();
+    AddAnonymousSite();
+    Update();
+    ASSERT_EQ(Cli({"read", "--all"}).nExit, 0);
+
+    Put("docs/new.txt", "new");
+    Put("fresh/inside.txt", "i");           // a new folder: listed alone
+    Put("docs/a.txt", std::string(5000, 'a')); // changed size
+    std::filesystem::remove(m_served.Path() + "/readme");
+    std::filesystem::remove_all(m_served.Path() + "/pub/old");
+    CCliResult update = Json({"update"});
+    ASSERT_EQ(update.nExit, 0) << update.strErr;
+
+    CCliResult fresh = Json({"new"});
+    ASSERT_EQ(fresh.nExit, 0);
+    std::vector<CJsonObject> objects = Objects(fresh);
+    EXPECT_EQ(Addresses(objects), (std::set<std::string>{"ftp://127.0.0.1/fresh", "ftp://127.0.0.1/docs/new.txt"}));
+    ASSERT_EQ(objects.size(), 2u);
+    EXPECT_EQ(objects[0]["type"], "dir"); // folders first
+
+    std::vector<CJsonObject> tree = Objects(Json({"ls", "-R", kAnon}));
+    EXPECT_EQ(ListedTree(tree, kAnon), ServedTree());
+    EXPECT_EQ(Cli({"ls", std::string(kAnon) + "/pub/old"}).nExit, 1);
+    CCliResult docs = Cli({"ls", std::string(kAnon) + "/docs"});
+    EXPECT_NE(docs.strOut.find("4.88K"), std::string::npos) << docs.strOut;
+
+    // new below one folder.
+    std::vector<CJsonObject> inDocs = Objects(Json({"new", "ftp://127.0.0.1/docs"}));
+    EXPECT_EQ(Addresses(inDocs), (std::set<std::string>{"ftp://127.0.0.1/docs/new.txt"}));
+}
+
+TEST_F(CliEndToEndTest, SearchFollowsTheMatchingRules)
+{
+    Put("Docs/readme.TXT", "1");
+    Put("Docs/Readme.txt", "2");
+    Put("中文目录/中文.txt", "3");
+    Put("other/plain", "4");
+    Serve();
+    AddAnonymousSite();
+    Update();
+
+    struct CRow
+    {
+        const char* pszKeyword;
+        std::set<std::string> expected; // node paths
+    };
+    const CRow rows[] = {
+        {"doc", {"/Docs"}},                                 // folders lower-cased
+        {"Doc", {}},                                        // A-Z never matches a folder
+        {"txt", {"/Docs/Readme.txt", "/中文目录/中文.txt"}}, // files as stored
+        {"TXT", {"/Docs/readme.TXT"}},
+        {"中文", {"/中文目录", "/中文目录/中文.txt"}},
+        {"", {"/Docs", "/Docs/readme.TXT", "/Docs/Readme.txt", "/中文目录", "/中文目录/中文.txt", "/other",
+              "/other/plain"}},
+        {"#new", {"/Docs", "/中文目录", "/other"}}, // unread folders stand for their contents
+    };
+    for (const CRow& row : rows)
+    {
+        CCliResult r = Json({"search", row.pszKeyword});
+        EXPECT_EQ(r.nExit, 0) << row.pszKeyword;
+        std::set<std::string> found;
+        bool bFilesStarted = false;
+        for (const CJsonObject& o : Objects(r))
+        {
+            found.insert(o["address"].substr(std::string("ftp://127.0.0.1").size()));
+            bFilesStarted = bFilesStarted || o["type"] == "file";
+            EXPECT_FALSE(bFilesStarted && o["type"] == "dir") << "folders come first";
+        }
+        EXPECT_EQ(found, row.expected) << "keyword '" << row.pszKeyword << "'";
+        if (row.expected.empty())
+        {
+            EXPECT_NE(r.strErr.find("对不起，没有找到你要的文件！"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(CliEndToEndTest, ReadMarksSurviveARestartAndSingleAddressesMarkOnlyThem)
+{
+    ServeFirstTree();
+    AddAnonymousSite();
+    Update();
+    ASSERT_FALSE(Json({"new"}).strOut.empty());
+
+    CCliResult read = Cli({"read", "--all"});
+    ASSERT_EQ(read.nExit, 0) << read.strErr;
+    // Each command is a new process: the marks came back from state.st.
+    CCliResult after = Json({"new"});
+    EXPECT_EQ(after.nExit, 0);
+    EXPECT_EQ(after.strOut, "");
+    EXPECT_EQ(Json({"search", "#new"}).strOut, "");
+
+    Put("docs/n1.txt", "1");
+    Put("docs/n2.txt", "2");
+    Put("fresh/f.txt", "f");
+    Update();
+    ASSERT_EQ(Cli({"read", "ftp://127.0.0.1/docs/n1.txt", "127.0.0.1/fresh"}).nExit, 0);
+    EXPECT_EQ(Addresses(Objects(Json({"new"}))), (std::set<std::string>{"ftp://127.0.0.1/docs/n2.txt"}));
+    // The folder's contents were cleared too, not only its own mark.
+    std::vector<CJsonObject> freshTree = Objects(Json({"ls", "-R", "127.0.0.1/fresh"}));
+    ASSERT_EQ(freshTree.size(), 1u);
+    EXPECT_EQ(freshTree[0]["unread"], "false");
+    // ls never changes marks.
+    EXPECT_EQ(Addresses(Objects(Json({"new"}))), (std::set<std::string>{"ftp://127.0.0.1/docs/n2.txt"}));
+    // A bad address marks nothing.
+    EXPECT_EQ(Cli({"read", "127.0.0.1/docs/n2.txt", "127.0.0.1/nothing"}).nExit, 1);
+    EXPECT_EQ(Objects(Json({"new"})).size(), 1u);
+}
+
+TEST_F(CliEndToEndTest, UpdateOfANodeAddressRecrawlsOnlyThatFolder)
+{
+    ServeFirstTree();
+    AddAnonymousSite();
+    AddUserSite();
+    Update();
+    ASSERT_EQ(Cli({"read", "--all"}).nExit, 0);
+    Put("docs/sub/added.txt", "a");
+    Put("pub/not-seen.txt", "n");
+    m_pServer->ClearLog();
+
+    CCliResult r = Json({"update", "ftp://127.0.0.1/docs"});
+    ASSERT_EQ(r.nExit, 0) << r.strErr;
+    std::vector<std::string> listed = m_pServer->GetListedFolders();
+    ASSERT_FALSE(listed.empty());
+    for (const std::string& strFolder : listed)
+        EXPECT_EQ(strFolder.rfind("/docs", 0), 0u) << strFolder;
+    EXPECT_EQ(m_pServer->CountSessions(), 1); // the other site was not updated
+    std::vector<CJsonObject> objects = Objects(r);
+    ASSERT_FALSE(objects.empty());
+    EXPECT_EQ(objects.back().m_keys, (std::vector<std::string>{"done", "total", "failed"}));
+    EXPECT_EQ(objects.back()["total"], "1");
+    EXPECT_EQ(Addresses(Objects(Json({"new", kAnon}))),
+              (std::set<std::string>{"ftp://127.0.0.1/docs/sub/added.txt"}));
+    EXPECT_EQ(Cli({"ls", "127.0.0.1/pub"}).strOut.find("not-seen"), std::string::npos);
+}
