@@ -9,5 +9,6 @@ if [[ -x build/release/src/app/tarn ]]; then
 fi
 echo "Tarn's window is not built yet; the core library and its tests are."
 if [[ -x build/release/src/cli/tarn-cli ]]; then
-  echo "tarn-cli is ready: build/release/src/cli/tarn-cli --help"
+  echo "The command-line program tarn-cli is built: build/release/src/cli/tarn-cli --help"
+  echo "(README.md, section tarn-cli; use --data-dir DIR or TARN_HOME to choose the data folder)"
 fi
