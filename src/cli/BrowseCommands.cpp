@@ -7,8 +7,8 @@
 
 #include "cli/CliDocHost.h"
 #include "cli/CliSignals.h"
-#include "cli/Commands.h"
 #include "cli/CommandLine.h"
+#include "cli/Commands.h"
 #include "cli/EntryAddress.h"
 #include "cli/EntryPrinter.h"
 #include "cli/JsonWriter.h"

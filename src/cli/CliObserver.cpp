@@ -3,7 +3,8 @@
 #include "doc/TarnDoc.h"
 #include "model/FTPSite.h"
 
-CCliObserver::CCliObserver(CTarnDoc& doc, SiteHandler onSite) : m_doc(doc), m_onSite(std::move(onSite))
+CCliObserver::CCliObserver(CTarnDoc& doc, SiteHandler onSite)
+    : m_doc(doc), m_onSite(std::move(onSite))
 {
 }
 

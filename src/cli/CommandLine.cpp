@@ -11,7 +11,7 @@ struct CCommandSpec
     const char* pszName;
     const char* pszSynopsis; // after "tarn-cli [global options] "
     const char* pszSummary;
-    const char* pszOptions;  // option lines of its help text
+    const char* pszOptions; // option lines of its help text
     size_t nMinArgs;
     size_t nMaxArgs;
     bool bWrites;
@@ -36,8 +36,9 @@ const CCommandSpec kCommands[] = {
      "add --host H [--port N] [--user U --password P | --anonymous] [--anon-update] "
      "[--nickname S] [--remark S]",
      "add a site (anonymous when no user is given)", kSiteOptions, 0, 0, true},
-    {"edit", "edit KEY [--host H] [--port N] [--user U] [--password P] [--anonymous] "
-             "[--anon-update | --no-anon-update] [--nickname S] [--remark S]",
+    {"edit",
+     "edit KEY [--host H] [--port N] [--user U] [--password P] [--anonymous] "
+     "[--anon-update | --no-anon-update] [--nickname S] [--remark S]",
      "change the given fields of the site KEY, keep the others", kSiteOptions, 1, 1, true},
     {"remove", "remove KEY", "delete the site KEY and its cached files", "", 1, 1, true},
     {"import", "import FILE",
@@ -48,8 +49,8 @@ const CCommandSpec kCommands[] = {
      "  --threads N       most sites updated at once (1-500, default 5)\n", 0, kMany, true},
     {"ls", "ls [-R] ADDRESS",
      "list the cached folder at a node address (\"ftp://<key>/<path>\" or \"<key>/<path>\")",
-     "  -R, --recursive   everything below it: a folder, then its contents, then the files\n", 1,
-     1, false},
+     "  -R, --recursive   everything below it: a folder, then its contents, then the files\n", 1, 1,
+     false},
     {"new", "new [ADDRESS]", "list the unread entries of every site, or below one cached folder",
      "", 0, 1, false},
     {"search", "search KEYWORD",
@@ -74,7 +75,8 @@ const CCommandSpec* FindCommand(const std::string& strName)
 std::string UsageLine(const CCommandSpec* pSpec)
 {
     if (pSpec == nullptr)
-        return "usage: tarn-cli [--data-dir DIR] [--json] COMMAND [ARGS] (tarn-cli --help lists the commands)";
+        return "usage: tarn-cli [--data-dir DIR] [--json] COMMAND [ARGS] (tarn-cli --help lists "
+               "the commands)";
     return std::string("usage: tarn-cli [--data-dir DIR] [--json] ") + pSpec->pszSynopsis;
 }
 
@@ -215,7 +217,8 @@ ParseResult CParser::Run()
             return Fail("--host is required");
         if (m_pLine->m_bAnonymous && (m_pLine->m_strUser || m_pLine->m_strPassword))
             return Fail("--anonymous excludes --user and --password");
-        if (strCommand == "add" && m_pLine->m_strUser.has_value() != m_pLine->m_strPassword.has_value())
+        if (strCommand == "add" &&
+            m_pLine->m_strUser.has_value() != m_pLine->m_strPassword.has_value())
             return Fail("--user and --password go together");
     }
     return ParseResult::run;
@@ -337,7 +340,8 @@ std::string GetHelpText(const std::string& strCommand)
            "\"更新成功\"), 2 bad usage.\n"
            "\n"
            "Example (crontab: update every night at 03:00, keep a log):\n"
-           "  0 3 * * * tarn-cli --data-dir $HOME/.local/share/tarn update >>$HOME/tarn-update.log 2>&1\n";
+           "  0 3 * * * tarn-cli --data-dir $HOME/.local/share/tarn update >>$HOME/tarn-update.log "
+           "2>&1\n";
     return str;
 }
 

@@ -17,9 +17,9 @@ int RunCommand(CCliContext& ctx)
         int (*pfnRun)(CCliContext&);
     };
     static const CEntry kTable[] = {
-        {"sites", RunSites}, {"add", RunAdd},   {"edit", RunEdit},     {"remove", RunRemove},
-        {"import", RunImport}, {"update", RunUpdate}, {"ls", RunLs}, {"new", RunNew},
-        {"search", RunSearch}, {"read", RunRead}, {"url", RunUrl},
+        {"sites", RunSites},   {"add", RunAdd},       {"edit", RunEdit}, {"remove", RunRemove},
+        {"import", RunImport}, {"update", RunUpdate}, {"ls", RunLs},     {"new", RunNew},
+        {"search", RunSearch}, {"read", RunRead},     {"url", RunUrl},
     };
     for (const CEntry& entry : kTable)
     {

@@ -7,7 +7,8 @@
 
 namespace
 {
-template <class T> T* FindByName(const std::vector<std::unique_ptr<T>>& list, std::string_view strName)
+template <class T>
+T* FindByName(const std::vector<std::unique_ptr<T>>& list, std::string_view strName)
 {
     for (const auto& p : list)
     {
@@ -36,7 +37,8 @@ ResolveResult ResolveAddress(CTarnDoc& doc, const std::string& strAddress, CEntr
     {
         size_t nSlash = strPath.find('/');
         std::string_view strName = strPath.substr(0, nSlash);
-        strPath = nSlash == std::string_view::npos ? std::string_view() : strPath.substr(nSlash + 1);
+        strPath =
+            nSlash == std::string_view::npos ? std::string_view() : strPath.substr(nSlash + 1);
         if (strName.empty())
             continue;
         if (pDir == nullptr)

@@ -28,4 +28,5 @@ enum class ResolveResult
 
 // Loads the site's tree if needed. A path names a folder before a file of
 // the same name; empty path components (a trailing "/") are ignored.
-[[nodiscard]] ResolveResult ResolveAddress(CTarnDoc& doc, const std::string& strAddress, CEntryRef* pRef);
+[[nodiscard]] ResolveResult ResolveAddress(CTarnDoc& doc, const std::string& strAddress,
+                                           CEntryRef* pRef);

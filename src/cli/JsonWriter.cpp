@@ -71,13 +71,27 @@ std::string JsonString(std::string_view strText)
         }
         switch (c)
         {
-        case '"': str += "\\\""; break;
-        case '\\': str += "\\\\"; break;
-        case '\b': str += "\\b"; break;
-        case '\f': str += "\\f"; break;
-        case '\n': str += "\\n"; break;
-        case '\r': str += "\\r"; break;
-        case '\t': str += "\\t"; break;
+        case '"':
+            str += "\\\"";
+            break;
+        case '\\':
+            str += "\\\\";
+            break;
+        case '\b':
+            str += "\\b";
+            break;
+        case '\f':
+            str += "\\f";
+            break;
+        case '\n':
+            str += "\\n";
+            break;
+        case '\r':
+            str += "\\r";
+            break;
+        case '\t':
+            str += "\\t";
+            break;
         default:
             if (c < 0x20)
             {

@@ -17,10 +17,19 @@ class CJsonLine
 {
 public:
     CJsonLine& Add(std::string_view strKey, std::string_view strValue);
-    CJsonLine& Add(std::string_view strKey, const char* pszValue) { return Add(strKey, std::string_view(pszValue)); }
-    CJsonLine& Add(std::string_view strKey, const std::string& strValue) { return Add(strKey, std::string_view(strValue)); }
+    CJsonLine& Add(std::string_view strKey, const char* pszValue)
+    {
+        return Add(strKey, std::string_view(pszValue));
+    }
+    CJsonLine& Add(std::string_view strKey, const std::string& strValue)
+    {
+        return Add(strKey, std::string_view(strValue));
+    }
     CJsonLine& Add(std::string_view strKey, int64_t nValue);
-    CJsonLine& Add(std::string_view strKey, int32_t nValue) { return Add(strKey, static_cast<int64_t>(nValue)); }
+    CJsonLine& Add(std::string_view strKey, int32_t nValue)
+    {
+        return Add(strKey, static_cast<int64_t>(nValue));
+    }
     CJsonLine& Add(std::string_view strKey, uint64_t nValue);
     CJsonLine& Add(std::string_view strKey, bool bValue);
     // The object and a line feed.

@@ -4,8 +4,8 @@
 #include <iostream>
 
 #include "cli/CliDocHost.h"
-#include "cli/Commands.h"
 #include "cli/CommandLine.h"
+#include "cli/Commands.h"
 #include "cli/JsonWriter.h"
 #include "cli/TextTable.h"
 #include "doc/TarnDoc.h"
@@ -53,7 +53,8 @@ int RunSites(CCliContext& ctx)
 {
     CTextTable table;
     if (!ctx.line.m_bJson)
-        table.AddRow({"KEY", "HOST", "PORT", "USER", "ANONYMOUS", "ANON-UPDATE", "NICKNAME", "REMARK"});
+        table.AddRow(
+            {"KEY", "HOST", "PORT", "USER", "ANONYMOUS", "ANON-UPDATE", "NICKNAME", "REMARK"});
     table.AlignRight(2);
     for (const auto& pSite : ctx.doc.m_siteList)
     {
@@ -73,9 +74,10 @@ int RunSites(CCliContext& ctx)
                        stdout);
             continue;
         }
-        table.AddRow({pSite->GetKey(), pSite->m_strHost, std::to_string(pSite->m_nPort), pSite->m_strUser,
-                      pSite->IsAnonymous() ? "yes" : "no", pSite->m_bAnonUpdate ? "yes" : "no",
-                      pSite->m_strNickname, pSite->m_strRemark});
+        table.AddRow({pSite->GetKey(), pSite->m_strHost, std::to_string(pSite->m_nPort),
+                      pSite->m_strUser, pSite->IsAnonymous() ? "yes" : "no",
+                      pSite->m_bAnonUpdate ? "yes" : "no", pSite->m_strNickname,
+                      pSite->m_strRemark});
     }
     if (!ctx.line.m_bJson && !ctx.doc.m_siteList.empty())
         table.Print(stdout);

@@ -9,8 +9,8 @@
 
 #include "cli/CliObserver.h"
 #include "cli/CliSignals.h"
-#include "cli/Commands.h"
 #include "cli/CommandLine.h"
+#include "cli/Commands.h"
 #include "cli/EntryAddress.h"
 #include "cli/JsonWriter.h"
 #include "cli/TextTable.h"
@@ -30,14 +30,16 @@ class CUpdateReport
 {
 public:
     CUpdateReport(bool bJson, std::vector<CFTPSite*> sites)
-        : m_bJson(bJson), m_bTerminal(!bJson && ::isatty(STDOUT_FILENO) == 1), m_sites(std::move(sites))
+        : m_bJson(bJson), m_bTerminal(!bJson && ::isatty(STDOUT_FILENO) == 1),
+          m_sites(std::move(sites))
     {
     }
 
     void OnSite(const CSiteNotice& notice)
     {
         CSiteNotice& last = m_last[notice.pSite];
-        if (last.pSite != nullptr && last.nStatus == notice.nStatus && last.strText == notice.strText)
+        if (last.pSite != nullptr && last.nStatus == notice.nStatus &&
+            last.strText == notice.strText)
             return;
         last = notice;
         if (m_bJson)
@@ -110,7 +112,8 @@ private:
         for (CFTPSite* pSite : m_sites)
         {
             auto it = m_last.find(pSite);
-            if (it == m_last.end() || it->second.nStatus != 4 || it->second.strText == "正在等待更新...")
+            if (it == m_last.end() || it->second.nStatus != 4 ||
+                it->second.strText == "正在等待更新...")
                 continue;
             strCrawling += strCrawling.empty() ? "" : ", ";
             strCrawling += pSite->GetKey();
@@ -119,7 +122,8 @@ private:
             strLine += "  " + strCrawling;
         strLine = PrintableText(strLine);
         winsize size{};
-        size_t nColumns = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+        size_t nColumns =
+            ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
         while (DisplayWidth(strLine) >= nColumns && !strLine.empty())
         {
             // Drop whole UTF-8 characters from the end.
@@ -170,7 +174,8 @@ bool ResolveTargets(CCliContext& ctx, std::vector<CFTPDir*>* pTargets)
                                       [&](CFTPDir* p) { return p->GetSite() == ref.pSite; });
         if (bSiteTaken)
         {
-            ReportError("'" + strTarget + "' left out: its site is already updated by an earlier target");
+            ReportError("'" + strTarget +
+                        "' left out: its site is already updated by an earlier target");
             continue;
         }
         pTargets->push_back(ref.pDir);

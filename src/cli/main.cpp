@@ -37,9 +37,11 @@ void WarnDamagedFiles(const CTarnDoc& doc)
     {
         std::string strFolder = GetSiteFolderPath(doc.GetProgramFolder(), pSite->GetKey());
         if (pSite->m_bContentDamaged.load())
-            ReportError("warning: " + strFolder + "/content.ct is damaged; what could be read was used");
+            ReportError("warning: " + strFolder +
+                        "/content.ct is damaged; what could be read was used");
         if (pSite->m_bStateDamaged.load())
-            ReportError("warning: " + strFolder + "/state.st is damaged; what could be read was used");
+            ReportError("warning: " + strFolder +
+                        "/state.st is damaged; what could be read was used");
     }
 }
 } // namespace
@@ -90,7 +92,8 @@ int main(int argc, char** argv)
     (void)doc.OnNewDocument();
     if (!host.GetMessages().empty())
     {
-        ReportError("warning: " + doc.GetSiteListPath() + " could not be read to its end; using the " +
+        ReportError("warning: " + doc.GetSiteListPath() +
+                    " could not be read to its end; using the " +
                     std::to_string(doc.m_siteList.size()) + " sites read before the damage");
         host.ForgetMessages();
     }

@@ -8,7 +8,8 @@ std::string FormatSize(int64_t nSize)
     if (nSize < 1024)
     {
         // Its low 32 bits, as the list has always shown them.
-        std::snprintf(szText, sizeof(szText), "%d字节", static_cast<int32_t>(static_cast<uint32_t>(nSize)));
+        std::snprintf(szText, sizeof(szText), "%d字节",
+                      static_cast<int32_t>(static_cast<uint32_t>(nSize)));
     }
     else if (nSize < 1048576)
         std::snprintf(szText, sizeof(szText), "%.2fK", static_cast<double>(nSize) / 1024.0);

@@ -51,7 +51,8 @@ CDataFolderLock::Result CDataFolderLock::Acquire(const std::string& strFolder,
             ::close(fd);
             return Result::busy;
         }
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kRetryPeriod, deadline - now));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(kRetryPeriod, deadline - now));
     }
 }
 

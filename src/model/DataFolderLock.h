@@ -32,8 +32,8 @@ public:
 
     // Takes the lock on <strFolder>/tarn.lock, waiting up to wait for another
     // holder to let go. On failed, *pstrError gets the system's error text.
-    [[nodiscard]] Result Acquire(const std::string& strFolder,
-                                 std::chrono::milliseconds wait, std::string* pstrError);
+    [[nodiscard]] Result Acquire(const std::string& strFolder, std::chrono::milliseconds wait,
+                                 std::string* pstrError);
     void Release();
     bool IsHeld() const { return m_fd >= 0; }
 

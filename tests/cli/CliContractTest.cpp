@@ -13,7 +13,8 @@ namespace
 {
 using Keys = std::vector<std::string>;
 const Keys kEntryKeys{"type", "name", "size", "unread", "address"};
-const Keys kSiteKeys{"key", "host", "port", "user", "nickname", "remark", "anonymous", "anonUpdate"};
+const Keys kSiteKeys{"key",      "host",   "port",      "user",
+                     "nickname", "remark", "anonymous", "anonUpdate"};
 const Keys kStatusKeys{"key", "status", "text"};
 const Keys kDoneKeys{"done", "total", "failed"};
 } // namespace
@@ -45,7 +46,10 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
     const CRow rows[] = {
         {{"--json", "sites"}, 0, kSiteKeys, nullptr},
         {{"--json", "add", "--host", "127.0.0.1", "--port", Port()}, 1, {}, "站点已有！"},
-        {{"--json", "add", "--host", "h2", "--anonymous", "--nickname", "n", "--remark", "r"}, 0, {}, nullptr},
+        {{"--json", "add", "--host", "h2", "--anonymous", "--nickname", "n", "--remark", "r"},
+         0,
+         {},
+         nullptr},
         {{"--json", "edit", "h2", "--port", "2100", "--anon-update"}, 0, {}, nullptr},
         {{"--json", "edit", "nobody"}, 1, {}, "no site"},
         {{"--json", "remove", "h2"}, 0, {}, nullptr},
@@ -61,7 +65,10 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
         {{"--json", "url", "ftp://127.0.0.1/docs/a.txt"}, 0, {"url"}, nullptr},
         {{"--json", "url", "ftp://nosuchsite/x"}, 1, {}, "no site"},
         {{"--json", "read", "127.0.0.1/readme"}, 0, {}, nullptr},
-        {{"--json", "update", "--threads", "2", "127.0.0.1/docs"}, 0, {}, nullptr}, // shapes checked below
+        {{"--json", "update", "--threads", "2", "127.0.0.1/docs"},
+         0,
+         {},
+         nullptr}, // shapes checked below
         {{"--json", "update", "127.0.0.1/nothing"}, 1, {}, "no cached folder"},
         // Bad usage: one line on stderr, exit 2.
         {{}, 2, {}, "usage: tarn-cli"},
@@ -86,7 +93,8 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
         EXPECT_EQ(r.nExit, row.nExit) << strArgs << "\n" << r.strErr;
         if (row.pszStderr != nullptr)
         {
-            EXPECT_NE(r.strErr.find(row.pszStderr), std::string::npos) << strArgs << "\n" << r.strErr;
+            EXPECT_NE(r.strErr.find(row.pszStderr), std::string::npos) << strArgs << "\n"
+                                                                       << r.strErr;
         }
         if (row.nExit == 2)
         {
@@ -128,8 +136,8 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
     EXPECT_EQ(update.back()["failed"], "0");
 
     // --help: usage on stdout, exit 0.
-    for (const char* pszCommand : {"", "sites", "add", "edit", "remove", "import", "update", "ls", "new", "search",
-                                   "read", "url"})
+    for (const char* pszCommand : {"", "sites", "add", "edit", "remove", "import", "update", "ls",
+                                   "new", "search", "read", "url"})
     {
         std::vector<std::string> args;
         if (*pszCommand != '\0')
@@ -143,9 +151,11 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
 
 TEST_F(CliContractTest, UpdateExitsOneWhenASiteFails)
 {
-    ASSERT_EQ(Cli({"add", "--host", "127.0.0.1", "--port", Port(), "--user", "user", "--password", "-"}, "wrong\n")
-                  .nExit,
-              0);
+    ASSERT_EQ(
+        Cli({"add", "--host", "127.0.0.1", "--port", Port(), "--user", "user", "--password", "-"},
+            "wrong\n")
+            .nExit,
+        0);
     std::vector<CJsonObject> objects = Objects(Json({"update"}));
     CCliResult r = Json({"update"});
     EXPECT_EQ(r.nExit, 1);
@@ -155,8 +165,8 @@ TEST_F(CliContractTest, UpdateExitsOneWhenASiteFails)
     EXPECT_EQ(objects.back()["failed"], "1");
     bool bFailedLine = false;
     for (const CJsonObject& o : objects)
-        bFailedLine = bFailedLine || (o.m_values.count("key") && o["key"] == kUser && o["status"] == "1" &&
-                                      o["text"].rfind("更新失败:\n", 0) == 0);
+        bFailedLine = bFailedLine || (o.m_values.count("key") && o["key"] == kUser &&
+                                      o["status"] == "1" && o["text"].rfind("更新失败:\n", 0) == 0);
     EXPECT_TRUE(bFailedLine) << r.strOut;
 }
 

@@ -6,7 +6,6 @@
 
 #include "cli/CliFixture.h"
 
-
 class CliEndToEndTest : public CliTest
 {
 protected:
@@ -44,7 +43,8 @@ TEST_F(CliEndToEndTest, TwoSitesUpdateAndLsRecursiveEqualsTheServedTree)
         ASSERT_EQ(ls.nExit, 0) << ls.strErr;
         std::vector<CJsonObject> objects = Objects(ls);
         EXPECT_EQ(ListedTree(objects, pszKey), ServedTree()) << pszKey;
-        // Pre-order: every entry comes after its folder, a folder's files after its sub-folders' contents.
+        // Pre-order: every entry comes after its folder, a folder's files after its sub-folders'
+        // contents.
         std::set<std::string> seenDirs{std::string("ftp://") + pszKey};
         for (const CJsonObject& o : objects)
         {
@@ -75,7 +75,7 @@ TEST_F(CliEndToEndTest, SecondUpdateListsExactlyTheAddedEntriesAndDropsTheRemove
     ASSERT_EQ(Cli({"read", "--all"}).nExit, 0);
 
     Put("docs/new.txt", "new");
-    Put("fresh/inside.txt", "i");           // a new folder: listed alone
+    Put("fresh/inside.txt", "i");              // a new folder: listed alone
     Put("docs/a.txt", std::string(5000, 'a')); // changed size
     std::filesystem::remove(m_served.Path() + "/readme");
     std::filesystem::remove_all(m_served.Path() + "/pub/old");
@@ -85,7 +85,8 @@ TEST_F(CliEndToEndTest, SecondUpdateListsExactlyTheAddedEntriesAndDropsTheRemove
     CCliResult fresh = Json({"new"});
     ASSERT_EQ(fresh.nExit, 0);
     std::vector<CJsonObject> objects = Objects(fresh);
-    EXPECT_EQ(Addresses(objects), (std::set<std::string>{"ftp://127.0.0.1/fresh", "ftp://127.0.0.1/docs/new.txt"}));
+    EXPECT_EQ(Addresses(objects),
+              (std::set<std::string>{"ftp://127.0.0.1/fresh", "ftp://127.0.0.1/docs/new.txt"}));
     ASSERT_EQ(objects.size(), 2u);
     EXPECT_EQ(objects[0]["type"], "dir"); // folders first
 
@@ -116,13 +117,14 @@ TEST_F(CliEndToEndTest, SearchFollowsTheMatchingRules)
         std::set<std::string> expected; // node paths
     };
     const CRow rows[] = {
-        {"doc", {"/Docs"}},                                 // folders lower-cased
-        {"Doc", {}},                                        // A-Z never matches a folder
+        {"doc", {"/Docs"}},                                  // folders lower-cased
+        {"Doc", {}},                                         // A-Z never matches a folder
         {"txt", {"/Docs/Readme.txt", "/中文目录/中文.txt"}}, // files as stored
         {"TXT", {"/Docs/readme.TXT"}},
         {"中文", {"/中文目录", "/中文目录/中文.txt"}},
-        {"", {"/Docs", "/Docs/readme.TXT", "/Docs/Readme.txt", "/中文目录", "/中文目录/中文.txt", "/other",
-              "/other/plain"}},
+        {"",
+         {"/Docs", "/Docs/readme.TXT", "/Docs/Readme.txt", "/中文目录", "/中文目录/中文.txt",
+          "/other", "/other/plain"}},
         {"#new", {"/Docs", "/中文目录", "/other"}}, // unread folders stand for their contents
     };
     for (const CRow& row : rows)
@@ -165,13 +167,15 @@ TEST_F(CliEndToEndTest, ReadMarksSurviveARestartAndSingleAddressesMarkOnlyThem)
     Put("fresh/f.txt", "f");
     Update();
     ASSERT_EQ(Cli({"read", "ftp://127.0.0.1/docs/n1.txt", "127.0.0.1/fresh"}).nExit, 0);
-    EXPECT_EQ(Addresses(Objects(Json({"new"}))), (std::set<std::string>{"ftp://127.0.0.1/docs/n2.txt"}));
+    EXPECT_EQ(Addresses(Objects(Json({"new"}))),
+              (std::set<std::string>{"ftp://127.0.0.1/docs/n2.txt"}));
     // The folder's contents were cleared too, not only its own mark.
     std::vector<CJsonObject> freshTree = Objects(Json({"ls", "-R", "127.0.0.1/fresh"}));
     ASSERT_EQ(freshTree.size(), 1u);
     EXPECT_EQ(freshTree[0]["unread"], "false");
     // ls never changes marks.
-    EXPECT_EQ(Addresses(Objects(Json({"new"}))), (std::set<std::string>{"ftp://127.0.0.1/docs/n2.txt"}));
+    EXPECT_EQ(Addresses(Objects(Json({"new"}))),
+              (std::set<std::string>{"ftp://127.0.0.1/docs/n2.txt"}));
     // A bad address marks nothing.
     EXPECT_EQ(Cli({"read", "127.0.0.1/docs/n2.txt", "127.0.0.1/nothing"}).nExit, 1);
     EXPECT_EQ(Objects(Json({"new"})).size(), 1u);

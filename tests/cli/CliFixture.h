@@ -49,7 +49,8 @@ protected:
     }
     void AddUserSite() const
     {
-        CCliResult r = Cli({"add", "--host", "127.0.0.1", "--port", Port(), "--user", "user", "--password", "pass"});
+        CCliResult r = Cli({"add", "--host", "127.0.0.1", "--port", Port(), "--user", "user",
+                            "--password", "pass"});
         ASSERT_EQ(r.nExit, 0) << r.strErr;
     }
     void Update(std::vector<std::string> targets = {}) const
@@ -98,7 +99,8 @@ protected:
         return tree;
     }
     // The same from `--json ls -R` objects of the site strKey.
-    static std::set<std::string> ListedTree(const std::vector<CJsonObject>& objects, const std::string& strKey)
+    static std::set<std::string> ListedTree(const std::vector<CJsonObject>& objects,
+                                            const std::string& strKey)
     {
         std::set<std::string> tree;
         std::string strPrefix = "ftp://" + strKey;

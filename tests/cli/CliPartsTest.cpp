@@ -26,12 +26,13 @@ TEST(JsonStringTest, EscapesAndRepairsEveryByteSequence)
         {std::string("\x01\x1f\x7f", 3), "\"\\u0001\\u001f\x7f\""},
         {std::string("a\0b", 3), R"("a\u0000b")"},
         {"中文 ü €", "\"中文 ü €\""},
-        {"\xF0\x9F\x98\x80", "\"\xF0\x9F\x98\x80\""},                  // 4-byte character kept
+        {"\xF0\x9F\x98\x80", "\"\xF0\x9F\x98\x80\""}, // 4-byte character kept
         {"\xD6\xD0\xCE\xC4", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""}, // GBK bytes
-        {"\xC0\xAF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},                  // overlong "/"
-        {"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // surrogate
-        {"\xF4\x90\x80\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""}, // above U+10FFFF
-        {"ab\xE4\xB8", "\"ab\xEF\xBF\xBD\xEF\xBF\xBD\""},              // cut character
+        {"\xC0\xAF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},                 // overlong "/"
+        {"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""}, // surrogate
+        {"\xF4\x90\x80\x80",
+         "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""}, // above U+10FFFF
+        {"ab\xE4\xB8", "\"ab\xEF\xBF\xBD\xEF\xBF\xBD\""},         // cut character
     };
     for (const CRow& row : rows)
     {
@@ -40,15 +41,22 @@ TEST(JsonStringTest, EscapesAndRepairsEveryByteSequence)
         CJsonObject object;
         EXPECT_TRUE(ParseJsonObject("{\"k\":" + strJson + "}", &object)) << strJson;
     }
-    EXPECT_EQ(CJsonLine().Add("a", "x").Add("n", int64_t{-3}).Add("u", uint64_t{1} << 40).Add("b", false).Finish(),
+    EXPECT_EQ(CJsonLine()
+                  .Add("a", "x")
+                  .Add("n", int64_t{-3})
+                  .Add("u", uint64_t{1} << 40)
+                  .Add("b", false)
+                  .Finish(),
               "{\"a\":\"x\",\"n\":-3,\"u\":1099511627776,\"b\":false}\n");
 }
 
 TEST(FormatSizeTest, MatchesTheFileList)
 {
     const std::pair<int64_t, const char*> rows[] = {
-        {0, "0字节"},        {1023, "1023字节"},    {-1, "-1字节"},           {1024, "1.00K"},
-        {1536, "1.50K"},     {1048575, "1024.00K"}, {1048576, "1.00M"},       {1073741823, "1024.00M"},
+        {0, "0字节"},         {1023, "1023字节"},
+        {-1, "-1字节"},       {1024, "1.00K"},
+        {1536, "1.50K"},      {1048575, "1024.00K"},
+        {1048576, "1.00M"},   {1073741823, "1024.00M"},
         {5LL << 30, "5.00G"}, {1LL << 50, "1048576.00G"},
     };
     for (const auto& [nSize, pszText] : rows)
@@ -78,6 +86,7 @@ TEST(DataFolderLockTest, ASecondHolderWaitsThenGivesUp)
     EXPECT_EQ(second.Acquire(dir.Path(), 0ms, &strError), CDataFolderLock::Result::taken);
 
     CDataFolderLock missing;
-    EXPECT_EQ(missing.Acquire(dir / "no/such/folder", 0ms, &strError), CDataFolderLock::Result::failed);
+    EXPECT_EQ(missing.Acquire(dir / "no/such/folder", 0ms, &strError),
+              CDataFolderLock::Result::failed);
     EXPECT_FALSE(strError.empty());
 }

@@ -186,7 +186,8 @@ public:
                 if (!String(&strValue))
                     return false;
             }
-            else if (m_str.compare(m_nPos, 4, "true") == 0 || m_str.compare(m_nPos, 5, "false") == 0)
+            else if (m_str.compare(m_nPos, 4, "true") == 0 ||
+                     m_str.compare(m_nPos, 5, "false") == 0)
             {
                 nType = 'b';
                 strValue = m_str[m_nPos] == 't' ? "true" : "false";
@@ -259,7 +260,10 @@ private:
         for (int i = 0; i < 4; ++i)
         {
             char c = m_str[m_nPos++];
-            int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            int v = c >= '0' && c <= '9'   ? c - '0'
+                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                           : -1;
             if (v < 0)
                 return false;
             *pn = *pn * 16 + static_cast<uint32_t>(v);
@@ -287,14 +291,30 @@ private:
             ++m_nPos;
             switch (e)
             {
-            case '"': *pstr += '"'; break;
-            case '\\': *pstr += '\\'; break;
-            case '/': *pstr += '/'; break;
-            case 'b': *pstr += '\b'; break;
-            case 'f': *pstr += '\f'; break;
-            case 'n': *pstr += '\n'; break;
-            case 'r': *pstr += '\r'; break;
-            case 't': *pstr += '\t'; break;
+            case '"':
+                *pstr += '"';
+                break;
+            case '\\':
+                *pstr += '\\';
+                break;
+            case '/':
+                *pstr += '/';
+                break;
+            case 'b':
+                *pstr += '\b';
+                break;
+            case 'f':
+                *pstr += '\f';
+                break;
+            case 'n':
+                *pstr += '\n';
+                break;
+            case 'r':
+                *pstr += '\r';
+                break;
+            case 't':
+                *pstr += '\t';
+                break;
             case 'u':
             {
                 uint32_t ch = 0;
