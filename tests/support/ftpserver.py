@@ -192,18 +192,48 @@ class PartialProducer:
         return b""
 
 
+g_live = set()  # handlers whose CLOSE is not logged yet
+
+
+def peer_has_closed(handler):
+    """True when the client closed its end of the control connection."""
+    try:
+        return handler.socket.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT) == b""
+    except (BlockingIOError, InterruptedError):
+        return False
+    except OSError:
+        return True
+    except AttributeError:
+        return False
+
+
 class TarnHandler(FTPHandler):
     banner = "Tarn test server ready."
 
     def on_connect(self):
         global g_next_session
+        # A client that has already hung up counts as gone, even if its
+        # handler thread has not noticed yet: log those closes first, so the
+        # log's simultaneous-session count is what the clients really held.
+        for handler in list(g_live):
+            if handler is not self and peer_has_closed(handler):
+                handler.log_close()
         with g_lock:
             g_next_session += 1
             self.tarn_session = g_next_session
+            g_live.add(self)
         log_line(self.tarn_session, "CONNECT")
 
+    def log_close(self):
+        with g_lock:
+            if getattr(self, "tarn_closed", False) or not hasattr(self, "tarn_session"):
+                return
+            self.tarn_closed = True
+            g_live.discard(self)
+        log_line(self.tarn_session, "CLOSE")
+
     def on_disconnect(self):
-        log_line(getattr(self, "tarn_session", 0), "CLOSE")
+        self.log_close()
 
     def target_path(self, verb, arg):
         try:
