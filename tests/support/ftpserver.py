@@ -196,15 +196,17 @@ g_live = set()  # handlers whose CLOSE is not logged yet
 
 
 def peer_has_closed(handler):
-    """True when the client closed its end of the control connection."""
+    """True when the client closed its end of the control connection (or
+    the handler has already closed its socket and will log the close)."""
+    sock = getattr(handler, "socket", None)
     try:
-        return handler.socket.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT) == b""
+        if sock is None or sock.fileno() < 0:
+            return True
+        return sock.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT) == b""
     except (BlockingIOError, InterruptedError):
         return False
     except OSError:
         return True
-    except AttributeError:
-        return False
 
 
 class TarnHandler(FTPHandler):
