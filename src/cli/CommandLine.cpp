@@ -64,10 +64,10 @@ const CCommandSpec kCommands[] = {
 
 const CCommandSpec* FindCommand(const std::string& strName)
 {
-    for (const CCommandSpec& spec : kCommands)
+    for (const CCommandSpec& command : kCommands)
     {
-        if (strName == spec.pszName)
-            return &spec;
+        if (strName == command.pszName)
+            return &command;
     }
     return nullptr;
 }
@@ -329,11 +329,11 @@ std::string GetHelpText(const std::string& strCommand)
         "  -h, --help        this text; \"tarn-cli COMMAND --help\" explains a command\n"
         "\n"
         "Commands:\n";
-    for (const CCommandSpec& spec : kCommands)
+    for (const CCommandSpec& command : kCommands)
     {
-        std::string strName = spec.pszName;
+        std::string strName = command.pszName;
         strName.resize(10, ' ');
-        str += "  " + strName + spec.pszSummary + "\n";
+        str += "  " + strName + command.pszSummary + "\n";
     }
     str += "\n"
            "Exit status: 0 success, 1 a reported failure (update: a site did not end with\n"
