@@ -1,9 +1,11 @@
 // Parallel updates: 50 sites of 200 folders each on the local test server,
 // with thread limits 1, 5 and 20; wall time and the most sessions the server
 // saw at once. One iteration each: every folder costs a data connection, and
-// more runs in a row exhaust the loopback's ephemeral ports (TIME_WAIT).
+// more runs in a row exhaust the loopback's ephemeral ports (TIME_WAIT), so
+// run one limit per process, a minute apart:
 //
-//   build/bench/bench/tarn_bench_engine --benchmark_counters_tabular=true
+//   build/bench/bench/tarn_bench_engine --benchmark_filter='UpdateAll/5/' \
+//       --benchmark_counters_tabular=true
 
 #include <benchmark/benchmark.h>
 
