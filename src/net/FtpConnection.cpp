@@ -203,6 +203,13 @@ uint32_t CFtpConnection::Classify(int nResult)
     return nError;
 }
 
+bool CFtpConnection::ReconnectedBehindOurBack() const
+{
+    long nPort = 0;
+    curl_easy_getinfo(m_pEasy, CURLINFO_LOCAL_PORT, &nPort);
+    return m_nControlPort != 0 && nPort != 0 && nPort != m_nControlPort;
+}
+
 bool CFtpConnection::Fail(uint32_t nError)
 {
     SetLastInternetError(nError);
@@ -239,6 +246,7 @@ uint32_t CFtpConnection::Connect(const std::string& strServer, const std::string
     {
     case CURLE_OK:
         m_strCurrentUrl = m_strBase;
+        curl_easy_getinfo(m_pEasy, CURLINFO_LOCAL_PORT, &m_nControlPort);
         return 0;
     case CURLE_URL_MALFORMAT:
         return ERROR_INTERNET_INVALID_URL;
@@ -290,6 +298,8 @@ bool CFtpConnection::SetCurrentDirectory(const std::string& strPath)
     curl_easy_setopt(m_pEasy, CURLOPT_CUSTOMREQUEST, nullptr);
     curl_easy_setopt(m_pEasy, CURLOPT_NOBODY, 1L);
     uint32_t nError = Classify(Perform());
+    if (nError == 0 && ReconnectedBehindOurBack())
+        nError = m_nDeadError = ERROR_FTP_DROPPED;
     if (nError != 0)
         return Fail(nError);
     m_strCurrentPath = strPath;
@@ -323,6 +333,8 @@ bool CFtpConnection::ListCurrentDirectory(std::vector<CFtpListEntry>& entries)
     }
     curl_easy_setopt(m_pEasy, CURLOPT_CUSTOMREQUEST, nullptr);
     uint32_t nError = Classify(nResult);
+    if (nError == 0 && ReconnectedBehindOurBack())
+        nError = m_nDeadError = ERROR_FTP_DROPPED;
     if (nError != 0)
     {
         // Whatever part of the listing arrived is not a listing.

@@ -55,6 +55,10 @@ private:
     // Turns a libcurl result into one of our codes; remembers a dead line.
     uint32_t Classify(int nResult);
     bool Fail(uint32_t nError);
+    // libcurl logs in again on its own when it finds the reused control
+    // connection dead in the middle of a request. One session keeps one
+    // login: such a request counts as a dropped connection.
+    [[nodiscard]] bool ReconnectedBehindOurBack() const;
     std::string MakeUrl(const std::string& strPath) const;
 
     static size_t OnHeader(char* pData, size_t nSize, size_t nCount, void* pThis);
@@ -72,4 +76,5 @@ private:
     bool m_bReadingFeat = false;
     bool m_bMlsd = false;
     uint32_t m_nDeadError = 0; // set once the control connection is gone
+    long m_nControlPort = 0;   // local port of the control connection after login
 };

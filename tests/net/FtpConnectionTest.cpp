@@ -310,3 +310,24 @@ TEST_F(FtpConnectionTest, SessionsNeverShareAConnection)
     EXPECT_EQ(m_pServer->CountSessions(), 2);
     EXPECT_EQ(m_pServer->GetMaxSimultaneousSessions(), 2);
 }
+
+TEST_F(FtpConnectionTest, ALineThatDiesBetweenCommandsIsALostConnectionNotASecondLogin)
+{
+    // The server confirms the CWD, then resets the line. libcurl may find the
+    // reused connection dead on its next command and log in again on its own;
+    // one session keeps one login, so the listing must fail as a lost
+    // connection instead of quietly succeeding on a new one.
+    m_pServer->SetFaults(R"({"rules": [{"on": "CWD", "path": "/pub", "action": "reply_reset", "times": 1}]})");
+    auto pSession = MakeSession();
+    auto pConnection = Connect(*pSession);
+    ASSERT_TRUE(pConnection);
+    ASSERT_TRUE(pConnection->SetCurrentDirectory("/pub"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the reset has arrived
+    std::vector<CFtpListEntry> entries;
+    EXPECT_FALSE(pConnection->ListCurrentDirectory(entries));
+    EXPECT_TRUE(IsConnectionLost(GetLastInternetError())) << GetLastInternetError();
+    EXPECT_TRUE(entries.empty());
+    // And the connection stays dead afterwards.
+    EXPECT_FALSE(pConnection->SetCurrentDirectory("/"));
+    EXPECT_TRUE(IsConnectionLost(GetLastInternetError()));
+}

@@ -41,10 +41,12 @@ void CRecordingObserver::Enqueue(std::function<void()> fn)
     m_cv.notify_all();
 }
 
+// The status is taken when the notice is posted: a worker may change it
+// again before the notice is handled, and the tests check every step.
 void CRecordingObserver::PostSiteUpdated(CFTPSite* pSite)
 {
-    Enqueue([this, pSite] {
-        CEvent event{pSite, pSite->GetStatusText(), pSite->m_nStatus.load(), false};
+    CEvent event{pSite, pSite->GetStatusText(), pSite->m_nStatus.load(), false};
+    Enqueue([this, event] {
         std::lock_guard lock(m_lock);
         m_events.push_back(event);
     });
@@ -53,8 +55,8 @@ void CRecordingObserver::PostSiteUpdated(CFTPSite* pSite)
 void CRecordingObserver::SendSiteUpdated(CFTPSite* pSite)
 {
     std::promise<void> done;
-    Enqueue([this, pSite, &done] {
-        CEvent event{pSite, pSite->GetStatusText(), pSite->m_nStatus.load(), true};
+    CEvent event{pSite, pSite->GetStatusText(), pSite->m_nStatus.load(), true};
+    Enqueue([this, event, &done] {
         {
             std::lock_guard lock(m_lock);
             m_events.push_back(event);

@@ -27,7 +27,7 @@ The fault file (--faults, JSON, re-read on every command) adds rules and modes:
     {"no_mlsd": false, "dos": false,
      "rules": [{"on": "CWD" | "LIST" | <verb>, "path": "/a/b",
                 "action": "drop" | "refuse" | "silent" | "partial" | "stall"
-                          | "reply" | "delay" | "inject",
+                          | "reply" | "delay" | "inject" | "reply_reset",
                 "reply": "502 Nope", "seconds": 0.5, "lines": ["raw line"],
                 "times": 1}]}
 "LIST" matches every listing verb (LIST, MLSD, NLST); "path" (optional) is
@@ -282,6 +282,14 @@ class TarnHandler(FTPHandler):
             self.close()
         elif action == "refuse":
             self.respond("550 Refused by test fault.")
+        elif action == "reply_reset":
+            # The reply goes out, then the line is reset: the client's next
+            # command meets a dead connection it believes alive.
+            try:
+                self.socket.send((rule.get("reply", "250 OK.") + "\r\n").encode())
+            except OSError:
+                pass
+            self.reset_connections()
         elif action == "reply":
             self.respond(rule.get("reply", "550 Refused by test fault."))
         elif action == "silent":

@@ -281,7 +281,12 @@ TEST_F(EngineTest, LostConnectionIsContinuedAtMostFourTimes)
     EXPECT_EQ(pSite->GetStatusText().rfind("更新意外终止:\n", 0), 0u) << pSite->GetStatusText();
     EXPECT_EQ(pSite->GetStatusText().find("等待继续更新"), std::string::npos);
     EXPECT_EQ(pSite->m_nRetries, 4);
-    EXPECT_EQ(m_pServer->CountSessions(), 5);
+    // One run and four continuations. libcurl may log in again on its own
+    // when it finds the dropped line dead before our next command; that
+    // attempt is reported as the same lost connection, but the server sees
+    // it as a session of its own.
+    EXPECT_GE(m_pServer->CountSessions(), 5);
+    EXPECT_LE(m_pServer->CountSessions(), 10);
     int nWaiting = 0;
     for (const std::string& str : m_observer.GetStatuses(pSite))
         nWaiting += str.find("\t等待继续更新") != std::string::npos;
@@ -302,7 +307,10 @@ TEST_F(EngineTest, DropOnceIsContinuedFromTheResumePoint)
     EXPECT_EQ(pSite->m_nRetries, 1);
     EXPECT_FALSE(pSite->m_bResume);
     auto sessions = m_pServer->GetSessions();
-    ASSERT_EQ(sessions.size(), 2u);
+    // Two sessions, or three when libcurl logged in again on its own before
+    // the drop was reported (see above). The continuation is the last.
+    ASSERT_GE(sessions.size(), 2u);
+    ASSERT_LE(sessions.size(), 3u);
     // The continuation lists the resume folder and every folder after it in
     // tree order (the server's listing order), nothing before.
     std::vector<std::string> preorder;
@@ -314,7 +322,7 @@ TEST_F(EngineTest, DropOnceIsContinuedFromTheResumePoint)
     auto itResume = std::find(preorder.begin(), preorder.end(), "/d101/sub");
     ASSERT_NE(itResume, preorder.end());
     std::vector<std::string> listed;
-    for (const auto& command : sessions[1].commands)
+    for (const auto& command : sessions.back().commands)
         if (command.strVerb == "MLSD" || command.strVerb == "LIST")
             listed.push_back(command.strCwd);
     EXPECT_EQ(listed, std::vector<std::string>(itResume, preorder.end()));
