@@ -4,8 +4,8 @@
 // more runs in a row exhaust the loopback's ephemeral ports (TIME_WAIT), so
 // run one limit per process, a minute apart:
 //
-//   build/bench/bench/tarn_bench_engine --benchmark_filter='UpdateAll/5/' \
-//       --benchmark_counters_tabular=true
+//   build/bench/bench/tarn_bench_engine --benchmark_counters_tabular=true
+//       --benchmark_filter='UpdateAll/5/'
 
 #include <benchmark/benchmark.h>
 

@@ -6,22 +6,27 @@
 //
 // Threads: the worker's own; the session may later be closed from any thread.
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
+#include "net/InternetSession.h"
+
 class CFTPSite;
 class CFtpConnection;
-class CInternetSession;
 
-struct CSessionTimeouts
+// The session options of an update worker: the same six values a session
+// holds, with the update engine's own defaults.
+struct CSessionTimeouts : CInternetOptions
 {
-    uint32_t nConnectTimeout = 3000;
-    uint32_t nControlSendTimeout = 1000;
-    uint32_t nControlReceiveTimeout = 7000;
-    uint32_t nDataSendTimeout = 1000;
-    uint32_t nDataReceiveTimeout = 7000;
-    uint32_t nConnectRetries = 1;
+    CSessionTimeouts()
+    {
+        nConnectTimeout = 3000;
+        nControlSendTimeout = 1000;
+        nControlReceiveTimeout = 7000;
+        nDataSendTimeout = 1000;
+        nDataReceiveTimeout = 7000;
+        nConnectRetries = 1;
+    }
 };
 
 // Sets the six time-out options on a session.

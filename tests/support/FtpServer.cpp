@@ -146,13 +146,22 @@ void CTestFtpServer::SetFaults(const std::string& strJson)
     WriteWhole(m_strFaultPath, strJson.empty() ? "{}" : strJson);
 }
 
-std::string CTestFtpServer::ReadLog() const
+std::vector<std::vector<std::string>> CTestFtpServer::ReadLogEvents() const
 {
     std::ifstream in(m_strLogPath, std::ios::binary);
     std::stringstream buffer;
     buffer << in.rdbuf();
     std::string str = buffer.str();
-    return m_nLogStart <= str.size() ? str.substr(m_nLogStart) : std::string();
+    std::istringstream lines(m_nLogStart <= str.size() ? str.substr(m_nLogStart) : std::string());
+    std::vector<std::vector<std::string>> events;
+    std::string strLine;
+    while (std::getline(lines, strLine))
+    {
+        std::vector<std::string> fields = SplitTabs(strLine);
+        if (fields.size() >= 2)
+            events.push_back(std::move(fields));
+    }
+    return events;
 }
 
 void CTestFtpServer::ClearLog()
@@ -165,13 +174,8 @@ std::vector<CTestFtpServer::CSession> CTestFtpServer::GetSessions() const
 {
     std::vector<CSession> sessions;
     std::map<int, size_t> index;
-    std::istringstream in(ReadLog());
-    std::string strLine;
-    while (std::getline(in, strLine))
+    for (const auto& fields : ReadLogEvents())
     {
-        std::vector<std::string> fields = SplitTabs(strLine);
-        if (fields.size() < 2)
-            continue;
         int nId = std::atoi(fields[0].c_str());
         auto it = index.find(nId);
         if (it == index.end())
@@ -191,11 +195,8 @@ std::vector<CTestFtpServer::CSession> CTestFtpServer::GetSessions() const
 int CTestFtpServer::CountSessions() const
 {
     int nCount = 0;
-    std::istringstream in(ReadLog());
-    std::string strLine;
-    while (std::getline(in, strLine))
-        if (SplitTabs(strLine).size() >= 2 && SplitTabs(strLine)[1] == "CONNECT")
-            ++nCount;
+    for (const auto& fields : ReadLogEvents())
+        nCount += fields[1] == "CONNECT";
     return nCount;
 }
 
@@ -203,13 +204,8 @@ int CTestFtpServer::GetMaxSimultaneousSessions() const
 {
     int nNow = 0;
     int nMax = 0;
-    std::istringstream in(ReadLog());
-    std::string strLine;
-    while (std::getline(in, strLine))
+    for (const auto& fields : ReadLogEvents())
     {
-        std::vector<std::string> fields = SplitTabs(strLine);
-        if (fields.size() < 2)
-            continue;
         if (fields[1] == "CONNECT")
             nMax = std::max(nMax, ++nNow);
         else if (fields[1] == "CLOSE")
@@ -221,14 +217,9 @@ int CTestFtpServer::GetMaxSimultaneousSessions() const
 std::vector<CTestFtpServer::CCommand> CTestFtpServer::GetCommands(const std::string& strVerb) const
 {
     std::vector<CCommand> commands;
-    std::istringstream in(ReadLog());
-    std::string strLine;
-    while (std::getline(in, strLine))
-    {
-        std::vector<std::string> fields = SplitTabs(strLine);
+    for (const auto& fields : ReadLogEvents())
         if (fields.size() >= 5 && fields[1] == "CMD" && fields[2] == strVerb)
             commands.push_back(CCommand{fields[2], fields[3], fields[4]});
-    }
     return commands;
 }
 
@@ -240,11 +231,8 @@ int CTestFtpServer::CountCommands(const std::string& strVerb) const
 std::vector<std::string> CTestFtpServer::GetListedFolders() const
 {
     std::vector<std::string> folders;
-    std::istringstream in(ReadLog());
-    std::string strLine;
-    while (std::getline(in, strLine))
+    for (const auto& fields : ReadLogEvents())
     {
-        std::vector<std::string> fields = SplitTabs(strLine);
         if (fields.size() < 5 || fields[1] != "CMD")
             continue;
         if (fields[2] != "LIST" && fields[2] != "MLSD" && fields[2] != "NLST")

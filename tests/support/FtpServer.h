@@ -70,7 +70,9 @@ public:
     bool WaitSessionsClosed(int nTimeoutMs = 5000) const;
 
 private:
-    std::string ReadLog() const;
+    // The log since ClearLog, one event per line split at its tabs
+    // (session, kind, then the kind's fields); lines without a kind dropped.
+    std::vector<std::vector<std::string>> ReadLogEvents() const;
 
     std::string m_strRoot;
     COptions m_options;
