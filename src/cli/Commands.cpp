@@ -16,12 +16,12 @@ int RunCommand(CCliContext& ctx)
         const char* pszName;
         int (*pfnRun)(CCliContext&);
     };
-    static const CEntry kTable[] = {
+    static const CEntry COMMAND_TABLE[] = {
         {"sites", RunSites},   {"add", RunAdd},       {"edit", RunEdit}, {"remove", RunRemove},
         {"import", RunImport}, {"update", RunUpdate}, {"ls", RunLs},     {"new", RunNew},
         {"search", RunSearch}, {"read", RunRead},     {"url", RunUrl},
     };
-    for (const CEntry& entry : kTable)
+    for (const CEntry& entry : COMMAND_TABLE)
     {
         if (ctx.line.m_strCommand == entry.pszName)
             return entry.pfnRun(ctx);

@@ -20,8 +20,8 @@
 namespace
 {
 using Clock = std::chrono::steady_clock;
-constexpr auto kPollPeriod = std::chrono::milliseconds(100);
-constexpr auto kTickPeriod = std::chrono::seconds(1); // the status bar's timer
+constexpr auto POLL_PERIOD = std::chrono::milliseconds(100);
+constexpr auto TICK_PERIOD = std::chrono::seconds(1); // the status bar's timer
 
 // What one update run shows: each status change (JSON), the progress line
 // (text: live on a terminal, otherwise a line whenever it changes), and the
@@ -220,10 +220,10 @@ int RunUpdate(CCliContext& ctx)
 
     bool bStopped = false;
     bool bAborted = false;
-    Clock::time_point nextTick = Clock::now() + kTickPeriod;
+    Clock::time_point nextTick = Clock::now() + TICK_PERIOD;
     while (!IsEngineIdle())
     {
-        observer.HandleWaiting(kPollPeriod);
+        observer.HandleWaiting(POLL_PERIOD);
         int nInterrupts = GetInterruptCount();
         if (nInterrupts >= 1 && !bStopped)
         {
@@ -239,7 +239,7 @@ int RunUpdate(CCliContext& ctx)
         if (Clock::now() >= nextTick)
         {
             report.OnTick(progress.OnTimer());
-            nextTick += kTickPeriod;
+            nextTick += TICK_PERIOD;
         }
     }
     // Idle: no worker runs and nothing waits, so no notice is sent any more.

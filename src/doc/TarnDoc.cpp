@@ -14,15 +14,15 @@
 
 namespace
 {
-constexpr const char* kSiteExists = "站点已有！";
-constexpr const char* kCannotOpenImport = "无法打开所选文件！";
-constexpr const char* kUnexpectedFormat = "Unexpected file format.";
-constexpr const char* kFailedToOpen = "Failed to open document.";
-constexpr const char* kCannotSaveSites = "无法保存站点列表：";
-constexpr const char* kSiteUpdating = "站点正在更新，请先终止更新！";
+constexpr const char* SITE_EXISTS = "站点已有！";
+constexpr const char* CANNOT_OPEN_IMPORT = "无法打开所选文件！";
+constexpr const char* UNEXPECTED_FORMAT = "Unexpected file format.";
+constexpr const char* FAILED_TO_OPEN = "Failed to open document.";
+constexpr const char* CANNOT_SAVE_SITES = "无法保存站点列表：";
+constexpr const char* SITE_UPDATING = "站点正在更新，请先终止更新！";
 
 // site.ds holds passwords.
-constexpr unsigned kSiteListMode = 0600;
+constexpr unsigned SITE_LIST_MODE = 0600;
 
 const char* MessageForArchiveCause(int nCause)
 {
@@ -32,9 +32,9 @@ const char* MessageForArchiveCause(int nCause)
     case CArchiveException::badIndex:
     case CArchiveException::badClass:
     case CArchiveException::badSchema:
-        return kUnexpectedFormat;
+        return UNEXPECTED_FORMAT;
     default:
-        return kFailedToOpen;
+        return FAILED_TO_OPEN;
     }
 }
 
@@ -215,9 +215,9 @@ bool CTarnDoc::OnNewDocument()
     {
         // First start: an empty list is an empty file.
         CDiskFile created;
-        if (!created.OpenWrite(strPath, kSiteListMode) || !file.OpenRead(strPath))
+        if (!created.OpenWrite(strPath, SITE_LIST_MODE) || !file.OpenRead(strPath))
         {
-            m_host.ShowMessage(kFailedToOpen);
+            m_host.ShowMessage(FAILED_TO_OPEN);
             return true;
         }
     }
@@ -236,11 +236,11 @@ bool CTarnDoc::OnNewDocument()
     }
     catch (const CFileException&)
     {
-        pszError = kFailedToOpen;
+        pszError = FAILED_TO_OPEN;
     }
     catch (const std::bad_alloc&)
     {
-        pszError = kFailedToOpen;
+        pszError = FAILED_TO_OPEN;
     }
     if (pszError != nullptr)
     {
@@ -303,7 +303,7 @@ bool CTarnDoc::AddSite(const CSiteInfo& info)
     ApplyInfo(*pSite, info);
     if (HasHostAndUser(pSite->m_strHost, pSite->m_strUser))
     {
-        m_host.ShowMessage(kSiteExists);
+        m_host.ShowMessage(SITE_EXISTS);
         return false;
     }
     // A new site has nothing on disk to load.
@@ -326,7 +326,7 @@ bool CTarnDoc::ModifySite(CFTPSite* pSite, const CSiteInfo& info)
         probe.m_bAnonUpdate != pSite->m_bAnonUpdate;
     if (bConnectionChanges && IsSiteBusy(*pSite))
     {
-        m_host.ShowMessage(kSiteUpdating);
+        m_host.ShowMessage(SITE_UPDATING);
         return false;
     }
     std::string strOldKey = pSite->GetKey();
@@ -353,7 +353,7 @@ bool CTarnDoc::DeleteSite(const std::string& strKey)
         return false;
     if (IsSiteBusy(**it))
     {
-        m_host.ShowMessage(kSiteUpdating);
+        m_host.ShowMessage(SITE_UPDATING);
         return false;
     }
     std::string strFolder = GetSiteFolderPath(GetProgramFolder(), strKey);
@@ -373,7 +373,7 @@ void CTarnDoc::ImportSites(const std::string& strPath)
     std::string strText;
     if (!ReadWholeFile(strPath, &strText))
     {
-        m_host.ShowMessage(kCannotOpenImport);
+        m_host.ShowMessage(CANNOT_OPEN_IMPORT);
         return;
     }
     if (strText.compare(0, 3, "\xEF\xBB\xBF") == 0)
@@ -417,7 +417,7 @@ bool CTarnDoc::KeepDamagedSiteList(std::string* pstrError)
             strCopy += '.';
             strCopy += std::to_string(n);
         }
-        if (WriteNewFile(strCopy, strBytes, kSiteListMode))
+        if (WriteNewFile(strCopy, strBytes, SITE_LIST_MODE))
             return true;
         if (errno != EEXIST)
             break;
@@ -433,7 +433,7 @@ bool CTarnDoc::SaveSiteList()
     {
         if (!KeepDamagedSiteList(&strError))
         {
-            m_host.ShowMessage(kCannotSaveSites + strError);
+            m_host.ShowMessage(CANNOT_SAVE_SITES + strError);
             return false;
         }
         m_bSiteListDamaged = false;
@@ -441,9 +441,9 @@ bool CTarnDoc::SaveSiteList()
     try
     {
         CAtomicFileWriter writer;
-        if (!writer.Open(GetSiteListPath(), kSiteListMode))
+        if (!writer.Open(GetSiteListPath(), SITE_LIST_MODE))
         {
-            m_host.ShowMessage(kCannotSaveSites + std::string(std::strerror(errno)));
+            m_host.ShowMessage(CANNOT_SAVE_SITES + std::string(std::strerror(errno)));
             return false;
         }
         CArchive ar(writer.GetFile(), CArchive::store);
@@ -453,7 +453,7 @@ bool CTarnDoc::SaveSiteList()
     }
     catch (const CFileException& e)
     {
-        m_host.ShowMessage(kCannotSaveSites + e.GetErrorText());
+        m_host.ShowMessage(CANNOT_SAVE_SITES + e.GetErrorText());
         return false;
     }
     return true;

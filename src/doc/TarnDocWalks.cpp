@@ -9,8 +9,8 @@
 
 namespace
 {
-constexpr const char* kNothingFound = "对不起，没有找到你要的文件！";
-constexpr const char* kNoUnread = "没有未读文件！";
+constexpr const char* NOTHING_FOUND = "对不起，没有找到你要的文件！";
+constexpr const char* NO_UNREAD = "没有未读文件！";
 
 // Tests entries against a keyword and hands every match to the result lists
 // and, at once, to the file list.
@@ -223,7 +223,7 @@ bool CTarnDoc::Search(const std::string& strKeyword)
     if (!bGoOn)
         return false;
     if (m_foundDirs.empty() && m_foundFiles.empty())
-        m_host.ShowMessage(kNothingFound);
+        m_host.ShowMessage(NOTHING_FOUND);
     return true;
 }
 
@@ -257,7 +257,7 @@ bool CTarnDoc::ShowUnread(int nScope)
     if (!bGoOn)
         return false;
     if (m_foundDirs.empty() && m_foundFiles.empty())
-        m_host.ShowMessage(kNoUnread);
+        m_host.ShowMessage(NO_UNREAD);
     return true;
 }
 

@@ -12,11 +12,11 @@ using namespace std::chrono_literals;
 namespace
 {
 using Keys = std::vector<std::string>;
-const Keys kEntryKeys{"type", "name", "size", "unread", "address"};
-const Keys kSiteKeys{"key",      "host",   "port",      "user",
+const Keys ENTRY_KEYS{"type", "name", "size", "unread", "address"};
+const Keys SITE_KEYS{"key",      "host",   "port",      "user",
                      "nickname", "remark", "anonymous", "anonUpdate"};
-const Keys kStatusKeys{"key", "status", "text"};
-const Keys kDoneKeys{"done", "total", "failed"};
+const Keys STATUS_KEYS{"key", "status", "text"};
+const Keys DONE_KEYS{"done", "total", "failed"};
 } // namespace
 
 class CliContractTest : public CliTest
@@ -44,7 +44,7 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
         const char* pszStderr; // must appear on stderr (or null)
     };
     const CRow rows[] = {
-        {{"--json", "sites"}, 0, kSiteKeys, nullptr},
+        {{"--json", "sites"}, 0, SITE_KEYS, nullptr},
         {{"--json", "add", "--host", "127.0.0.1", "--port", Port()}, 1, {}, "站点已有！"},
         {{"--json", "add", "--host", "h2", "--anonymous", "--nickname", "n", "--remark", "r"},
          0,
@@ -57,11 +57,11 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
         {{"--json", "import", strImport}, 0, {}, nullptr},
         {{"--json", "import", m_data / "missing.txt"}, 1, {}, "无法打开所选文件！"},
         {{"--json", "remove", "example.invalid@u"}, 0, {}, nullptr},
-        {{"--json", "ls", "127.0.0.1/docs"}, 0, kEntryKeys, nullptr},
+        {{"--json", "ls", "127.0.0.1/docs"}, 0, ENTRY_KEYS, nullptr},
         {{"--json", "ls", "127.0.0.1/docs/a.txt"}, 1, {}, "not a folder"},
         {{"--json", "ls", "nosuchsite/"}, 1, {}, "no site"},
-        {{"--json", "new"}, 0, kEntryKeys, nullptr},
-        {{"--json", "search", "a"}, 0, kEntryKeys, nullptr},
+        {{"--json", "new"}, 0, ENTRY_KEYS, nullptr},
+        {{"--json", "search", "a"}, 0, ENTRY_KEYS, nullptr},
         {{"--json", "url", "ftp://127.0.0.1/docs/a.txt"}, 0, {"url"}, nullptr},
         {{"--json", "url", "ftp://nosuchsite/x"}, 1, {}, "no site"},
         {{"--json", "read", "127.0.0.1/readme"}, 0, {}, nullptr},
@@ -128,11 +128,11 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
     std::vector<CJsonObject> update = Objects(Json({"update"}));
     ASSERT_GE(update.size(), 3u);
     for (size_t i = 0; i + 1 < update.size(); ++i)
-        EXPECT_EQ(update[i].m_keys, kStatusKeys);
+        EXPECT_EQ(update[i].m_keys, STATUS_KEYS);
     EXPECT_EQ(update.front()["text"], "正在等待更新...");
     EXPECT_EQ(update.front()["status"], "4");
     EXPECT_EQ(update[update.size() - 2]["text"], "更新成功");
-    EXPECT_EQ(update.back().m_keys, kDoneKeys);
+    EXPECT_EQ(update.back().m_keys, DONE_KEYS);
     EXPECT_EQ(update.back()["failed"], "0");
 
     // --help: usage on stdout, exit 0.
@@ -165,7 +165,7 @@ TEST_F(CliContractTest, UpdateExitsOneWhenASiteFails)
     EXPECT_EQ(objects.back()["failed"], "1");
     bool bFailedLine = false;
     for (const CJsonObject& o : objects)
-        bFailedLine = bFailedLine || (o.m_values.count("key") && o["key"] == kUser &&
+        bFailedLine = bFailedLine || (o.m_values.count("key") && o["key"] == USER_KEY &&
                                       o["status"] == "1" && o["text"].rfind("更新失败:\n", 0) == 0);
     EXPECT_TRUE(bFailedLine) << r.strOut;
 }
