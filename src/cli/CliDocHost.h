@@ -17,7 +17,7 @@ public:
     void SetClipboardText(const std::string&) override {}
     void OpenUrl(const std::string&) override {}
     void ClearList() override {}
-    void AppendResultRow() override {}
+    void AppendResultRow(CObject*, int) override {}
     void OpenProgress(int) override {}
     void SetProgressPos(int) override {}
     void CloseProgress() override {}

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "doc/Ancestry.h"
 #include "doc/BrowseState.h"
 #include "doc/DocHost.h"
 #include "doc/PumpBudget.h"
@@ -143,14 +144,21 @@ public:
     // Ends the running walk at its next pump (e.g. before closing).
     void RequestStop() { m_pump.RequestStop(); }
 
-    // pEntry (a CFTPFile or CFTPDir, nType 0 or 1 as in the engine's notice)
-    // is leaving its tree: nothing of the document may point into it any
-    // longer. Takes it and everything below it out of the browse listing, the
-    // result lists and the history; history states whose folder is gone are
-    // dropped. Call before the entry is freed.
+    // Entries are leaving their trees: nothing of the document may point
+    // into them any longer. Takes them and everything below them out of the
+    // browse listing, the result lists and the history; history states whose
+    // folder is gone are dropped. Call before the entries are freed. Each
+    // listed entry is looked up once, so a large batch is one pass.
+    void ForgetEntries(const CSubtreeSet& removed);
+    // The one-entry form: pEntry a CFTPFile or CFTPDir, nType 0 or 1 as in
+    // the engine's notice.
     void ForgetEntry(CObject* pEntry, int nType);
     // The same for a whole site (before it is destroyed).
     void ForgetSite(CFTPSite* pSite);
+
+    // Loads the site's tree if that has not happened yet, under the wait
+    // cursor; every load the document starts goes through here.
+    void EnsureLoaded(CFTPSite& site);
 
     // All sites in display order; owning.
     std::vector<std::unique_ptr<CFTPSite>> m_siteList;
@@ -170,10 +178,12 @@ private:
     bool Walk(CFTPSite& site, CFTPDir* pDir, bool bVisitSelf, Visitor& visitor);
     bool SearchWalk(CFTPDir* pDir, bool bVisitSelf, const std::string& strKeyword);
     bool MarkBelow(CFTPDir* pDir);
+    // A site an unread listing or marking of that scope takes in; scope 2
+    // loads it.
+    bool IsInScope(CFTPSite& site, int nScope);
     void StartResultListing();
     static void PushLimited(std::vector<std::unique_ptr<CBrowseState>>& list,
                             const CBrowseState& state);
-    void ForgetBelow(const CFTPDir* pDir);
 
     [[nodiscard]] bool KeepDamagedSiteList(std::string* pstrError);
     bool HasHostAndUser(const std::string& strHost, const std::string& strUser) const;
