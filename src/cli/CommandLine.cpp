@@ -11,7 +11,7 @@ struct CCommandSpec
     const char* pszName;
     const char* pszSynopsis; // after "tarn-cli [global options] "
     const char* pszSummary;
-    const char* pszOptions; // option lines of its help text
+    const char* pszOptions; // option lines and notes of its help text
     size_t nMinArgs;
     size_t nMaxArgs;
     bool bWrites;
@@ -55,7 +55,13 @@ const CCommandSpec COMMANDS[] = {
      "", 0, 1, false},
     {"search", "search KEYWORD",
      "search every cached tree (folders lower-cased, files as stored; \"#new\": unread entries)",
-     "", 1, 1, false},
+     "A folder matches when its name, with A-Z turned into a-z, contains KEYWORD;\n"
+     "a file matches when its name as stored contains KEYWORD. So lower-case letters\n"
+     "find folders of any case and files of that case only (\"readme\" finds the\n"
+     "folder README, not the file README.TXT), and a keyword with a capital letter\n"
+     "finds no folder at all. An empty KEYWORD lists everything; \"#new\" lists the\n"
+     "unread entries, an unread folder standing for all of its contents.\n",
+     1, 1, false},
     {"read", "read (--all | ADDRESS...)",
      "mark every site read, or the given folders (with everything below them) and files",
      "  --all             every entry of every site\n", 0, ANY_NUMBER, true},

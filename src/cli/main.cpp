@@ -15,8 +15,10 @@
 
 namespace
 {
-// --data-dir, else $TARN_HOME, else the program folder's usual rules.
-std::string ChooseDataFolder(const CCommandLine& line)
+// --data-dir, else $TARN_HOME, else the program folder's usual rules. A
+// folder that was named must be a folder, created when missing; false (with
+// the reason) otherwise.
+bool ChooseDataFolder(const CCommandLine& line, std::string* pstrFolder)
 {
     std::string strFolder;
     if (line.m_strDataDir)
@@ -24,11 +26,26 @@ std::string ChooseDataFolder(const CCommandLine& line)
     else if (const char* pszHome = std::getenv("TARN_HOME"); pszHome != nullptr && *pszHome != '\0')
         strFolder = pszHome;
     else
-        return ChooseProgramFolder();
+    {
+        *pstrFolder = ChooseProgramFolder();
+        return true;
+    }
     std::error_code ec;
+    if (std::filesystem::exists(strFolder, ec) && !std::filesystem::is_directory(strFolder, ec))
+    {
+        ReportError("the data folder " + strFolder + " is not a folder");
+        return false;
+    }
     std::filesystem::create_directories(strFolder, ec);
+    if (ec || !std::filesystem::is_directory(strFolder, ec))
+    {
+        ReportError("cannot create the data folder " + strFolder + ": " +
+                    (ec ? ec.message() : std::string("not a folder")));
+        return false;
+    }
     std::filesystem::path absolute = std::filesystem::absolute(strFolder, ec);
-    return ec ? strFolder : absolute.lexically_normal().string();
+    *pstrFolder = ec ? strFolder : absolute.lexically_normal().string();
+    return true;
 }
 
 void WarnDamagedFiles(const CTarnDoc& doc)
@@ -67,7 +84,9 @@ int main(int argc, char** argv)
     }
     InstallInterruptHandlers();
 
-    std::string strFolder = ChooseDataFolder(line);
+    std::string strFolder;
+    if (!ChooseDataFolder(line, &strFolder))
+        return EXIT_FAILED;
     SetProgramFolder(strFolder);
     CDataFolderLock lock;
     if (IsWritingCommand(line.m_strCommand))
@@ -90,6 +109,13 @@ int main(int argc, char** argv)
     CCliDocHost host;
     CTarnDoc doc(host);
     (void)doc.OnNewDocument();
+    if (doc.IsSiteListUnreadable())
+    {
+        // Listing or changing sites from what could not be read would mislead.
+        ReportError("cannot read " + doc.GetSiteListPath() + ": " + doc.GetSiteListError() +
+                    "; it was left as it is");
+        return EXIT_FAILED;
+    }
     if (!host.GetMessages().empty())
     {
         ReportError("warning: " + doc.GetSiteListPath() +

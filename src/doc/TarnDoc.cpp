@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <new>
 #include <unistd.h>
+#include <unordered_set>
 
 #include "model/File.h"
 #include "model/ProgramFolder.h"
@@ -92,6 +93,79 @@ bool WriteNewFile(const std::string& strPath, const std::string& strBytes, unsig
         return false;
     }
     return true;
+}
+
+// Splits a file into lines (LF, a CR before it removed) without ever holding
+// more than one line, cut a little beyond IMPORT_LINE_LIMIT, and stops after
+// IMPORT_FILE_LIMIT bytes, so no input can exhaust memory or run forever.
+class CLineReader
+{
+public:
+    explicit CLineReader(CFile& file) : m_file(file) {}
+
+    // The next line; false at the end. *pbCut: bytes beyond the kept part
+    // were dropped. Raises CFileException.
+    bool Next(std::string* pstrLine, bool* pbCut)
+    {
+        pstrLine->clear();
+        *pbCut = false;
+        bool bAny = false;
+        for (;;)
+        {
+            if (m_nPos == m_nEnd && !Fill())
+                break;
+            bAny = true;
+            const char* pBegin = m_buf + m_nPos;
+            const auto* pEnd = static_cast<const char*>(std::memchr(pBegin, '\n', m_nEnd - m_nPos));
+            size_t n = (pEnd != nullptr ? pEnd : m_buf + m_nEnd) - pBegin;
+            size_t nRoom = KEEP - std::min(KEEP, pstrLine->size());
+            pstrLine->append(pBegin, std::min(n, nRoom));
+            *pbCut = *pbCut || n > nRoom;
+            m_nPos += n;
+            if (pEnd != nullptr)
+            {
+                ++m_nPos;
+                break;
+            }
+        }
+        if (!pstrLine->empty() && pstrLine->back() == '\r')
+            pstrLine->pop_back();
+        return bAny;
+    }
+
+    bool IsTooLarge() const { return m_bTooLarge; }
+
+private:
+    // Enough for a line at the limit with a byte-order mark and a CR.
+    static constexpr size_t KEEP = IMPORT_LINE_LIMIT + 5;
+
+    bool Fill()
+    {
+        if (m_bTooLarge)
+            return false;
+        m_nPos = 0;
+        m_nEnd = m_file.Read(m_buf, sizeof m_buf);
+        m_nTotal += m_nEnd;
+        if (m_nTotal > IMPORT_FILE_LIMIT)
+        {
+            m_bTooLarge = true;
+            m_nEnd = 0;
+        }
+        return m_nEnd > 0;
+    }
+
+    CFile& m_file;
+    char m_buf[4096];
+    size_t m_nPos = 0;
+    size_t m_nEnd = 0;
+    uint64_t m_nTotal = 0;
+    bool m_bTooLarge = false;
+};
+
+bool HasControlCharacter(const std::string& str)
+{
+    return std::any_of(str.begin(), str.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 bool IsSpace(char c)
@@ -213,11 +287,23 @@ bool CTarnDoc::OnNewDocument()
     CDiskFile file;
     if (!file.OpenRead(strPath))
     {
-        // First start: an empty list is an empty file.
-        CDiskFile created;
-        if (!created.OpenWrite(strPath, SITE_LIST_MODE) || !file.OpenRead(strPath))
+        int nError = errno;
+        if (nError != ENOENT && nError != ENOTDIR)
         {
-            m_host.ShowMessage(FAILED_TO_OPEN);
+            // There but unreadable: never replaced by an empty list.
+            MarkSiteListUnreadable(nError);
+            return true;
+        }
+        // First start: an empty list is an empty file. Created exclusively, so
+        // a file that appeared meanwhile is read, not truncated.
+        if (!WriteNewFile(strPath, "", SITE_LIST_MODE) && errno != EEXIST)
+        {
+            m_host.ShowMessage(FAILED_TO_OPEN); // nothing there to protect
+            return true;
+        }
+        if (!file.OpenRead(strPath))
+        {
+            MarkSiteListUnreadable(errno);
             return true;
         }
     }
@@ -234,9 +320,12 @@ bool CTarnDoc::OnNewDocument()
     {
         pszError = MessageForArchiveCause(e.m_cause);
     }
-    catch (const CFileException&)
+    catch (const CFileException& e)
     {
-        pszError = FAILED_TO_OPEN;
+        // A read error (a folder, a failing disk) is not damage: the sites
+        // read so far stay for browsing, but the file is left alone.
+        MarkSiteListUnreadable(e.m_lOsError != 0 ? e.m_lOsError : EIO);
+        return true;
     }
     catch (const std::bad_alloc&)
     {
@@ -247,6 +336,21 @@ bool CTarnDoc::OnNewDocument()
         m_bSiteListDamaged = true;
         m_host.ShowMessage(pszError);
     }
+    return true;
+}
+
+void CTarnDoc::MarkSiteListUnreadable(int nError)
+{
+    m_bSiteListUnreadable = true;
+    m_strSiteListError = std::strerror(nError);
+    m_host.ShowMessage(FAILED_TO_OPEN);
+}
+
+bool CTarnDoc::RefuseChange()
+{
+    if (!m_bSiteListUnreadable)
+        return false;
+    m_host.ShowMessage(SITE_LIST_UNREADABLE);
     return true;
 }
 
@@ -299,6 +403,8 @@ bool CTarnDoc::HasHostAndUser(const std::string& strHost, const std::string& str
 
 bool CTarnDoc::AddSite(const CSiteInfo& info)
 {
+    if (RefuseChange())
+        return false;
     auto pSite = std::make_unique<CFTPSite>();
     ApplyInfo(*pSite, info);
     if (HasHostAndUser(pSite->m_strHost, pSite->m_strUser))
@@ -315,7 +421,7 @@ bool CTarnDoc::AddSite(const CSiteInfo& info)
 
 bool CTarnDoc::ModifySite(CFTPSite* pSite, const CSiteInfo& info)
 {
-    if (pSite == nullptr)
+    if (pSite == nullptr || RefuseChange())
         return false;
     CFTPSite probe;
     ApplyInfo(probe, info);
@@ -349,7 +455,7 @@ bool CTarnDoc::DeleteSite(const std::string& strKey)
 {
     auto it = std::find_if(m_siteList.begin(), m_siteList.end(),
                            [&](const auto& p) { return p->GetKey() == strKey; });
-    if (it == m_siteList.end() || IsBusy())
+    if (it == m_siteList.end() || IsBusy() || RefuseChange())
         return false;
     if (IsSiteBusy(**it))
     {
@@ -368,39 +474,80 @@ bool CTarnDoc::DeleteSite(const std::string& strKey)
     return true;
 }
 
-void CTarnDoc::ImportSites(const std::string& strPath)
+bool CTarnDoc::ImportSites(const std::string& strPath, CImportResult* pResult)
 {
-    std::string strText;
-    if (!ReadWholeFile(strPath, &strText))
+    if (RefuseChange())
+        return false;
+    CImportResult result;
+    std::vector<std::unique_ptr<CFTPSite>> added;
+    CDiskFile file;
+    if (!file.OpenRead(strPath))
     {
         m_host.ShowMessage(CANNOT_OPEN_IMPORT);
-        return;
+        return false;
     }
-    if (strText.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        strText.erase(0, 3);
-    size_t nPos = 0;
-    while (nPos < strText.size())
+    // Host and user of every site, so a long import stays linear.
+    std::unordered_set<std::string> known;
+    auto identity = [](const std::string& strHost, const std::string& strUser)
+    { return strHost + '\0' + strUser; };
+    for (const auto& pSite : m_siteList)
+        known.insert(identity(pSite->m_strHost, pSite->m_strUser));
+
+    CLineReader reader(file);
+    try
     {
-        size_t nEnd = strText.find('\n', nPos);
-        if (nEnd == std::string::npos)
-            nEnd = strText.size();
-        std::string strLine = strText.substr(nPos, nEnd - nPos);
-        nPos = nEnd + 1;
-        if (!strLine.empty() && strLine.back() == '\r')
-            strLine.pop_back();
-        if (strLine.empty())
-            continue;
-        CImportLine line = ParseImportLine(Trim(strLine));
-        if (HasHostAndUser(line.m_strHost, line.m_strUser))
-            continue;
-        auto pSite = std::make_unique<CFTPSite>();
-        pSite->m_strHost = line.m_strHost;
-        pSite->m_strUser = line.m_strUser;
-        pSite->m_strPassword = line.m_strPassword;
-        pSite->m_nPort = line.m_nPort;
-        m_siteList.push_back(std::move(pSite));
+        std::string strLine;
+        bool bTooLong = false;
+        for (size_t nLine = 1; reader.Next(&strLine, &bTooLong); ++nLine)
+        {
+            if (nLine == 1 && strLine.compare(0, 3, "\xEF\xBB\xBF") == 0)
+                strLine.erase(0, 3);
+            auto note = [&](CImportNote::Kind nKind, int32_t nPort = 0) {
+                result.m_notes.push_back(CImportNote{nLine, nKind, nPort});
+            };
+            if (bTooLong || strLine.size() > IMPORT_LINE_LIMIT)
+            {
+                note(CImportNote::lineTooLong);
+                continue;
+            }
+            if (strLine.empty())
+                continue;
+            std::string strTrimmed = Trim(strLine);
+            CImportLine line = ParseImportLine(strTrimmed);
+            if (line.m_strHost.empty())
+                note(CImportNote::emptyHost);
+            if (line.m_nPort < 1 || line.m_nPort > 65535)
+                note(CImportNote::badPort, line.m_nPort);
+            if (HasControlCharacter(strTrimmed))
+                note(CImportNote::controlCharacters);
+            if (!known.insert(identity(line.m_strHost, line.m_strUser)).second)
+                continue;
+            auto pSite = std::make_unique<CFTPSite>();
+            pSite->m_strHost = line.m_strHost;
+            pSite->m_strUser = line.m_strUser;
+            pSite->m_strPassword = line.m_strPassword;
+            pSite->m_nPort = line.m_nPort;
+            result.m_addedKeys.push_back(pSite->GetKey());
+            added.push_back(std::move(pSite));
+        }
     }
-    (void)SaveSiteList();
+    catch (const CFileException&)
+    {
+        m_host.ShowMessage(CANNOT_OPEN_IMPORT); // a folder, an I/O error
+        return false;
+    }
+    if (reader.IsTooLarge())
+    {
+        m_host.ShowMessage(IMPORT_TOO_LARGE);
+        if (pResult != nullptr)
+            pResult->m_notes = std::move(result.m_notes);
+        return false;
+    }
+    for (auto& pSite : added)
+        m_siteList.push_back(std::move(pSite));
+    if (pResult != nullptr)
+        *pResult = std::move(result);
+    return SaveSiteList();
 }
 
 bool CTarnDoc::KeepDamagedSiteList(std::string* pstrError)
@@ -428,6 +575,8 @@ bool CTarnDoc::KeepDamagedSiteList(std::string* pstrError)
 
 bool CTarnDoc::SaveSiteList()
 {
+    if (RefuseChange())
+        return false;
     std::string strError;
     if (m_bSiteListDamaged)
     {

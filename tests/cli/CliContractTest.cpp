@@ -54,7 +54,7 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
         {{"--json", "edit", "nobody"}, 1, {}, "no site"},
         {{"--json", "remove", "h2"}, 0, {}, nullptr},
         {{"--json", "remove", "h2"}, 1, {}, "no site"},
-        {{"--json", "import", strImport}, 0, {}, nullptr},
+        {{"--json", "import", strImport}, 0, {"key"}, nullptr},
         {{"--json", "import", m_data / "missing.txt"}, 1, {}, "无法打开所选文件！"},
         {{"--json", "remove", "example.invalid@u"}, 0, {}, nullptr},
         {{"--json", "ls", "127.0.0.1/docs"}, 0, ENTRY_KEYS, nullptr},
@@ -147,6 +147,68 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
         EXPECT_EQ(r.nExit, 0) << pszCommand;
         EXPECT_EQ(r.strOut.rfind("usage: tarn-cli", 0), 0u) << pszCommand;
     }
+    EXPECT_NE(Cli({"search", "--help"}).strOut.find("lower-case letters\nfind folders of any case"),
+              std::string::npos);
+}
+
+TEST_F(CliContractTest, BadInputIsAClearErrorInBoundedTime)
+{
+    std::string strFile = m_data / "a-file";
+    WriteFileBytes(strFile, "x");
+    std::string strImport = m_data / "sites.txt";
+    WriteFileBytes(strImport, "ftp://u:p@good.example:2121\n" + std::string(5000, 'x') +
+                                  "\n:21\nbad.port:99999\nctl\x01.example\n");
+    std::string strSiteDs = m_data / "site.ds";
+    struct CRow
+    {
+        std::vector<std::string> args;
+        int nExit;
+        const char* pszStdout; // must appear on stdout (or null)
+        std::vector<std::string> stderrParts;
+    };
+    const CRow rows[] = {
+        {{"--data-dir", strFile, "sites"}, 1, nullptr, {"not a folder", strFile}},
+        {{"--data-dir", strFile + "/sub", "add", "--host", "h"}, 1, nullptr, {"cannot create"}},
+        {{"--data-dir", m_data.Path(), "import", "/dev/zero"},
+         1,
+         nullptr,
+         {"/dev/zero:1: longer than 4096 bytes", "所选文件过大"}},
+        {{"--data-dir", m_data.Path(), "import", strImport},
+         0,
+         "added good.example@u\nadded \nadded bad.port\nadded ctl\\x01.example\n",
+         {"sites.txt:2: longer than 4096 bytes; skipped", "sites.txt:3: the host is empty",
+          "sites.txt:4: the port 99999 is outside 1-65535",
+          "sites.txt:5: the line holds control characters"}},
+    };
+    for (const CRow& row : rows)
+    {
+        CCliProcess cli(row.args);
+        CCliResult r = cli.Wait(30s);
+        SCOPED_TRACE(row.args.back());
+        EXPECT_EQ(r.nExit, row.nExit) << r.strErr;
+        if (row.pszStdout != nullptr)
+        {
+            EXPECT_EQ(r.strOut, row.pszStdout);
+        }
+        for (const std::string& strPart : row.stderrParts)
+            EXPECT_NE(r.strErr.find(strPart), std::string::npos) << r.strErr;
+    }
+
+    // A site list that exists but cannot be read is never rewritten.
+    std::string strBytes = ReadFileBytes(strSiteDs);
+    std::filesystem::rename(strSiteDs, strSiteDs + ".real");
+    std::filesystem::create_directory(strSiteDs);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"sites"}, {"add", "--host", "other.example"}})
+    {
+        CCliResult r = Cli(args);
+        EXPECT_EQ(r.nExit, 1);
+        EXPECT_NE(r.strErr.find("cannot read " + strSiteDs), std::string::npos) << r.strErr;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(strSiteDs));
+    std::filesystem::remove(strSiteDs);
+    std::filesystem::rename(strSiteDs + ".real", strSiteDs);
+    EXPECT_EQ(ReadFileBytes(strSiteDs), strBytes);
 }
 
 TEST_F(CliContractTest, UpdateExitsOneWhenASiteFails)
