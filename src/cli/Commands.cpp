@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/CliDocHost.h"
 #include "cli/CommandLine.h"
 
 void ReportError(const std::string& strText)
@@ -27,4 +28,16 @@ int RunCommand(CCliContext& ctx)
             return entry.pfnRun(ctx);
     }
     return EXIT_USAGE; // the parser knows every command
+}
+
+int FinishRun(CCliContext& ctx, int nStatus, const CloseWaitFn& onWait)
+{
+    if (ctx.bClosed)
+        return nStatus;
+    ctx.bClosed = true;
+    ctx.host.ForgetMessages();
+    RunCloseSequence(ctx.doc, onWait);
+    if (ctx.host.HasFailureMessage() && nStatus == EXIT_OK)
+        return EXIT_FAILED;
+    return nStatus;
 }

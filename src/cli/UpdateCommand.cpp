@@ -219,22 +219,17 @@ int RunUpdate(CCliContext& ctx)
     }
 
     bool bStopped = false;
-    bool bAborted = false;
     Clock::time_point nextTick = Clock::now() + TICK_PERIOD;
     while (!IsEngineIdle())
     {
         observer.HandleWaiting(POLL_PERIOD);
         int nInterrupts = GetInterruptCount();
+        if (nInterrupts >= 2)
+            break; // like closing the window: the closing sequence cuts every session
         if (nInterrupts >= 1 && !bStopped)
         {
-            StopUpdate();
+            StopUpdate(); // what was merged is saved
             bStopped = true;
-        }
-        if (nInterrupts >= 2 && !bAborted)
-        {
-            // Like closing the window: every session is cut at once.
-            AbortForClose();
-            bAborted = true;
         }
         if (Clock::now() >= nextTick)
         {
@@ -242,12 +237,13 @@ int RunUpdate(CCliContext& ctx)
             nextTick += TICK_PERIOD;
         }
     }
-    // Idle: no worker runs and nothing waits, so no notice is sent any more.
-    observer.HandleWaiting(std::chrono::milliseconds(0));
-    ShutdownEngine();
-    observer.HandleWaiting(std::chrono::milliseconds(0));
+    // Idle, or closing at once: what still runs is stopped, the last notices
+    // are handled and the changed marks written before the results show.
+    int nStatus =
+        FinishRun(ctx, EXIT_OK,
+                  [&observer](std::chrono::milliseconds wait) { observer.HandleWaiting(wait); });
     SetUpdateObserver(nullptr);
 
     int nFailed = report.Finish();
-    return nFailed > 0 ? EXIT_FAILED : EXIT_OK;
+    return nFailed > 0 ? EXIT_FAILED : nStatus;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "cli/CliDocHost.h"
 #include "cli/CliSignals.h"
@@ -126,12 +127,10 @@ int main(int argc, char** argv)
 
     CCliContext ctx{doc, host, line};
     int nStatus = RunCommand(ctx);
-
-    // The document's close step: the unread marks that changed go to state.st.
-    host.ForgetMessages();
-    doc.OnCloseDocument();
-    if (host.HasFailureMessage() && nStatus == EXIT_OK)
-        nStatus = EXIT_FAILED;
+    // No engine ran (or it was closed already): the unread marks that
+    // changed go to state.st.
+    nStatus = FinishRun(ctx, nStatus,
+                        [](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); });
     WarnDamagedFiles(doc);
 
     if (std::fflush(stdout) != 0 || std::ferror(stdout))

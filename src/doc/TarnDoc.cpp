@@ -20,6 +20,7 @@ constexpr const char* CANNOT_OPEN_IMPORT = "无法打开所选文件！";
 constexpr const char* UNEXPECTED_FORMAT = "Unexpected file format.";
 constexpr const char* FAILED_TO_OPEN = "Failed to open document.";
 constexpr const char* CANNOT_SAVE_SITES = "无法保存站点列表：";
+constexpr const char* MARKS_NOT_SAVED = "无法保存已读标记：";
 constexpr const char* SITE_UPDATING = "站点正在更新，请先终止更新！";
 
 // site.ds holds passwords.
@@ -368,7 +369,7 @@ void CTarnDoc::OnCloseDocument()
         catch (const CFileException& e)
         {
             // One site's full disk must not lose the other sites' marks.
-            m_host.ShowMessage(e.what());
+            m_host.ShowMessage(MARKS_NOT_SAVED + std::string(e.what()));
         }
     }
 }

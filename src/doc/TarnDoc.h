@@ -92,7 +92,9 @@ public:
     // reported and left alone, and the site list cannot be changed in this
     // run. Returns true whatever happened to site.ds.
     bool OnNewDocument();
-    // Writes the unread marks of every site whose marks changed.
+    // Writes the unread marks of every site whose marks changed; a site
+    // whose marks could not be written is reported and stays marked as
+    // changed. Called by the closing sequence (CloseSequence.h).
     void OnCloseDocument();
 
     // Reads or writes m_siteList (the site.ds archive); loading appends.

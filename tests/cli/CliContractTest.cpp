@@ -313,17 +313,27 @@ TEST_F(CliContractTest, DamagedFilesGiveAWarningAndWhatCouldBeRead)
 
 TEST_F(CliContractTest, InterruptStopsTheUpdateAndASecondOneCutsTheSessions)
 {
-    // A slow tree: the first SIGINT stops the crawl at its next check.
+    // A slow tree: the first SIGINT stops the crawl at its next check, and
+    // so does a closed terminal (SIGHUP) or a polite kill (SIGTERM); what
+    // was merged before is saved.
     for (int i = 0; i < 8; ++i)
         Put("slow/d" + std::to_string(i) + "/f.txt", "f");
     m_pServer->SetFaults(R"({"rules":[{"on":"LIST","action":"delay","seconds":0.3}]})");
-    CCliProcess stopped(WithData({"--json", "update"}));
-    std::this_thread::sleep_for(1200ms);
-    stopped.Signal(SIGINT);
-    CCliResult r = stopped.Wait(20s);
-    EXPECT_EQ(r.nExit, 1);
-    EXPECT_NE(r.strOut.find("更新终止！"), std::string::npos) << r.strOut;
-    EXPECT_NE(r.strOut.find(R"("failed":1)"), std::string::npos) << r.strOut;
+    for (int nSignal : {SIGINT, SIGHUP, SIGTERM})
+    {
+        std::string strNew = "new-" + std::to_string(nSignal) + ".txt";
+        Put(strNew, "n");
+        CCliProcess stopped(WithData({"--json", "update"}));
+        std::this_thread::sleep_for(1200ms);
+        stopped.Signal(nSignal);
+        CCliResult r = stopped.Wait(20s);
+        EXPECT_EQ(r.nExit, 1) << nSignal;
+        EXPECT_NE(r.strOut.find(R"("status":3,"text":"更新终止！")"), std::string::npos)
+            << nSignal << r.strOut;
+        EXPECT_EQ(r.strOut.find("更新意外终止"), std::string::npos) << nSignal << r.strOut;
+        EXPECT_NE(r.strOut.find(R"("failed":1)"), std::string::npos) << nSignal << r.strOut;
+        EXPECT_NE(Cli({"ls", "127.0.0.1/"}).strOut.find(strNew), std::string::npos) << nSignal;
+    }
     m_pServer->ClearFaults();
 
     // A server that never answers the listing: only closing the sessions helps.

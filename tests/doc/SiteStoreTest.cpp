@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "doc/CloseSequence.h"
 #include "doc/FakeDocHost.h"
 #include "doc/TarnDoc.h"
 #include "model/ProgramFolder.h"
@@ -556,6 +558,39 @@ TEST_F(SiteStoreTest, SaveRestoresOwnerOnlyMode)
     EXPECT_EQ(FileMode(SiteDs()), 0600u);
     for (const auto& entry : fs::directory_iterator(m_dir.Path()))
         EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos);
+}
+
+TEST_F(SiteStoreTest, ClosingReportsMarksThatCouldNotBeWrittenAndWritesTheRest)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "acts as another user, which needs root";
+    auto pDoc = Start(m_host);
+    for (const char* psz : {"stuck", "fine"})
+    {
+        ASSERT_TRUE(pDoc->AddSite(Info(psz, "", "", true)));
+        AddFile(pDoc->FindSite(psz)->m_pRoot.get(), "f", 1, 1);
+        pDoc->FindSite(psz)->m_bStateDirty = true;
+    }
+    // "stuck": its state.st belongs to root in a sticky folder, so another
+    // user may write the new file but not rename it over the old one.
+    fs::create_directories(m_dir / "Data/fine");
+    pDoc->FindSite("stuck")->SaveState();
+    fs::permissions(m_dir.Path(), fs::perms::all);
+    fs::permissions(m_dir / "Data/stuck", fs::perms::all | fs::perms::sticky_bit);
+    fs::permissions(m_dir / "Data/fine", fs::perms::all);
+    int nWaits = 0;
+    {
+        CFileSystemUser nobody;
+        RunCloseSequence(*pDoc, [&](std::chrono::milliseconds) { ++nWaits; });
+    }
+    EXPECT_EQ(nWaits, 1); // no engine ran: only the last call for late notices
+    ASSERT_EQ(m_host.m_messages.size(), 1u);
+    EXPECT_EQ(m_host.m_messages[0].rfind("无法保存已读标记：" + (m_dir / "Data/stuck/state.st"), 0),
+              0u)
+        << m_host.m_messages[0];
+    EXPECT_TRUE(pDoc->FindSite("stuck")->m_bStateDirty.load());
+    EXPECT_FALSE(pDoc->FindSite("fine")->m_bStateDirty.load());
+    EXPECT_EQ(ReadFileBytes(m_dir / "Data/fine/state.st"), std::string("\x01\x00\x00\x00", 4));
 }
 
 TEST_F(SiteStoreTest, CloseWritesMarksOfDirtySitesOnly)
