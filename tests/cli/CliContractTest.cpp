@@ -323,8 +323,13 @@ TEST_F(CliContractTest, InterruptStopsTheUpdateAndASecondOneCutsTheSessions)
     {
         std::string strNew = "new-" + std::to_string(nSignal) + ".txt";
         Put(strNew, "n");
+        m_pServer->ClearLog();
         CCliProcess stopped(WithData({"--json", "update"}));
-        std::this_thread::sleep_for(1200ms);
+        // A second folder is being listed: the root's listing is merged.
+        auto deadline = std::chrono::steady_clock::now() + 15s;
+        while (m_pServer->GetListedFolders().size() < 2 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(50ms);
         stopped.Signal(nSignal);
         CCliResult r = stopped.Wait(20s);
         EXPECT_EQ(r.nExit, 1) << nSignal;
