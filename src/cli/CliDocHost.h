@@ -1,7 +1,7 @@
 #pragma once
 // The document's host without a screen: message boxes become lines on
 // stderr, there is no clipboard, no progress dialog and no cursor, and the
-// pump has no events to dispatch; it only answers "stop" once SIGINT came.
+// pump has no events to dispatch; it only answers "stop" once an interrupt came.
 //
 // Thread: the main thread of tarn-cli.
 

@@ -209,7 +209,7 @@ int RunUpdate(CCliContext& ctx)
     SetUpdateObserver(&observer);
     CUpdateProgress progress;
     {
-        // The dispatcher and the workers inherit a mask without SIGINT, so
+        // The dispatcher and the workers inherit a mask without the interrupt signals, so
         // the main thread is the one that sees it.
         CBlockInterrupts block;
         if (targets.empty())
