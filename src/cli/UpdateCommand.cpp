@@ -209,8 +209,8 @@ int RunUpdate(CCliContext& ctx)
     SetUpdateObserver(&observer);
     CUpdateProgress progress;
     {
-        // The dispatcher and the workers inherit a mask without the interrupt signals, so
-        // the main thread is the one that sees it.
+        // The dispatcher and the workers inherit a mask without the
+        // interrupt signals, so the main thread is the one that sees them.
         CBlockInterrupts block;
         if (targets.empty())
             UpdateAll(ctx.doc.m_siteList, progress);
