@@ -1,7 +1,7 @@
 #pragma once
 // The document's host without a screen: message boxes become lines on
 // stderr, there is no clipboard, no progress dialog and no cursor, and the
-// pump has no events to dispatch; it only answers "stop" once SIGINT came.
+// pump has no events to dispatch; it only answers "stop" once an interrupt came.
 //
 // Thread: the main thread of tarn-cli.
 
@@ -17,7 +17,7 @@ public:
     void SetClipboardText(const std::string&) override {}
     void OpenUrl(const std::string&) override {}
     void ClearList() override {}
-    void AppendResultRow() override {}
+    void AppendResultRow(CObject*, int) override {}
     void OpenProgress(int) override {}
     void SetProgressPos(int) override {}
     void CloseProgress() override {}

@@ -1,5 +1,6 @@
 #include "cli/CliObserver.h"
 
+#include "doc/Ancestry.h"
 #include "doc/TarnDoc.h"
 #include "model/FTPSite.h"
 
@@ -70,20 +71,26 @@ void CCliObserver::HandleWaiting(std::chrono::milliseconds wait)
         m_cvQueued.wait_for(lock, wait, [&] { return !m_queue.empty(); });
         notices.swap(m_queue);
     }
+    // Removals that follow each other are forgotten in one pass, before the
+    // next notice (a dispose frees them) is handled.
+    CSubtreeSet removed;
+    auto forgetRemoved = [&]
+    {
+        m_doc.ForgetEntries(removed);
+        removed = CSubtreeSet();
+    };
     for (CNotice& notice : notices)
     {
-        switch (notice.nKind)
+        if (notice.nKind == CNotice::removed)
         {
-        case CNotice::site:
-            m_onSite(notice.siteNotice);
-            break;
-        case CNotice::removed:
-            m_doc.ForgetEntry(notice.pEntry, notice.nType);
-            break;
-        case CNotice::dispose:
-            notice.entries.clear(); // nothing points into them any more
-            break;
+            removed.Add(notice.pEntry);
+            continue;
         }
+        forgetRemoved();
+        if (notice.nKind == CNotice::site)
+            m_onSite(notice.siteNotice);
+        else
+            notice.entries.clear(); // nothing points into them any more
         if (notice.nTicket != 0)
         {
             std::lock_guard lock(m_lock);
@@ -91,4 +98,5 @@ void CCliObserver::HandleWaiting(std::chrono::milliseconds wait)
             m_cvHandled.notify_all();
         }
     }
+    forgetRemoved();
 }

@@ -2,7 +2,7 @@
 // The update engine's observer without a window. Workers and the dispatcher
 // hand their notices over; the main thread handles them in order
 // (HandleWaiting): a site notice goes to the status callback, a removed
-// entry is taken out of the document (CTarnDoc::ForgetEntry) and freed after
+// entry is taken out of the document (CTarnDoc::ForgetEntries) and freed after
 // its notices, exactly as the window does it.
 //
 // Each site notice carries the status as it was when it was posted, so a

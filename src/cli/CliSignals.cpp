@@ -8,9 +8,11 @@ namespace
 std::atomic<int> g_nInterrupts{0};
 static_assert(std::atomic<int>::is_always_lock_free, "used from a signal handler");
 
-extern "C" void OnInterrupt(int nSignal)
+constexpr int INTERRUPT_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void OnInterrupt(int)
 {
-    g_nInterrupts.fetch_add(nSignal == SIGTERM ? 2 : 1);
+    g_nInterrupts.fetch_add(1);
 }
 } // namespace
 
@@ -20,8 +22,8 @@ void InstallInterruptHandlers()
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int nSignal : INTERRUPT_SIGNALS)
+        sigaction(nSignal, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -34,8 +36,8 @@ CBlockInterrupts::CBlockInterrupts()
 {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    for (int nSignal : INTERRUPT_SIGNALS)
+        sigaddset(&set, nSignal);
     pthread_sigmask(SIG_BLOCK, &set, &m_old);
 }
 

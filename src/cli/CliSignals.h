@@ -1,8 +1,9 @@
 #pragma once
-// Interrupts of tarn-cli: SIGINT is counted (the first one stops an update,
-// the second one closes every session at once), SIGTERM counts as two.
-// SIGPIPE is ignored so that a closed pipe is a write error, not a kill in
-// the middle of a save.
+// Interrupts of tarn-cli: SIGINT (Ctrl-C), SIGTERM (a polite kill) and
+// SIGHUP (the terminal or SSH session went away) each count once. The first
+// one stops an update the way the stop command does, so what was merged is
+// saved; a second one closes every session at once. SIGPIPE is ignored so
+// that a closed pipe is a write error, not a kill in the middle of a save.
 //
 // Threads: the handlers only touch an atomic counter; any thread may read it.
 // Engine threads are started with the signals blocked (CBlockInterrupts), so
@@ -14,7 +15,7 @@ void InstallInterruptHandlers();
 // Interrupts received so far.
 int GetInterruptCount();
 
-// Blocks SIGINT and SIGTERM in the calling thread while it lives, so the
+// Blocks the interrupt signals in the calling thread while it lives, so the
 // threads it starts inherit a mask without them.
 class CBlockInterrupts
 {

@@ -11,13 +11,13 @@ struct CCommandSpec
     const char* pszName;
     const char* pszSynopsis; // after "tarn-cli [global options] "
     const char* pszSummary;
-    const char* pszOptions; // option lines of its help text
+    const char* pszOptions; // option lines and notes of its help text
     size_t nMinArgs;
     size_t nMaxArgs;
     bool bWrites;
 };
 
-constexpr const char* kSiteOptions =
+constexpr const char* SITE_OPTIONS =
     "  --host H          host name or address\n"
     "  --port N          port (1-65535; add: 21 when not given)\n"
     "  --user U          user name (with --password)\n"
@@ -28,25 +28,25 @@ constexpr const char* kSiteOptions =
     "  --nickname S      shown name\n"
     "  --remark S        free-text remark\n";
 
-constexpr size_t kMany = static_cast<size_t>(-1);
+constexpr size_t ANY_NUMBER = static_cast<size_t>(-1);
 
-const CCommandSpec kCommands[] = {
+const CCommandSpec COMMANDS[] = {
     {"sites", "sites", "list the sites in list order", "", 0, 0, false},
     {"add",
      "add --host H [--port N] [--user U --password P | --anonymous] [--anon-update] "
      "[--nickname S] [--remark S]",
-     "add a site (anonymous when no user is given)", kSiteOptions, 0, 0, true},
+     "add a site (anonymous when no user is given)", SITE_OPTIONS, 0, 0, true},
     {"edit",
      "edit KEY [--host H] [--port N] [--user U] [--password P] [--anonymous] "
      "[--anon-update | --no-anon-update] [--nickname S] [--remark S]",
-     "change the given fields of the site KEY, keep the others", kSiteOptions, 1, 1, true},
+     "change the given fields of the site KEY, keep the others", SITE_OPTIONS, 1, 1, true},
     {"remove", "remove KEY", "delete the site KEY and its cached files", "", 1, 1, true},
     {"import", "import FILE",
      "add the sites of a text file, one \"[ftp://][user[:password]@]host[:port]\" per line", "", 1,
      1, true},
     {"update", "update [--threads N] [TARGET...]",
      "update every site, or each TARGET (a site key or the node address of a cached folder)",
-     "  --threads N       most sites updated at once (1-500, default 5)\n", 0, kMany, true},
+     "  --threads N       most sites updated at once (1-500, default 5)\n", 0, ANY_NUMBER, true},
     {"ls", "ls [-R] ADDRESS",
      "list the cached folder at a node address (\"ftp://<key>/<path>\" or \"<key>/<path>\")",
      "  -R, --recursive   everything below it: a folder, then its contents, then the files\n", 1, 1,
@@ -55,16 +55,22 @@ const CCommandSpec kCommands[] = {
      "", 0, 1, false},
     {"search", "search KEYWORD",
      "search every cached tree (folders lower-cased, files as stored; \"#new\": unread entries)",
-     "", 1, 1, false},
+     "A folder matches when its name, with A-Z turned into a-z, contains KEYWORD;\n"
+     "a file matches when its name as stored contains KEYWORD. So lower-case letters\n"
+     "find folders of any case and files of that case only (\"readme\" finds the\n"
+     "folder README, not the file README.TXT), and a keyword with a capital letter\n"
+     "finds no folder at all. An empty KEYWORD lists everything; \"#new\" lists the\n"
+     "unread entries, an unread folder standing for all of its contents.\n",
+     1, 1, false},
     {"read", "read (--all | ADDRESS...)",
      "mark every site read, or the given folders (with everything below them) and files",
-     "  --all             every entry of every site\n", 0, kMany, true},
+     "  --all             every entry of every site\n", 0, ANY_NUMBER, true},
     {"url", "url ADDRESS", "the FTP URL of a node address", "", 1, 1, false},
 };
 
 const CCommandSpec* FindCommand(const std::string& strName)
 {
-    for (const CCommandSpec& command : kCommands)
+    for (const CCommandSpec& command : COMMANDS)
     {
         if (strName == command.pszName)
             return &command;
@@ -329,7 +335,7 @@ std::string GetHelpText(const std::string& strCommand)
         "  -h, --help        this text; \"tarn-cli COMMAND --help\" explains a command\n"
         "\n"
         "Commands:\n";
-    for (const CCommandSpec& command : kCommands)
+    for (const CCommandSpec& command : COMMANDS)
     {
         std::string strName = command.pszName;
         strName.resize(10, ' ');

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/CliDocHost.h"
 #include "cli/CommandLine.h"
 
 void ReportError(const std::string& strText)
@@ -16,15 +17,27 @@ int RunCommand(CCliContext& ctx)
         const char* pszName;
         int (*pfnRun)(CCliContext&);
     };
-    static const CEntry kTable[] = {
+    static const CEntry COMMAND_TABLE[] = {
         {"sites", RunSites},   {"add", RunAdd},       {"edit", RunEdit}, {"remove", RunRemove},
         {"import", RunImport}, {"update", RunUpdate}, {"ls", RunLs},     {"new", RunNew},
         {"search", RunSearch}, {"read", RunRead},     {"url", RunUrl},
     };
-    for (const CEntry& entry : kTable)
+    for (const CEntry& entry : COMMAND_TABLE)
     {
         if (ctx.line.m_strCommand == entry.pszName)
             return entry.pfnRun(ctx);
     }
     return EXIT_USAGE; // the parser knows every command
+}
+
+int FinishRun(CCliContext& ctx, int nStatus, const CloseWaitFn& onWait)
+{
+    if (ctx.bClosed)
+        return nStatus;
+    ctx.bClosed = true;
+    ctx.host.ForgetMessages();
+    RunCloseSequence(ctx.doc, onWait);
+    if (ctx.host.HasFailureMessage() && nStatus == EXIT_OK)
+        return EXIT_FAILED;
+    return nStatus;
 }

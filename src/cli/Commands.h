@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "doc/CloseSequence.h"
+
 class CCliDocHost;
 class CTarnDoc;
 struct CCommandLine;
@@ -17,10 +19,16 @@ struct CCliContext
     CTarnDoc& doc;
     CCliDocHost& host;
     const CCommandLine& line;
+    bool bClosed = false; // the closing sequence has run
 };
 
 // Runs line.m_strCommand.
 int RunCommand(CCliContext& ctx);
+// Ends the run through the program's closing sequence (CloseSequence.h),
+// once: a command that started the engine calls it itself with a wait that
+// handles the engine's notices, main calls it for every other command. A
+// failure to write the read marks turns a success into EXIT_FAILED.
+int FinishRun(CCliContext& ctx, int nStatus, const CloseWaitFn& onWait);
 
 int RunSites(CCliContext& ctx);
 int RunAdd(CCliContext& ctx);

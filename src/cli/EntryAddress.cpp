@@ -26,7 +26,7 @@ ResolveResult ResolveAddress(CTarnDoc& doc, const std::string& strAddress, CEntr
     CFTPSite* pSite = doc.FindSiteByAddress(strAddress, &nPathStart);
     if (pSite == nullptr)
         return ResolveResult::noSite;
-    pSite->EnsureLoaded();
+    doc.EnsureLoaded(*pSite);
     pRef->pSite = pSite;
 
     std::string_view strPath = std::string_view(strAddress).substr(nPathStart);

@@ -8,6 +8,9 @@
 
 CEntryPrinter::CEntryPrinter(bool bJson) : m_bJson(bJson)
 {
+    // The unread mark's column stays even when nothing is unread, so the
+    // names start at the same place in every run.
+    m_table.SetMinWidth(0, 1);
     m_table.AlignRight(2);
 }
 

@@ -144,6 +144,36 @@ int RunRemove(CCliContext& ctx)
 
 int RunImport(CCliContext& ctx)
 {
-    ctx.doc.ImportSites(ctx.line.m_args[0]);
-    return ResultOf(ctx.host); // "无法打开所选文件！" or a save failure
+    const std::string& strPath = ctx.line.m_args[0];
+    CImportResult result;
+    bool bImported = ctx.doc.ImportSites(strPath, &result);
+    for (const CImportNote& note : result.m_notes)
+    {
+        std::string strWhat;
+        switch (note.m_nKind)
+        {
+        case CImportNote::lineTooLong:
+            strWhat = "longer than " + std::to_string(IMPORT_LINE_LIMIT) + " bytes; skipped";
+            break;
+        case CImportNote::emptyHost:
+            strWhat = "the host is empty";
+            break;
+        case CImportNote::badPort:
+            strWhat = "the port " + std::to_string(note.m_nPort) + " is outside 1-65535";
+            break;
+        case CImportNote::controlCharacters:
+            strWhat = "the line holds control characters";
+            break;
+        }
+        ReportError("warning: " + strPath + ":" + std::to_string(note.m_nLine) + ": " + strWhat);
+    }
+    for (const std::string& strKey : result.m_addedKeys)
+    {
+        if (ctx.line.m_bJson)
+            std::fputs(CJsonLine().Add("key", strKey).Finish().c_str(), stdout);
+        else
+            std::printf("added %s\n", PrintableText(strKey).c_str());
+    }
+    // "无法打开所选文件！", a file too large, or a save failure is on stderr.
+    return bImported ? ResultOf(ctx.host) : EXIT_FAILED;
 }

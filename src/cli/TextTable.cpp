@@ -57,15 +57,46 @@ size_t CellWidth(char32_t ch)
         return 2;
     return 1;
 }
+// Code points that are shown escaped: C0 and C1 controls, DEL, and the
+// ones that change the direction or break the line of what follows.
+bool IsHidden(char32_t ch)
+{
+    return ch < 0x20 || (ch >= 0x7F && ch <= 0x9F) || ch == 0x061C || ch == 0x200E ||
+           ch == 0x200F || (ch >= 0x2028 && ch <= 0x202E) || (ch >= 0x2066 && ch <= 0x2069);
+}
 } // namespace
 
 std::string PrintableText(std::string_view strText)
 {
-    std::string str(strText);
-    for (char& c : str)
+    static constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
+    const auto* p = reinterpret_cast<const unsigned char*>(strText.data());
+    size_t n = strText.size();
+    std::string str;
+    str.reserve(n);
+    for (size_t i = 0; i < n;)
     {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = '?';
+        char32_t ch = 0;
+        size_t nLength = DecodeUtf8(p + i, n - i, &ch);
+        if (nLength == 0)
+        {
+            str += static_cast<char>(p[i++]); // a stray byte is no control
+            continue;
+        }
+        if (!IsHidden(ch))
+            str.append(strText.substr(i, nLength));
+        else if (ch < 0x80)
+        {
+            str += "\\x";
+            str += HEX_DIGITS[ch >> 4];
+            str += HEX_DIGITS[ch & 0xF];
+        }
+        else
+        {
+            str += "\\u";
+            for (int nShift = 12; nShift >= 0; nShift -= 4)
+                str += HEX_DIGITS[(ch >> nShift) & 0xF];
+        }
+        i += nLength;
     }
     return str;
 }
@@ -105,9 +136,16 @@ void CTextTable::AlignRight(size_t nColumn)
     m_rightAligned[nColumn] = true;
 }
 
+void CTextTable::SetMinWidth(size_t nColumn, size_t nWidth)
+{
+    if (m_minWidths.size() <= nColumn)
+        m_minWidths.resize(nColumn + 1, 0);
+    m_minWidths[nColumn] = nWidth;
+}
+
 void CTextTable::Print(std::FILE* pFile) const
 {
-    std::vector<size_t> widths;
+    std::vector<size_t> widths = m_minWidths;
     for (const auto& row : m_rows)
     {
         if (widths.size() < row.size())
@@ -119,23 +157,21 @@ void CTextTable::Print(std::FILE* pFile) const
     for (const auto& row : m_rows)
     {
         strLine.clear();
+        size_t nContentEnd = 0;
         for (size_t i = 0; i < row.size(); ++i)
         {
-            bool bLast = i + 1 == row.size();
             size_t nPad = widths[i] - std::min(widths[i], DisplayWidth(row[i]));
             bool bRight = i < m_rightAligned.size() && m_rightAligned[i];
             if (bRight)
                 strLine.append(nPad, ' ');
             strLine += row[i];
-            if (!bLast)
-            {
-                if (!bRight)
-                    strLine.append(nPad, ' ');
-                strLine += "  ";
-            }
+            if (!row[i].empty())
+                nContentEnd = strLine.size();
+            if (!bRight)
+                strLine.append(nPad, ' ');
+            strLine += "  ";
         }
-        while (!strLine.empty() && strLine.back() == ' ')
-            strLine.pop_back();
+        strLine.resize(nContentEnd);
         strLine += '\n';
         std::fwrite(strLine.data(), 1, strLine.size(), pFile);
     }

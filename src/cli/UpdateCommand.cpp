@@ -20,8 +20,8 @@
 namespace
 {
 using Clock = std::chrono::steady_clock;
-constexpr auto kPollPeriod = std::chrono::milliseconds(100);
-constexpr auto kTickPeriod = std::chrono::seconds(1); // the status bar's timer
+constexpr auto POLL_PERIOD = std::chrono::milliseconds(100);
+constexpr auto TICK_PERIOD = std::chrono::seconds(1); // the status bar's timer
 
 // What one update run shows: each status change (JSON), the progress line
 // (text: live on a terminal, otherwise a line whenever it changes), and the
@@ -209,8 +209,8 @@ int RunUpdate(CCliContext& ctx)
     SetUpdateObserver(&observer);
     CUpdateProgress progress;
     {
-        // The dispatcher and the workers inherit a mask without SIGINT, so
-        // the main thread is the one that sees it.
+        // The dispatcher and the workers inherit a mask without the
+        // interrupt signals, so the main thread is the one that sees them.
         CBlockInterrupts block;
         if (targets.empty())
             UpdateAll(ctx.doc.m_siteList, progress);
@@ -219,35 +219,31 @@ int RunUpdate(CCliContext& ctx)
     }
 
     bool bStopped = false;
-    bool bAborted = false;
-    Clock::time_point nextTick = Clock::now() + kTickPeriod;
+    Clock::time_point nextTick = Clock::now() + TICK_PERIOD;
     while (!IsEngineIdle())
     {
-        observer.HandleWaiting(kPollPeriod);
+        observer.HandleWaiting(POLL_PERIOD);
         int nInterrupts = GetInterruptCount();
+        if (nInterrupts >= 2)
+            break; // like closing the window: the closing sequence cuts every session
         if (nInterrupts >= 1 && !bStopped)
         {
-            StopUpdate();
+            StopUpdate(); // what was merged is saved
             bStopped = true;
-        }
-        if (nInterrupts >= 2 && !bAborted)
-        {
-            // Like closing the window: every session is cut at once.
-            AbortForClose();
-            bAborted = true;
         }
         if (Clock::now() >= nextTick)
         {
             report.OnTick(progress.OnTimer());
-            nextTick += kTickPeriod;
+            nextTick += TICK_PERIOD;
         }
     }
-    // Idle: no worker runs and nothing waits, so no notice is sent any more.
-    observer.HandleWaiting(std::chrono::milliseconds(0));
-    ShutdownEngine();
-    observer.HandleWaiting(std::chrono::milliseconds(0));
+    // Idle, or closing at once: what still runs is stopped, the last notices
+    // are handled and the changed marks written before the results show.
+    int nStatus =
+        FinishRun(ctx, EXIT_OK,
+                  [&observer](std::chrono::milliseconds wait) { observer.HandleWaiting(wait); });
     SetUpdateObserver(nullptr);
 
     int nFailed = report.Finish();
-    return nFailed > 0 ? EXIT_FAILED : EXIT_OK;
+    return nFailed > 0 ? EXIT_FAILED : nStatus;
 }

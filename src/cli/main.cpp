@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "cli/CliDocHost.h"
 #include "cli/CliSignals.h"
@@ -15,8 +16,10 @@
 
 namespace
 {
-// --data-dir, else $TARN_HOME, else the program folder's usual rules.
-std::string ChooseDataFolder(const CCommandLine& line)
+// --data-dir, else $TARN_HOME, else the program folder's usual rules. A
+// folder that was named must be a folder, created when missing; false (with
+// the reason) otherwise.
+bool ChooseDataFolder(const CCommandLine& line, std::string* pstrFolder)
 {
     std::string strFolder;
     if (line.m_strDataDir)
@@ -24,11 +27,26 @@ std::string ChooseDataFolder(const CCommandLine& line)
     else if (const char* pszHome = std::getenv("TARN_HOME"); pszHome != nullptr && *pszHome != '\0')
         strFolder = pszHome;
     else
-        return ChooseProgramFolder();
+    {
+        *pstrFolder = ChooseProgramFolder();
+        return true;
+    }
     std::error_code ec;
+    if (std::filesystem::exists(strFolder, ec) && !std::filesystem::is_directory(strFolder, ec))
+    {
+        ReportError("the data folder " + strFolder + " is not a folder");
+        return false;
+    }
     std::filesystem::create_directories(strFolder, ec);
+    if (ec || !std::filesystem::is_directory(strFolder, ec))
+    {
+        ReportError("cannot create the data folder " + strFolder + ": " +
+                    (ec ? ec.message() : std::string("not a folder")));
+        return false;
+    }
     std::filesystem::path absolute = std::filesystem::absolute(strFolder, ec);
-    return ec ? strFolder : absolute.lexically_normal().string();
+    *pstrFolder = ec ? strFolder : absolute.lexically_normal().string();
+    return true;
 }
 
 void WarnDamagedFiles(const CTarnDoc& doc)
@@ -67,7 +85,9 @@ int main(int argc, char** argv)
     }
     InstallInterruptHandlers();
 
-    std::string strFolder = ChooseDataFolder(line);
+    std::string strFolder;
+    if (!ChooseDataFolder(line, &strFolder))
+        return EXIT_FAILED;
     SetProgramFolder(strFolder);
     CDataFolderLock lock;
     if (IsWritingCommand(line.m_strCommand))
@@ -90,6 +110,13 @@ int main(int argc, char** argv)
     CCliDocHost host;
     CTarnDoc doc(host);
     (void)doc.OnNewDocument();
+    if (doc.IsSiteListUnreadable())
+    {
+        // Listing or changing sites from what could not be read would mislead.
+        ReportError("cannot read " + doc.GetSiteListPath() + ": " + doc.GetSiteListError() +
+                    "; it was left as it is");
+        return EXIT_FAILED;
+    }
     if (!host.GetMessages().empty())
     {
         ReportError("warning: " + doc.GetSiteListPath() +
@@ -100,12 +127,10 @@ int main(int argc, char** argv)
 
     CCliContext ctx{doc, host, line};
     int nStatus = RunCommand(ctx);
-
-    // The document's close step: the unread marks that changed go to state.st.
-    host.ForgetMessages();
-    doc.OnCloseDocument();
-    if (host.HasFailureMessage() && nStatus == EXIT_OK)
-        nStatus = EXIT_FAILED;
+    // No engine ran (or it was closed already): the unread marks that
+    // changed go to state.st.
+    nStatus = FinishRun(ctx, nStatus,
+                        [](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); });
     WarnDamagedFiles(doc);
 
     if (std::fflush(stdout) != 0 || std::ferror(stdout))

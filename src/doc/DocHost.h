@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include "update/UpdateObserver.h"
+
 // Caption of every message box the program shows.
 inline constexpr const char* TARN_CAPTION = "Tarn";
 
@@ -26,11 +28,13 @@ public:
     // The system's handler for the URL ("open"); the result is not examined.
     virtual void OpenUrl(const std::string& strUrl) = 0;
 
-    // The file list's result protocol: ClearList, then AppendResultRow once
-    // while both result lists are empty (resets the list's counters, result
-    // mode), then once per entry appended to either result list.
+    // The file list's result protocol: ClearList, then AppendResultRow with
+    // a null entry while both result lists are empty (result mode, nothing
+    // shown yet), then once per entry appended to either result list, with
+    // that entry and its kind (IUpdateObserver::entryFile or entryFolder).
+    // Folder rows go before file rows; the list needs no other state.
     virtual void ClearList() = 0;
-    virtual void AppendResultRow() = 0;
+    virtual void AppendResultRow(CObject* pEntry, int nType) = 0;
 
     // The modeless search progress dialog: range 0 .. nTotal, position =
     // sites begun. Its Stop button makes PumpWaitingMessages return false.

@@ -5,10 +5,10 @@
 namespace
 {
 // sub-delims may stay in the user information.
-constexpr std::string_view kUserInfoKeep = "!$&'()*+,;=";
+constexpr std::string_view USER_INFO_KEEP = "!$&'()*+,;=";
 // A path segment may also hold ":" and "@". ";" stays encoded: in an FTP
 // URL it would start a ";type=" code.
-constexpr std::string_view kPathKeep = "/!$&'()*+,=:@";
+constexpr std::string_view PATH_KEEP = "/!$&'()*+,=:@";
 
 bool IsUnreserved(unsigned char c)
 {
@@ -19,7 +19,7 @@ bool IsUnreserved(unsigned char c)
 
 std::string PercentEncode(std::string_view str, std::string_view strKeep)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
+    static constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
     std::string strOut;
     strOut.reserve(str.size());
     for (char ch : str)
@@ -31,8 +31,8 @@ std::string PercentEncode(std::string_view str, std::string_view strKeep)
             continue;
         }
         strOut += '%';
-        strOut += kHex[c >> 4];
-        strOut += kHex[c & 0x0F];
+        strOut += HEX_DIGITS[c >> 4];
+        strOut += HEX_DIGITS[c & 0x0F];
     }
     return strOut;
 }
@@ -42,15 +42,15 @@ std::string BuildFtpUrl(const CFTPSite& site, std::string_view strPath)
     std::string strUrl = "ftp://";
     if (!site.IsAnonymous())
     {
-        strUrl += PercentEncode(site.m_strUser, kUserInfoKeep);
+        strUrl += PercentEncode(site.m_strUser, USER_INFO_KEEP);
         strUrl += ':';
-        strUrl += PercentEncode(site.m_strPassword, kUserInfoKeep);
+        strUrl += PercentEncode(site.m_strPassword, USER_INFO_KEEP);
         strUrl += '@';
     }
     bool bIpv6 = site.m_strHost.find(':') != std::string::npos && !site.m_strHost.starts_with('[');
     strUrl += bIpv6 ? "[" + site.m_strHost + "]" : site.m_strHost;
     strUrl += ':';
     strUrl += std::to_string(site.m_nPort);
-    strUrl += PercentEncode(strPath, kPathKeep);
+    strUrl += PercentEncode(strPath, PATH_KEEP);
     return strUrl;
 }

@@ -8,21 +8,23 @@
 #include <filesystem>
 #include <new>
 #include <unistd.h>
+#include <unordered_set>
 
 #include "model/File.h"
 #include "model/ProgramFolder.h"
 
 namespace
 {
-constexpr const char* kSiteExists = "站点已有！";
-constexpr const char* kCannotOpenImport = "无法打开所选文件！";
-constexpr const char* kUnexpectedFormat = "Unexpected file format.";
-constexpr const char* kFailedToOpen = "Failed to open document.";
-constexpr const char* kCannotSaveSites = "无法保存站点列表：";
-constexpr const char* kSiteUpdating = "站点正在更新，请先终止更新！";
+constexpr const char* SITE_EXISTS = "站点已有！";
+constexpr const char* CANNOT_OPEN_IMPORT = "无法打开所选文件！";
+constexpr const char* UNEXPECTED_FORMAT = "Unexpected file format.";
+constexpr const char* FAILED_TO_OPEN = "Failed to open document.";
+constexpr const char* CANNOT_SAVE_SITES = "无法保存站点列表：";
+constexpr const char* MARKS_NOT_SAVED = "无法保存已读标记：";
+constexpr const char* SITE_UPDATING = "站点正在更新，请先终止更新！";
 
 // site.ds holds passwords.
-constexpr unsigned kSiteListMode = 0600;
+constexpr unsigned SITE_LIST_MODE = 0600;
 
 const char* MessageForArchiveCause(int nCause)
 {
@@ -32,9 +34,9 @@ const char* MessageForArchiveCause(int nCause)
     case CArchiveException::badIndex:
     case CArchiveException::badClass:
     case CArchiveException::badSchema:
-        return kUnexpectedFormat;
+        return UNEXPECTED_FORMAT;
     default:
-        return kFailedToOpen;
+        return FAILED_TO_OPEN;
     }
 }
 
@@ -92,6 +94,79 @@ bool WriteNewFile(const std::string& strPath, const std::string& strBytes, unsig
         return false;
     }
     return true;
+}
+
+// Splits a file into lines (LF, a CR before it removed) without ever holding
+// more than one line, cut a little beyond IMPORT_LINE_LIMIT, and stops after
+// IMPORT_FILE_LIMIT bytes, so no input can exhaust memory or run forever.
+class CLineReader
+{
+public:
+    explicit CLineReader(CFile& file) : m_file(file) {}
+
+    // The next line; false at the end. *pbCut: bytes beyond the kept part
+    // were dropped. Raises CFileException.
+    bool Next(std::string* pstrLine, bool* pbCut)
+    {
+        pstrLine->clear();
+        *pbCut = false;
+        bool bAny = false;
+        for (;;)
+        {
+            if (m_nPos == m_nEnd && !Fill())
+                break;
+            bAny = true;
+            const char* pBegin = m_buf + m_nPos;
+            const auto* pEnd = static_cast<const char*>(std::memchr(pBegin, '\n', m_nEnd - m_nPos));
+            size_t n = (pEnd != nullptr ? pEnd : m_buf + m_nEnd) - pBegin;
+            size_t nRoom = KEEP - std::min(KEEP, pstrLine->size());
+            pstrLine->append(pBegin, std::min(n, nRoom));
+            *pbCut = *pbCut || n > nRoom;
+            m_nPos += n;
+            if (pEnd != nullptr)
+            {
+                ++m_nPos;
+                break;
+            }
+        }
+        if (!pstrLine->empty() && pstrLine->back() == '\r')
+            pstrLine->pop_back();
+        return bAny;
+    }
+
+    bool IsTooLarge() const { return m_bTooLarge; }
+
+private:
+    // Enough for a line at the limit with a byte-order mark and a CR.
+    static constexpr size_t KEEP = IMPORT_LINE_LIMIT + 5;
+
+    bool Fill()
+    {
+        if (m_bTooLarge)
+            return false;
+        m_nPos = 0;
+        m_nEnd = m_file.Read(m_buf, sizeof m_buf);
+        m_nTotal += m_nEnd;
+        if (m_nTotal > IMPORT_FILE_LIMIT)
+        {
+            m_bTooLarge = true;
+            m_nEnd = 0;
+        }
+        return m_nEnd > 0;
+    }
+
+    CFile& m_file;
+    char m_buf[4096];
+    size_t m_nPos = 0;
+    size_t m_nEnd = 0;
+    uint64_t m_nTotal = 0;
+    bool m_bTooLarge = false;
+};
+
+bool HasControlCharacter(const std::string& str)
+{
+    return std::any_of(str.begin(), str.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 bool IsSpace(char c)
@@ -213,11 +288,23 @@ bool CTarnDoc::OnNewDocument()
     CDiskFile file;
     if (!file.OpenRead(strPath))
     {
-        // First start: an empty list is an empty file.
-        CDiskFile created;
-        if (!created.OpenWrite(strPath, kSiteListMode) || !file.OpenRead(strPath))
+        int nError = errno;
+        if (nError != ENOENT && nError != ENOTDIR)
         {
-            m_host.ShowMessage(kFailedToOpen);
+            // There but unreadable: never replaced by an empty list.
+            MarkSiteListUnreadable(nError);
+            return true;
+        }
+        // First start: an empty list is an empty file. Created exclusively, so
+        // a file that appeared meanwhile is read, not truncated.
+        if (!WriteNewFile(strPath, "", SITE_LIST_MODE) && errno != EEXIST)
+        {
+            m_host.ShowMessage(FAILED_TO_OPEN); // nothing there to protect
+            return true;
+        }
+        if (!file.OpenRead(strPath))
+        {
+            MarkSiteListUnreadable(errno);
             return true;
         }
     }
@@ -234,19 +321,37 @@ bool CTarnDoc::OnNewDocument()
     {
         pszError = MessageForArchiveCause(e.m_cause);
     }
-    catch (const CFileException&)
+    catch (const CFileException& e)
     {
-        pszError = kFailedToOpen;
+        // A read error (a folder, a failing disk) is not damage: the sites
+        // read so far stay for browsing, but the file is left alone.
+        MarkSiteListUnreadable(e.m_lOsError != 0 ? e.m_lOsError : EIO);
+        return true;
     }
     catch (const std::bad_alloc&)
     {
-        pszError = kFailedToOpen;
+        pszError = FAILED_TO_OPEN;
     }
     if (pszError != nullptr)
     {
         m_bSiteListDamaged = true;
         m_host.ShowMessage(pszError);
     }
+    return true;
+}
+
+void CTarnDoc::MarkSiteListUnreadable(int nError)
+{
+    m_bSiteListUnreadable = true;
+    m_strSiteListError = std::strerror(nError);
+    m_host.ShowMessage(FAILED_TO_OPEN);
+}
+
+bool CTarnDoc::RefuseChange()
+{
+    if (!m_bSiteListUnreadable)
+        return false;
+    m_host.ShowMessage(SITE_LIST_UNREADABLE);
     return true;
 }
 
@@ -264,7 +369,7 @@ void CTarnDoc::OnCloseDocument()
         catch (const CFileException& e)
         {
             // One site's full disk must not lose the other sites' marks.
-            m_host.ShowMessage(e.what());
+            m_host.ShowMessage(MARKS_NOT_SAVED + std::string(e.what()));
         }
     }
 }
@@ -299,11 +404,13 @@ bool CTarnDoc::HasHostAndUser(const std::string& strHost, const std::string& str
 
 bool CTarnDoc::AddSite(const CSiteInfo& info)
 {
+    if (RefuseChange())
+        return false;
     auto pSite = std::make_unique<CFTPSite>();
     ApplyInfo(*pSite, info);
     if (HasHostAndUser(pSite->m_strHost, pSite->m_strUser))
     {
-        m_host.ShowMessage(kSiteExists);
+        m_host.ShowMessage(SITE_EXISTS);
         return false;
     }
     // A new site has nothing on disk to load.
@@ -315,7 +422,7 @@ bool CTarnDoc::AddSite(const CSiteInfo& info)
 
 bool CTarnDoc::ModifySite(CFTPSite* pSite, const CSiteInfo& info)
 {
-    if (pSite == nullptr)
+    if (pSite == nullptr || RefuseChange())
         return false;
     CFTPSite probe;
     ApplyInfo(probe, info);
@@ -326,7 +433,7 @@ bool CTarnDoc::ModifySite(CFTPSite* pSite, const CSiteInfo& info)
         probe.m_bAnonUpdate != pSite->m_bAnonUpdate;
     if (bConnectionChanges && IsSiteBusy(*pSite))
     {
-        m_host.ShowMessage(kSiteUpdating);
+        m_host.ShowMessage(SITE_UPDATING);
         return false;
     }
     std::string strOldKey = pSite->GetKey();
@@ -349,11 +456,11 @@ bool CTarnDoc::DeleteSite(const std::string& strKey)
 {
     auto it = std::find_if(m_siteList.begin(), m_siteList.end(),
                            [&](const auto& p) { return p->GetKey() == strKey; });
-    if (it == m_siteList.end() || IsBusy())
+    if (it == m_siteList.end() || IsBusy() || RefuseChange())
         return false;
     if (IsSiteBusy(**it))
     {
-        m_host.ShowMessage(kSiteUpdating);
+        m_host.ShowMessage(SITE_UPDATING);
         return false;
     }
     std::string strFolder = GetSiteFolderPath(GetProgramFolder(), strKey);
@@ -368,39 +475,80 @@ bool CTarnDoc::DeleteSite(const std::string& strKey)
     return true;
 }
 
-void CTarnDoc::ImportSites(const std::string& strPath)
+bool CTarnDoc::ImportSites(const std::string& strPath, CImportResult* pResult)
 {
-    std::string strText;
-    if (!ReadWholeFile(strPath, &strText))
+    if (RefuseChange())
+        return false;
+    CImportResult result;
+    std::vector<std::unique_ptr<CFTPSite>> added;
+    CDiskFile file;
+    if (!file.OpenRead(strPath))
     {
-        m_host.ShowMessage(kCannotOpenImport);
-        return;
+        m_host.ShowMessage(CANNOT_OPEN_IMPORT);
+        return false;
     }
-    if (strText.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        strText.erase(0, 3);
-    size_t nPos = 0;
-    while (nPos < strText.size())
+    // Host and user of every site, so a long import stays linear.
+    std::unordered_set<std::string> known;
+    auto identity = [](const std::string& strHost, const std::string& strUser)
+    { return strHost + '\0' + strUser; };
+    for (const auto& pSite : m_siteList)
+        known.insert(identity(pSite->m_strHost, pSite->m_strUser));
+
+    CLineReader reader(file);
+    try
     {
-        size_t nEnd = strText.find('\n', nPos);
-        if (nEnd == std::string::npos)
-            nEnd = strText.size();
-        std::string strLine = strText.substr(nPos, nEnd - nPos);
-        nPos = nEnd + 1;
-        if (!strLine.empty() && strLine.back() == '\r')
-            strLine.pop_back();
-        if (strLine.empty())
-            continue;
-        CImportLine line = ParseImportLine(Trim(strLine));
-        if (HasHostAndUser(line.m_strHost, line.m_strUser))
-            continue;
-        auto pSite = std::make_unique<CFTPSite>();
-        pSite->m_strHost = line.m_strHost;
-        pSite->m_strUser = line.m_strUser;
-        pSite->m_strPassword = line.m_strPassword;
-        pSite->m_nPort = line.m_nPort;
+        std::string strLine;
+        bool bTooLong = false;
+        for (size_t nLine = 1; reader.Next(&strLine, &bTooLong); ++nLine)
+        {
+            if (nLine == 1 && strLine.compare(0, 3, "\xEF\xBB\xBF") == 0)
+                strLine.erase(0, 3);
+            auto note = [&](CImportNote::Kind nKind, int32_t nPort = 0) {
+                result.m_notes.push_back(CImportNote{nLine, nKind, nPort});
+            };
+            if (bTooLong || strLine.size() > IMPORT_LINE_LIMIT)
+            {
+                note(CImportNote::lineTooLong);
+                continue;
+            }
+            if (strLine.empty())
+                continue;
+            std::string strTrimmed = Trim(strLine);
+            CImportLine line = ParseImportLine(strTrimmed);
+            if (line.m_strHost.empty())
+                note(CImportNote::emptyHost);
+            if (line.m_nPort < 1 || line.m_nPort > 65535)
+                note(CImportNote::badPort, line.m_nPort);
+            if (HasControlCharacter(strTrimmed))
+                note(CImportNote::controlCharacters);
+            if (!known.insert(identity(line.m_strHost, line.m_strUser)).second)
+                continue;
+            auto pSite = std::make_unique<CFTPSite>();
+            pSite->m_strHost = line.m_strHost;
+            pSite->m_strUser = line.m_strUser;
+            pSite->m_strPassword = line.m_strPassword;
+            pSite->m_nPort = line.m_nPort;
+            result.m_addedKeys.push_back(pSite->GetKey());
+            added.push_back(std::move(pSite));
+        }
+    }
+    catch (const CFileException&)
+    {
+        m_host.ShowMessage(CANNOT_OPEN_IMPORT); // a folder, an I/O error
+        return false;
+    }
+    if (reader.IsTooLarge())
+    {
+        m_host.ShowMessage(IMPORT_TOO_LARGE);
+        if (pResult != nullptr)
+            pResult->m_notes = std::move(result.m_notes);
+        return false;
+    }
+    for (auto& pSite : added)
         m_siteList.push_back(std::move(pSite));
-    }
-    (void)SaveSiteList();
+    if (pResult != nullptr)
+        *pResult = std::move(result);
+    return SaveSiteList();
 }
 
 bool CTarnDoc::KeepDamagedSiteList(std::string* pstrError)
@@ -417,7 +565,7 @@ bool CTarnDoc::KeepDamagedSiteList(std::string* pstrError)
             strCopy += '.';
             strCopy += std::to_string(n);
         }
-        if (WriteNewFile(strCopy, strBytes, kSiteListMode))
+        if (WriteNewFile(strCopy, strBytes, SITE_LIST_MODE))
             return true;
         if (errno != EEXIST)
             break;
@@ -428,12 +576,14 @@ bool CTarnDoc::KeepDamagedSiteList(std::string* pstrError)
 
 bool CTarnDoc::SaveSiteList()
 {
+    if (RefuseChange())
+        return false;
     std::string strError;
     if (m_bSiteListDamaged)
     {
         if (!KeepDamagedSiteList(&strError))
         {
-            m_host.ShowMessage(kCannotSaveSites + strError);
+            m_host.ShowMessage(CANNOT_SAVE_SITES + strError);
             return false;
         }
         m_bSiteListDamaged = false;
@@ -441,9 +591,9 @@ bool CTarnDoc::SaveSiteList()
     try
     {
         CAtomicFileWriter writer;
-        if (!writer.Open(GetSiteListPath(), kSiteListMode))
+        if (!writer.Open(GetSiteListPath(), SITE_LIST_MODE))
         {
-            m_host.ShowMessage(kCannotSaveSites + std::string(std::strerror(errno)));
+            m_host.ShowMessage(CANNOT_SAVE_SITES + std::string(std::strerror(errno)));
             return false;
         }
         CArchive ar(writer.GetFile(), CArchive::store);
@@ -453,7 +603,7 @@ bool CTarnDoc::SaveSiteList()
     }
     catch (const CFileException& e)
     {
-        m_host.ShowMessage(kCannotSaveSites + e.GetErrorText());
+        m_host.ShowMessage(CANNOT_SAVE_SITES + e.GetErrorText());
         return false;
     }
     return true;

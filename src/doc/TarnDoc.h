@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "doc/Ancestry.h"
 #include "doc/BrowseState.h"
 #include "doc/DocHost.h"
 #include "doc/PumpBudget.h"
@@ -30,6 +31,38 @@ inline constexpr int UNREAD_THIS_UPDATE = 1; // sites updated in this run
 inline constexpr int UNREAD_ALL = 2;         // every site, loaded when needed
 // States kept per history direction.
 inline constexpr size_t HISTORY_LIMIT = 20;
+
+// Import files: a longer line is skipped; a larger file is not imported.
+inline constexpr size_t IMPORT_LINE_LIMIT = 4096;
+inline constexpr uint64_t IMPORT_FILE_LIMIT = uint64_t{16} << 20;
+
+// The site store's refusals.
+inline constexpr const char* SITE_LIST_UNREADABLE = "站点列表无法读取，本次运行不能更改站点！";
+inline constexpr const char* IMPORT_TOO_LARGE = "所选文件过大，没有导入任何站点！";
+
+// A remark about one line of an import file. The line was imported as the
+// rules say (except lineTooLong, which is skipped); the remark only says
+// that the result is probably not what was meant.
+struct CImportNote
+{
+    enum Kind
+    {
+        lineTooLong,       // longer than IMPORT_LINE_LIMIT bytes: skipped
+        emptyHost,         // the host text is empty
+        badPort,           // the port is outside 1-65535
+        controlCharacters, // the line holds control characters
+    };
+    size_t m_nLine = 0; // counted from 1
+    Kind m_nKind = lineTooLong;
+    int32_t m_nPort = 0; // badPort: the port the line gave
+};
+
+// What ImportSites did, for a caller that shows it.
+struct CImportResult
+{
+    std::vector<std::string> m_addedKeys; // the sites added, in file order
+    std::vector<CImportNote> m_notes;     // in line order
+};
 
 // The values the site dialog collects; AddSite and ModifySite take them.
 struct CSiteInfo
@@ -52,11 +85,16 @@ public:
     CTarnDoc(const CTarnDoc&) = delete;
     CTarnDoc& operator=(const CTarnDoc&) = delete;
 
-    // Makes sure site.ds exists and reads it. A damaged file keeps the sites
-    // read before the damage and is reported; the damaged file is kept aside
-    // before it is first rewritten. Returns true whatever happened to site.ds.
+    // Makes sure site.ds exists and reads it. Only a missing file is created.
+    // A damaged file keeps the sites read before the damage and is reported;
+    // the damaged file is kept aside before it is first rewritten. A file
+    // that exists but cannot be read (permission, I/O error, a folder) is
+    // reported and left alone, and the site list cannot be changed in this
+    // run. Returns true whatever happened to site.ds.
     bool OnNewDocument();
-    // Writes the unread marks of every site whose marks changed.
+    // Writes the unread marks of every site whose marks changed; a site
+    // whose marks could not be written is reported and stays marked as
+    // changed. Called by the closing sequence (CloseSequence.h).
     void OnCloseDocument();
 
     // Reads or writes m_siteList (the site.ds archive); loading appends.
@@ -81,11 +119,20 @@ public:
     // updating (with a message). Nothing of the document points into the
     // site afterwards.
     [[nodiscard]] bool DeleteSite(const std::string& strKey);
-    // One site per line; an unreadable file gives "无法打开所选文件！".
-    void ImportSites(const std::string& strPath);
+    // One site per line, read line by line within IMPORT_LINE_LIMIT and
+    // IMPORT_FILE_LIMIT; what was added and remarks about lines go to
+    // *pResult. False (with a message, nothing changed) when the file cannot
+    // be read ("无法打开所选文件！"), is too large, or the list cannot be
+    // changed.
+    bool ImportSites(const std::string& strPath, CImportResult* pResult = nullptr);
     // Rewrites site.ds whole and atomically (mode 0600). False, after telling
     // the user, when it could not be written.
     [[nodiscard]] bool SaveSiteList();
+    // site.ds exists but could not be read at start-up: every change of the
+    // site list is refused, so the file is never replaced by what little was
+    // read. GetSiteListError is the system's reason.
+    bool IsSiteListUnreadable() const { return m_bSiteListUnreadable; }
+    const std::string& GetSiteListError() const { return m_strSiteListError; }
 
     // Browsing. After GoUp, GoBack, GoForward and OpenFolder the caller shows
     // the browse listing.
@@ -143,14 +190,21 @@ public:
     // Ends the running walk at its next pump (e.g. before closing).
     void RequestStop() { m_pump.RequestStop(); }
 
-    // pEntry (a CFTPFile or CFTPDir, nType 0 or 1 as in the engine's notice)
-    // is leaving its tree: nothing of the document may point into it any
-    // longer. Takes it and everything below it out of the browse listing, the
-    // result lists and the history; history states whose folder is gone are
-    // dropped. Call before the entry is freed.
+    // Entries are leaving their trees: nothing of the document may point
+    // into them any longer. Takes them and everything below them out of the
+    // browse listing, the result lists and the history; history states whose
+    // folder is gone are dropped. Call before the entries are freed. Each
+    // listed entry is looked up once, so a large batch is one pass.
+    void ForgetEntries(const CSubtreeSet& removed);
+    // The one-entry form: pEntry a CFTPFile or CFTPDir, nType 0 or 1 as in
+    // the engine's notice.
     void ForgetEntry(CObject* pEntry, int nType);
     // The same for a whole site (before it is destroyed).
     void ForgetSite(CFTPSite* pSite);
+
+    // Loads the site's tree if that has not happened yet, under the wait
+    // cursor; every load the document starts goes through here.
+    void EnsureLoaded(CFTPSite& site);
 
     // All sites in display order; owning.
     std::vector<std::unique_ptr<CFTPSite>> m_siteList;
@@ -170,12 +224,17 @@ private:
     bool Walk(CFTPSite& site, CFTPDir* pDir, bool bVisitSelf, Visitor& visitor);
     bool SearchWalk(CFTPDir* pDir, bool bVisitSelf, const std::string& strKeyword);
     bool MarkBelow(CFTPDir* pDir);
+    // A site an unread listing or marking of that scope takes in; scope 2
+    // loads it.
+    bool IsInScope(CFTPSite& site, int nScope);
     void StartResultListing();
     static void PushLimited(std::vector<std::unique_ptr<CBrowseState>>& list,
                             const CBrowseState& state);
-    void ForgetBelow(const CFTPDir* pDir);
 
     [[nodiscard]] bool KeepDamagedSiteList(std::string* pstrError);
+    void MarkSiteListUnreadable(int nError);
+    // True (after telling the user) when the list must not change.
+    bool RefuseChange();
     bool HasHostAndUser(const std::string& strHost, const std::string& strUser) const;
 
     IDocHost& m_host;
@@ -184,4 +243,6 @@ private:
     // site.ds could not be read to its end; its bytes are kept aside before
     // the first rewrite.
     bool m_bSiteListDamaged = false;
+    bool m_bSiteListUnreadable = false;
+    std::string m_strSiteListError;
 };

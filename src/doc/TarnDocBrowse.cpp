@@ -5,10 +5,24 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "doc/FolderSnapshot.h"
 #include "doc/TarnDoc.h"
 
 namespace
 {
+// Shown while it lives, whichever way the scope is left.
+class CWaitCursor
+{
+public:
+    explicit CWaitCursor(IDocHost& host) : m_host(host) { m_host.BeginWaitCursor(); }
+    ~CWaitCursor() { m_host.EndWaitCursor(); }
+    CWaitCursor(const CWaitCursor&) = delete;
+    CWaitCursor& operator=(const CWaitCursor&) = delete;
+
+private:
+    IDocHost& m_host;
+};
+
 CBrowseState FolderState(CFTPDir* pDir)
 {
     CBrowseState state;
@@ -27,20 +41,9 @@ void CTarnDoc::PushLimited(std::vector<std::unique_ptr<CBrowseState>>& list,
 
 void CTarnDoc::SetListing(CFTPDir* pDir)
 {
-    m_listDirs.clear();
-    m_listFiles.clear();
-    if (pDir == nullptr)
-        return;
-    CFTPSite* pSite = pDir->GetSite();
-    if (pSite == nullptr)
-        return;
-    std::shared_lock lock(pSite->m_treeLock);
-    m_listDirs.reserve(pDir->m_dirList.size());
-    for (const auto& p : pDir->m_dirList)
-        m_listDirs.push_back(p.get());
-    m_listFiles.reserve(pDir->m_fileList.size());
-    for (const auto& p : pDir->m_fileList)
-        m_listFiles.push_back(p.get());
+    CFolderSnapshot children = ReadChildren(pDir);
+    m_listDirs = std::move(children.m_dirs);
+    m_listFiles = std::move(children.m_files);
 }
 
 void CTarnDoc::NavigateTo(CFTPDir* pDir)
@@ -52,7 +55,7 @@ void CTarnDoc::NavigateTo(CFTPDir* pDir)
     *m_pCurrent = FolderState(pDir);
     m_forwardList.clear();
     if (pDir != nullptr && pDir->m_pParent == nullptr && pDir->m_pSite != nullptr)
-        pDir->m_pSite->EnsureLoaded();
+        EnsureLoaded(*pDir->m_pSite);
     SetListing(pDir);
 }
 
@@ -116,52 +119,47 @@ void CTarnDoc::GoForward()
     *m_pCurrent = *pState;
 }
 
+void CTarnDoc::ForgetEntries(const CSubtreeSet& removed)
+{
+    if (removed.IsEmpty())
+        return;
+    auto dirGone = [&](const CFTPDir* p) { return removed.Covers(p); };
+    auto fileGone = [&](const CFTPFile* p) { return removed.Covers(p); };
+    auto stateGone = [&](const std::unique_ptr<CBrowseState>& pState)
+    { return removed.Covers(pState->m_pDir); };
+    std::erase_if(m_listDirs, dirGone);
+    std::erase_if(m_foundDirs, dirGone);
+    std::erase_if(m_listFiles, fileGone);
+    std::erase_if(m_foundFiles, fileGone);
+    std::erase_if(m_backList, stateGone);
+    std::erase_if(m_forwardList, stateGone);
+    if (m_pCurrent && removed.Covers(m_pCurrent->m_pDir))
+        m_pCurrent.reset();
+}
+
 void CTarnDoc::ForgetEntry(CObject* pEntry, int nType)
 {
-    if (pEntry == nullptr)
-        return;
     // The entry is still allocated, so its own class decides; nType only
     // mirrors the engine's notice.
     (void)nType;
-    if (pEntry->GetRuntimeClass() == CFTPDir::GetThisClass())
-    {
-        ForgetBelow(static_cast<CFTPDir*>(pEntry));
-        return;
-    }
-    auto* pFile = static_cast<CFTPFile*>(pEntry);
-    std::erase(m_listFiles, pFile);
-    std::erase(m_foundFiles, pFile);
+    CSubtreeSet removed;
+    removed.Add(pEntry);
+    ForgetEntries(removed);
 }
 
 void CTarnDoc::ForgetSite(CFTPSite* pSite)
 {
-    if (pSite != nullptr)
-        ForgetBelow(pSite->m_pRoot.get());
+    if (pSite == nullptr)
+        return;
+    CSubtreeSet removed;
+    removed.Add(pSite->m_pRoot.get());
+    ForgetEntries(removed);
 }
 
-void CTarnDoc::ForgetBelow(const CFTPDir* pDir)
+void CTarnDoc::EnsureLoaded(CFTPSite& site)
 {
-    // Parent links of entries that are still linked never change, and those
-    // of a removed subtree stay intact until it is freed, so walking up is
-    // safe without the tree lock.
-    auto within = [pDir](const CFTPDir* p)
-    {
-        for (; p != nullptr; p = p->m_pParent)
-        {
-            if (p == pDir)
-                return true;
-        }
-        return false;
-    };
-    auto fileWithin = [&](const CFTPFile* pFile) { return within(pFile->m_pParent); };
-    auto stateWithin = [&](const std::unique_ptr<CBrowseState>& pState)
-    { return within(pState->m_pDir); };
-    std::erase_if(m_listDirs, within);
-    std::erase_if(m_foundDirs, within);
-    std::erase_if(m_listFiles, fileWithin);
-    std::erase_if(m_foundFiles, fileWithin);
-    std::erase_if(m_backList, stateWithin);
-    std::erase_if(m_forwardList, stateWithin);
-    if (m_pCurrent && within(m_pCurrent->m_pDir))
-        m_pCurrent.reset();
+    if (site.IsLoaded())
+        return;
+    CWaitCursor cursor(m_host);
+    site.EnsureLoaded();
 }

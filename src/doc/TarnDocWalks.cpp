@@ -9,8 +9,8 @@
 
 namespace
 {
-constexpr const char* kNothingFound = "对不起，没有找到你要的文件！";
-constexpr const char* kNoUnread = "没有未读文件！";
+constexpr const char* NOTHING_FOUND = "对不起，没有找到你要的文件！";
+constexpr const char* NO_UNREAD = "没有未读文件！";
 
 // Tests entries against a keyword and hands every match to the result lists
 // and, at once, to the file list.
@@ -43,7 +43,7 @@ public:
         if (bMatch)
         {
             m_foundDirs.push_back(&dir);
-            m_host.AppendResultRow();
+            m_host.AppendResultRow(&dir, IUpdateObserver::entryFolder);
         }
         // An unread folder stands for all of its contents.
         return !(m_bNew && bMatch);
@@ -55,7 +55,7 @@ public:
         if (bMatch)
         {
             m_foundFiles.push_back(&file);
-            m_host.AppendResultRow();
+            m_host.AppendResultRow(&file, IUpdateObserver::entryFile);
         }
     }
 
@@ -114,17 +114,6 @@ private:
     }
 };
 
-bool IsInScope(CFTPSite& site, int nScope)
-{
-    if (nScope == UNREAD_THIS_UPDATE)
-    {
-        // Not updated in this run, or failed: skipped, and never loaded here.
-        int32_t nStatus = site.m_nStatus.load();
-        return nStatus != 0 && nStatus != 1;
-    }
-    site.EnsureLoaded();
-    return true;
-}
 } // namespace
 
 // Marks the document busy for the duration of a walk.
@@ -144,6 +133,18 @@ private:
     CTarnDoc& m_doc;
 };
 
+bool CTarnDoc::IsInScope(CFTPSite& site, int nScope)
+{
+    if (nScope == UNREAD_THIS_UPDATE)
+    {
+        // Not updated in this run, or failed: skipped, and never loaded here.
+        int32_t nStatus = site.m_nStatus.load();
+        return nStatus != 0 && nStatus != 1;
+    }
+    EnsureLoaded(site);
+    return true;
+}
+
 template <bool bExclusive, class Visitor>
 bool CTarnDoc::Walk(CFTPSite& site, CFTPDir* pDir, bool bVisitSelf, Visitor& visitor)
 {
@@ -156,7 +157,7 @@ void CTarnDoc::StartResultListing()
     m_foundFiles.clear();
     m_foundDirs.clear();
     m_host.ClearList();
-    m_host.AppendResultRow();
+    m_host.AppendResultRow(nullptr, IUpdateObserver::entryFile);
 }
 
 bool CTarnDoc::SearchWalk(CFTPDir* pDir, bool bVisitSelf, const std::string& strKeyword)
@@ -211,7 +212,7 @@ bool CTarnDoc::Search(const std::string& strKeyword)
         m_host.SetProgressPos(static_cast<int>(i + 1));
         CFTPSite& site = *m_siteList[i];
         bool bWasLoaded = site.IsLoaded();
-        site.EnsureLoaded();
+        EnsureLoaded(site);
         // Loading took a while: let the window breathe before walking.
         if (!bWasLoaded || m_pump.Tick())
             bGoOn = m_pump.Pump();
@@ -223,7 +224,7 @@ bool CTarnDoc::Search(const std::string& strKeyword)
     if (!bGoOn)
         return false;
     if (m_foundDirs.empty() && m_foundFiles.empty())
-        m_host.ShowMessage(kNothingFound);
+        m_host.ShowMessage(NOTHING_FOUND);
     return true;
 }
 
@@ -257,7 +258,7 @@ bool CTarnDoc::ShowUnread(int nScope)
     if (!bGoOn)
         return false;
     if (m_foundDirs.empty() && m_foundFiles.empty())
-        m_host.ShowMessage(kNoUnread);
+        m_host.ShowMessage(NO_UNREAD);
     return true;
 }
 
@@ -323,7 +324,7 @@ void CTarnDoc::MarkFolderRead(CFTPDir* pDir)
     if (pSite == nullptr || IsBusy())
         return;
     CBusyGuard busy(*this);
-    pSite->EnsureLoaded();
+    EnsureLoaded(*pSite);
     (void)MarkBelow(pDir); // a stop keeps what was cleared
 }
 

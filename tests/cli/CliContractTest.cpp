@@ -12,11 +12,11 @@ using namespace std::chrono_literals;
 namespace
 {
 using Keys = std::vector<std::string>;
-const Keys kEntryKeys{"type", "name", "size", "unread", "address"};
-const Keys kSiteKeys{"key",      "host",   "port",      "user",
+const Keys ENTRY_KEYS{"type", "name", "size", "unread", "address"};
+const Keys SITE_KEYS{"key",      "host",   "port",      "user",
                      "nickname", "remark", "anonymous", "anonUpdate"};
-const Keys kStatusKeys{"key", "status", "text"};
-const Keys kDoneKeys{"done", "total", "failed"};
+const Keys STATUS_KEYS{"key", "status", "text"};
+const Keys DONE_KEYS{"done", "total", "failed"};
 } // namespace
 
 class CliContractTest : public CliTest
@@ -44,7 +44,7 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
         const char* pszStderr; // must appear on stderr (or null)
     };
     const CRow rows[] = {
-        {{"--json", "sites"}, 0, kSiteKeys, nullptr},
+        {{"--json", "sites"}, 0, SITE_KEYS, nullptr},
         {{"--json", "add", "--host", "127.0.0.1", "--port", Port()}, 1, {}, "站点已有！"},
         {{"--json", "add", "--host", "h2", "--anonymous", "--nickname", "n", "--remark", "r"},
          0,
@@ -54,14 +54,14 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
         {{"--json", "edit", "nobody"}, 1, {}, "no site"},
         {{"--json", "remove", "h2"}, 0, {}, nullptr},
         {{"--json", "remove", "h2"}, 1, {}, "no site"},
-        {{"--json", "import", strImport}, 0, {}, nullptr},
+        {{"--json", "import", strImport}, 0, {"key"}, nullptr},
         {{"--json", "import", m_data / "missing.txt"}, 1, {}, "无法打开所选文件！"},
         {{"--json", "remove", "example.invalid@u"}, 0, {}, nullptr},
-        {{"--json", "ls", "127.0.0.1/docs"}, 0, kEntryKeys, nullptr},
+        {{"--json", "ls", "127.0.0.1/docs"}, 0, ENTRY_KEYS, nullptr},
         {{"--json", "ls", "127.0.0.1/docs/a.txt"}, 1, {}, "not a folder"},
         {{"--json", "ls", "nosuchsite/"}, 1, {}, "no site"},
-        {{"--json", "new"}, 0, kEntryKeys, nullptr},
-        {{"--json", "search", "a"}, 0, kEntryKeys, nullptr},
+        {{"--json", "new"}, 0, ENTRY_KEYS, nullptr},
+        {{"--json", "search", "a"}, 0, ENTRY_KEYS, nullptr},
         {{"--json", "url", "ftp://127.0.0.1/docs/a.txt"}, 0, {"url"}, nullptr},
         {{"--json", "url", "ftp://nosuchsite/x"}, 1, {}, "no site"},
         {{"--json", "read", "127.0.0.1/readme"}, 0, {}, nullptr},
@@ -128,11 +128,11 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
     std::vector<CJsonObject> update = Objects(Json({"update"}));
     ASSERT_GE(update.size(), 3u);
     for (size_t i = 0; i + 1 < update.size(); ++i)
-        EXPECT_EQ(update[i].m_keys, kStatusKeys);
+        EXPECT_EQ(update[i].m_keys, STATUS_KEYS);
     EXPECT_EQ(update.front()["text"], "正在等待更新...");
     EXPECT_EQ(update.front()["status"], "4");
     EXPECT_EQ(update[update.size() - 2]["text"], "更新成功");
-    EXPECT_EQ(update.back().m_keys, kDoneKeys);
+    EXPECT_EQ(update.back().m_keys, DONE_KEYS);
     EXPECT_EQ(update.back()["failed"], "0");
 
     // --help: usage on stdout, exit 0.
@@ -147,6 +147,68 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
         EXPECT_EQ(r.nExit, 0) << pszCommand;
         EXPECT_EQ(r.strOut.rfind("usage: tarn-cli", 0), 0u) << pszCommand;
     }
+    EXPECT_NE(Cli({"search", "--help"}).strOut.find("lower-case letters\nfind folders of any case"),
+              std::string::npos);
+}
+
+TEST_F(CliContractTest, BadInputIsAClearErrorInBoundedTime)
+{
+    std::string strFile = m_data / "a-file";
+    WriteFileBytes(strFile, "x");
+    std::string strImport = m_data / "sites.txt";
+    WriteFileBytes(strImport, "ftp://u:p@good.example:2121\n" + std::string(5000, 'x') +
+                                  "\n:21\nbad.port:99999\nctl\x01.example\n");
+    std::string strSiteDs = m_data / "site.ds";
+    struct CRow
+    {
+        std::vector<std::string> args;
+        int nExit;
+        const char* pszStdout; // must appear on stdout (or null)
+        std::vector<std::string> stderrParts;
+    };
+    const CRow rows[] = {
+        {{"--data-dir", strFile, "sites"}, 1, nullptr, {"not a folder", strFile}},
+        {{"--data-dir", strFile + "/sub", "add", "--host", "h"}, 1, nullptr, {"cannot create"}},
+        {{"--data-dir", m_data.Path(), "import", "/dev/zero"},
+         1,
+         nullptr,
+         {"/dev/zero:1: longer than 4096 bytes", "所选文件过大"}},
+        {{"--data-dir", m_data.Path(), "import", strImport},
+         0,
+         "added good.example@u\nadded \nadded bad.port\nadded ctl\\x01.example\n",
+         {"sites.txt:2: longer than 4096 bytes; skipped", "sites.txt:3: the host is empty",
+          "sites.txt:4: the port 99999 is outside 1-65535",
+          "sites.txt:5: the line holds control characters"}},
+    };
+    for (const CRow& row : rows)
+    {
+        CCliProcess cli(row.args);
+        CCliResult r = cli.Wait(30s);
+        SCOPED_TRACE(row.args.back());
+        EXPECT_EQ(r.nExit, row.nExit) << r.strErr;
+        if (row.pszStdout != nullptr)
+        {
+            EXPECT_EQ(r.strOut, row.pszStdout);
+        }
+        for (const std::string& strPart : row.stderrParts)
+            EXPECT_NE(r.strErr.find(strPart), std::string::npos) << r.strErr;
+    }
+
+    // A site list that exists but cannot be read is never rewritten.
+    std::string strBytes = ReadFileBytes(strSiteDs);
+    std::filesystem::rename(strSiteDs, strSiteDs + ".real");
+    std::filesystem::create_directory(strSiteDs);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"sites"}, {"add", "--host", "other.example"}})
+    {
+        CCliResult r = Cli(args);
+        EXPECT_EQ(r.nExit, 1);
+        EXPECT_NE(r.strErr.find("cannot read " + strSiteDs), std::string::npos) << r.strErr;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(strSiteDs));
+    std::filesystem::remove(strSiteDs);
+    std::filesystem::rename(strSiteDs + ".real", strSiteDs);
+    EXPECT_EQ(ReadFileBytes(strSiteDs), strBytes);
 }
 
 TEST_F(CliContractTest, UpdateExitsOneWhenASiteFails)
@@ -165,7 +227,7 @@ TEST_F(CliContractTest, UpdateExitsOneWhenASiteFails)
     EXPECT_EQ(objects.back()["failed"], "1");
     bool bFailedLine = false;
     for (const CJsonObject& o : objects)
-        bFailedLine = bFailedLine || (o.m_values.count("key") && o["key"] == kUser &&
+        bFailedLine = bFailedLine || (o.m_values.count("key") && o["key"] == USER_KEY &&
                                       o["status"] == "1" && o["text"].rfind("更新失败:\n", 0) == 0);
     EXPECT_TRUE(bFailedLine) << r.strOut;
 }
@@ -251,17 +313,32 @@ TEST_F(CliContractTest, DamagedFilesGiveAWarningAndWhatCouldBeRead)
 
 TEST_F(CliContractTest, InterruptStopsTheUpdateAndASecondOneCutsTheSessions)
 {
-    // A slow tree: the first SIGINT stops the crawl at its next check.
+    // A slow tree: the first SIGINT stops the crawl at its next check, and
+    // so does a closed terminal (SIGHUP) or a polite kill (SIGTERM); what
+    // was merged before is saved.
     for (int i = 0; i < 8; ++i)
         Put("slow/d" + std::to_string(i) + "/f.txt", "f");
     m_pServer->SetFaults(R"({"rules":[{"on":"LIST","action":"delay","seconds":0.3}]})");
-    CCliProcess stopped(WithData({"--json", "update"}));
-    std::this_thread::sleep_for(1200ms);
-    stopped.Signal(SIGINT);
-    CCliResult r = stopped.Wait(20s);
-    EXPECT_EQ(r.nExit, 1);
-    EXPECT_NE(r.strOut.find("更新终止！"), std::string::npos) << r.strOut;
-    EXPECT_NE(r.strOut.find(R"("failed":1)"), std::string::npos) << r.strOut;
+    for (int nSignal : {SIGINT, SIGHUP, SIGTERM})
+    {
+        std::string strNew = "new-" + std::to_string(nSignal) + ".txt";
+        Put(strNew, "n");
+        m_pServer->ClearLog();
+        CCliProcess stopped(WithData({"--json", "update"}));
+        // A second folder is being listed: the root's listing is merged.
+        auto deadline = std::chrono::steady_clock::now() + 15s;
+        while (m_pServer->GetListedFolders().size() < 2 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(50ms);
+        stopped.Signal(nSignal);
+        CCliResult r = stopped.Wait(20s);
+        EXPECT_EQ(r.nExit, 1) << nSignal;
+        EXPECT_NE(r.strOut.find(R"("status":3,"text":"更新终止！")"), std::string::npos)
+            << nSignal << r.strOut;
+        EXPECT_EQ(r.strOut.find("更新意外终止"), std::string::npos) << nSignal << r.strOut;
+        EXPECT_NE(r.strOut.find(R"("failed":1)"), std::string::npos) << nSignal << r.strOut;
+        EXPECT_NE(Cli({"ls", "127.0.0.1/"}).strOut.find(strNew), std::string::npos) << nSignal;
+    }
     m_pServer->ClearFaults();
 
     // A server that never answers the listing: only closing the sessions helps.

@@ -34,10 +34,10 @@ TEST_F(CliEndToEndTest, TwoSitesUpdateAndLsRecursiveEqualsTheServedTree)
     // One line per site at the end, in list order.
     std::vector<std::string> lines = update.Lines();
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[lines.size() - 2], std::string(kAnon) + "       更新成功");
-    EXPECT_EQ(lines.back(), std::string(kUser) + "  更新成功");
+    EXPECT_EQ(lines[lines.size() - 2], std::string(ANON_KEY) + "       更新成功");
+    EXPECT_EQ(lines.back(), std::string(USER_KEY) + "  更新成功");
 
-    for (const char* pszKey : {kAnon, kUser})
+    for (const char* pszKey : {ANON_KEY, USER_KEY})
     {
         CCliResult ls = Json({"ls", "-R", std::string("ftp://") + pszKey + "/"});
         ASSERT_EQ(ls.nExit, 0) << ls.strErr;
@@ -56,13 +56,13 @@ TEST_F(CliEndToEndTest, TwoSitesUpdateAndLsRecursiveEqualsTheServedTree)
         }
     }
     // Without -R: the folder's own entries, folders first; without "ftp://".
-    CCliResult ls = Json({"ls", std::string(kAnon) + "/docs"});
+    CCliResult ls = Json({"ls", std::string(ANON_KEY) + "/docs"});
     std::vector<CJsonObject> objects = Objects(ls);
     ASSERT_EQ(objects.size(), 3u);
     EXPECT_EQ(objects[0]["type"], "dir");
     EXPECT_EQ(objects[0]["name"], "sub");
     // Text mode: the file list's size texts.
-    CCliResult text = Cli({"ls", std::string(kAnon) + "/docs"});
+    CCliResult text = Cli({"ls", std::string(ANON_KEY) + "/docs"});
     EXPECT_NE(text.strOut.find("1.50K"), std::string::npos) << text.strOut;
     EXPECT_NE(text.strOut.find("1字节"), std::string::npos) << text.strOut;
 }
@@ -90,10 +90,10 @@ TEST_F(CliEndToEndTest, SecondUpdateListsExactlyTheAddedEntriesAndDropsTheRemove
     ASSERT_EQ(objects.size(), 2u);
     EXPECT_EQ(objects[0]["type"], "dir"); // folders first
 
-    std::vector<CJsonObject> tree = Objects(Json({"ls", "-R", kAnon}));
-    EXPECT_EQ(ListedTree(tree, kAnon), ServedTree());
-    EXPECT_EQ(Cli({"ls", std::string(kAnon) + "/pub/old"}).nExit, 1);
-    CCliResult docs = Cli({"ls", std::string(kAnon) + "/docs"});
+    std::vector<CJsonObject> tree = Objects(Json({"ls", "-R", ANON_KEY}));
+    EXPECT_EQ(ListedTree(tree, ANON_KEY), ServedTree());
+    EXPECT_EQ(Cli({"ls", std::string(ANON_KEY) + "/pub/old"}).nExit, 1);
+    CCliResult docs = Cli({"ls", std::string(ANON_KEY) + "/docs"});
     EXPECT_NE(docs.strOut.find("4.88K"), std::string::npos) << docs.strOut;
 
     // new below one folder.
@@ -203,7 +203,7 @@ TEST_F(CliEndToEndTest, UpdateOfANodeAddressRecrawlsOnlyThatFolder)
     ASSERT_FALSE(objects.empty());
     EXPECT_EQ(objects.back().m_keys, (std::vector<std::string>{"done", "total", "failed"}));
     EXPECT_EQ(objects.back()["total"], "1");
-    EXPECT_EQ(Addresses(Objects(Json({"new", kAnon}))),
+    EXPECT_EQ(Addresses(Objects(Json({"new", ANON_KEY}))),
               (std::set<std::string>{"ftp://127.0.0.1/docs/sub/added.txt"}));
     EXPECT_EQ(Cli({"ls", "127.0.0.1/pub"}).strOut.find("not-seen"), std::string::npos);
 }

@@ -24,8 +24,8 @@ protected:
     }
     std::string Port() const { return std::to_string(m_pServer->GetPort()); }
     // Keys of the two sites on the server.
-    static constexpr const char* kAnon = "127.0.0.1";
-    static constexpr const char* kUser = "127.0.0.1@user";
+    static constexpr const char* ANON_KEY = "127.0.0.1";
+    static constexpr const char* USER_KEY = "127.0.0.1@user";
 
     std::vector<std::string> WithData(std::vector<std::string> args) const
     {

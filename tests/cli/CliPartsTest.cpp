@@ -1,6 +1,8 @@
 // The pieces under tarn-cli: the JSON escaper, the size text, the data
 // folder lock, display widths.
 
+#include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include "cli/CliProcess.h"
@@ -68,7 +70,49 @@ TEST(DisplayWidthTest, CountsTerminalCells)
     EXPECT_EQ(DisplayWidth("abc"), 3u);
     EXPECT_EQ(DisplayWidth("中文"), 4u);
     EXPECT_EQ(DisplayWidth("\xD6\xD0"), 2u); // stray bytes: one cell each
-    EXPECT_EQ(PrintableText("a\nb\tc"), "a?b?c");
+}
+
+TEST(TextTableTest, ShowsControlAndBidiCharactersEscaped)
+{
+    const std::pair<std::string, std::string> rows[] = {
+        {"a\nb\tc", "a\\x0Ab\\x09c"},
+        {std::string("nul\0\x1B[31m\x7F", 10), "nul\\x00\\x1B[31m\\x7F"},
+        {"\xC2\x85", "\\u0085"},                                         // C1 next line
+        {"evil\xE2\x80\xAEtxt.exe", "evil\\u202Etxt.exe"},               // right-to-left override
+        {"\xE2\x81\xA6x\xE2\x81\xA9\xD8\x9C", "\\u2066x\\u2069\\u061C"}, // isolates, ALM
+        {"\xE2\x80\x8F\xE2\x80\xA8", "\\u200F\\u2028"},
+        {"中文 ü\\x.txt ", "中文 ü\\x.txt "}, // printable text stays as it is
+        {"\xD6\xD0", "\xD6\xD0"},             // stray bytes too
+    };
+    for (const auto& [strIn, strOut] : rows)
+        EXPECT_EQ(PrintableText(strIn), strOut) << strIn;
+}
+
+TEST(TextTableTest, PrintsTheLastColumnAsItIsInStableColumns)
+{
+    auto print = [](const std::vector<std::vector<std::string>>& rows)
+    {
+        CTextTable table;
+        table.SetMinWidth(0, 1); // the unread mark
+        table.AlignRight(2);
+        for (const auto& row : rows)
+            table.AddRow(row);
+        char* pBuf = nullptr;
+        size_t nSize = 0;
+        std::FILE* pFile = ::open_memstream(&pBuf, &nSize);
+        table.Print(pFile);
+        std::fclose(pFile);
+        std::string str(pBuf, nSize);
+        std::free(pBuf);
+        return str;
+    };
+    // Nothing unread: the names start where they start when something is.
+    EXPECT_EQ(print({{"", "a", "1字节", "ftp://h/a"}, {"", "bb", "", "ftp://h/bb "}}),
+              "   a   1字节  ftp://h/a\n"
+              "   bb         ftp://h/bb \n");
+    EXPECT_EQ(print({{"*", "a", "1字节", "ftp://h/a"}}), "*  a  1字节  ftp://h/a\n");
+    // Empty cells at the end add no padding.
+    EXPECT_EQ(print({{"", "key", "", ""}, {"*", "longer", "", ""}}), "   key\n*  longer\n");
 }
 
 TEST(DataFolderLockTest, ASecondHolderWaitsThenGivesUp)

@@ -90,6 +90,11 @@ TEST_F(BrowseTest, NavigatingToARootLoadsTheSite)
     EXPECT_FALSE(pLazy->IsLoaded());
     m_pDoc->NavigateTo(pLazy->m_pRoot.get());
     EXPECT_EQ(Listing(), Strings{"ftp://lazy/x.bin"});
+    // The load ran under the wait cursor; a loaded site needs none.
+    EXPECT_EQ(m_host.m_nWaitCursorShown, 1);
+    EXPECT_EQ(m_host.m_nWaitCursor, 0);
+    m_pDoc->NavigateTo(pLazy->m_pRoot.get());
+    EXPECT_EQ(m_host.m_nWaitCursorShown, 1);
 }
 
 TEST_F(BrowseTest, Urls)

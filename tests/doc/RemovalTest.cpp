@@ -66,6 +66,41 @@ TEST_F(RemovalTest, RemovedFolderLeavesListingResultsAndHistory)
     EXPECT_EQ(Found(), (Strings{"ftp://h/c/c.txt", "ftp://h/root.txt"}));
 }
 
+TEST_F(RemovalTest, ABatchForgetsEverythingInsideAnyRemovedEntry)
+{
+    CFTPDir* pRoot = m_pSite->m_pRoot.get();
+    CFTPFile* pRootFile = pRoot->m_fileList[0].get();
+    struct Row
+    {
+        const CObject* pEntry;
+        const CFTPDir* pAncestor;
+        bool bWithin;
+    } rows[] = {
+        {m_pB, m_pB, true},      {m_pB, m_pA, true},       {m_pA, m_pB, false},
+        {m_pC, m_pA, false},     {m_pB, pRoot, true},      {m_pAFile, m_pA, true},
+        {m_pAFile, m_pB, false}, {pRootFile, pRoot, true}, {m_pB, nullptr, false},
+    };
+    for (const Row& row : rows)
+    {
+        bool bWithin = row.pEntry->GetRuntimeClass() == CFTPDir::GetThisClass()
+                           ? IsWithin(static_cast<const CFTPDir*>(row.pEntry), row.pAncestor)
+                           : IsWithin(static_cast<const CFTPFile*>(row.pEntry), row.pAncestor);
+        EXPECT_EQ(bWithin, row.bWithin);
+    }
+
+    m_pDoc->NavigateTo(m_pB);
+    m_pDoc->NavigateTo(m_pC);
+    ASSERT_TRUE(m_pDoc->Search("t"));
+    CSubtreeSet removed;
+    removed.Add(static_cast<CObject*>(m_pB));
+    removed.Add(static_cast<CObject*>(m_pC->m_fileList[0].get()));
+    m_pDoc->ForgetEntries(removed);
+    EXPECT_EQ(Found(), (Strings{"ftp://h/a/a.txt", "ftp://h/root.txt"}));
+    EXPECT_EQ(m_pDoc->m_pCurrent->m_pDir, m_pC); // c itself stays
+    EXPECT_TRUE(Listing().empty());
+    EXPECT_TRUE(m_pDoc->m_backList.empty());
+}
+
 TEST_F(RemovalTest, DeletedSiteLeavesNothingBehind)
 {
     CFTPSite* pOther = AddAnonSite("o");

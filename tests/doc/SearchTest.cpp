@@ -71,8 +71,9 @@ TEST_F(SearchTest, MatchingRules)
         m_host.m_nAppends = 0;
         EXPECT_TRUE(m_pDoc->Search(row.pszKeyword));
         EXPECT_EQ(Found(), row.found);
-        // One reset, then one row per entry.
+        // One reset, then one row per entry, each telling its entry and kind.
         EXPECT_EQ(m_host.m_nAppends, static_cast<int>(row.found.size()) + 1);
+        EXPECT_EQ(m_host.Rows(), row.found);
         if (row.found.empty())
             EXPECT_EQ(m_host.m_messages, Strings{"对不起，没有找到你要的文件！"});
         else

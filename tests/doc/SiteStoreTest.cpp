@@ -1,7 +1,11 @@
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "doc/CloseSequence.h"
 #include "doc/FakeDocHost.h"
 #include "doc/TarnDoc.h"
 #include "model/ProgramFolder.h"
@@ -38,6 +42,20 @@ std::string Str8(const std::string& s)
 {
     return std::string(1, static_cast<char>(s.size())) + s;
 }
+
+// File permissions count while it lives, also for a test run as root: the
+// thread's file-system user becomes "nobody", which drops root's override.
+class CFileSystemUser
+{
+public:
+    CFileSystemUser() : m_nOld(::setfsuid(65534)) {}
+    ~CFileSystemUser() { ::setfsuid(m_nOld); }
+    CFileSystemUser(const CFileSystemUser&) = delete;
+    CFileSystemUser& operator=(const CFileSystemUser&) = delete;
+
+private:
+    int m_nOld;
+};
 
 class SiteStoreTest : public ::testing::Test
 {
@@ -225,6 +243,85 @@ TEST_F(SiteStoreTest, ImportRules)
     CFakeDocHost host2;
     auto pDoc2 = Start(host2);
     EXPECT_EQ(Keys(*pDoc2), Keys(*pDoc));
+}
+
+TEST_F(SiteStoreTest, ImportReadsLineByLineWithinBounds)
+{
+    std::string strFile = "ok.example\n" + std::string(IMPORT_LINE_LIMIT + 1, 'x') + "\n" +
+                          "ftp://:21\n"      // empty host
+                          "h1:0\nh2:70000\n" // ports outside 1-65535
+                          "h3\tx\n" +
+                          std::string(IMPORT_LINE_LIMIT, 'y') + "\n";
+    WriteFileBytes(m_dir / "import.txt", strFile);
+    auto pDoc = Start(m_host);
+    CImportResult result;
+    ASSERT_TRUE(pDoc->ImportSites(m_dir / "import.txt", &result));
+    EXPECT_EQ(result.m_addedKeys, (std::vector<std::string>{"ok.example", "", "h1", "h2", "h3\tx",
+                                                            std::string(IMPORT_LINE_LIMIT, 'y')}));
+    std::vector<std::string> notes;
+    for (const CImportNote& note : result.m_notes)
+        notes.push_back(std::to_string(note.m_nLine) + " " + std::to_string(note.m_nKind));
+    EXPECT_EQ(notes,
+              (std::vector<std::string>{"2 " + std::to_string(CImportNote::lineTooLong),
+                                        "3 " + std::to_string(CImportNote::emptyHost),
+                                        "4 " + std::to_string(CImportNote::badPort),
+                                        "5 " + std::to_string(CImportNote::badPort),
+                                        "6 " + std::to_string(CImportNote::controlCharacters)}));
+    EXPECT_TRUE(m_host.m_messages.empty());
+
+    // An endless line ends at the file limit, in bounded memory, changing nothing.
+    CImportResult endless;
+    EXPECT_FALSE(pDoc->ImportSites("/dev/zero", &endless));
+    EXPECT_EQ(m_host.m_messages, std::vector<std::string>{IMPORT_TOO_LARGE});
+    EXPECT_TRUE(endless.m_addedKeys.empty());
+    EXPECT_EQ(pDoc->m_siteList.size(), 6u);
+}
+
+TEST_F(SiteStoreTest, UnreadableSiteListIsLeftAloneAndNotRewritten)
+{
+    {
+        auto pDoc = Start(m_host);
+        ASSERT_TRUE(pDoc->AddSite(Info("h", "u", "p")));
+    }
+    const std::string strBytes = ReadFileBytes(SiteDs());
+    fs::permissions(m_dir.Path(), fs::perms::all);
+    WriteFileBytes(m_dir / "import.txt", "new.example\n");
+    struct Row
+    {
+        const char* pszName;
+        std::function<void()> spoil;
+        std::function<void()> check;
+    } rows[] = {
+        {"no read permission", [&] { fs::permissions(SiteDs(), fs::perms(0222)); },
+         [&] { EXPECT_EQ(ReadFileBytes(SiteDs()), strBytes); }},
+        {"a folder",
+         [&]
+         {
+             fs::remove(SiteDs());
+             fs::create_directory(SiteDs());
+         },
+         [&] { EXPECT_TRUE(fs::is_directory(SiteDs())); }},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.pszName);
+        row.spoil();
+        CFakeDocHost host;
+        {
+            CFileSystemUser nobody;
+            auto pDoc = Start(host);
+            EXPECT_TRUE(pDoc->IsSiteListUnreadable());
+            EXPECT_FALSE(pDoc->AddSite(Info("h2", "", "", true)));
+            EXPECT_FALSE(pDoc->ImportSites(m_dir / "import.txt"));
+            EXPECT_TRUE(pDoc->m_siteList.empty());
+        }
+        ASSERT_EQ(host.m_messages.size(), 3u);
+        EXPECT_EQ(host.m_messages[0], "Failed to open document.");
+        EXPECT_EQ(host.m_messages[1], SITE_LIST_UNREADABLE);
+        EXPECT_EQ(host.m_messages[2], SITE_LIST_UNREADABLE);
+        row.check();
+        EXPECT_FALSE(fs::exists(SiteDs() + ".damaged"));
+    }
 }
 
 TEST_F(SiteStoreTest, ImportOfUnreadableFileChangesNothing)
@@ -461,6 +558,39 @@ TEST_F(SiteStoreTest, SaveRestoresOwnerOnlyMode)
     EXPECT_EQ(FileMode(SiteDs()), 0600u);
     for (const auto& entry : fs::directory_iterator(m_dir.Path()))
         EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos);
+}
+
+TEST_F(SiteStoreTest, ClosingReportsMarksThatCouldNotBeWrittenAndWritesTheRest)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "acts as another user, which needs root";
+    auto pDoc = Start(m_host);
+    for (const char* psz : {"stuck", "fine"})
+    {
+        ASSERT_TRUE(pDoc->AddSite(Info(psz, "", "", true)));
+        AddFile(pDoc->FindSite(psz)->m_pRoot.get(), "f", 1, 1);
+        pDoc->FindSite(psz)->m_bStateDirty = true;
+    }
+    // "stuck": its state.st belongs to root in a sticky folder, so another
+    // user may write the new file but not rename it over the old one.
+    fs::create_directories(m_dir / "Data/fine");
+    pDoc->FindSite("stuck")->SaveState();
+    fs::permissions(m_dir.Path(), fs::perms::all);
+    fs::permissions(m_dir / "Data/stuck", fs::perms::all | fs::perms::sticky_bit);
+    fs::permissions(m_dir / "Data/fine", fs::perms::all);
+    int nWaits = 0;
+    {
+        CFileSystemUser nobody;
+        RunCloseSequence(*pDoc, [&](std::chrono::milliseconds) { ++nWaits; });
+    }
+    EXPECT_EQ(nWaits, 1); // no engine ran: only the last call for late notices
+    ASSERT_EQ(m_host.m_messages.size(), 1u);
+    EXPECT_EQ(m_host.m_messages[0].rfind("无法保存已读标记：" + (m_dir / "Data/stuck/state.st"), 0),
+              0u)
+        << m_host.m_messages[0];
+    EXPECT_TRUE(pDoc->FindSite("stuck")->m_bStateDirty.load());
+    EXPECT_FALSE(pDoc->FindSite("fine")->m_bStateDirty.load());
+    EXPECT_EQ(ReadFileBytes(m_dir / "Data/fine/state.st"), std::string("\x01\x00\x00\x00", 4));
 }
 
 TEST_F(SiteStoreTest, CloseWritesMarksOfDirtySitesOnly)
