@@ -33,7 +33,8 @@ bool StartsWithNoCase(std::string_view str, std::string_view prefix)
 
 bool EndsWithNoCase(std::string_view str, std::string_view suffix)
 {
-    return str.size() >= suffix.size() && ListEqualsNoCase(str.substr(str.size() - suffix.size()), suffix);
+    return str.size() >= suffix.size() &&
+           ListEqualsNoCase(str.substr(str.size() - suffix.size()), suffix);
 }
 
 bool IsHexDigits(std::string_view str)
@@ -52,7 +53,8 @@ bool ParseHex(std::string_view str, uint64_t& n)
         return false;
     uint64_t nValue = 0;
     for (char c : str)
-        nValue = nValue * 16 + static_cast<uint64_t>(IsListDigit(c) ? c - '0' : ListLower(c) - 'a' + 10);
+        nValue =
+            nValue * 16 + static_cast<uint64_t>(IsListDigit(c) ? c - '0' : ListLower(c) - 'a' + 10);
     n = nValue;
     return true;
 }
@@ -140,7 +142,8 @@ bool IsDosTime(std::string_view str)
     while (nEnd > 0 && !IsListDigit(str[nEnd - 1]))
         --nEnd;
     std::string_view half = str.substr(nEnd);
-    if (!half.empty() && !IsDayHalf(half) && !ListEqualsNoCase(half, "a") && !ListEqualsNoCase(half, "p"))
+    if (!half.empty() && !IsDayHalf(half) && !ListEqualsNoCase(half, "a") &&
+        !ListEqualsNoCase(half, "p"))
         return false;
     str = str.substr(0, nEnd);
     size_t nStart = 0;
@@ -155,7 +158,8 @@ bool IsDosTime(std::string_view str)
 // SELinux marks; "?" where ls could not read the entry.
 bool IsUnixMode(std::string_view str)
 {
-    if (str.size() < 10 || str.size() > 12 || std::strchr("-dlbcpsDnw?", str[0]) == nullptr || str[0] == '\0')
+    if (str.size() < 10 || str.size() > 12 || std::strchr("-dlbcpsDnw?", str[0]) == nullptr ||
+        str[0] == '\0')
         return false;
     for (size_t i = 1; i < 10; ++i)
         if (str[i] == '\0' || std::strchr("rwxsStTlL-?", str[i]) == nullptr)
@@ -187,8 +191,17 @@ bool IsNumericMode(std::string_view str, char& cType)
 bool IsTotalWord(std::string_view str)
 {
     static constexpr std::string_view WORDS[] = {
-        "total", "insgesamt", "totale", "totaal", "totalt", "razem", "celkem", "yhteens\xc3\xa4",
-        "\xc3\xb6sszesen", "toplam", "\xd0\xb8\xd1\x82\xd0\xbe\xd0\xb3\xd0\xbe",
+        "total",
+        "insgesamt",
+        "totale",
+        "totaal",
+        "totalt",
+        "razem",
+        "celkem",
+        "yhteens\xc3\xa4",
+        "\xc3\xb6sszesen",
+        "toplam",
+        "\xd0\xb8\xd1\x82\xd0\xbe\xd0\xb3\xd0\xbe",
         "\xd0\xb2\xd1\x81\xd1\x8c\xd0\xbe\xd0\xb3\xd0\xbe",
         "\xe6\x80\xbb\xe7\x94\xa8\xe9\x87\x8f", // 总用量
         "\xe7\xb8\xbd\xe7\x94\xa8\xe9\x87\x8f", // 總用量
@@ -220,7 +233,10 @@ bool ParseMlsd(std::string_view line, CFtpListEntry& entry, ELine& result)
 {
     // The facts hold no blank; the name follows the first space (a tab on
     // some servers). Older servers leave out the ";" before it.
-    size_t nBlank = line.find_first_of(" \t");
+    size_t nBlank = line.find(' ');
+    size_t nTab = line.substr(0, nBlank).find('\t');
+    if (nTab != std::string_view::npos)
+        nBlank = nTab;
     if (nBlank == std::string_view::npos || nBlank == 0)
         return false;
     std::string_view facts = line.substr(0, nBlank);
@@ -261,9 +277,9 @@ bool ParseMlsd(std::string_view line, CFtpListEntry& entry, ELine& result)
             if (ListParseNumber(value, n))
                 nSize = n;
         }
-        else if (ListEqualsNoCase(key, "modify") || ListEqualsNoCase(key, "perm") ||
-                 ListEqualsNoCase(key, "unique") || ListEqualsNoCase(key, "create") ||
-                 ListEqualsNoCase(key, "sizd") || StartsWithNoCase(key, "unix."))
+        else if (!bKnown && (ListEqualsNoCase(key, "modify") || ListEqualsNoCase(key, "perm") ||
+                             ListEqualsNoCase(key, "unique") || ListEqualsNoCase(key, "create") ||
+                             ListEqualsNoCase(key, "sizd") || StartsWithNoCase(key, "unix.")))
             bKnown = true;
     }
     if (!bKnown)
@@ -313,8 +329,8 @@ bool IsDeviceNumbers(const CListTokens& tokens, size_t nSize)
 {
     std::string_view size = tokens.Text(nSize);
     std::string_view before = tokens.Text(nSize - 1);
-    if (before.size() > 1 && before.back() == ',' && ListAllDigits(before.substr(0, before.size() - 1)) &&
-        ListAllDigits(size))
+    if (before.size() > 1 && before.back() == ',' &&
+        ListAllDigits(before.substr(0, before.size() - 1)) && ListAllDigits(size))
         return true;
     size_t nComma = size.find(',');
     return nComma != std::string_view::npos && ListAllDigits(size.substr(0, nComma)) &&
@@ -509,10 +525,11 @@ bool ParseOs9(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
     std::string_view attributes = tokens.Text(3);
     uint64_t nSize = 0;
     if (nDot == std::string_view::npos || !ListAllDigits(owner.substr(0, nDot)) ||
-        !ListAllDigits(owner.substr(nDot + 1)) || !(ClassifyDateField(tokens.Text(1)) & DATE_FULL) ||
-        tokens.Text(2).size() != 4 || !ListAllDigits(tokens.Text(2)) || attributes.size() != 8 ||
-        attributes.find_first_not_of("dsewr-") != std::string_view::npos || !IsHexDigits(tokens.Text(4)) ||
-        !ListParseNumber(tokens.Text(5), nSize))
+        !ListAllDigits(owner.substr(nDot + 1)) ||
+        !(ClassifyDateField(tokens.Text(1)) & DATE_FULL) || tokens.Text(2).size() != 4 ||
+        !ListAllDigits(tokens.Text(2)) || attributes.size() != 8 ||
+        attributes.find_first_not_of("dsewr-") != std::string_view::npos ||
+        !IsHexDigits(tokens.Text(4)) || !ListParseNumber(tokens.Text(5), nSize))
         return false;
     result = TakeEntry(tokens.Rest(6), attributes[0] == 'd', nSize, entry);
     return true;
@@ -522,8 +539,8 @@ bool ParseOs9(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
 bool IsVmsName(std::string_view str)
 {
     size_t nSemicolon = str.rfind(';');
-    return nSemicolon != std::string_view::npos && nSemicolon > 0 && str.size() - nSemicolon - 1 <= 5 &&
-           ListAllDigits(str.substr(nSemicolon + 1));
+    return nSemicolon != std::string_view::npos && nSemicolon > 0 &&
+           str.size() - nSemicolon - 1 <= 5 && ListAllDigits(str.substr(nSemicolon + 1));
 }
 
 // "5-JUN-1995", "19-OCT-2000".
@@ -537,7 +554,8 @@ bool IsVmsDate(std::string_view str)
     for (size_t i = nDash + 1; i < nDash + 4; ++i)
         if (IsListDigit(str[i]) || IsListBlank(str[i]))
             return false;
-    return ListAllDigits(str.substr(0, nDash)) && (year.size() == 2 || year.size() == 4) && ListAllDigits(year);
+    return ListAllDigits(str.substr(0, nDash)) && (year.size() == 2 || year.size() == 4) &&
+           ListAllDigits(year);
 }
 
 // The fields after a VMS name: "1/3  5-JUN-1995 13:33:57 [SMITH] (RWED,...)",
@@ -576,8 +594,8 @@ ELine TakeVmsEntry(std::string_view name, uint64_t nSize, CFtpListEntry& entry)
 
 bool IsDsorg(std::string_view str)
 {
-    static constexpr std::string_view DSORGS[] = {"PS",  "PO",  "PO-E", "PS-E", "PSU", "POU", "DA",
-                                                  "DAU", "IS",  "ISU",  "VS",   "VSAM", "??"};
+    static constexpr std::string_view DSORGS[] = {"PS",  "PO", "PO-E", "PS-E", "PSU",  "POU", "DA",
+                                                  "DAU", "IS", "ISU",  "VS",   "VSAM", "??"};
     for (std::string_view dsorg : DSORGS)
         if (str == dsorg)
             return true;
@@ -624,7 +642,8 @@ bool ParseMvsDataSet(const CListTokens& tokens, CFtpListEntry& entry, ELine& res
 // "01.03": a member's version and modification level.
 bool IsMvsVersion(std::string_view str)
 {
-    return str.size() == 5 && str[2] == '.' && ListAllDigits(str.substr(0, 2)) && ListAllDigits(str.substr(3));
+    return str.size() == 5 && str[2] == '.' && ListAllDigits(str.substr(0, 2)) &&
+           ListAllDigits(str.substr(3));
 }
 
 bool IsMemberName(std::string_view str)
@@ -632,17 +651,20 @@ bool IsMemberName(std::string_view str)
     if (str.empty() || str.size() > 8)
         return false;
     for (char c : str)
-        if (!IsListDigit(c) && !(ListLower(c) >= 'a' && ListLower(c) <= 'z') && c != '@' && c != '#' && c != '$')
+        if (!IsListDigit(c) && !(ListLower(c) >= 'a' && ListLower(c) <= 'z') && c != '@' &&
+            c != '#' && c != '$')
             return false;
     return true;
 }
 
 // Members of a partitioned data set. Their sizes are counted in records
 // (source) or given in hex bytes (load modules); only the latter are kept.
-bool ParseMvsMember(const CListTokens& tokens, EContext& context, CFtpListEntry& entry, ELine& result)
+bool ParseMvsMember(const CListTokens& tokens, EContext& context, CFtpListEntry& entry,
+                    ELine& result)
 {
     size_t nCount = tokens.Count();
-    if (nCount >= 4 && IsMvsVersion(tokens.Text(1)) && (ClassifyDateField(tokens.Text(2)) & DATE_FULL))
+    if (nCount >= 4 && IsMvsVersion(tokens.Text(1)) &&
+        (ClassifyDateField(tokens.Text(2)) & DATE_FULL))
     {
         context = EContext::MVS_MEMBERS;
         result = TakeEntry(tokens.Text(0), false, 0, entry);
@@ -653,8 +675,8 @@ bool ParseMvsMember(const CListTokens& tokens, EContext& context, CFtpListEntry&
     uint64_t nSize = 0;
     if (nCount == 1)
         result = TakeEntry(tokens.Text(0), false, 0, entry);
-    else if (context == EContext::MVS_LOAD_MODULES && nCount >= 3 && ParseHex(tokens.Text(1), nSize) &&
-             IsHexDigits(tokens.Text(2)))
+    else if (context == EContext::MVS_LOAD_MODULES && nCount >= 3 &&
+             ParseHex(tokens.Text(1), nSize) && IsHexDigits(tokens.Text(2)))
         result = TakeEntry(tokens.Text(0), false, nSize, entry);
     else
         return false;
@@ -700,9 +722,9 @@ bool ParseAs400(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
 bool ParseNonStop(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
 {
     uint64_t nSize = 0;
-    if (tokens.Count() < 6 || !ListAllDigits(tokens.Text(1)) || !ListParseNumber(tokens.Text(2), nSize) ||
-        !IsVmsDate(tokens.Text(3)) || !IsListClock(tokens.Text(4)) ||
-        tokens.Text(5).find(',') == std::string_view::npos)
+    if (tokens.Count() < 6 || !ListAllDigits(tokens.Text(1)) ||
+        !ListParseNumber(tokens.Text(2), nSize) || !IsVmsDate(tokens.Text(3)) ||
+        !IsListClock(tokens.Text(4)) || tokens.Text(5).find(',') == std::string_view::npos)
         return false;
     result = TakeEntry(tokens.Text(0), false, nSize, entry);
     return true;
@@ -735,7 +757,8 @@ bool ParseZvm(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
     uint64_t nRecords = 0;
     uint64_t nSize = 0;
     if (format == "F" && ListParseNumber(tokens.Text(3), nRecordLength) &&
-        ListParseNumber(tokens.Text(4), nRecords) && !MultiplyChecked(nRecordLength, nRecords, nSize))
+        ListParseNumber(tokens.Text(4), nRecords) &&
+        !MultiplyChecked(nRecordLength, nRecords, nSize))
         nSize = 0;
     std::string name;
     name.reserve(fn.size() + 1 + ft.size());
@@ -759,11 +782,11 @@ bool IsNoise(const CListTokens& tokens, EContext& context)
     // VMS: "Directory DISK$USER:[SMITH]", "Total of 3 files, 8/12 blocks.",
     // "Grand total of 2 directories, 10 files, 100 blocks."
     // DOS dir: " Directory of C:\pub", " Volume in drive C is DATA".
-    if ((first == "Directory" && (nCount == 2 || second == "of")) || (first == "Total" && second == "of") ||
-        (first == "Grand" && second == "total"))
+    if ((first == "Directory" && (nCount == 2 || second == "of")) ||
+        (first == "Total" && second == "of") || (first == "Grand" && second == "total"))
         return true;
-    if (first == "Volume" && (second == "Unit" || second == "Referred" || second == "Date" || second == "in" ||
-                              second == "Serial"))
+    if (first == "Volume" && (second == "Unit" || second == "Referred" || second == "Date" ||
+                              second == "in" || second == "Serial"))
         return true;
     if (ListAllDigits(first) && (second == "File(s)" || second == "Dir(s)"))
         return true;
@@ -818,7 +841,8 @@ ELine ParseAny(std::string_view line, CFtpListEntry& entry, EContext& context)
     if (IsListDigit(first[0]))
     {
         char cType = 0;
-        if (ParseDos(tokens, entry, result) || ParseOs2(tokens, entry, result) || ParseOs9(tokens, entry, result))
+        if (ParseDos(tokens, entry, result) || ParseOs2(tokens, entry, result) ||
+            ParseOs9(tokens, entry, result))
             return result;
         // "  1234 -rw-r--r-- ...": ls -s puts the blocks before the mode.
         if (tokens.Count() > 1 && ListAllDigits(first) && IsUnixMode(tokens.Text(1)))
@@ -836,13 +860,14 @@ ELine ParseAny(std::string_view line, CFtpListEntry& entry, EContext& context)
         {
             uint64_t nSize = 0;
             if (tokens.Count() == 1)
-                return TakeVmsEntry(first, 0, entry) == ELine::ENTRY ? ELine::VMS_NAME : ELine::UNREADABLE;
+                return TakeVmsEntry(first, 0, entry) == ELine::ENTRY ? ELine::VMS_NAME
+                                                                     : ELine::UNREADABLE;
             if (ParseVmsTail(tokens, 1, nSize))
                 return TakeVmsEntry(first, nSize, entry);
         }
-        if (ParseMvsMember(tokens, context, entry, result) || ParseMvsDataSet(tokens, entry, result) ||
-            ParseAs400(tokens, entry, result) || ParseNonStop(tokens, entry, result) ||
-            ParseZvm(tokens, entry, result))
+        if (ParseMvsMember(tokens, context, entry, result) ||
+            ParseMvsDataSet(tokens, entry, result) || ParseAs400(tokens, entry, result) ||
+            ParseNonStop(tokens, entry, result) || ParseZvm(tokens, entry, result))
             return result;
     }
     return IsNoise(tokens, context) ? ELine::NOISE : ELine::UNREADABLE;

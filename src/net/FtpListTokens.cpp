@@ -3,42 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-bool ListEqualsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (ListLower(a[i]) != ListLower(b[i]))
-            return false;
-    return true;
-}
-
-bool ListAllDigits(std::string_view str)
-{
-    if (str.empty())
-        return false;
-    for (char c : str)
-        if (!IsListDigit(c))
-            return false;
-    return true;
-}
-
-bool ListParseNumber(std::string_view str, uint64_t& n)
-{
-    if (!ListAllDigits(str))
-        return false;
-    uint64_t nValue = 0;
-    for (char c : str)
-    {
-        uint64_t nDigit = static_cast<uint64_t>(c - '0');
-        if (nValue > (UINT64_MAX - nDigit) / 10)
-            return false;
-        nValue = nValue * 10 + nDigit;
-    }
-    n = nValue;
-    return true;
-}
-
 bool IsListClock(std::string_view str)
 {
     size_t nColon = str.find(':');
@@ -79,44 +43,185 @@ namespace
 // case, without the trailing dot some locales add.
 const std::vector<std::string_view>& MonthNames()
 {
-    static const std::vector<std::string_view> s_names = [] {
+    static const std::vector<std::string_view> s_names = []
+    {
         std::vector<std::string_view> names = {
             // English
-            "jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "sept", "oct", "nov", "dec",
-            "january", "february", "march", "april", "june", "july", "august", "september", "october",
-            "november", "december",
+            "jan",
+            "feb",
+            "mar",
+            "apr",
+            "may",
+            "jun",
+            "jul",
+            "aug",
+            "sep",
+            "sept",
+            "oct",
+            "nov",
+            "dec",
+            "january",
+            "february",
+            "march",
+            "april",
+            "june",
+            "july",
+            "august",
+            "september",
+            "october",
+            "november",
+            "december",
             // German, Austrian
-            "j\xc3\xa4n", "j\xc3\xa4nner", "m\xc3\xa4r", "m\xc3\xa4rz", "mrz", "mai", "juni", "juli", "okt",
-            "dez", "januar", "februar", "oktober", "dezember", "m\xe4r", "m\xe4rz",
+            "j\xc3\xa4n",
+            "j\xc3\xa4nner",
+            "m\xc3\xa4r",
+            "m\xc3\xa4rz",
+            "mrz",
+            "mai",
+            "juni",
+            "juli",
+            "okt",
+            "dez",
+            "januar",
+            "februar",
+            "oktober",
+            "dezember",
+            "m\xe4r",
+            "m\xe4rz",
             // French
-            "janv", "f\xc3\xa9vr", "f\xc3\xa9v", "mars", "avr", "juin", "juil", "ao\xc3\xbbt", "ao\xc3\xbb",
-            "d\xc3\xa9\x63", "janvier", "f\xc3\xa9vrier", "avril", "juillet", "septembre", "octobre",
-            "novembre", "d\xc3\xa9\x63\x65mbre", "f\xe9vr", "f\xe9v", "ao\xfbt", "d\xe9\x63",
+            "janv",
+            "f\xc3\xa9vr",
+            "f\xc3\xa9v",
+            "mars",
+            "avr",
+            "juin",
+            "juil",
+            "ao\xc3\xbbt",
+            "ao\xc3\xbb",
+            "d\xc3\xa9\x63",
+            "janvier",
+            "f\xc3\xa9vrier",
+            "avril",
+            "juillet",
+            "septembre",
+            "octobre",
+            "novembre",
+            "d\xc3\xa9\x63\x65mbre",
+            "f\xe9vr",
+            "f\xe9v",
+            "ao\xfbt",
+            "d\xe9\x63",
             // Spanish, Italian, Portuguese, Dutch, Scandinavian
-            "ene", "abr", "ago", "dic", "gen", "mag", "giu", "lug", "set", "ott", "fev", "out", "dez", "mrt",
-            "mei", "maj", "des",
+            "ene",
+            "abr",
+            "ago",
+            "dic",
+            "gen",
+            "mag",
+            "giu",
+            "lug",
+            "set",
+            "ott",
+            "fev",
+            "out",
+            "dez",
+            "mrt",
+            "mei",
+            "maj",
+            "des",
             // Polish
-            "sty", "lut", "kwi", "cze", "lip", "sie", "wrz", "pa\xc5\xba", "lis", "gru",
+            "sty",
+            "lut",
+            "kwi",
+            "cze",
+            "lip",
+            "sie",
+            "wrz",
+            "pa\xc5\xba",
+            "lis",
+            "gru",
             // Hungarian
-            "febr", "m\xc3\xa1rc", "\xc3\xa1pr", "m\xc3\xa1j", "j\xc3\xban", "j\xc3\xbal", "szept",
+            "febr",
+            "m\xc3\xa1rc",
+            "\xc3\xa1pr",
+            "m\xc3\xa1j",
+            "j\xc3\xban",
+            "j\xc3\xbal",
+            "szept",
             // Czech
-            "led", "\xc3\xbano", "b\xc5\x99\x65", "dub", "kv\xc4\x9b", "\xc4\x8d\x65r", "\xc4\x8dvn",
-            "\xc4\x8drc", "srp", "z\xc3\xa1\xc5\x99", "\xc5\x99\xc3\xadj", "pro",
+            "led",
+            "\xc3\xbano",
+            "b\xc5\x99\x65",
+            "dub",
+            "kv\xc4\x9b",
+            "\xc4\x8d\x65r",
+            "\xc4\x8dvn",
+            "\xc4\x8drc",
+            "srp",
+            "z\xc3\xa1\xc5\x99",
+            "\xc5\x99\xc3\xadj",
+            "pro",
             // Finnish
-            "tammi", "helmi", "maalis", "huhti", "touko", "kes\xc3\xa4", "hein\xc3\xa4", "elo", "syys", "loka",
-            "marras", "joulu", "tammikuu", "helmikuu", "maaliskuu", "huhtikuu", "toukokuu", "kes\xc3\xa4kuu",
-            "hein\xc3\xa4kuu", "elokuu", "syyskuu", "lokakuu", "marraskuu", "joulukuu",
+            "tammi",
+            "helmi",
+            "maalis",
+            "huhti",
+            "touko",
+            "kes\xc3\xa4",
+            "hein\xc3\xa4",
+            "elo",
+            "syys",
+            "loka",
+            "marras",
+            "joulu",
+            "tammikuu",
+            "helmikuu",
+            "maaliskuu",
+            "huhtikuu",
+            "toukokuu",
+            "kes\xc3\xa4kuu",
+            "hein\xc3\xa4kuu",
+            "elokuu",
+            "syyskuu",
+            "lokakuu",
+            "marraskuu",
+            "joulukuu",
             // Turkish
-            "oca", "\xc5\x9fub", "nis", "haz", "tem", "a\xc4\x9fu", "eyl", "eki", "kas", "ara",
+            "oca",
+            "\xc5\x9fub",
+            "nis",
+            "haz",
+            "tem",
+            "a\xc4\x9fu",
+            "eyl",
+            "eki",
+            "kas",
+            "ara",
             // Russian, Ukrainian
-            "\xd1\x8f\xd0\xbd\xd0\xb2", "\xd1\x84\xd0\xb5\xd0\xb2", "\xd0\xbc\xd0\xb0\xd1\x80",
-            "\xd0\xb0\xd0\xbf\xd1\x80", "\xd0\xbc\xd0\xb0\xd0\xb9", "\xd0\xbc\xd0\xb0\xd1\x8f",
-            "\xd0\xb8\xd1\x8e\xd0\xbd", "\xd0\xb8\xd1\x8e\xd0\xbb", "\xd0\xb0\xd0\xb2\xd0\xb3",
-            "\xd1\x81\xd0\xb5\xd0\xbd", "\xd0\xbe\xd0\xba\xd1\x82", "\xd0\xbd\xd0\xbe\xd1\x8f",
-            "\xd0\xb4\xd0\xb5\xd0\xba", "\xd1\x81\xd1\x96\xd1\x87", "\xd0\xbb\xd1\x8e\xd1\x82",
-            "\xd0\xb1\xd0\xb5\xd1\x80", "\xd0\xba\xd0\xb2\xd1\x96", "\xd1\x82\xd1\x80\xd0\xb0",
-            "\xd1\x87\xd0\xb5\xd1\x80", "\xd0\xbb\xd0\xb8\xd0\xbf", "\xd1\x81\xd0\xb5\xd1\x80",
-            "\xd0\xb2\xd0\xb5\xd1\x80", "\xd0\xb6\xd0\xbe\xd0\xb2", "\xd0\xbb\xd0\xb8\xd1\x81",
+            "\xd1\x8f\xd0\xbd\xd0\xb2",
+            "\xd1\x84\xd0\xb5\xd0\xb2",
+            "\xd0\xbc\xd0\xb0\xd1\x80",
+            "\xd0\xb0\xd0\xbf\xd1\x80",
+            "\xd0\xbc\xd0\xb0\xd0\xb9",
+            "\xd0\xbc\xd0\xb0\xd1\x8f",
+            "\xd0\xb8\xd1\x8e\xd0\xbd",
+            "\xd0\xb8\xd1\x8e\xd0\xbb",
+            "\xd0\xb0\xd0\xb2\xd0\xb3",
+            "\xd1\x81\xd0\xb5\xd0\xbd",
+            "\xd0\xbe\xd0\xba\xd1\x82",
+            "\xd0\xbd\xd0\xbe\xd1\x8f",
+            "\xd0\xb4\xd0\xb5\xd0\xba",
+            "\xd1\x81\xd1\x96\xd1\x87",
+            "\xd0\xbb\xd1\x8e\xd1\x82",
+            "\xd0\xb1\xd0\xb5\xd1\x80",
+            "\xd0\xba\xd0\xb2\xd1\x96",
+            "\xd1\x82\xd1\x80\xd0\xb0",
+            "\xd1\x87\xd0\xb5\xd1\x80",
+            "\xd0\xbb\xd0\xb8\xd0\xbf",
+            "\xd1\x81\xd0\xb5\xd1\x80",
+            "\xd0\xb2\xd0\xb5\xd1\x80",
+            "\xd0\xb6\xd0\xbe\xd0\xb2",
+            "\xd0\xbb\xd0\xb8\xd1\x81",
             "\xd0\xb3\xd1\x80\xd1\x83",
         };
         std::sort(names.begin(), names.end());
@@ -301,8 +406,9 @@ size_t MatchListDate(const CListTokens& tokens, size_t i, EDateForm form)
         // "21 Jan 12:00", "21. Jan 2019"
         if ((a & DATE_DAY) && (b & DATE_MONTH) && (c & (DATE_TIME | DATE_YEAR)))
             return 3;
-        // "2005년 1월 6일", "2010. jan. 21." with or without a time
-        if ((a & DATE_YEAR) && (b & DATE_MONTH) && (c & DATE_DAY))
+        // "2005년 1월 6일", "2010. jan. 21." with or without a time. A bare
+        // number first is more likely a size: "1000 2019 Jan 21 12:00".
+        if ((a & DATE_YEAR) && !ListAllDigits(tokens.Text(i)) && (b & DATE_MONTH) && (c & DATE_DAY))
             return (classify(i + 3) & DATE_TIME) ? 4 : 3;
         return 0;
     }

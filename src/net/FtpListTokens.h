@@ -25,10 +25,46 @@ inline char ListLower(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool ListEqualsNoCase(std::string_view a, std::string_view b);
-bool ListAllDigits(std::string_view str);
+// Inline: called for every field of every line.
+inline bool ListEqualsNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (ListLower(a[i]) != ListLower(b[i]))
+            return false;
+    return true;
+}
+
+inline bool ListAllDigits(std::string_view str)
+{
+    if (str.empty())
+        return false;
+    for (char c : str)
+        if (!IsListDigit(c))
+            return false;
+    return true;
+}
+
 // Decimal digits to 64 bits; false on anything else or on overflow.
-[[nodiscard]] bool ListParseNumber(std::string_view str, uint64_t& n);
+[[nodiscard]] inline bool ListParseNumber(std::string_view str, uint64_t& n)
+{
+    if (str.empty())
+        return false;
+    uint64_t nValue = 0;
+    for (char c : str)
+    {
+        if (!IsListDigit(c))
+            return false;
+        uint64_t nDigit = static_cast<uint64_t>(c - '0');
+        if (nValue > (UINT64_MAX - nDigit) / 10)
+            return false;
+        nValue = nValue * 10 + nDigit;
+    }
+    n = nValue;
+    return true;
+}
+
 // "12:00", "9:05", "12:00:59".
 bool IsListClock(std::string_view str);
 
@@ -61,7 +97,7 @@ private:
         size_t nEnd;
     };
     std::string_view m_line;
-    std::array<CToken, MAX_TOKENS> m_tokens{};
+    std::array<CToken, MAX_TOKENS> m_tokens;
     size_t m_nCount = 0;
     bool m_bMore = false;
 };

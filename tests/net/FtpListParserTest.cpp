@@ -9,7 +9,8 @@
 // Readable failure messages for entry comparisons.
 void PrintTo(const CFtpListEntry& entry, std::ostream* pStream)
 {
-    *pStream << "{\"" << entry.strName << "\", " << (entry.bDirectory ? "dir" : "file") << ", " << entry.nSize << "}";
+    *pStream << "{\"" << entry.strName << "\", " << (entry.bDirectory ? "dir" : "file") << ", "
+             << entry.nSize << "}";
 }
 
 namespace
@@ -34,6 +35,8 @@ struct CRow
 
 const std::vector<CRow>& Rows()
 {
+    // One row a line, so the table reads as the listing it stands for.
+    // clang-format off
     static const std::vector<CRow> rows = {
         // MLSD
         {"mlsd file", "type=file;size=1234;modify=20200101120000;perm=r; notes.txt", E, "notes.txt", false, 1234},
@@ -207,6 +210,7 @@ const std::vector<CRow>& Rows()
         {"garbage", "this is not a listing line", U, "", false, 0},
         {"size overflow", "-rw-r--r--   1 owner group 99999999999999999999999 Jan 21 12:00 x", U, "", false, 0},
     };
+    // clang-format on
     return rows;
 }
 } // namespace
@@ -267,7 +271,8 @@ TEST(FtpListParserTest, RandomControlCharactersNeverCrash)
         std::string str = strListing;
         int nInsertions = 1 + static_cast<int>(random() % 20);
         for (int i = 0; i < nInsertions; ++i)
-            str.insert(str.begin() + static_cast<long>(random() % (str.size() + 1)), noise[random() % sizeof noise]);
+            str.insert(str.begin() + static_cast<long>(random() % (str.size() + 1)),
+                       noise[random() % sizeof noise]);
         if (nRound % 3 == 0)
             str.resize(random() % (str.size() + 1));
         CFtpListing listing = CFtpListParser::Parse(str);
@@ -330,10 +335,7 @@ TEST(FtpListParserTest, FamilyContextAcrossLines)
          "NOSTATS\r\n",
          {{"IEFBR14", false, 8}, {"BIGMOD", false, 0x1a000}, {"NOSTATS", false, 0}},
          0},
-        {"bare names outside a member list are not guessed",
-         "MEMBER2\r\nREADME\r\n",
-         {},
-         2},
+        {"bare names outside a member list are not guessed", "MEMBER2\r\nREADME\r\n", {}, 2},
         {"mvs data sets with header",
          "Volume Unit    Referred Ext Used Recfm Lrecl BlkSz Dsorg Dsname\r\n"
          "WYOSPT 3390   2003/03/18  1  200  FB      80  8053  PS  SOME.DATA\r\n"
