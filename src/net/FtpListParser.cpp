@@ -170,6 +170,19 @@ bool IsUnixMode(std::string_view str)
     return true;
 }
 
+// Plan 9: "d" or "-", then "a" (append only), "l" (exclusive) or "-",
+// then the nine permission letters; the device fields follow.
+bool IsPlan9Mode(std::string_view str)
+{
+    if (str.size() != 11 || (str[0] != 'd' && str[0] != '-') ||
+        (str[1] != 'a' && str[1] != 'l' && str[1] != '-'))
+        return false;
+    for (size_t i = 2; i < 11; ++i)
+        if (str[i] != 'r' && str[i] != 'w' && str[i] != 'x' && str[i] != '-')
+            return false;
+    return true;
+}
+
 // Octal permissions ("644") or a whole octal st_mode ("100644", "40755")
 // that some servers print instead of the letters.
 bool IsNumericMode(std::string_view str, char& cType)
@@ -535,6 +548,25 @@ bool ParseOs9(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
     return true;
 }
 
+// VxWorks:     1028       JAN-01-2000 00:00:00   script.txt
+//               512       JAN-01-2000 00:00:00   dir          <DIR>
+bool ParseVxWorks(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+{
+    uint64_t nSize = 0;
+    std::string_view date = tokens.Text(tokens.Count() > 1 ? 1 : 0);
+    if (tokens.Count() < 4 || !ListParseNumber(tokens.Text(0), nSize) || date.size() != 11 ||
+        date[3] != '-' || date[6] != '-' || !ListAllDigits(date.substr(4, 2)) ||
+        !ListAllDigits(date.substr(7)) || !IsListClock(tokens.Text(2)))
+        return false;
+    std::string_view name = tokens.Rest(3);
+    bool bDirectory =
+        tokens.Count() > 4 && tokens.Text(tokens.Count() - 1) == "<DIR>" && !tokens.HasMore();
+    if (bDirectory)
+        name = name.substr(0, tokens.End(tokens.Count() - 2) - tokens.Start(3));
+    result = TakeEntry(name, bDirectory, nSize, entry);
+    return true;
+}
+
 // NAME.EXT;12 (ODS-2 and ODS-5 names), version 1 to 5 digits.
 bool IsVmsName(std::string_view str)
 {
@@ -802,7 +834,9 @@ bool IsNoise(const CListTokens& tokens, EContext& context)
     }
     // HP NonStop "File  Code  EOF  Last Modification  Owner  RWEP"; OS-9
     // "Owner  Last modified  Attributes ..." and its dashed underline.
-    if ((first == "File" && second == "Code") || (first == "Owner" && second == "Last"))
+    // VxWorks "size  date  time  name".
+    if ((first == "File" && second == "Code") || (first == "Owner" && second == "Last") ||
+        (first == "size" && second == "date"))
         return true;
     for (size_t i = 0; i < nCount; ++i)
         if (tokens.Text(i).find_first_not_of('-') != std::string_view::npos)
@@ -833,16 +867,20 @@ ELine ParseAny(std::string_view line, CFtpListEntry& entry, EContext& context)
     if (tokens.Count() == 0)
         return ELine::NOISE;
     std::string_view first = tokens.Text(0);
-    if (IsUnixMode(first))
-        return ParseUnixFields(tokens, 1, first[0], false, entry);
-    if (tokens.Count() > 2 && (first == "d" || first == "-") && tokens.Text(1)[0] == '[' &&
-        tokens.Text(1).back() == ']')
-        return ParseUnixFields(tokens, 2, first[0], true, entry);
+    // A mode-like first field that gives nothing may still be a dashed
+    // underline, so such lines end at the noise check.
+    if (IsUnixMode(first) || IsPlan9Mode(first))
+        result = ParseUnixFields(tokens, 1, first[0], false, entry);
+    else if (tokens.Count() > 2 && (first == "d" || first == "-") && tokens.Text(1)[0] == '[' &&
+             tokens.Text(1).back() == ']')
+        result = ParseUnixFields(tokens, 2, first[0], true, entry);
+    if (result != ELine::UNREADABLE)
+        return result;
     if (IsListDigit(first[0]))
     {
         char cType = 0;
         if (ParseDos(tokens, entry, result) || ParseOs2(tokens, entry, result) ||
-            ParseOs9(tokens, entry, result))
+            ParseOs9(tokens, entry, result) || ParseVxWorks(tokens, entry, result))
             return result;
         // "  1234 -rw-r--r-- ...": ls -s puts the blocks before the mode.
         if (tokens.Count() > 1 && ListAllDigits(first) && IsUnixMode(tokens.Text(1)))

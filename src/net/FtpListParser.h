@@ -25,6 +25,8 @@
 //   -rw-r--r--   1 owner group   1234 no-date.txt
 //   100644 1 owner group 12 Jan 21 12:00 numeric-mode.txt
 //   d?????????   ? ?     ?          ?            ? unreadable-dir
+// Plan 9 (mode, device type and number, owner, group, size, date, name):
+//   --rw-rw-r-- M 4 glenda glenda 1234 Jan 21 12:00 plan9.txt
 // NetWare:
 //   d [R----F--] supervisor      512 Jan 16 18:53    login
 // DOS / IIS (12- and 24-hour times, two- or four-digit years):
@@ -60,6 +62,9 @@
 //   ALTLOG        101            1036  8-Jun-09 17:48:16 255,255 "oooo"
 // OS-9:
 //     0.0     06/10/28 1134    ------wr      28B       512 unix.o
+// VxWorks:
+//       1028       JAN-01-2000 00:00:00   script.txt
+//        512       JAN-01-2000 00:00:00   dir          <DIR>
 // z/VM (CMS):
 //   PROFILE  EXEC     F         80          9          1 1999-09-24 12:36:12 VMSYSU
 //   SUBDIR   DIR      -          -          -          - 2001-01-01 00:00:00 -

@@ -151,6 +151,13 @@ const std::vector<CRow>& Rows()
         {"unix no name", "drwxr-xr-x   2 owner group  4096 Jan 21 12:00", U, "", false, 0},
         {"unix cut short", "-rw-r--r--   1 owner group", U, "", false, 0},
         {"unix name with NUL", std::string("-rw-r--r--   1 owner group 1 Jan 21 12:00 a") + '\0' + "b", U, "", false, 0},
+        // Plan 9, VxWorks
+        {"plan9 file", "--rw-rw-r-- M 4 glenda glenda 1234 Jan 21 12:00 plan9.txt", E, "plan9.txt", false, 1234},
+        {"plan9 folder", "d-rwxrwxr-x M 4 glenda glenda    0 Jan 21 12:00 lib", E, "lib", true, 0},
+        {"vxworks file", "    1028       JAN-01-2000 00:00:00   script.txt", E, "script.txt", false, 1028},
+        {"vxworks folder", "     512       JAN-01-2000 00:00:00   my dir          <DIR>", E, "my dir", true, 0},
+        {"dashed underline", "----------- ------ ------", N, "", false, 0},
+        {"vxworks header", "  size          date       time       name", N, "", false, 0},
         // NetWare
         {"netware folder", "d [R----F--] supervisor            512       Jan 16 18:53    login", E, "login", true, 0},
         {"netware file", "- [RWCEAFMS] rhesus             214059       Oct 20 15:27    cx.exe", E, "cx.exe", false, 214059},
