@@ -1,141 +1,111 @@
 #include "net/FtpListParser.h"
 
-#include <array>
 #include <cstring>
+
+#include "net/FtpListTokens.h"
 
 namespace
 {
-struct CToken
+enum class ELine
 {
-    size_t nStart;
-    size_t nEnd;
+    ENTRY,
+    NOISE,
+    UNREADABLE,
+    // A VMS name alone on its line: the rest may follow on the next line.
+    VMS_NAME,
 };
 
-bool IsBlank(char c)
+// What earlier lines of a listing say about the lines that follow.
+enum class EContext
 {
-    return c == ' ' || c == '\t';
-}
+    NONE,
+    // Under an MVS member header a bare member name is an entry.
+    MVS_MEMBERS,
+    MVS_LOAD_MODULES,
+};
 
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-char Lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    return true;
-}
+constexpr uint64_t VMS_BLOCK = 512;
 
 bool StartsWithNoCase(std::string_view str, std::string_view prefix)
 {
-    return str.size() >= prefix.size() && EqualsNoCase(str.substr(0, prefix.size()), prefix);
+    return str.size() >= prefix.size() && ListEqualsNoCase(str.substr(0, prefix.size()), prefix);
 }
 
-bool AllDigits(std::string_view str)
+bool EndsWithNoCase(std::string_view str, std::string_view suffix)
+{
+    return str.size() >= suffix.size() &&
+           ListEqualsNoCase(str.substr(str.size() - suffix.size()), suffix);
+}
+
+bool IsHexDigits(std::string_view str)
 {
     if (str.empty())
         return false;
     for (char c : str)
-        if (!IsDigit(c))
+        if (!IsListDigit(c) && !(ListLower(c) >= 'a' && ListLower(c) <= 'f'))
             return false;
     return true;
 }
 
-// Decimal digits to 64 bits; false on anything else or on overflow.
-bool ParseSize(std::string_view str, uint64_t& nSize)
+bool ParseHex(std::string_view str, uint64_t& n)
 {
-    if (!AllDigits(str))
+    if (!IsHexDigits(str) || str.size() > 15)
         return false;
-    uint64_t n = 0;
+    uint64_t nValue = 0;
     for (char c : str)
-    {
-        uint64_t nDigit = static_cast<uint64_t>(c - '0');
-        if (n > (UINT64_MAX - nDigit) / 10)
-            return false;
-        n = n * 10 + nDigit;
-    }
-    nSize = n;
+        nValue =
+            nValue * 16 + static_cast<uint64_t>(IsListDigit(c) ? c - '0' : ListLower(c) - 'a' + 10);
+    n = nValue;
     return true;
 }
 
-std::vector<CToken> Tokenize(std::string_view line)
+bool MultiplyChecked(uint64_t a, uint64_t b, uint64_t& n)
 {
-    std::vector<CToken> tokens;
-    size_t i = 0;
-    while (i < line.size())
+    return !__builtin_mul_overflow(a, b, &n);
+}
+
+// A byte count as ls prints it: "1234", or with -h "4.0K", "1,2M", "12G".
+bool ParseListSize(std::string_view str, uint64_t& nSize)
+{
+    if (ListParseNumber(str, nSize))
+        return true;
+    if (str.size() < 2 || !IsListDigit(str[0]))
+        return false;
+    static constexpr char UNITS[] = "kmgtp";
+    const char* pUnit = std::strchr(UNITS, ListLower(str.back()));
+    if (pUnit == nullptr || *pUnit == '\0')
+        return false;
+    str.remove_suffix(1);
+    uint64_t nWhole = 0;
+    uint64_t nTenths = 0;
+    size_t nPoint = str.find_first_of(".,");
+    if (nPoint == std::string_view::npos)
     {
-        while (i < line.size() && IsBlank(line[i]))
-            ++i;
-        if (i >= line.size())
-            break;
-        size_t nStart = i;
-        while (i < line.size() && !IsBlank(line[i]))
-            ++i;
-        tokens.push_back(CToken{nStart, i});
+        if (!ListParseNumber(str, nWhole))
+            return false;
     }
-    return tokens;
-}
-
-bool IsMonth(std::string_view str)
-{
-    static constexpr std::array<std::string_view, 12> months = {
-        "jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
-    if (str.size() != 3)
+    else if (!ListParseNumber(str.substr(0, nPoint), nWhole) || nPoint + 2 != str.size() ||
+             !IsListDigit(str[nPoint + 1]))
         return false;
-    for (std::string_view month : months)
-        if (EqualsNoCase(str, month))
-            return true;
-    return false;
-}
-
-bool IsDay(std::string_view str)
-{
-    return !str.empty() && str.size() <= 2 && AllDigits(str);
-}
-
-// "12:00", "9:05" or "12:00:59".
-bool IsClock(std::string_view str)
-{
-    size_t nColon = str.find(':');
-    if (nColon == std::string_view::npos || nColon == 0 || nColon > 2)
+    else
+        nTenths = static_cast<uint64_t>(str[nPoint + 1] - '0');
+    uint64_t nUnit = uint64_t{1} << (10 * (pUnit - UNITS + 1));
+    uint64_t nValue = 0;
+    uint64_t nFraction = nTenths * nUnit / 10;
+    if (!MultiplyChecked(nWhole, nUnit, nValue) || nValue > UINT64_MAX - nFraction)
         return false;
-    std::string_view rest = str.substr(nColon + 1);
-    if (rest.size() == 5 && rest[2] == ':')
-        return AllDigits(str.substr(0, nColon)) && AllDigits(rest.substr(0, 2)) &&
-               AllDigits(rest.substr(3));
-    return rest.size() == 2 && AllDigits(str.substr(0, nColon)) && AllDigits(rest);
+    nSize = nValue + nFraction;
+    return true;
 }
 
-bool IsYear(std::string_view str)
-{
-    return str.size() == 4 && AllDigits(str);
-}
-
-// "2020-01-21": the ISO date some servers use in ls -l listings.
-bool IsIsoDate(std::string_view str)
-{
-    return str.size() == 10 && str[4] == '-' && str[7] == '-' && AllDigits(str.substr(0, 4)) &&
-           AllDigits(str.substr(5, 2)) && AllDigits(str.substr(8, 2));
-}
-
-// "01-21-20", "01/21/2020", "2020-01-21": a DOS/IIS date.
+// "01-21-20", "01/21/2020", "2020-01-21", "21.01.2020": a DOS/IIS date.
 bool IsDosDate(std::string_view str)
 {
     int nGroups = 0;
     size_t nDigits = 0;
     for (size_t i = 0; i <= str.size(); ++i)
     {
-        if (i < str.size() && IsDigit(str[i]))
+        if (i < str.size() && IsListDigit(str[i]))
         {
             if (++nDigits > 4)
                 return false;
@@ -151,75 +121,144 @@ bool IsDosDate(std::string_view str)
     return nGroups == 3;
 }
 
-// "02:35PM", "14:35", "2:35am".
-bool IsDosTime(std::string_view str)
+// AM/PM as English servers write it, or as a localized Windows writes it
+// ("上午", "下午", "午前", "오후": non-ASCII bytes).
+bool IsDayHalf(std::string_view str)
 {
-    if (str.size() > 2 && (EqualsNoCase(str.substr(str.size() - 2), "am") ||
-                           EqualsNoCase(str.substr(str.size() - 2), "pm")))
-        str.remove_suffix(2);
-    return IsClock(str);
-}
-
-// The first character of an ls -l mode and the nine permission letters.
-bool IsUnixMode(std::string_view str)
-{
-    if (str.size() < 10 || std::strchr("-dlbcpsDn", str[0]) == nullptr)
+    if (ListEqualsNoCase(str, "am") || ListEqualsNoCase(str, "pm"))
+        return true;
+    if (str.size() < 2 || str.size() > 9)
         return false;
-    for (size_t i = 1; i < 10; ++i)
-        if (std::strchr("rwxsStTlL-", str[i]) == nullptr)
-            return false;
-    // ACL, extended-attribute and SELinux marks.
-    for (size_t i = 10; i < str.size(); ++i)
-        if (std::strchr("+@.", str[i]) == nullptr)
+    for (char c : str)
+        if (static_cast<unsigned char>(c) < 0x80)
             return false;
     return true;
 }
 
-bool KeepName(std::string_view name)
+// "02:35PM", "14:35", "2:35am", "12:00p", "02:35下午".
+bool IsDosTime(std::string_view str)
 {
-    return !name.empty() && name != "." && name != "..";
-}
-} // namespace
-
-bool CFtpListParser::ParseLine(std::string_view line, CFtpListEntry& entry)
-{
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-        line.remove_suffix(1);
-    if (line.empty())
+    size_t nEnd = str.size();
+    while (nEnd > 0 && !IsListDigit(str[nEnd - 1]))
+        --nEnd;
+    std::string_view half = str.substr(nEnd);
+    if (!half.empty() && !IsDayHalf(half) && !ListEqualsNoCase(half, "a") &&
+        !ListEqualsNoCase(half, "p"))
         return false;
-    return ParseMlsd(line, entry) || ParseUnix(line, entry) || ParseDos(line, entry);
-}
-
-std::vector<CFtpListEntry> CFtpListParser::ParseListing(std::string_view listing)
-{
-    std::vector<CFtpListEntry> entries;
+    str = str.substr(0, nEnd);
     size_t nStart = 0;
-    while (nStart < listing.size())
-    {
-        size_t nEnd = listing.find('\n', nStart);
-        if (nEnd == std::string_view::npos)
-            nEnd = listing.size();
-        CFtpListEntry entry;
-        if (ParseLine(listing.substr(nStart, nEnd - nStart), entry))
-            entries.push_back(std::move(entry));
-        nStart = nEnd + 1;
-    }
-    return entries;
+    while (nStart < str.size() && !IsListDigit(str[nStart]))
+        ++nStart;
+    if (nStart > 0 && !IsDayHalf(str.substr(0, nStart)))
+        return false;
+    return IsListClock(str.substr(nStart));
 }
 
-bool CFtpListParser::ParseMlsd(std::string_view line, CFtpListEntry& entry)
+// The type letter and nine permission letters of ls -l, with ACL and
+// SELinux marks; "?" where ls could not read the entry.
+bool IsUnixMode(std::string_view str)
 {
-    // The facts end with ";" right before the single space that precedes
-    // the name; a facts part never contains a space.
-    size_t nSpace = line.find(' ');
-    if (nSpace == std::string_view::npos || nSpace == 0 || line[nSpace - 1] != ';')
+    if (str.size() < 10 || str.size() > 12 || std::strchr("-dlbcpsDnw?", str[0]) == nullptr ||
+        str[0] == '\0')
         return false;
-    std::string_view facts = line.substr(0, nSpace);
+    for (size_t i = 1; i < 10; ++i)
+        if (str[i] == '\0' || std::strchr("rwxsStTlL-?", str[i]) == nullptr)
+            return false;
+    for (size_t i = 10; i < str.size(); ++i)
+        if (str[i] == '\0' || std::strchr("+@.", str[i]) == nullptr)
+            return false;
+    return true;
+}
+
+// Plan 9: "d" or "-", then "a" (append only), "l" (exclusive) or "-",
+// then the nine permission letters; the device fields follow.
+bool IsPlan9Mode(std::string_view str)
+{
+    if (str.size() != 11 || (str[0] != 'd' && str[0] != '-') ||
+        (str[1] != 'a' && str[1] != 'l' && str[1] != '-'))
+        return false;
+    for (size_t i = 2; i < 11; ++i)
+        if (str[i] != 'r' && str[i] != 'w' && str[i] != 'x' && str[i] != '-')
+            return false;
+    return true;
+}
+
+// Octal permissions ("644") or a whole octal st_mode ("100644", "40755")
+// that some servers print instead of the letters.
+bool IsNumericMode(std::string_view str, char& cType)
+{
+    if (str.size() < 3 || str.size() > 6)
+        return false;
+    unsigned nMode = 0;
+    for (char c : str)
+    {
+        if (c < '0' || c > '7')
+            return false;
+        nMode = nMode * 8 + static_cast<unsigned>(c - '0');
+    }
+    unsigned nFormat = str.size() >= 5 ? (nMode >> 12) & 017 : 010;
+    cType = nFormat == 004 ? 'd' : nFormat == 012 ? 'l' : '-';
+    return true;
+}
+
+bool IsTotalWord(std::string_view str)
+{
+    static constexpr std::string_view WORDS[] = {
+        "total",
+        "insgesamt",
+        "totale",
+        "totaal",
+        "totalt",
+        "razem",
+        "celkem",
+        "yhteens\xc3\xa4",
+        "\xc3\xb6sszesen",
+        "toplam",
+        "\xd0\xb8\xd1\x82\xd0\xbe\xd0\xb3\xd0\xbe",
+        "\xd0\xb2\xd1\x81\xd1\x8c\xd0\xbe\xd0\xb3\xd0\xbe",
+        "\xe6\x80\xbb\xe7\x94\xa8\xe9\x87\x8f", // 总用量
+        "\xe7\xb8\xbd\xe7\x94\xa8\xe9\x87\x8f", // 總用量
+        "\xe5\x90\x88\xe8\xa8\x88",             // 合計
+        "\xed\x95\xa9\xea\xb3\x84",             // 합계
+    };
+    for (std::string_view word : WORDS)
+        if (ListEqualsNoCase(str, word))
+            return true;
+    return false;
+}
+
+// "." and ".." are noise; a name that is empty or holds a NUL cannot be
+// a real entry.
+ELine TakeEntry(std::string_view name, bool bDirectory, uint64_t nSize, CFtpListEntry& entry)
+{
+    if (name == "." || name == "..")
+        return ELine::NOISE;
+    if (name.empty() || name.find('\0') != std::string_view::npos)
+        return ELine::UNREADABLE;
+    entry.strName.assign(name.data(), name.size());
+    entry.bDirectory = bDirectory;
+    entry.nSize = bDirectory ? 0 : nSize;
+    return ELine::ENTRY;
+}
+
+// False when the line is not MLSD facts at all.
+bool ParseMlsd(std::string_view line, CFtpListEntry& entry, ELine& result)
+{
+    // The facts hold no blank; the name follows the first space (a tab on
+    // some servers). Older servers leave out the ";" before it.
+    size_t nBlank = line.find(' ');
+    size_t nTab = line.substr(0, nBlank).find('\t');
+    if (nTab != std::string_view::npos)
+        nBlank = nTab;
+    if (nBlank == std::string_view::npos || nBlank == 0)
+        return false;
+    std::string_view facts = line.substr(0, nBlank);
     if (facts.find('=') == std::string_view::npos)
         return false;
-    std::string_view name = line.substr(nSpace + 1);
 
+    bool bKnown = false;
     bool bDirectory = false;
+    bool bNoise = false;
     uint64_t nSize = 0;
     size_t nPos = 0;
     while (nPos < facts.size())
@@ -229,132 +268,707 @@ bool CFtpListParser::ParseMlsd(std::string_view line, CFtpListEntry& entry)
             nEnd = facts.size();
         std::string_view fact = facts.substr(nPos, nEnd - nPos);
         nPos = nEnd + 1;
-        size_t nEqual = fact.find('=');
-        if (nEqual == std::string_view::npos)
+        if (fact.empty())
             continue;
+        size_t nEqual = fact.find('=');
+        if (nEqual == std::string_view::npos || nEqual == 0)
+            return false;
         std::string_view key = fact.substr(0, nEqual);
         std::string_view value = fact.substr(nEqual + 1);
-        if (EqualsNoCase(key, "type"))
+        if (ListEqualsNoCase(key, "type"))
         {
-            if (EqualsNoCase(value, "cdir") || EqualsNoCase(value, "pdir"))
-                return false;
+            bKnown = true;
+            if (ListEqualsNoCase(value, "cdir") || ListEqualsNoCase(value, "pdir"))
+                bNoise = true;
             // Links (OS.unix=slink:...) and device types count as files.
-            bDirectory = EqualsNoCase(value, "dir");
+            bDirectory = ListEqualsNoCase(value, "dir");
         }
-        else if (EqualsNoCase(key, "size"))
+        else if (ListEqualsNoCase(key, "size"))
         {
+            bKnown = true;
             uint64_t n = 0;
-            if (ParseSize(value, n))
+            if (ListParseNumber(value, n))
                 nSize = n;
         }
+        else if (!bKnown && (ListEqualsNoCase(key, "modify") || ListEqualsNoCase(key, "perm") ||
+                             ListEqualsNoCase(key, "unique") || ListEqualsNoCase(key, "create") ||
+                             ListEqualsNoCase(key, "sizd") || StartsWithNoCase(key, "unix.")))
+            bKnown = true;
     }
-    if (!KeepName(name))
+    if (!bKnown)
         return false;
-    entry.strName = std::string(name);
-    entry.bDirectory = bDirectory;
-    entry.nSize = bDirectory ? 0 : nSize;
+    result = bNoise ? ELine::NOISE : TakeEntry(line.substr(nBlank + 1), bDirectory, nSize, entry);
     return true;
 }
 
-bool CFtpListParser::ParseUnix(std::string_view line, CFtpListEntry& entry)
+// +i8388621.44468,m839956783,r,s10376,<tab>RFCEPLF
+ELine ParseEplf(std::string_view line, CFtpListEntry& entry)
 {
-    std::vector<CToken> tokens = Tokenize(line);
-    auto text = [&](size_t i) {
-        return line.substr(tokens[i].nStart, tokens[i].nEnd - tokens[i].nStart);
-    };
-    if (tokens.size() < 5 || !IsUnixMode(text(0)))
-        return false;
-
-    // Find the date: "Jan 21 12:00", "Jan 21 2019", "21 Jan 12:00" or
-    // "2020-01-21 12:00", right after the size field. The size decides,
-    // so an owner called "may" is not taken for a date.
-    for (size_t i = 2; i + 1 < tokens.size(); ++i)
+    size_t nTab = line.find('\t');
+    if (nTab == std::string_view::npos)
+        return ELine::UNREADABLE;
+    std::string_view facts = line.substr(1, nTab - 1);
+    bool bDirectory = false;
+    uint64_t nSize = 0;
+    size_t nPos = 0;
+    while (nPos < facts.size())
     {
-        size_t nLast = 0; // the token that ends the date
-        if (IsIsoDate(text(i)) && IsClock(text(i + 1)))
-            nLast = i + 1;
-        else if (i + 2 < tokens.size() && IsMonth(text(i)) && IsDay(text(i + 1)) &&
-                 (IsClock(text(i + 2)) || IsYear(text(i + 2))))
-            nLast = i + 2;
-        else if (i + 2 < tokens.size() && IsDay(text(i)) && IsMonth(text(i + 1)) &&
-                 (IsClock(text(i + 2)) || IsYear(text(i + 2))))
-            nLast = i + 2;
-        if (nLast == 0)
-            continue;
-
-        uint64_t nSize = 0;
-        std::string_view sizeText = text(i - 1);
-        bool bDevice = text(i - 2).back() == ',' || sizeText.find(',') != std::string_view::npos;
-        if (!bDevice && !ParseSize(sizeText, nSize))
-            continue;
-
-        // ls separates the date from the name by one blank; further blanks
-        // belong to the name.
-        size_t nNameStart = tokens[nLast].nEnd + 1;
-        if (nNameStart >= line.size())
-            return false;
-        std::string_view name = line.substr(nNameStart);
-        char cType = line[tokens[0].nStart];
-        if (cType == 'l')
-        {
-            size_t nArrow = name.find(" -> ");
-            if (nArrow != std::string_view::npos)
-                name = name.substr(0, nArrow);
-        }
-        if (!KeepName(name))
-            return false;
-        entry.strName = std::string(name);
-        entry.bDirectory = cType == 'd' || cType == 'D';
-        entry.nSize = (entry.bDirectory || bDevice) ? 0 : nSize;
-        return true;
+        size_t nEnd = facts.find(',', nPos);
+        if (nEnd == std::string_view::npos)
+            nEnd = facts.size();
+        std::string_view fact = facts.substr(nPos, nEnd - nPos);
+        nPos = nEnd + 1;
+        if (fact == "/")
+            bDirectory = true;
+        else if (!fact.empty() && fact[0] == 's' && !ListParseNumber(fact.substr(1), nSize))
+            return ELine::UNREADABLE;
     }
-    return false;
+    return TakeEntry(line.substr(nTab + 1), bDirectory, nSize, entry);
 }
 
-bool CFtpListParser::ParseDos(std::string_view line, CFtpListEntry& entry)
+// A size that ran into the group name when the group filled its column:
+// "longgroup1234".
+bool SplitJoinedSize(std::string_view str, uint64_t& nSize)
 {
-    std::vector<CToken> tokens = Tokenize(line);
-    auto text = [&](size_t i) {
-        return line.substr(tokens[i].nStart, tokens[i].nEnd - tokens[i].nStart);
+    size_t nDigits = str.size();
+    while (nDigits > 0 && IsListDigit(str[nDigits - 1]))
+        --nDigits;
+    return nDigits > 0 && nDigits < str.size() && !IsListDigit(str[nDigits - 1]) &&
+           ListParseNumber(str.substr(nDigits), nSize);
+}
+
+// "1,   3" (two fields) or "8,0": a device's numbers where the size stands.
+bool IsDeviceNumbers(const CListTokens& tokens, size_t nSize)
+{
+    std::string_view size = tokens.Text(nSize);
+    std::string_view before = tokens.Text(nSize - 1);
+    if (before.size() > 1 && before.back() == ',' &&
+        ListAllDigits(before.substr(0, before.size() - 1)) && ListAllDigits(size))
+        return true;
+    size_t nComma = size.find(',');
+    return nComma != std::string_view::npos && ListAllDigits(size.substr(0, nComma)) &&
+           ListAllDigits(size.substr(nComma + 1));
+}
+
+// The fields of ls -l after the mode (field nFirst - 1): links, owner,
+// group, size, date, name; any of links, group and date may be missing.
+ELine ParseUnixFields(const CListTokens& tokens, size_t nFirst, char cType, bool bNameAfterBlanks,
+                      CFtpListEntry& entry)
+{
+    std::string_view line = tokens.Line();
+    size_t nCount = tokens.Count();
+    size_t nLast = 0;
+    uint64_t nSize = 0;
+    bool bFound = false;
+
+    // The size field right before the date decides, so that an owner
+    // called "may" is not taken for a date. Most certain forms first.
+    struct CPass
+    {
+        EDateForm form;
+        bool bJoined;
     };
-    if (tokens.size() < 4 || !IsDosDate(text(0)) || !IsDosTime(text(1)))
+    static constexpr CPass PASSES[] = {
+        {EDateForm::STRONG, false},
+        {EDateForm::NUMERIC, false},
+        {EDateForm::STRONG, true},
+        {EDateForm::ANY_WORD, false},
+    };
+    for (const CPass& pass : PASSES)
+    {
+        for (size_t i = pass.bJoined ? nFirst + 2 : nFirst + 1; i < nCount && !bFound; ++i)
+        {
+            std::string_view sizeText = tokens.Text(i - 1);
+            uint64_t n = 0;
+            bool bSize = pass.bJoined ? SplitJoinedSize(sizeText, n) : ParseListSize(sizeText, n);
+            if (!bSize && (pass.bJoined || !IsDeviceNumbers(tokens, i - 1)))
+                continue;
+            size_t nLength = MatchListDate(tokens, i, pass.form);
+            if (nLength == 0)
+                continue;
+            bFound = true;
+            nLast = i + nLength - 1;
+            nSize = n;
+        }
+        if (bFound)
+            break;
+    }
+
+    size_t nNameStart = 0;
+    if (bFound)
+    {
+        // ls separates the date from the name by one blank; further blanks
+        // belong to the name.
+        nNameStart = tokens.End(nLast) + 1;
+        if (bNameAfterBlanks)
+            while (nNameStart < line.size() && IsListBlank(line[nNameStart]))
+                ++nNameStart;
+    }
+    else if (tokens.Text(nFirst - 1).find('?') != std::string_view::npos)
+    {
+        // ls could not stat the entry: "?" for links, owner, group, size
+        // and date; the name follows the last one.
+        size_t i = nFirst;
+        while (i < nCount && tokens.Text(i) == "?")
+            ++i;
+        if (i - nFirst < 3 || i >= nCount)
+            return ELine::UNREADABLE;
+        nNameStart = tokens.End(i - 1) + 1;
+    }
+    else
+    {
+        // No date at all: links, owner, group, size or links, owner, size.
+        // A name that starts like a date is more likely a date this parser
+        // does not know, so that line stays unread.
+        for (size_t nSizeField : {nFirst + 3, nFirst + 2})
+        {
+            if (nSizeField + 1 >= nCount || !ListAllDigits(tokens.Text(nFirst)) ||
+                !ParseListSize(tokens.Text(nSizeField), nSize))
+                continue;
+            bool bDateLike = false;
+            for (size_t k = nSizeField + 1; k < nCount && k <= nSizeField + 3; ++k)
+                if (ClassifyDateField(tokens.Text(k)) & (DATE_TIME | DATE_FULL | DATE_MONTHDAY))
+                    bDateLike = true;
+            if (bDateLike)
+                return ELine::UNREADABLE;
+            nNameStart = tokens.Start(nSizeField + 1);
+            break;
+        }
+        if (nNameStart == 0)
+            return ELine::UNREADABLE;
+    }
+    if (nNameStart >= line.size())
+        return ELine::UNREADABLE;
+
+    std::string_view name = line.substr(nNameStart);
+    if (cType == 'l')
+    {
+        size_t nArrow = name.find(" -> ");
+        if (nArrow != std::string_view::npos)
+            name = name.substr(0, nArrow);
+    }
+    bool bDirectory = cType == 'd' || cType == 'D';
+    bool bDevice = cType == 'c' || cType == 'b';
+    return TakeEntry(name, bDirectory, bDevice ? 0 : nSize, entry);
+}
+
+// False when the fields are not DOS/IIS.
+bool ParseDos(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+{
+    if (tokens.Count() < 4 || !IsDosDate(tokens.Text(0)))
         return false;
-    size_t nField = 2;
-    if (EqualsNoCase(text(2), "AM") || EqualsNoCase(text(2), "PM"))
-        ++nField;
-    if (nField + 1 >= tokens.size())
+    size_t nField = 0;
+    if (IsDosTime(tokens.Text(1)))
+        nField = IsDayHalf(tokens.Text(2)) ? 3 : 2;
+    else if (IsDayHalf(tokens.Text(1)) && IsListClock(tokens.Text(2)))
+        nField = 3;
+    else
+        return false;
+    if (nField + 1 >= tokens.Count())
         return false;
 
-    std::string_view field = text(nField);
+    std::string_view field = tokens.Text(nField);
     bool bDirectory = false;
     bool bLink = false;
     uint64_t nSize = 0;
-    if (EqualsNoCase(field, "<DIR>"))
+    if (ListEqualsNoCase(field, "<DIR>"))
         bDirectory = true;
-    else if (EqualsNoCase(field, "<JUNCTION>") || StartsWithNoCase(field, "<SYMLINK"))
+    else if (ListEqualsNoCase(field, "<JUNCTION>") || StartsWithNoCase(field, "<SYMLINK"))
         bLink = true;
     else
     {
         // Some servers group digits: "1,234,567".
-        std::string digits;
+        char szDigits[24];
+        size_t nDigits = 0;
         for (char c : field)
-            if (c != ',' && c != '.')
-                digits += c;
-        if (!ParseSize(digits, nSize))
+        {
+            if (c == ',' || c == '.')
+                continue;
+            if (nDigits == sizeof szDigits)
+                return false;
+            szDigits[nDigits++] = c;
+        }
+        if (!ListParseNumber(std::string_view(szDigits, nDigits), nSize))
             return false;
     }
 
-    std::string_view name = line.substr(tokens[nField + 1].nStart);
+    std::string_view name = tokens.Rest(nField + 1);
     if (bLink && name.size() > 2 && name.back() == ']')
     {
         size_t nBracket = name.rfind(" [");
         if (nBracket != std::string_view::npos)
             name = name.substr(0, nBracket);
     }
-    if (!KeepName(name))
-        return false;
-    entry.strName = std::string(name);
-    entry.bDirectory = bDirectory;
-    entry.nSize = nSize;
+    result = TakeEntry(name, bDirectory, nSize, entry);
     return true;
+}
+
+//  36611      A          05-12-97   16:44  README.TXT
+bool ParseOs2(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+{
+    uint64_t nSize = 0;
+    if (tokens.Count() < 4 || !ListParseNumber(tokens.Text(0), nSize))
+        return false;
+    bool bDirectory = false;
+    for (size_t i = 1; i + 2 < tokens.Count() && i <= 3; ++i)
+    {
+        std::string_view field = tokens.Text(i);
+        if (IsDosDate(field))
+        {
+            if (!IsListClock(tokens.Text(i + 1)))
+                return false;
+            result = TakeEntry(tokens.Rest(i + 2), bDirectory, nSize, entry);
+            return true;
+        }
+        if (field == "DIR")
+            bDirectory = true;
+        else if (field.size() > 4 || field.find_first_not_of("AHSR") != std::string_view::npos)
+            return false;
+    }
+    return false;
+}
+
+//   0.0     06/10/28 1134    ------wr      28B       512 unix.o
+bool ParseOs9(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+{
+    if (tokens.Count() < 7)
+        return false;
+    std::string_view owner = tokens.Text(0);
+    size_t nDot = owner.find('.');
+    std::string_view attributes = tokens.Text(3);
+    uint64_t nSize = 0;
+    if (nDot == std::string_view::npos || !ListAllDigits(owner.substr(0, nDot)) ||
+        !ListAllDigits(owner.substr(nDot + 1)) ||
+        !(ClassifyDateField(tokens.Text(1)) & DATE_FULL) || tokens.Text(2).size() != 4 ||
+        !ListAllDigits(tokens.Text(2)) || attributes.size() != 8 ||
+        attributes.find_first_not_of("dsewr-") != std::string_view::npos ||
+        !IsHexDigits(tokens.Text(4)) || !ListParseNumber(tokens.Text(5), nSize))
+        return false;
+    result = TakeEntry(tokens.Rest(6), attributes[0] == 'd', nSize, entry);
+    return true;
+}
+
+// VxWorks:     1028       JAN-01-2000 00:00:00   script.txt
+//               512       JAN-01-2000 00:00:00   dir          <DIR>
+bool ParseVxWorks(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+{
+    uint64_t nSize = 0;
+    std::string_view date = tokens.Text(tokens.Count() > 1 ? 1 : 0);
+    if (tokens.Count() < 4 || !ListParseNumber(tokens.Text(0), nSize) || date.size() != 11 ||
+        date[3] != '-' || date[6] != '-' || !ListAllDigits(date.substr(4, 2)) ||
+        !ListAllDigits(date.substr(7)) || !IsListClock(tokens.Text(2)))
+        return false;
+    std::string_view name = tokens.Rest(3);
+    bool bDirectory =
+        tokens.Count() > 4 && tokens.Text(tokens.Count() - 1) == "<DIR>" && !tokens.HasMore();
+    if (bDirectory)
+        name = name.substr(0, tokens.End(tokens.Count() - 2) - tokens.Start(3));
+    result = TakeEntry(name, bDirectory, nSize, entry);
+    return true;
+}
+
+// NAME.EXT;12 (ODS-2 and ODS-5 names), version 1 to 5 digits.
+bool IsVmsName(std::string_view str)
+{
+    size_t nSemicolon = str.rfind(';');
+    return nSemicolon != std::string_view::npos && nSemicolon > 0 &&
+           str.size() - nSemicolon - 1 <= 5 && ListAllDigits(str.substr(nSemicolon + 1));
+}
+
+// "5-JUN-1995", "19-OCT-2000".
+bool IsVmsDate(std::string_view str)
+{
+    size_t nDash = str.find('-');
+    if (nDash == std::string_view::npos || nDash == 0 || nDash > 2 || str.size() < nDash + 7 ||
+        str[nDash + 4] != '-')
+        return false;
+    std::string_view year = str.substr(nDash + 5);
+    for (size_t i = nDash + 1; i < nDash + 4; ++i)
+        if (IsListDigit(str[i]) || IsListBlank(str[i]))
+            return false;
+    return ListAllDigits(str.substr(0, nDash)) && (year.size() == 2 || year.size() == 4) &&
+           ListAllDigits(year);
+}
+
+// The fields after a VMS name: "1/3  5-JUN-1995 13:33:57 [SMITH] (RWED,...)",
+// a size alone, a date alone, or a "%RMS-E-PRV" message where the server
+// could not read the file's attributes.
+bool ParseVmsTail(const CListTokens& tokens, size_t nFrom, uint64_t& nSize)
+{
+    if (nFrom >= tokens.Count())
+        return false;
+    std::string_view field = tokens.Text(nFrom);
+    nSize = 0;
+    if (field[0] == '%' || IsVmsDate(field))
+        return true;
+    size_t nSlash = field.find('/');
+    uint64_t nBlocks = 0;
+    if (!ListParseNumber(field.substr(0, nSlash), nBlocks))
+        return false;
+    if (nSlash != std::string_view::npos && !ListAllDigits(field.substr(nSlash + 1)))
+        return false;
+    if (nFrom + 1 < tokens.Count() && !IsVmsDate(tokens.Text(nFrom + 1)))
+        return false;
+    return MultiplyChecked(nBlocks, VMS_BLOCK, nSize);
+}
+
+// A folder is NAME.DIR;1 on VMS but is entered as NAME, so that is the
+// name kept; files keep their version (NAME.EXT;2), which the server
+// accepts back.
+ELine TakeVmsEntry(std::string_view name, uint64_t nSize, CFtpListEntry& entry)
+{
+    size_t nSemicolon = name.rfind(';');
+    std::string_view base = name.substr(0, nSemicolon);
+    if (EndsWithNoCase(base, ".DIR") && base.size() > 4)
+        return TakeEntry(base.substr(0, base.size() - 4), true, 0, entry);
+    return TakeEntry(name, false, nSize, entry);
+}
+
+bool IsDsorg(std::string_view str)
+{
+    static constexpr std::string_view DSORGS[] = {"PS",  "PO", "PO-E", "PS-E", "PSU",  "POU", "DA",
+                                                  "DAU", "IS", "ISU",  "VS",   "VSAM", "??"};
+    for (std::string_view dsorg : DSORGS)
+        if (str == dsorg)
+            return true;
+    return false;
+}
+
+// A data set is kept under the name listed, relative to the current
+// high-level qualifier as the server takes it back; a partitioned data
+// set (PO) is a folder of members.
+bool ParseMvsDataSet(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+{
+    size_t nCount = tokens.Count();
+    if (tokens.HasMore() || nCount < 2)
+        return false;
+    std::string_view first = tokens.Text(0);
+    std::string_view last = tokens.Text(nCount - 1);
+    if (nCount == 2 && (first == "Migrated" || first == "VSAM"))
+    {
+        result = TakeEntry(last, false, 0, entry);
+        return true;
+    }
+    if (nCount == 3 && first == "Pseudo" && tokens.Text(1) == "Directory")
+    {
+        result = TakeEntry(last, true, 0, entry);
+        return true;
+    }
+    if (nCount == 6 && tokens.Text(1) == "Not" && tokens.Text(2) == "Direct")
+    {
+        result = TakeEntry(last, false, 0, entry);
+        return true;
+    }
+    if (nCount < 4 || first.size() > 6 || !IsDsorg(tokens.Text(nCount - 2)))
+        return false;
+    bool bDate = false;
+    for (size_t i = 1; i <= 2; ++i)
+        if (tokens.Text(i) == "**NONE**" || (ClassifyDateField(tokens.Text(i)) & DATE_FULL))
+            bDate = true;
+    if (!bDate)
+        return false;
+    result = TakeEntry(last, tokens.Text(nCount - 2).substr(0, 2) == "PO", 0, entry);
+    return true;
+}
+
+// "01.03": a member's version and modification level.
+bool IsMvsVersion(std::string_view str)
+{
+    return str.size() == 5 && str[2] == '.' && ListAllDigits(str.substr(0, 2)) &&
+           ListAllDigits(str.substr(3));
+}
+
+bool IsMemberName(std::string_view str)
+{
+    if (str.empty() || str.size() > 8)
+        return false;
+    for (char c : str)
+        if (!IsListDigit(c) && !(ListLower(c) >= 'a' && ListLower(c) <= 'z') && c != '@' &&
+            c != '#' && c != '$')
+            return false;
+    return true;
+}
+
+// Members of a partitioned data set. Their sizes are counted in records
+// (source) or given in hex bytes (load modules); only the latter are kept.
+bool ParseMvsMember(const CListTokens& tokens, EContext& context, CFtpListEntry& entry,
+                    ELine& result)
+{
+    size_t nCount = tokens.Count();
+    if (nCount >= 4 && IsMvsVersion(tokens.Text(1)) &&
+        (ClassifyDateField(tokens.Text(2)) & DATE_FULL))
+    {
+        context = EContext::MVS_MEMBERS;
+        result = TakeEntry(tokens.Text(0), false, 0, entry);
+        return true;
+    }
+    if (context == EContext::NONE || !IsMemberName(tokens.Text(0)))
+        return false;
+    uint64_t nSize = 0;
+    if (nCount == 1)
+        result = TakeEntry(tokens.Text(0), false, 0, entry);
+    else if (context == EContext::MVS_LOAD_MODULES && nCount >= 3 &&
+             ParseHex(tokens.Text(1), nSize) && IsHexDigits(tokens.Text(2)))
+        result = TakeEntry(tokens.Text(0), false, nSize, entry);
+    else
+        return false;
+    return true;
+}
+
+// OWNER SIZE DATE TIME *TYPE NAME. Folders end in "/" (or are of a folder
+// type); a member is listed as FILE.FILE/MEMBER.MBR and kept under its
+// last part, the name it has inside the file's folder.
+bool ParseAs400(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+{
+    size_t nCount = tokens.Count();
+    size_t nType = 0;
+    uint64_t nSize = 0;
+    if (nCount >= 3 && tokens.Text(1)[0] == '*')
+        nType = 1;
+    else if (nCount >= 6 && ListParseNumber(tokens.Text(1), nSize) && IsDosDate(tokens.Text(2)) &&
+             IsListClock(tokens.Text(3)) && tokens.Text(4)[0] == '*')
+        nType = 4;
+    else
+        return false;
+    std::string_view type = tokens.Text(nType);
+    if (type.size() < 2 || type.size() > 10)
+        return false;
+    for (char c : type.substr(1))
+        if (!(c >= 'A' && c <= 'Z') && !IsListDigit(c))
+            return false;
+    std::string_view name = tokens.Rest(nType + 1);
+    bool bDirectory = type == "*DIR" || type == "*LIB" || type == "*FLR" || type == "*DDIR";
+    if (!name.empty() && name.back() == '/')
+    {
+        bDirectory = true;
+        name.remove_suffix(1);
+    }
+    size_t nSlash = name.rfind('/');
+    if (nSlash != std::string_view::npos)
+        name = name.substr(nSlash + 1);
+    result = TakeEntry(name, bDirectory, nSize, entry);
+    return true;
+}
+
+// ALTLOG        101            1036  8-Jun-09 17:48:16 255,255 "oooo"
+bool ParseNonStop(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+{
+    uint64_t nSize = 0;
+    if (tokens.Count() < 6 || !ListAllDigits(tokens.Text(1)) ||
+        !ListParseNumber(tokens.Text(2), nSize) || !IsVmsDate(tokens.Text(3)) ||
+        !IsListClock(tokens.Text(4)) || tokens.Text(5).find(',') == std::string_view::npos)
+        return false;
+    result = TakeEntry(tokens.Text(0), false, nSize, entry);
+    return true;
+}
+
+// FN FT RECFM LRECL RECORDS BLOCKS DATE TIME [LABEL]. A CMS file is
+// named FN.FT in FTP commands, so that is the name kept; a folder of the
+// shared file system (FT "DIR") is entered as FN. Only fixed-length files
+// have a known size.
+bool ParseZvm(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+{
+    if (tokens.Count() < 8)
+        return false;
+    std::string_view format = tokens.Text(2);
+    if (format != "F" && format != "V" && format != "-")
+        return false;
+    for (size_t i = 3; i <= 5; ++i)
+        if (tokens.Text(i) != "-" && !ListAllDigits(tokens.Text(i)))
+            return false;
+    if (!(ClassifyDateField(tokens.Text(6)) & DATE_FULL) || !IsListClock(tokens.Text(7)))
+        return false;
+    std::string_view fn = tokens.Text(0);
+    std::string_view ft = tokens.Text(1);
+    if (ft == "DIR" && format == "-")
+    {
+        result = TakeEntry(fn, true, 0, entry);
+        return true;
+    }
+    uint64_t nRecordLength = 0;
+    uint64_t nRecords = 0;
+    uint64_t nSize = 0;
+    if (format == "F" && ListParseNumber(tokens.Text(3), nRecordLength) &&
+        ListParseNumber(tokens.Text(4), nRecords) &&
+        !MultiplyChecked(nRecordLength, nRecords, nSize))
+        nSize = 0;
+    std::string name;
+    name.reserve(fn.size() + 1 + ft.size());
+    name.append(fn).append(1, '.').append(ft);
+    result = TakeEntry(name, false, nSize, entry);
+    return true;
+}
+
+// Headers, footers and summaries of the families above, and "total"
+// lines in ls's locales.
+bool IsNoise(const CListTokens& tokens, EContext& context)
+{
+    size_t nCount = tokens.Count();
+    if (nCount == 0)
+        return true;
+    std::string_view first = tokens.Text(0);
+    std::string_view second = nCount > 1 ? tokens.Text(1) : std::string_view();
+    uint64_t n = 0;
+    if (nCount == 2 && IsTotalWord(first) && ParseListSize(second, n))
+        return true;
+    // VMS: "Directory DISK$USER:[SMITH]", "Total of 3 files, 8/12 blocks.",
+    // "Grand total of 2 directories, 10 files, 100 blocks."
+    // DOS dir: " Directory of C:\pub", " Volume in drive C is DATA".
+    if ((first == "Directory" && (nCount == 2 || second == "of")) ||
+        (first == "Total" && second == "of") || (first == "Grand" && second == "total"))
+        return true;
+    if (first == "Volume" && (second == "Unit" || second == "Referred" || second == "Date" ||
+                              second == "in" || second == "Serial"))
+        return true;
+    if (ListAllDigits(first) && (second == "File(s)" || second == "Dir(s)"))
+        return true;
+    if (first == "Name" && second == "VV.MM")
+    {
+        context = EContext::MVS_MEMBERS;
+        return true;
+    }
+    if (first == "Name" && second == "Size")
+    {
+        context = EContext::MVS_LOAD_MODULES;
+        return true;
+    }
+    // HP NonStop "File  Code  EOF  Last Modification  Owner  RWEP"; OS-9
+    // "Owner  Last modified  Attributes ..." and its dashed underline.
+    // VxWorks "size  date  time  name".
+    if ((first == "File" && second == "Code") || (first == "Owner" && second == "Last") ||
+        (first == "size" && second == "date"))
+        return true;
+    for (size_t i = 0; i < nCount; ++i)
+        if (tokens.Text(i).find_first_not_of('-') != std::string_view::npos)
+            return false;
+    return true;
+}
+
+ELine ParseAny(std::string_view line, CFtpListEntry& entry, EContext& context)
+{
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.remove_suffix(1);
+    // STAT replies put one space before each line.
+    if (line.size() > 1 && line[0] == ' ' && !IsListBlank(line[1]))
+        line.remove_prefix(1);
+    if (line.empty())
+        return ELine::NOISE;
+    if (line[0] == '+')
+    {
+        ELine result = ParseEplf(line, entry);
+        if (result != ELine::UNREADABLE)
+            return result;
+    }
+    ELine result = ELine::UNREADABLE;
+    if (ParseMlsd(line, entry, result))
+        return result;
+
+    CListTokens tokens(line);
+    if (tokens.Count() == 0)
+        return ELine::NOISE;
+    std::string_view first = tokens.Text(0);
+    // A mode-like first field that gives nothing may still be a dashed
+    // underline, so such lines end at the noise check.
+    if (IsUnixMode(first) || IsPlan9Mode(first))
+        result = ParseUnixFields(tokens, 1, first[0], false, entry);
+    else if (tokens.Count() > 2 && (first == "d" || first == "-") && tokens.Text(1)[0] == '[' &&
+             tokens.Text(1).back() == ']')
+        result = ParseUnixFields(tokens, 2, first[0], true, entry);
+    if (result != ELine::UNREADABLE)
+        return result;
+    if (IsListDigit(first[0]))
+    {
+        char cType = 0;
+        if (ParseDos(tokens, entry, result) || ParseOs2(tokens, entry, result) ||
+            ParseOs9(tokens, entry, result) || ParseVxWorks(tokens, entry, result))
+            return result;
+        // "  1234 -rw-r--r-- ...": ls -s puts the blocks before the mode.
+        if (tokens.Count() > 1 && ListAllDigits(first) && IsUnixMode(tokens.Text(1)))
+            return ParseUnixFields(tokens, 2, tokens.Text(1)[0], false, entry);
+        if (IsNumericMode(first, cType))
+        {
+            result = ParseUnixFields(tokens, 1, cType, false, entry);
+            if (result != ELine::UNREADABLE)
+                return result;
+        }
+    }
+    else
+    {
+        if (IsVmsName(first))
+        {
+            uint64_t nSize = 0;
+            if (tokens.Count() == 1)
+                return TakeVmsEntry(first, 0, entry) == ELine::ENTRY ? ELine::VMS_NAME
+                                                                     : ELine::UNREADABLE;
+            if (ParseVmsTail(tokens, 1, nSize))
+                return TakeVmsEntry(first, nSize, entry);
+        }
+        if (ParseMvsMember(tokens, context, entry, result) ||
+            ParseMvsDataSet(tokens, entry, result) || ParseAs400(tokens, entry, result) ||
+            ParseNonStop(tokens, entry, result) || ParseZvm(tokens, entry, result))
+            return result;
+    }
+    return IsNoise(tokens, context) ? ELine::NOISE : ELine::UNREADABLE;
+}
+} // namespace
+
+bool CFtpListParser::ParseLine(std::string_view line, CFtpListEntry& entry)
+{
+    EContext context = EContext::NONE;
+    ELine result = ParseAny(line, entry, context);
+    return result == ELine::ENTRY || result == ELine::VMS_NAME;
+}
+
+CFtpListing CFtpListParser::Parse(std::string_view listing)
+{
+    CFtpListing result;
+    EContext context = EContext::NONE;
+    CFtpListEntry pending; // a VMS name whose fields may follow
+    bool bPending = false;
+    size_t nStart = 0;
+    while (nStart < listing.size())
+    {
+        size_t nEnd = listing.find('\n', nStart);
+        if (nEnd == std::string_view::npos)
+            nEnd = listing.size();
+        std::string_view line = listing.substr(nStart, nEnd - nStart);
+        nStart = nEnd + 1;
+
+        if (bPending)
+        {
+            bPending = false;
+            uint64_t nSize = 0;
+            if (!line.empty() && IsListBlank(line[0]) && ParseVmsTail(CListTokens(line), 0, nSize))
+            {
+                pending.nSize = pending.bDirectory ? 0 : nSize;
+                result.entries.push_back(std::move(pending));
+                continue;
+            }
+            result.entries.push_back(std::move(pending));
+        }
+        CFtpListEntry entry;
+        switch (ParseAny(line, entry, context))
+        {
+        case ELine::ENTRY:
+            result.entries.push_back(std::move(entry));
+            break;
+        case ELine::VMS_NAME:
+            pending = std::move(entry);
+            bPending = true;
+            break;
+        case ELine::UNREADABLE:
+            ++result.nUnreadable;
+            break;
+        case ELine::NOISE:
+            break;
+        }
+    }
+    if (bPending)
+        result.entries.push_back(std::move(pending));
+    return result;
+}
+
+std::vector<CFtpListEntry> CFtpListParser::ParseListing(std::string_view listing)
+{
+    return Parse(listing).entries;
 }

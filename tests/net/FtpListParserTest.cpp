@@ -1,16 +1,33 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ostream>
 #include <random>
 
 #include "net/FtpListParser.h"
 
+// Readable failure messages for entry comparisons.
+void PrintTo(const CFtpListEntry& entry, std::ostream* pStream)
+{
+    *pStream << "{\"" << entry.strName << "\", " << (entry.bDirectory ? "dir" : "file") << ", "
+             << entry.nSize << "}";
+}
+
 namespace
 {
+// What a line gives: an entry, known noise, or an unreadable line.
+enum EKind
+{
+    U, // unreadable
+    N, // noise
+    E, // entry
+};
+
 struct CRow
 {
     const char* pszVariant;
     std::string strLine;
-    bool bEntry;
+    EKind nKind;
     std::string strName;
     bool bDirectory;
     uint64_t nSize;
@@ -18,69 +35,189 @@ struct CRow
 
 const std::vector<CRow>& Rows()
 {
+    // One row a line, so the table reads as the listing it stands for.
+    // clang-format off
     static const std::vector<CRow> rows = {
         // MLSD
-        {"mlsd file", "type=file;size=1234;modify=20200101120000;perm=r; notes.txt", true, "notes.txt", false, 1234},
-        {"mlsd dir", "type=dir;modify=20200101120000;perm=el; pub", true, "pub", true, 0},
-        {"mlsd upper-case facts", "Type=File;Size=77;Modify=20200101120000; Readme", true, "Readme", false, 77},
-        {"mlsd fact order", "modify=20200101120000;perm=r;size=5;type=file;unique=fe00g1; a.txt", true, "a.txt", false, 5},
-        {"mlsd cdir dropped", "type=cdir;modify=20200101120000; /pub", false, "", false, 0},
-        {"mlsd pdir dropped", "type=pdir;modify=20200101120000; ..", false, "", false, 0},
-        {"mlsd symlink", "type=OS.unix=slink:/srv/target;size=7; link", true, "link", false, 7},
-        {"mlsd symlink other spelling", "type=OS.unix=symlink;size=3; ln", true, "ln", false, 3},
-        {"mlsd device", "type=OS.unix=chr-13/29;size=0; tty", true, "tty", false, 0},
-        {"mlsd leading spaces", "type=file;size=1;  two leading", true, " two leading", false, 1},
-        {"mlsd trailing space", "type=file;size=1; trailing ", true, "trailing ", false, 1},
-        {"mlsd name with spaces", "type=dir;perm=el; My Documents", true, "My Documents", true, 0},
-        {"mlsd over 4 GiB", "type=file;size=5368709120; big.iso", true, "big.iso", false, 5368709120ull},
-        {"mlsd no size", "type=file;perm=r; nosize", true, "nosize", false, 0},
-        {"mlsd dir sizd", "type=dir;sizd=4096; d", true, "d", true, 0},
-        {"mlsd non-utf8", "type=file;size=2; caf\xe9", true, "caf\xe9", false, 2},
-        {"mlsd utf8", "type=file;size=2; \xe4\xb8\xad\xe6\x96\x87.txt", true, "\xe4\xb8\xad\xe6\x96\x87.txt", false, 2},
-        {"mlsd dot", "type=dir; .", false, "", false, 0},
+        {"mlsd file", "type=file;size=1234;modify=20200101120000;perm=r; notes.txt", E, "notes.txt", false, 1234},
+        {"mlsd dir", "type=dir;modify=20200101120000;perm=el; pub", E, "pub", true, 0},
+        {"mlsd upper-case facts", "Type=File;Size=77;Modify=20200101120000; Readme", E, "Readme", false, 77},
+        {"mlsd fact order", "modify=20200101120000;perm=r;size=5;type=file;unique=fe00g1; a.txt", E, "a.txt", false, 5},
+        {"mlsd cdir dropped", "type=cdir;modify=20200101120000; /pub", N, "", false, 0},
+        {"mlsd pdir dropped", "type=pdir;modify=20200101120000; ..", N, "", false, 0},
+        {"mlsd symlink", "type=OS.unix=slink:/srv/target;size=7; link", E, "link", false, 7},
+        {"mlsd symlink other spelling", "type=OS.unix=symlink;size=3; ln", E, "ln", false, 3},
+        {"mlsd device", "type=OS.unix=chr-13/29;size=0; tty", E, "tty", false, 0},
+        {"mlsd leading spaces", "type=file;size=1;  two leading", E, " two leading", false, 1},
+        {"mlsd trailing space", "type=file;size=1; trailing ", E, "trailing ", false, 1},
+        {"mlsd name with spaces", "type=dir;perm=el; My Documents", E, "My Documents", true, 0},
+        {"mlsd over 4 GiB", "type=file;size=5368709120; big.iso", E, "big.iso", false, 5368709120ull},
+        {"mlsd no size", "type=file;perm=r; nosize", E, "nosize", false, 0},
+        {"mlsd dir sizd", "type=dir;sizd=4096; d", E, "d", true, 0},
+        {"mlsd non-utf8", "type=file;size=2; caf\xe9", E, "caf\xe9", false, 2},
+        {"mlsd utf8", "type=file;size=2; \xe4\xb8\xad\xe6\x96\x87.txt", E, "\xe4\xb8\xad\xe6\x96\x87.txt", false, 2},
+        {"mlsd dot", "type=dir; .", N, "", false, 0},
         // Unix ls -l
-        {"unix file", "-rw-r--r--   1 owner group        1234 Jan 21 12:00 file.txt", true, "file.txt", false, 1234},
-        {"unix dir", "drwxr-xr-x   2 owner group        4096 Jan 21 12:00 pub", true, "pub", true, 0},
-        {"unix year", "-rw-r--r--   1 owner group         99 Jan 21  2019 old.txt", true, "old.txt", false, 99},
-        {"unix no group", "-rw-r--r--   1 owner         1234 Jan 21  2019 nogroup.txt", true, "nogroup.txt", false, 1234},
-        {"unix numeric owners", "-rw-r--r--   1 0        0            3 Feb  1 09:05 n.txt", true, "n.txt", false, 3},
-        {"unix acl mark", "drwxr-xr-x+  2 owner group        4096 Mar  3 10:00 acl", true, "acl", true, 0},
-        {"unix xattr mark", "-rw-r--r--@  1 owner staff          8 Apr  4 10:00 mac.txt", true, "mac.txt", false, 8},
-        {"unix selinux mark", "-rw-r--r--.  1 owner group          9 May  5 10:00 se.txt", true, "se.txt", false, 9},
-        {"unix spaces in name", "-rw-r--r--   1 owner group         10 Jun  6 10:00 my file name.txt", true, "my file name.txt", false, 10},
-        {"unix leading space in name", "-rw-r--r--   1 owner group         10 Jun  6 10:00  lead", true, " lead", false, 10},
-        {"unix symlink", "lrwxrwxrwx   1 owner group         11 Jul  7 10:00 link -> target/dir", true, "link", false, 11},
-        {"unix symlink to parent", "lrwxrwxrwx   1 owner group          2 Jul  7 10:00 loop -> ..", true, "loop", false, 2},
-        {"unix over 4 GiB", "-rw-r--r--   1 owner group 5368709120 Aug  8 10:00 big.iso", true, "big.iso", false, 5368709120ull},
-        {"unix char device", "crw-rw-rw-   1 root  root      1,   3 Sep  9 10:00 null", true, "null", false, 0},
-        {"unix block device", "brw-rw----   1 root  disk      8,0 Sep  9 10:00 sda", true, "sda", false, 0},
-        {"unix iso date", "-rw-r--r--   1 owner group        123 2020-01-21 12:00 iso.txt", true, "iso.txt", false, 123},
-        {"unix day before month", "-rw-r--r--   1 owner group        124 21 Jan 12:00 eu.txt", true, "eu.txt", false, 124},
-        {"unix owner named like a month", "-rw-r--r--   1 may   group        125 Oct 10 10:00 m.txt", true, "m.txt", false, 125},
-        {"unix seconds in time", "-rw-r--r--   1 owner group        126 Nov 11 10:00:59 s.txt", true, "s.txt", false, 126},
-        {"unix dot", "drwxr-xr-x   2 owner group       4096 Dec 12 10:00 .", false, "", false, 0},
-        {"unix dot dot", "drwxr-xr-x   9 owner group       4096 Dec 12 10:00 ..", false, "", false, 0},
-        {"unix hidden file", "-rw-r--r--   1 owner group          1 Dec 12 10:00 .hidden", true, ".hidden", false, 1},
-        {"unix non-utf8", "-rw-r--r--   1 owner group          1 Dec 12 10:00 \xb2\xe2\xca\xd4.txt", true, "\xb2\xe2\xca\xd4.txt", false, 1},
-        {"unix fifo", "prw-r--r--   1 owner group          0 Dec 12 10:00 pipe", true, "pipe", false, 0},
-        {"unix total line", "total 1234", false, "", false, 0},
-        {"unix tab separated", "-rw-r--r--\t1 owner\tgroup\t12 Jan 21 12:00 tab.txt", true, "tab.txt", false, 12},
+        {"unix file", "-rw-r--r--   1 owner group        1234 Jan 21 12:00 file.txt", E, "file.txt", false, 1234},
+        {"unix dir", "drwxr-xr-x   2 owner group        4096 Jan 21 12:00 pub", E, "pub", true, 0},
+        {"unix year", "-rw-r--r--   1 owner group         99 Jan 21  2019 old.txt", E, "old.txt", false, 99},
+        {"unix no group", "-rw-r--r--   1 owner         1234 Jan 21  2019 nogroup.txt", E, "nogroup.txt", false, 1234},
+        {"unix numeric owners", "-rw-r--r--   1 0        0            3 Feb  1 09:05 n.txt", E, "n.txt", false, 3},
+        {"unix acl mark", "drwxr-xr-x+  2 owner group        4096 Mar  3 10:00 acl", E, "acl", true, 0},
+        {"unix xattr mark", "-rw-r--r--@  1 owner staff          8 Apr  4 10:00 mac.txt", E, "mac.txt", false, 8},
+        {"unix selinux mark", "-rw-r--r--.  1 owner group          9 May  5 10:00 se.txt", E, "se.txt", false, 9},
+        {"unix spaces in name", "-rw-r--r--   1 owner group         10 Jun  6 10:00 my file name.txt", E, "my file name.txt", false, 10},
+        {"unix leading space in name", "-rw-r--r--   1 owner group         10 Jun  6 10:00  lead", E, " lead", false, 10},
+        {"unix symlink", "lrwxrwxrwx   1 owner group         11 Jul  7 10:00 link -> target/dir", E, "link", false, 11},
+        {"unix symlink to parent", "lrwxrwxrwx   1 owner group          2 Jul  7 10:00 loop -> ..", E, "loop", false, 2},
+        {"unix over 4 GiB", "-rw-r--r--   1 owner group 5368709120 Aug  8 10:00 big.iso", E, "big.iso", false, 5368709120ull},
+        {"unix char device", "crw-rw-rw-   1 root  root      1,   3 Sep  9 10:00 null", E, "null", false, 0},
+        {"unix block device", "brw-rw----   1 root  disk      8,0 Sep  9 10:00 sda", E, "sda", false, 0},
+        {"unix iso date", "-rw-r--r--   1 owner group        123 2020-01-21 12:00 iso.txt", E, "iso.txt", false, 123},
+        {"unix day before month", "-rw-r--r--   1 owner group        124 21 Jan 12:00 eu.txt", E, "eu.txt", false, 124},
+        {"unix owner named like a month", "-rw-r--r--   1 may   group        125 Oct 10 10:00 m.txt", E, "m.txt", false, 125},
+        {"unix seconds in time", "-rw-r--r--   1 owner group        126 Nov 11 10:00:59 s.txt", E, "s.txt", false, 126},
+        {"unix dot", "drwxr-xr-x   2 owner group       4096 Dec 12 10:00 .", N, "", false, 0},
+        {"unix dot dot", "drwxr-xr-x   9 owner group       4096 Dec 12 10:00 ..", N, "", false, 0},
+        {"unix hidden file", "-rw-r--r--   1 owner group          1 Dec 12 10:00 .hidden", E, ".hidden", false, 1},
+        {"unix non-utf8", "-rw-r--r--   1 owner group          1 Dec 12 10:00 \xb2\xe2\xca\xd4.txt", E, "\xb2\xe2\xca\xd4.txt", false, 1},
+        {"unix fifo", "prw-r--r--   1 owner group          0 Dec 12 10:00 pipe", E, "pipe", false, 0},
+        {"unix total line", "total 1234", N, "", false, 0},
+        {"unix tab separated", "-rw-r--r--\t1 owner\tgroup\t12 Jan 21 12:00 tab.txt", E, "tab.txt", false, 12},
         // DOS / IIS
-        {"dos dir 12h", "01-21-20  02:35PM       <DIR>          Program Files", true, "Program Files", true, 0},
-        {"dos file 12h", "01-21-20  02:35AM                 1234 readme.txt", true, "readme.txt", false, 1234},
-        {"dos file 24h", "01-21-2020  14:35                 4321 log.txt", true, "log.txt", false, 4321},
-        {"dos iso date", "2020-01-21  14:35       <DIR>          data", true, "data", true, 0},
-        {"dos separate am pm", "01/21/2020  02:35 PM             77 sep.txt", true, "sep.txt", false, 77},
-        {"dos grouped digits", "01-21-20  02:35PM            1,234,567 grouped.bin", true, "grouped.bin", false, 1234567},
-        {"dos over 4 GiB", "01-21-20  02:35PM           5368709120 big.iso", true, "big.iso", false, 5368709120ull},
-        {"dos junction", "01-21-20  02:35PM       <JUNCTION>     Docs [C:\\Users\\Docs]", true, "Docs", false, 0},
-        {"dos non-utf8", "01-21-20  02:35PM                    5 \xd6\xd0\xce\xc4.txt", true, "\xd6\xd0\xce\xc4.txt", false, 5},
-        {"dos dot", "01-21-20  02:35PM       <DIR>          .", false, "", false, 0},
+        {"dos dir 12h", "01-21-20  02:35PM       <DIR>          Program Files", E, "Program Files", true, 0},
+        {"dos file 12h", "01-21-20  02:35AM                 1234 readme.txt", E, "readme.txt", false, 1234},
+        {"dos file 24h", "01-21-2020  14:35                 4321 log.txt", E, "log.txt", false, 4321},
+        {"dos iso date", "2020-01-21  14:35       <DIR>          data", E, "data", true, 0},
+        {"dos separate am pm", "01/21/2020  02:35 PM             77 sep.txt", E, "sep.txt", false, 77},
+        {"dos grouped digits", "01-21-20  02:35PM            1,234,567 grouped.bin", E, "grouped.bin", false, 1234567},
+        {"dos over 4 GiB", "01-21-20  02:35PM           5368709120 big.iso", E, "big.iso", false, 5368709120ull},
+        {"dos junction", "01-21-20  02:35PM       <JUNCTION>     Docs [C:\\Users\\Docs]", E, "Docs", false, 0},
+        {"dos non-utf8", "01-21-20  02:35PM                    5 \xd6\xd0\xce\xc4.txt", E, "\xd6\xd0\xce\xc4.txt", false, 5},
+        {"dos dot", "01-21-20  02:35PM       <DIR>          .", N, "", false, 0},
+        // MLSD, more forms
+        {"mlsd tab before name", "type=file;size=10;\ttabbed.txt", E, "tabbed.txt", false, 10},
+        {"mlsd without ; before name", "type=file;size=12 old.txt", E, "old.txt", false, 12},
+        {"mlsd facts upper case, type last", "SIZE=3;Modify=20200101120000;TYPE=DIR; Dir", E, "Dir", true, 0},
+        {"mlsd unix facts", "type=file;UNIX.mode=0644;UNIX.owner=ftp;size=9; u.txt", E, "u.txt", false, 9},
+        {"mlsd stat reply space", " type=file;size=4; stat.txt", E, "stat.txt", false, 4},
+        // Unix, month names of other locales
+        {"unix german umlaut", "-rw-r--r--   1 owner group   100 M\xc3\xa4r 21 12:00 de.txt", E, "de.txt", false, 100},
+        {"unix german day dot", "-rw-r--r--   1 owner group   101 21. Okt 2019 de2.txt", E, "de2.txt", false, 101},
+        {"unix french dot", "-rw-r--r--   1 owner group   102 21 janv. 12:00 fr.txt", E, "fr.txt", false, 102},
+        {"unix french latin-1", "-rw-r--r--   1 owner group   103 f\xe9vr. 21  2019 fr1.txt", E, "fr1.txt", false, 103},
+        {"unix french utf-8", "-rw-r--r--   1 owner group   104 ao\xc3\xbbt 21 12:00 fr2.txt", E, "fr2.txt", false, 104},
+        {"unix spanish", "-rw-r--r--   1 owner group   105 dic 21 12:00 es.txt", E, "es.txt", false, 105},
+        {"unix hungarian year first", "-rw-r--r--   1 owner group   106 2010. m\xc3\xa1rc. 21. hu.txt", E, "hu.txt", false, 106},
+        {"unix russian", "-rw-r--r--   1 owner group   107 \xd0\xbe\xd0\xba\xd1\x82 21 12:00 ru.txt", E, "ru.txt", false, 107},
+        {"unix polish", "-rw-r--r--   1 owner group   108 pa\xc5\xba 21  2019 pl.txt", E, "pl.txt", false, 108},
+        {"unix month outside the table", "-rw-r--r--   1 owner group   109 \xce\x9f\xce\xba\xcf\x84 21 12:00 el.txt", E, "el.txt", false, 109},
+        // Unix, CJK dates (UTF-8, GBK, Shift_JIS, EUC-KR)
+        {"unix chinese utf-8", "-rw-r--r--   1 owner group   110 8\xe6\x9c\x88 17 08:52 zh.txt", E, "zh.txt", false, 110},
+        {"unix chinese marks and year", "-rw-r--r--   1 owner group   111 4\xe6\x9c\x88 18\xe6\x97\xa5 2003\xe5\xb9\xb4 zh2.txt", E, "zh2.txt", false, 111},
+        {"unix japanese shift_jis", "-rw-r--r--   1 owner group   112 4\x8c\x8e 18\x93\xfa 2003\x94\x4e ja.txt", E, "ja.txt", false, 112},
+        {"unix chinese gbk", "-rw-r--r--   1 owner group   113 8\xd4\xc2 17\xc8\xd5 08:52 gbk.txt", E, "gbk.txt", false, 113},
+        {"unix korean year first", "-rw-r--r--   1 owner group   114 2005\xeb\x85\x84 1\xec\x9b\x94 6\xec\x9d\xbc ko.txt", E, "ko.txt", false, 114},
+        {"unix korean euc-kr", "-rw-r--r--   1 owner group   115 1\xbf\xf9 6\xc0\xcf 12:00 euckr.txt", E, "euckr.txt", false, 115},
+        {"unix korean month day time", "-rw-r--r--   1 owner group   116 1\xec\x9b\x94  6 12:00 ko2.txt", E, "ko2.txt", false, 116},
+        {"unix cjk name", "drwxr-xr-x   2 owner group  4096 8\xe6\x9c\x88 17 08:52 \xe8\xb5\x84\xe6\x96\x99", E, "\xe8\xb5\x84\xe6\x96\x99", true, 0},
+        // Unix, numeric dates
+        {"unix numeric month", "-rw-r--r--   1 owner group   117 1 21 12:00 num.txt", E, "num.txt", false, 117},
+        {"unix yyyy/mm/dd", "-rw-r--r--   1 owner group   118 2020/01/21 12:00 slash.txt", E, "slash.txt", false, 118},
+        {"unix dd-mm-yyyy", "-rw-r--r--   1 owner group   119 21-01-2020 12:00 dmy.txt", E, "dmy.txt", false, 119},
+        {"unix yyyy.mm.dd without time", "-rw-r--r--   1 owner group   120 2020.01.21 dots.txt", E, "dots.txt", false, 120},
+        {"unix mm-dd yyyy", "-rw-r--r--   1 owner group   121 01-21 2019 md.txt", E, "md.txt", false, 121},
+        {"unix mm-dd hh:mm", "-rw-r--r--   1 owner group   122 01-21 12:00 mdt.txt", E, "mdt.txt", false, 122},
+        {"unix iso with seconds", "-rw-r--r--   1 owner group   123 2020-01-21 12:00:59 isosec.txt", E, "isosec.txt", false, 123},
+        {"unix vshell", "-rwxr-xr-x   1 user     group        124 Oct 08, 2002 vshell.txt", E, "vshell.txt", false, 124},
+        {"unix date-like name", "-rw-r--r--   1 owner group   132 Jan 21 12:00 Feb 2 2020 report", E, "Feb 2 2020 report", false, 132},
+        // Unix, sizes and fields
+        {"unix size k", "-rw-r--r--   1 owner group   4.0K Jan 21 12:00 k.txt", E, "k.txt", false, 4096},
+        {"unix size M decimal comma", "-rw-r--r--   1 owner group   1,5M Jan 21 12:00 m.txt", E, "m.txt", false, 1572864},
+        {"unix size G", "-rw-r--r--   1 owner group     3G Jan 21 12:00 g.iso", E, "g.iso", false, 3221225472ull},
+        {"unix size joined to group", "-rw-r--r--   1 owner longgroupname1234 Jan 21 12:00 joined.txt", E, "joined.txt", false, 1234},
+        {"unix no date", "-rw-r--r--   1 owner group   125 nodate.txt", E, "nodate.txt", false, 125},
+        {"unix no date no group", "-rw-r--r--   1 owner   126 nodate2.txt", E, "nodate2.txt", false, 126},
+        {"unix no links", "-rw-r--r-- owner group 131 Jan 21 12:00 nolinks.txt", E, "nolinks.txt", false, 131},
+        {"unix octal permissions", "644   1 owner group   127 Jan 21 12:00 octal.txt", E, "octal.txt", false, 127},
+        {"unix octal st_mode folder", "40755 2 owner group 4096 Jan 21 12:00 octdir", E, "octdir", true, 0},
+        {"unix ls -s blocks first", "   8 -rw-r--r--   1 owner group   128 Jan 21 12:00 blocks.txt", E, "blocks.txt", false, 128},
+        {"unix stat failed", "d?????????   ? ?     ?        ?            ? lost+found", E, "lost+found", true, 0},
+        {"unix stat reply space", " -rw-r--r--   1 owner group   129 Jan 21 12:00 stat.txt", E, "stat.txt", false, 129},
+        {"unix sticky folder", "drwxrwxrwt   2 root  root   4096 Jan 21 12:00 tmp", E, "tmp", true, 0},
+        {"unix setuid", "-rwsr-xr-x   1 root  root    130 Jan 21 12:00 su", E, "su", false, 130},
+        {"unix socket", "srwxrwxrwx   1 root  root      0 Jan 21 12:00 sock", E, "sock", false, 0},
+        {"unix unknown date word after size", "-rw-r--r--   1 owner group   133 12:00 x y", U, "", false, 0},
+        {"unix no name", "drwxr-xr-x   2 owner group  4096 Jan 21 12:00", U, "", false, 0},
+        {"unix cut short", "-rw-r--r--   1 owner group", U, "", false, 0},
+        {"unix name with NUL", std::string("-rw-r--r--   1 owner group 1 Jan 21 12:00 a") + '\0' + "b", U, "", false, 0},
+        // Plan 9, VxWorks
+        {"plan9 file", "--rw-rw-r-- M 4 glenda glenda 1234 Jan 21 12:00 plan9.txt", E, "plan9.txt", false, 1234},
+        {"plan9 folder", "d-rwxrwxr-x M 4 glenda glenda    0 Jan 21 12:00 lib", E, "lib", true, 0},
+        {"vxworks file", "    1028       JAN-01-2000 00:00:00   script.txt", E, "script.txt", false, 1028},
+        {"vxworks folder", "     512       JAN-01-2000 00:00:00   my dir          <DIR>", E, "my dir", true, 0},
+        {"dashed underline", "----------- ------ ------", N, "", false, 0},
+        {"vxworks header", "  size          date       time       name", N, "", false, 0},
+        // NetWare
+        {"netware folder", "d [R----F--] supervisor            512       Jan 16 18:53    login", E, "login", true, 0},
+        {"netware file", "- [RWCEAFMS] rhesus             214059       Oct 20 15:27    cx.exe", E, "cx.exe", false, 214059},
+        // DOS / IIS, other Windows layouts
+        {"dos dotted date", "21.01.2020  14:35       <DIR>          Ordner", E, "Ordner", true, 0},
+        {"dos time with seconds", "2020-01-21  14:35:22             77 sec.txt", E, "sec.txt", false, 77},
+        {"dos chinese afternoon", "01-21-20  02:35\xe4\xb8\x8b\xe5\x8d\x88       <DIR>          zh", E, "zh", true, 0},
+        {"dos localized half first", "2020/01/21  \xe4\xb8\x8b\xe5\x8d\x88 02:35   1234 zh2.txt", E, "zh2.txt", false, 1234},
+        {"dos a/p time", "01-21-96  12:00p   1234 ap.txt", E, "ap.txt", false, 1234},
+        {"dos symlink", "01-21-20  02:35PM       <SYMLINKD>     link [..\\target]", E, "link", false, 0},
+        // OS/2
+        {"os2 file", "   36611      A          05-12-97   16:44  README.TXT", E, "README.TXT", false, 36611},
+        {"os2 folder", "       0           DIR   05-12-97   16:44  PSFONTS", E, "PSFONTS", true, 0},
+        {"os2 no attributes", "    1024                 06-13-99   13:17  EMPTY ATTR", E, "EMPTY ATTR", false, 1024},
+        // VMS
+        {"vms used/allocated blocks", "LOGIN.COM;2            1/3          5-JUN-1995 13:33:57  [SMITH]  (RWED,RWED,RE,)", E, "LOGIN.COM;2", false, 512},
+        {"vms folder", "MAIL.DIR;1             2/3         19-OCT-2000 09:20:02  [GROUP,SMITH]  (RWE,RWE,RE,RE)", E, "MAIL", true, 0},
+        {"vms used blocks", "AVERAGE.EXE;6       6        10-APR-2000 15:43 (RWED,RWED,RWED,RE)", E, "AVERAGE.EXE;6", false, 3072},
+        {"vms no privilege", "SECRET.DAT;1        %RMS-E-PRV, insufficient privilege or file protection violation", E, "SECRET.DAT;1", false, 0},
+        {"vms ods-5 lower case", "readme.txt;1  2/4  1-JAN-2001 00:00:00.00", E, "readme.txt;1", false, 1024},
+        {"vms name alone", "VERYLONGFILENAME.TXT;1", E, "VERYLONGFILENAME.TXT;1", false, 0},
+        // MVS
+        {"mvs data set", "WYOSPT 3390   2003/03/18  1  200  FB      80  8053  PS  SOME.DATA.SET", E, "SOME.DATA.SET", false, 0},
+        {"mvs partitioned", "WYOSP1 3390   2012/05/15  1    1  FB      80 27920  PO  SOURCE.PDS", E, "SOURCE.PDS", true, 0},
+        {"mvs pds-e", "WYOSP1 3390   2012/05/15  1    1  FB      80 27920  PO-E  SOURCE.PDSE", E, "SOURCE.PDSE", true, 0},
+        {"mvs without unit", "CPDLB4 2008/10/31 1 1 VB 256 6233 PS FIFO.DEMO", E, "FIFO.DEMO", false, 0},
+        {"mvs two-digit year", "APCSPL 3380D 07/16/97 1 1 FB 80 8800 PS ETC.RPC", E, "ETC.RPC", false, 0},
+        {"mvs migrated", "Migrated                                                  OLD.DATA", E, "OLD.DATA", false, 0},
+        {"mvs pseudo directory", "Pseudo Directory                                          SUBQUAL", E, "SUBQUAL", true, 0},
+        {"mvs tape", "ARCIVE Not Direct Access Device                           KJ.TAPE.FILE", E, "KJ.TAPE.FILE", false, 0},
+        {"mvs member with statistics", "MEMBER1   01.03 2002/09/12 2002/10/11 09:37    11     1     0 USER1", E, "MEMBER1", false, 0},
+        {"mvs header", "Volume Unit    Referred Ext Used Recfm Lrecl BlkSz Dsorg Dsname", N, "", false, 0},
+        // AS/400
+        {"as400 folder", "QSYS           77824 02/23/00 15:09:55 *DIR       QOpenSys/", E, "QOpenSys", true, 0},
+        {"as400 stream file", "QPGMR           1234 05/04/03 12:00:00 *STMF      my file.txt", E, "my file.txt", false, 1234},
+        {"as400 library", "QSYS          413696 09/26/03 11:51:31 *LIB       QGPL.LIB/", E, "QGPL.LIB", true, 0},
+        {"as400 member", "QSYS                                   *MEM       QGPL.LIB/QCLSRC.FILE/A.MBR", E, "A.MBR", false, 0},
+        // EPLF
+        {"eplf folder", "+i8388621.29609,m824255902,/,\tdev", E, "dev", true, 0},
+        {"eplf file", "+i8388621.44468,m839956783,r,s10376,\tRFCEPLF", E, "RFCEPLF", false, 10376},
+        {"eplf without tab", "+i8388621.44468,m839956783,r,s10376, RFCEPLF", U, "", false, 0},
+        // HP NonStop, OS-9, z/VM
+        {"nonstop file", "ALTLOG        101            1036  8-Jun-09 17:48:16 255,255 \"oooo\"", E, "ALTLOG", false, 1036},
+        {"os9 file", "  0.0     06/10/28 1134    ------wr      28B       512 unix.o", E, "unix.o", false, 512},
+        {"os9 folder", "  1.0     05/08/31 0000    d-ewrewr      A54        64 CMDS", E, "CMDS", true, 0},
+        {"zvm fixed records", "PROFILE  EXEC     F         80          9          1 1999-09-24 12:36:12 VMSYSU", E, "PROFILE.EXEC", false, 720},
+        {"zvm variable records", "README   TXT      V         68        123          3  9/24/99 12:36:12 -", E, "README.TXT", false, 0},
+        {"zvm folder", "SUBDIR   DIR      -          -          -          - 2001-01-01 00:00:00 -", E, "SUBDIR", true, 0},
+        // Noise of other families and locales
+        {"total in german", "insgesamt 12", N, "", false, 0},
+        {"total in chinese", "\xe6\x80\xbb\xe7\x94\xa8\xe9\x87\x8f 12K", N, "", false, 0},
+        {"vms header", "Directory DISK$USER:[SMITH]", N, "", false, 0},
+        {"vms footer", "Total of 3 files, 8/12 blocks.", N, "", false, 0},
+        {"ls error", "ls: cannot open directory .: Permission denied", U, "", false, 0},
         // Noise
-        {"blank", "", false, "", false, 0},
-        {"garbage", "this is not a listing line", false, "", false, 0},
-        {"size overflow", "-rw-r--r--   1 owner group 99999999999999999999999 Jan 21 12:00 x", false, "", false, 0},
+        {"blank", "", N, "", false, 0},
+        {"garbage", "this is not a listing line", U, "", false, 0},
+        {"size overflow", "-rw-r--r--   1 owner group 99999999999999999999999 Jan 21 12:00 x", U, "", false, 0},
     };
+    // clang-format on
     return rows;
 }
 } // namespace
@@ -93,7 +230,10 @@ TEST(FtpListParserTest, EachRowGivesItsEntry)
         SCOPED_TRACE(row.pszVariant);
         CFtpListEntry entry;
         bool bEntry = CFtpListParser::ParseLine(row.strLine, entry);
-        ASSERT_EQ(bEntry, row.bEntry);
+        ASSERT_EQ(bEntry, row.nKind == E);
+        // Alone as a listing, a line that gives nothing is noise or unreadable.
+        CFtpListing listing = CFtpListParser::Parse(row.strLine);
+        EXPECT_EQ(listing.nUnreadable, row.nKind == U ? 1u : 0u);
         if (!bEntry)
             continue;
         ++nEntries;
@@ -101,23 +241,26 @@ TEST(FtpListParserTest, EachRowGivesItsEntry)
         EXPECT_EQ(entry.bDirectory, row.bDirectory);
         EXPECT_EQ(entry.nSize, row.nSize);
     }
-    EXPECT_GE(Rows().size(), 40u);
-    EXPECT_GE(nEntries, 40u);
+    EXPECT_GE(Rows().size(), 140u);
+    EXPECT_GE(nEntries, 120u);
 }
 
 TEST(FtpListParserTest, WholeTableAsOneListing)
 {
     std::vector<CFtpListEntry> expected;
+    size_t nUnreadable = 0;
     std::string strListing;
     bool bCrLf = false;
     for (const CRow& row : Rows())
     {
         strListing += row.strLine + (bCrLf ? "\r\n" : "\n");
         bCrLf = !bCrLf;
-        if (row.bEntry)
+        if (row.nKind == E)
             expected.push_back(CFtpListEntry{row.strName, row.bDirectory, row.nSize});
+        nUnreadable += row.nKind == U;
     }
     EXPECT_EQ(CFtpListParser::ParseListing(strListing), expected);
+    EXPECT_EQ(CFtpListParser::Parse(strListing).nUnreadable, nUnreadable);
     // No line end after the last line.
     strListing.pop_back();
     EXPECT_EQ(CFtpListParser::ParseListing(strListing), expected);
@@ -135,15 +278,96 @@ TEST(FtpListParserTest, RandomControlCharactersNeverCrash)
         std::string str = strListing;
         int nInsertions = 1 + static_cast<int>(random() % 20);
         for (int i = 0; i < nInsertions; ++i)
-            str.insert(str.begin() + static_cast<long>(random() % (str.size() + 1)), noise[random() % sizeof noise]);
+            str.insert(str.begin() + static_cast<long>(random() % (str.size() + 1)),
+                       noise[random() % sizeof noise]);
         if (nRound % 3 == 0)
             str.resize(random() % (str.size() + 1));
-        std::vector<CFtpListEntry> entries = CFtpListParser::ParseListing(str);
-        for (const CFtpListEntry& entry : entries)
+        CFtpListing listing = CFtpListParser::Parse(str);
+        // Every line is an entry, noise or unreadable, never two of them.
+        EXPECT_LE(listing.entries.size() + listing.nUnreadable,
+                  static_cast<size_t>(std::count(str.begin(), str.end(), '\n')) + 1);
+        for (const CFtpListEntry& entry : listing.entries)
         {
             EXPECT_FALSE(entry.strName.empty());
             EXPECT_NE(entry.strName, ".");
             EXPECT_NE(entry.strName, "..");
+            EXPECT_EQ(entry.strName.find('\0'), std::string::npos);
+            EXPECT_TRUE(!entry.bDirectory || entry.nSize == 0);
         }
+    }
+}
+
+// Lines that only the listing around them makes readable.
+TEST(FtpListParserTest, FamilyContextAcrossLines)
+{
+    struct CCase
+    {
+        const char* pszVariant;
+        std::string strListing;
+        std::vector<CFtpListEntry> expected;
+        size_t nUnreadable;
+    };
+    const CCase cases[] = {
+        {"vms name alone, fields on the next line",
+         "Directory DISK$USER:[SMITH]\r\n"
+         "\r\n"
+         "A.TXT;1                1/3          5-JUN-1995 13:33:57  [SMITH]  (RWED,RWED,RE,)\r\n"
+         "A_VERY_LONG_FILE_NAME_INDEED.DATA;12\r\n"
+         "                       5/6          1-JAN-2001 00:00:00  [SMITH]  (RWED,RWED,,)\r\n"
+         "LONG_FOLDER_NAME_THAT_WRAPS.DIR;1\r\n"
+         "                       1/3          1-JAN-2001 00:00:00  [SMITH]  (RWE,RWE,,)\r\n"
+         "ALONE.TXT;3\r\n"
+         "B.TXT;1                2            5-JUN-1995 13:33:57  [SMITH]  (RWED,RWED,RE,)\r\n"
+         "LAST.TXT;1\r\n"
+         "\r\n"
+         "Total of 5 files, 9/15 blocks.\r\n",
+         {{"A.TXT;1", false, 512},
+          {"A_VERY_LONG_FILE_NAME_INDEED.DATA;12", false, 2560},
+          {"LONG_FOLDER_NAME_THAT_WRAPS", true, 0},
+          {"ALONE.TXT;3", false, 0},
+          {"B.TXT;1", false, 1024},
+          {"LAST.TXT;1", false, 0}},
+         0},
+        {"mvs members with and without statistics",
+         " Name     VV.MM   Created       Changed      Size  Init   Mod   Id\r\n"
+         "MEMBER1   01.03 2002/09/12 2002/10/11 09:37    11     1     0 USER1\r\n"
+         "MEMBER2\r\n"
+         "$TEMP#\r\n",
+         {{"MEMBER1", false, 0}, {"MEMBER2", false, 0}, {"$TEMP#", false, 0}},
+         0},
+        {"mvs load modules, hex sizes",
+         " Name      Size     TTR   Alias-of AC --------- Attributes --------- Amode Rmode\r\n"
+         "IEFBR14   000008  00000C              00 FO             RN RU            31    ANY\r\n"
+         "BIGMOD    01A000  00001F              01 FO                              31    ANY\r\n"
+         "NOSTATS\r\n",
+         {{"IEFBR14", false, 8}, {"BIGMOD", false, 0x1a000}, {"NOSTATS", false, 0}},
+         0},
+        {"bare names outside a member list are not guessed", "MEMBER2\r\nREADME\r\n", {}, 2},
+        {"mvs data sets with header",
+         "Volume Unit    Referred Ext Used Recfm Lrecl BlkSz Dsorg Dsname\r\n"
+         "WYOSPT 3390   2003/03/18  1  200  FB      80  8053  PS  SOME.DATA\r\n"
+         "Migrated                                                OLD.DATA\r\n"
+         "WYOSP1 3390   2012/05/15  1    1  FB      80 27920  PO  SOURCE.PDS\r\n",
+         {{"SOME.DATA", false, 0}, {"OLD.DATA", false, 0}, {"SOURCE.PDS", true, 0}},
+         0},
+        {"unix listing with noise and damaged lines",
+         "total 12\n"
+         "drwxr-xr-x   2 owner group  4096 Jan 21 12:00 .\n"
+         "drwxr-xr-x   9 owner group  4096 Jan 21 12:00 ..\n"
+         "-rw-r--r--   1 owner group    10 Jan 21 12:00 kept.txt\n"
+         "-rw-r--r--   1 owner gr\n"
+         "\n"
+         "   \n"
+         "drwxr-xr-x   2 owner group  4096 Jan 21 12:00 pub\n"
+         "<html><body>Proxy error</body></html>\n",
+         {{"kept.txt", false, 10}, {"pub", true, 0}},
+         2},
+    };
+    for (const CCase& test : cases)
+    {
+        SCOPED_TRACE(test.pszVariant);
+        CFtpListing listing = CFtpListParser::Parse(test.strListing);
+        EXPECT_EQ(listing.entries, test.expected);
+        EXPECT_EQ(listing.nUnreadable, test.nUnreadable);
     }
 }

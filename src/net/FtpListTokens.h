@@ -1,0 +1,127 @@
+#pragma once
+// The blank-separated fields of one listing line, and the date forms that
+// servers write into them. Shared by the listing parser's families; dates
+// are only recognised (to find where a name starts), never kept.
+//
+// Threads: plain values and pure functions; any thread.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+inline bool IsListBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+inline bool IsListDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+inline char ListLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Inline: called for every field of every line.
+inline bool ListEqualsNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (ListLower(a[i]) != ListLower(b[i]))
+            return false;
+    return true;
+}
+
+inline bool ListAllDigits(std::string_view str)
+{
+    if (str.empty())
+        return false;
+    for (char c : str)
+        if (!IsListDigit(c))
+            return false;
+    return true;
+}
+
+// Decimal digits to 64 bits; false on anything else or on overflow.
+[[nodiscard]] inline bool ListParseNumber(std::string_view str, uint64_t& n)
+{
+    if (str.empty())
+        return false;
+    uint64_t nValue = 0;
+    for (char c : str)
+    {
+        if (!IsListDigit(c))
+            return false;
+        uint64_t nDigit = static_cast<uint64_t>(c - '0');
+        if (nValue > (UINT64_MAX - nDigit) / 10)
+            return false;
+        nValue = nValue * 10 + nDigit;
+    }
+    n = nValue;
+    return true;
+}
+
+// "12:00", "9:05", "12:00:59".
+bool IsListClock(std::string_view str);
+
+// The first MAX_TOKENS fields of a line; a name is taken from a field's
+// start to the end of the line, so fields past the limit are never needed.
+class CListTokens
+{
+public:
+    static constexpr size_t MAX_TOKENS = 24;
+
+    explicit CListTokens(std::string_view line);
+
+    std::string_view Line() const { return m_line; }
+    size_t Count() const { return m_nCount; }
+    // More fields followed the last one kept.
+    bool HasMore() const { return m_bMore; }
+    size_t Start(size_t i) const { return m_tokens[i].nStart; }
+    size_t End(size_t i) const { return m_tokens[i].nEnd; }
+    std::string_view Text(size_t i) const
+    {
+        return m_line.substr(m_tokens[i].nStart, m_tokens[i].nEnd - m_tokens[i].nStart);
+    }
+    // From field i to the end of the line.
+    std::string_view Rest(size_t i) const { return m_line.substr(m_tokens[i].nStart); }
+
+private:
+    struct CToken
+    {
+        size_t nStart;
+        size_t nEnd;
+    };
+    std::string_view m_line;
+    std::array<CToken, MAX_TOKENS> m_tokens;
+    size_t m_nCount = 0;
+    bool m_bMore = false;
+};
+
+// What one field can be within a date (several bits when ambiguous: "12").
+constexpr unsigned DATE_MONTH = 1;     // "Jan", "janv.", "Mär", "8月", "1월"
+constexpr unsigned DATE_DAY = 2;       // "21", "08,", "21.", "18日", "6일"
+constexpr unsigned DATE_YEAR = 4;      // "2019", "2003年", "2005년", "2010."
+constexpr unsigned DATE_TIME = 8;      // "12:00", "12:00:59"
+constexpr unsigned DATE_FULL = 16;     // "2020-01-21", "21.01.2020", "9/24/99", "2003年4月18日"
+constexpr unsigned DATE_MONTHDAY = 32; // "01-21"
+constexpr unsigned DATE_NUMBER = 64;   // a bare 1..12: a numeric month
+
+unsigned ClassifyDateField(std::string_view field);
+
+enum class EDateForm
+{
+    // Month names of the table, CJK marks, full numeric dates.
+    STRONG,
+    // Bare numbers for month and day: "1 21 12:00".
+    NUMERIC,
+    // Any word of letters as the month: a locale the table lacks.
+    ANY_WORD,
+};
+
+// The number of fields of a date starting at field i (0: none there).
+size_t MatchListDate(const CListTokens& tokens, size_t i, EDateForm form);
