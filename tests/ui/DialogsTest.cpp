@@ -1,7 +1,7 @@
 // The dialogs' rules that a caller depends on: what OK refuses and where the
 // focus goes, what Cancel keeps, the anonymous box, the closing dialog's dots
 // and its minimum time on screen, the search dialog's stop and refresh, and
-// the splash window's placement.
+// the splash window's placement and time on screen.
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -254,6 +254,17 @@ private slots:
         QFETCH(QRect, screen);
         QFETCH(QPoint, topLeft);
         QCOMPARE(CSplash::CenteredPos(screen, QSize(550, 373)), topLeft);
+    }
+
+    void StartupSplashStaysItsMinimumTime()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        CStartupSplash splash(200);
+        QVERIFY(splash.IsShown());
+        splash.Finish();
+        QVERIFY(timer.elapsed() >= 200);
+        QVERIFY(!splash.IsShown());
     }
 
     void SplashShowsThePictureSizeWhereItIsPlaced()
