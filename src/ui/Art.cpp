@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QSvgRenderer>
+#include <iterator>
 #include <mutex>
 
 // Q_INIT_RESOURCE must be called outside any namespace. Calling it here also
