@@ -8,6 +8,8 @@ packages=(
   libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-pyftpdlib
+  qt6-base-dev qt6-svg-dev fonts-wqy-microhei
+  xvfb xauth desktop-file-utils
 )
 # Optional extras: the FTP-server benchmark compares against these.
 if [[ "${1:-}" == "--bench" ]]; then

@@ -4,6 +4,7 @@
 #   2. AddressSanitizer + UBSan (all suites),
 #   3. ThreadSanitizer (the network, update-engine and document suites).
 # Fails on any test failure or sanitizer report.
+# The window's tests (label ui) run on Qt's offscreen platform: no display needed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh

@@ -1,0 +1,84 @@
+#include "ui/MessageBox.h"
+
+#include <QAbstractButton>
+#include <QFileDialog>
+#include <utility>
+
+#include "doc/DocHost.h"
+
+namespace
+{
+MessageBoxHook& MessageHook()
+{
+    static MessageBoxHook s_hook;
+    return s_hook;
+}
+
+FileDialogHook& FileHook()
+{
+    static FileDialogHook s_hook;
+    return s_hook;
+}
+
+// The standard buttons in the program's language, whatever Qt translations
+// happen to be installed.
+struct ButtonText
+{
+    QMessageBox::StandardButton button;
+    const char* pszText;
+};
+const ButtonText BUTTON_TEXTS[] = {
+    {QMessageBox::Ok, "确定"},     {QMessageBox::Cancel, "取消"}, {QMessageBox::Yes, "是"},
+    {QMessageBox::No, "否"},       {QMessageBox::Retry, "重试"},  {QMessageBox::Abort, "中止"},
+    {QMessageBox::Ignore, "忽略"},
+};
+} // namespace
+
+QString TarnCaption()
+{
+    return QString::fromUtf8(TARN_CAPTION);
+}
+
+int TarnMessageBox(QWidget* pParent, const QString& strText, const QString& strCaption,
+                   QMessageBox::StandardButtons buttons, QMessageBox::Icon icon)
+{
+    if (icon == QMessageBox::NoIcon)
+        icon = buttons == QMessageBox::Ok ? QMessageBox::Information : QMessageBox::Question;
+    const MessageBoxRequest request{pParent, strText, strCaption, buttons, icon};
+    if (MessageHook())
+        return MessageHook()(request);
+
+    QMessageBox box(icon, strCaption, strText, buttons, pParent);
+    for (const ButtonText& text : BUTTON_TEXTS)
+        if (QAbstractButton* pButton = box.button(text.button))
+            pButton->setText(QString::fromUtf8(text.pszText));
+    return box.exec();
+}
+
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook)
+{
+    return std::exchange(MessageHook(), std::move(hook));
+}
+
+QString TarnGetOpenFileName(QWidget* pParent, const QStringList& filters,
+                            const QString& strDefaultSuffix, const QString& strCaption,
+                            const QString& strFolder)
+{
+    const FileDialogRequest request{pParent, strCaption, filters, strDefaultSuffix, strFolder};
+    if (FileHook())
+        return FileHook()(request);
+
+    QFileDialog dialog(pParent, strCaption, strFolder);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(filters);
+    dialog.setDefaultSuffix(strDefaultSuffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+FileDialogHook SetFileDialogHook(FileDialogHook hook)
+{
+    return std::exchange(FileHook(), std::move(hook));
+}

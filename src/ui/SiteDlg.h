@@ -1,0 +1,52 @@
+#pragma once
+// "服务器": enter or change one FTP site. The caller fills the public members,
+// runs exec(), and on QDialog::Accepted reads them back; the dialog copies
+// the members into its fields whenever it is shown and back on OK. It never
+// touches the site list itself. GUI thread only.
+
+#include <QDialog>
+#include <QString>
+
+class QCheckBox;
+class QLineEdit;
+class QPlainTextEdit;
+
+class CSiteDlg : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit CSiteDlg(QWidget* pParent = nullptr);
+
+    QString m_strHost;
+    unsigned int m_nPort = 21;
+    QString m_strUser;
+    // Anonymous login: the user-name and password fields are disabled, but
+    // keep their texts, which still come back in m_strUser and m_strPassword.
+    bool m_bAnonymous = false;
+    QString m_strPassword;
+    QString m_strNickname;
+    bool m_bAnonUpdate = false;
+    QString m_strRemark;
+
+    // OK: the fields into the members. A port that does not start with a
+    // digit is refused with a message, the focus goes back to it and the
+    // dialog stays open.
+    void accept() override;
+
+protected:
+    void showEvent(QShowEvent* pEvent) override;
+
+private:
+    void OnAnonymousClicked(bool bChecked);
+    void EnableLogin();
+
+    QLineEdit* m_pEditHost;
+    QLineEdit* m_pEditPort;
+    QLineEdit* m_pEditUser;
+    QCheckBox* m_pCheckAnonymous;
+    QLineEdit* m_pEditPassword;
+    QLineEdit* m_pEditNickname;
+    QCheckBox* m_pCheckAnonUpdate;
+    QPlainTextEdit* m_pEditRemark;
+};
