@@ -95,6 +95,16 @@ void BM_SaveContent(benchmark::State& state)
         benchmark::Counter(FOLDERS + FILES, benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// The pair an update writes: both files, the record, the renames and syncs.
+void BM_SaveTree(benchmark::State& state)
+{
+    Fixture& f = GetFixture();
+    for (auto _ : state)
+        f.pSite->SaveTree();
+    state.counters["entries/s"] =
+        benchmark::Counter(FOLDERS + FILES, benchmark::Counter::kIsIterationInvariantRate);
+}
+
 void BM_LoadContent(benchmark::State& state)
 {
     GetFixture();
@@ -142,6 +152,7 @@ void BM_LoadedTreeMemory(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_SaveContent)->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK(BM_SaveTree)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_LoadContent)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_SaveAndLoadState)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_LoadedTreeMemory)->Unit(benchmark::kMillisecond)->Iterations(1);

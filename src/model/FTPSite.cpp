@@ -122,8 +122,7 @@ std::string BaseName(const std::string& strPath)
     return strPath.substr(strPath.rfind('/') + 1);
 }
 
-// The temporaries a record names; false for a record cut short or naming
-// anything else.
+// The two temporaries a record names.
 struct CPairNames
 {
     std::string strContent;
@@ -137,6 +136,7 @@ bool IsTempOf(const std::string& strName, std::string_view strTarget)
     return SplitTempName(strName, &target, &nPid) && target == strTarget;
 }
 
+// False for a record cut short or naming anything else.
 bool ReadRecord(const std::string& strPath, CPairNames* pNames)
 {
     char szText[512];
@@ -286,11 +286,14 @@ void LoadPair(CFTPSite& site, const std::string& strProgramFolder, bool bContent
     const std::string strKey = site.GetKey();
     MoveOldSiteFolder(strProgramFolder, strKey);
     const std::string strFolder = GetSiteFolderPath(strProgramFolder, strKey);
-    std::lock_guard folderLock(FolderMutex(strFolder));
-    RecoverFolder(strFolder);
     CDiskFile content;
     CDiskFile state;
-    OpenPair(strFolder, content, state);
+    {
+        // Once open, the files stay what they are whatever a save does next.
+        std::lock_guard folderLock(FolderMutex(strFolder));
+        RecoverFolder(strFolder);
+        OpenPair(strFolder, content, state);
+    }
     std::unique_lock lock(site.m_treeLock);
     if (bContent)
     {

@@ -205,7 +205,7 @@ bool CAtomicFileWriter::Open(const std::string& strTarget, unsigned nMode)
 void CAtomicFileWriter::OpenOrThrow(const std::string& strTarget, unsigned nMode)
 {
     if (!Open(strTarget, nMode))
-        ThrowFromErrno(errno, MakeTempName(strTarget));
+        ThrowFromErrno(errno, strTarget);
 }
 
 void CAtomicFileWriter::Finish()

@@ -206,12 +206,11 @@ uint32_t CFtpConnection::Classify(int nResult)
 {
     if (nResult == CURLE_OK)
         return 0;
+    // libcurl closes the line after a request we cut short.
+    if (nResult == CURLE_ABORTED_BY_CALLBACK)
+        return m_nDeadError = ERROR_INTERNET_OPERATION_CANCELLED;
     if (m_nCallbackError != 0 && nResult == CURLE_WRITE_ERROR)
-    {
-        // libcurl closes the line after a transfer we cut short.
-        m_nDeadError = m_nCallbackError;
-        return m_nCallbackError;
-    }
+        return m_nDeadError = m_nCallbackError;
     uint32_t nError = ERROR_INTERNET_CONNECTION_ABORTED;
     long nReply = 0;
     if (nResult != -1)
@@ -235,9 +234,6 @@ uint32_t CFtpConnection::Classify(int nResult)
             return ERROR_INTERNET_EXTENDED_ERROR; // the server said no; the line stays
         case CURLE_OPERATION_TIMEDOUT:
             nError = ERROR_INTERNET_TIMEOUT;
-            break;
-        case CURLE_ABORTED_BY_CALLBACK:
-            nError = ERROR_INTERNET_OPERATION_CANCELLED;
             break;
         case CURLE_GOT_NOTHING:
             nError = ERROR_FTP_DROPPED;
