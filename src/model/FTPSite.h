@@ -98,6 +98,9 @@ public:
 
     std::string m_strNickname;
     std::string m_strRemark;
+    // Listing lines of the current run that the parser could not read
+    // (their folders kept every cached entry).
+    std::atomic<uint64_t> m_nUnreadableLines{0};
     std::atomic<int32_t> m_nRetries{0};
     bool m_bAnonUpdate = false;
     // The last load found content.ct / state.st damaged (what could be read
