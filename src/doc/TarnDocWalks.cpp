@@ -13,7 +13,8 @@ constexpr const char* NOTHING_FOUND = "对不起，没有找到你要的文件�
 constexpr const char* NO_UNREAD = "没有未读文件！";
 
 // Tests entries against a keyword and hands every match to the result lists
-// and, at once, to the file list.
+// and, at once, to the file list. Names are matched as people read them:
+// decoded with their site's character set (SetSite).
 class CSearchVisitor
 {
 public:
@@ -31,6 +32,13 @@ public:
         }
     }
 
+    // The site whose entries come next.
+    void SetSite(const CFTPSite& site)
+    {
+        if (!m_bNew && !m_strKeyword.empty())
+            m_codec = site.GetCodec();
+    }
+
     bool VisitDir(CFTPDir& dir)
     {
         bool bMatch;
@@ -38,8 +46,10 @@ public:
             bMatch = dir.m_nState != 0;
         else if (m_bFoldersNeverMatch)
             bMatch = false;
+        else if (m_strKeyword.empty())
+            bMatch = true;
         else
-            bMatch = ContainsKeyword(LowerCase(dir.m_strName));
+            bMatch = ContainsKeyword(LowerCase(Text(dir.m_strName)));
         if (bMatch)
         {
             m_foundDirs.push_back(&dir);
@@ -51,7 +61,11 @@ public:
 
     void VisitFile(CFTPFile& file)
     {
-        bool bMatch = m_bNew ? file.m_nState != 0 : ContainsKeyword(file.m_strName);
+        bool bMatch;
+        if (m_bNew)
+            bMatch = file.m_nState != 0;
+        else
+            bMatch = m_strKeyword.empty() || ContainsKeyword(Text(file.m_strName));
         if (bMatch)
         {
             m_foundFiles.push_back(&file);
@@ -60,19 +74,28 @@ public:
     }
 
 private:
-    // Byte search: with UTF-8 names a keyword of whole characters can only
-    // match on character boundaries.
-    bool ContainsKeyword(std::string_view strName) const
+    // The name as text: UTF-8 and ASCII names as they are (no copy); others
+    // decoded, since a keyword's bytes could match inside a GB18030, Big5
+    // or Shift_JIS character (their second bytes include ASCII).
+    std::string_view Text(const std::string& strName)
     {
-        if (m_strKeyword.empty())
-            return true;
-        return ::memmem(strName.data(), strName.size(), m_strKeyword.data(), m_strKeyword.size()) !=
+        if (m_codec.IsDecodedAsIs(strName))
+            return strName;
+        m_codec.DecodeTo(strName, &m_strDecoded);
+        return m_strDecoded;
+    }
+
+    // Byte search over UTF-8: a keyword of whole characters can only match
+    // on character boundaries.
+    bool ContainsKeyword(std::string_view strText) const
+    {
+        return ::memmem(strText.data(), strText.size(), m_strKeyword.data(), m_strKeyword.size()) !=
                nullptr;
     }
 
-    std::string_view LowerCase(const std::string& strName)
+    std::string_view LowerCase(std::string_view strText)
     {
-        m_strLower.assign(strName);
+        m_strLower.assign(strText);
         for (char& c : m_strLower)
         {
             if (c >= 'A' && c <= 'Z')
@@ -87,7 +110,9 @@ private:
     const std::string m_strKeyword;
     const bool m_bNew;
     bool m_bFoldersNeverMatch = false;
-    std::string m_strLower; // reused: no allocation per folder
+    CNameCodec m_codec;
+    std::string m_strDecoded; // reused: no allocation per name
+    std::string m_strLower;
 };
 
 // Clears unread marks and remembers whether any was set.
@@ -166,6 +191,7 @@ bool CTarnDoc::SearchWalk(CFTPDir* pDir, bool bVisitSelf, const std::string& str
     if (pSite == nullptr)
         return true;
     CSearchVisitor visitor(m_foundDirs, m_foundFiles, m_host, strKeyword);
+    visitor.SetSite(*pSite);
     return Walk<false>(*pSite, pDir, bVisitSelf, visitor);
 }
 
@@ -216,6 +242,7 @@ bool CTarnDoc::Search(const std::string& strKeyword)
         // Loading took a while: let the window breathe before walking.
         if (!bWasLoaded || m_pump.Tick())
             bGoOn = m_pump.Pump();
+        visitor.SetSite(site);
         if (bGoOn)
             bGoOn = Walk<false>(site, site.m_pRoot.get(), false, visitor);
     }
