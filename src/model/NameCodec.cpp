@@ -24,7 +24,8 @@ constexpr std::array<CCharsetName, 10> KNOWN_SETS = {{
     {"UTF-8", "UTF-8", {"UTF8", nullptr, nullptr, nullptr}},
     {"GB18030", "GB18030", {"GBK", "GB2312", "CP936", "EUC-CN"}},
     {"Big5", "BIG5", {"BIG-5", "CP950", nullptr, nullptr}},
-    {"Shift_JIS", "SHIFT_JIS", {"SJIS", "CP932", "SHIFT-JIS", nullptr}},
+    // Windows' form, where a backslash stays a backslash, not a yen sign.
+    {"Shift_JIS", "CP932", {"SJIS", "SHIFT_JIS", "SHIFT-JIS", "MS_KANJI"}},
     {"EUC-JP", "EUC-JP", {"EUCJP", nullptr, nullptr, nullptr}},
     {"EUC-KR", "EUC-KR", {"EUCKR", "CP949", nullptr, nullptr}},
     {"Windows-1251", "CP1251", {"CP1251", "WIN1251", nullptr, nullptr}},
