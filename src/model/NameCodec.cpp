@@ -187,11 +187,11 @@ public:
             {
                 char pair[2] = {static_cast<char>(nLead), static_cast<char>(nTrail)};
                 char32_t c = 0;
-                if (Convert(cd, pair, 2, &c))
-                {
+                if (!Convert(cd, pair, 2, &c))
+                    continue;
+                if (m_double.empty())
                     m_double.resize(128 * 256);
-                    m_double[(nLead - 0x80) * 256 + nTrail] = c;
-                }
+                m_double[(nLead - 0x80) * 256 + nTrail] = c;
             }
         }
         iconv_close(cd);
@@ -379,14 +379,12 @@ void CNameCodec::DecodeTo(std::string_view bytes, std::string* pText) const
         return;
     }
     pText->clear();
-    const CCharsetName& set = KNOWN_SETS[static_cast<size_t>(m_nDecodingSet)];
-    // Explicit UTF-8 with a stray byte keeps the valid parts.
-    const char* pszIconv = m_strCharset == CHARSET_UTF8 ? "UTF-8" : set.pszIconv;
-    if (pszIconv != set.pszIconv ||
-        !GetFastTable(static_cast<size_t>(m_nDecodingSet)).Decode(bytes, *pText))
+    // (An explicit UTF-8 site's name with a stray byte keeps its valid parts.)
+    auto nSet = static_cast<size_t>(m_nDecodingSet);
+    if (!GetFastTable(nSet).Decode(bytes, *pText))
     {
         pText->clear();
-        DecodeWith(pszIconv, bytes, *pText);
+        DecodeWith(KNOWN_SETS[nSet].pszIconv, bytes, *pText);
     }
 }
 
