@@ -212,10 +212,11 @@ int RunImport(CCliContext& ctx)
     }
     for (const std::string& strKey : result.m_addedKeys)
     {
+        std::string strText = DecodeAuto(strKey);
         if (ctx.line.m_bJson)
-            std::fputs(CJsonLine().Add("key", strKey).Finish().c_str(), stdout);
+            std::fputs(CJsonLine().Add("key", strText).Finish().c_str(), stdout);
         else
-            std::printf("added %s\n", PrintableText(strKey).c_str());
+            std::printf("added %s\n", PrintableText(strText).c_str());
     }
     // "无法打开所选文件！", a file too large, or a save failure is on stderr.
     return bImported ? ResultOf(ctx.host) : EXIT_FAILED;
