@@ -30,6 +30,7 @@ public:
             if (c >= 'A' && c <= 'Z')
                 m_bFoldersNeverMatch = true;
         }
+        m_bAsciiKeyword = IsAscii(m_strKeyword);
     }
 
     // The site whose entries come next.
@@ -49,7 +50,7 @@ public:
         else if (m_strKeyword.empty())
             bMatch = true;
         else
-            bMatch = ContainsKeyword(LowerCase(Text(dir.m_strName)));
+            bMatch = Matches(dir.m_strName, true);
         if (bMatch)
         {
             m_foundDirs.push_back(&dir);
@@ -65,7 +66,7 @@ public:
         if (m_bNew)
             bMatch = file.m_nState != 0;
         else
-            bMatch = m_strKeyword.empty() || ContainsKeyword(Text(file.m_strName));
+            bMatch = m_strKeyword.empty() || Matches(file.m_strName, false);
         if (bMatch)
         {
             m_foundFiles.push_back(&file);
@@ -74,15 +75,23 @@ public:
     }
 
 private:
-    // The name as text: UTF-8 and ASCII names as they are (no copy); others
-    // decoded, since a keyword's bytes could match inside a GB18030, Big5
-    // or Shift_JIS character (their second bytes include ASCII).
-    std::string_view Text(const std::string& strName)
+    // Matches the name as text (folders lower-cased). UTF-8 and ASCII names
+    // are their own text; others are decoded, since a keyword's bytes could
+    // match inside a GB18030, Big5 or Shift_JIS character (their second
+    // bytes include ASCII). ASCII in the text is ASCII in the bytes, so an
+    // ASCII keyword that the bytes lack cannot be in the text either: most
+    // names need no decoding.
+    bool Matches(const std::string& strName, bool bFolder)
     {
-        if (m_codec.IsDecodedAsIs(strName))
-            return strName;
+        if (m_bAsciiKeyword || m_codec.IsDecodedAsIs(strName))
+        {
+            if (!ContainsKeyword(bFolder ? LowerCase(strName) : strName))
+                return false;
+            if (!m_bAsciiKeyword || m_codec.IsDecodedAsIs(strName))
+                return true;
+        }
         m_codec.DecodeTo(strName, &m_strDecoded);
-        return m_strDecoded;
+        return ContainsKeyword(bFolder ? LowerCase(m_strDecoded) : m_strDecoded);
     }
 
     // Byte search over UTF-8: a keyword of whole characters can only match
@@ -110,6 +119,7 @@ private:
     const std::string m_strKeyword;
     const bool m_bNew;
     bool m_bFoldersNeverMatch = false;
+    bool m_bAsciiKeyword = true;
     CNameCodec m_codec;
     std::string m_strDecoded; // reused: no allocation per name
     std::string m_strLower;
