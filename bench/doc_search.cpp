@@ -1,7 +1,8 @@
 // Search and unread listing over 20 loaded sites of 250,000 entries each
 // (5,000,000 entries), with a host whose pump does nothing, and the delivery
-// of result rows through AppendResultRow; and letting go of a large batch of
-// removed entries.
+// of result rows through AppendResultRow; the same search over sites whose
+// names are GBK bytes (each name decoded before it is matched); and letting
+// go of a large batch of removed entries.
 //
 //   tarn_bench_doc_search --benchmark_counters_tabular=true
 
@@ -56,9 +57,25 @@ public:
     uint64_t m_nPumps = 0;
 };
 
+// Names as a Chinese server sends them: GBK bytes (the text given here is UTF-8).
+bool g_bGbk = false;
+
+std::string Gbk(const std::string& strText)
+{
+    std::string strBytes;
+    if (!CNameCodec("GB18030").Encode(strText, &strBytes))
+        std::abort();
+    return strBytes;
+}
+
 std::string FileName(int n)
 {
     char sz[64];
+    if (g_bGbk)
+    {
+        std::snprintf(sz, sizeof sz, n % 2 == 0 ? "资料%06d.txt" : "软件包-%06d-1.2.3.tar.gz", n);
+        return Gbk(sz);
+    }
     if (n % 2 == 0)
         std::snprintf(sz, sizeof sz, "f%06d.txt", n);
     else
@@ -94,16 +111,20 @@ void FillSite(CFTPSite& site)
     CFTPDir* pRoot = site.m_pRoot.get();
     for (int t = 0; t < TOP_DIRS; ++t)
     {
-        CFTPDir* pTop = AddDir(pRoot, "Pub_" + std::to_string(t));
+        std::string strTop = "Pub_" + std::to_string(t);
+        CFTPDir* pTop = AddDir(pRoot, g_bGbk ? Gbk("公开_" + std::to_string(t)) : strTop);
         FillDir(pTop, nFile);
         for (int s = 0; s < SUB_DIRS; ++s)
-            FillDir(AddDir(pTop, "Release-" + std::to_string(s)), nFile);
+        {
+            std::string strSub = "Release-" + std::to_string(s);
+            FillDir(AddDir(pTop, g_bGbk ? Gbk("发布-" + std::to_string(s)) : strSub), nFile);
+        }
     }
 }
 
 struct CWorld
 {
-    CWorld()
+    explicit CWorld(bool bGbk)
     {
         char szTemplate[] = "/tmp/tarn-bench-XXXXXX";
         if (::mkdtemp(szTemplate) == nullptr)
@@ -112,6 +133,7 @@ struct CWorld
         SetProgramFolder(m_strFolder);
         m_pDoc = std::make_unique<CTarnDoc>(m_host);
         (void)m_pDoc->OnNewDocument();
+        g_bGbk = bGbk;
         for (int i = 0; i < SITES; ++i)
         {
             CSiteInfo info;
@@ -120,6 +142,7 @@ struct CWorld
             (void)m_pDoc->AddSite(info);
             FillSite(*m_pDoc->m_siteList.back());
         }
+        g_bGbk = false;
     }
     ~CWorld()
     {
@@ -144,23 +167,31 @@ struct CWorld
     }
 
     std::string m_strFolder;
+    bool m_bGbk = false;
     CBenchHost m_host;
     std::unique_ptr<CTarnDoc> m_pDoc;
     std::vector<std::unique_ptr<CFTPSite>> m_aside;
 };
 
-CWorld& World()
+// One world at a time: each has its own program folder.
+std::unique_ptr<CWorld> g_pWorld;
+
+CWorld& World(bool bGbk = false)
 {
-    static CWorld s_world;
-    return s_world;
+    if (g_pWorld == nullptr || g_pWorld->m_bGbk != bGbk)
+    {
+        g_pWorld.reset();
+        g_pWorld = std::make_unique<CWorld>(bGbk);
+        g_pWorld->m_bGbk = bGbk;
+    }
+    return *g_pWorld;
 }
 
 constexpr int64_t ENTRIES = int64_t{SITES} * 250000;
 
 void RunSearch(benchmark::State& state, const char* pszKeyword)
 {
-    CWorld& world = World();
-    world.UseSites(SITES);
+    CWorld& world = *g_pWorld;
     size_t nFound = 0;
     for (auto _ : state)
     {
@@ -174,21 +205,60 @@ void RunSearch(benchmark::State& state, const char* pszKeyword)
                                                      benchmark::Counter::kIsIterationInvariantRate);
 }
 
+void RunAsciiSearch(benchmark::State& state, const char* pszKeyword)
+{
+    World().UseSites(SITES);
+    RunSearch(state, pszKeyword);
+}
+
 void BM_SearchNoMatch(benchmark::State& state)
 {
-    RunSearch(state, "zzz");
+    RunAsciiSearch(state, "zzz");
 }
 void BM_SearchRare(benchmark::State& state)
 {
-    RunSearch(state, "123456");
+    RunAsciiSearch(state, "123456");
 }
 void BM_SearchFolderWord(benchmark::State& state)
 {
-    RunSearch(state, "release-4");
+    RunAsciiSearch(state, "release-4");
 }
 void BM_SearchNew(benchmark::State& state)
 {
-    RunSearch(state, NEW_KEYWORD);
+    RunAsciiSearch(state, NEW_KEYWORD);
+}
+
+// GBK names; range(0): 0 the sites read names by the automatic rule (not
+// UTF-8, so GB18030), 1 they name GB18030 themselves.
+void RunGbkSearch(benchmark::State& state, const char* pszKeyword)
+{
+    CWorld& world = World(true);
+    world.UseSites(SITES);
+    for (const auto& pSite : world.m_pDoc->m_siteList)
+    {
+        pSite->UpdateOptions(
+            [&state](CSiteOptions& options)
+            {
+                if (state.range(0) == 0)
+                    options.Remove(OPTION_CHARSET);
+                else
+                    (void)options.Set(OPTION_CHARSET, "GB18030");
+            });
+    }
+    RunSearch(state, pszKeyword);
+}
+
+void BM_SearchGbkNoMatch(benchmark::State& state)
+{
+    RunGbkSearch(state, "zzz");
+}
+void BM_SearchGbkRare(benchmark::State& state)
+{
+    RunGbkSearch(state, "软件包-123457");
+}
+void BM_SearchGbkFolderWord(benchmark::State& state)
+{
+    RunGbkSearch(state, "发布-4");
 }
 
 void BM_UnreadAll(benchmark::State& state)
@@ -258,5 +328,9 @@ BENCHMARK(BM_SearchNew)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UnreadAll)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DeliverResults)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ForgetEntries)->Unit(benchmark::kMillisecond);
+// Last: they build a world of their own.
+BENCHMARK(BM_SearchGbkNoMatch)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchGbkRare)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchGbkFolderWord)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -9,9 +9,9 @@
 #include "cli/CliSignals.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
-#include "cli/EntryAddress.h"
 #include "cli/EntryPrinter.h"
 #include "cli/JsonWriter.h"
+#include "doc/NodeAddress.h"
 #include "doc/TarnDoc.h"
 
 namespace
@@ -171,6 +171,10 @@ int RunRead(CCliContext& ctx)
 
 int RunUrl(CCliContext& ctx)
 {
+    // Loads the site's tree, so that a cached entry's URL carries the
+    // server's own bytes (any other path is encoded from its text).
+    CEntryRef ref;
+    (void)ResolveAddress(ctx.doc, ctx.line.m_args[0], &ref);
     std::string strUrl = ctx.doc.GetUrl(ctx.line.m_args[0]);
     if (strUrl.empty())
     {

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "model/NameCodec.h"
+
 namespace
 {
 struct CCommandSpec
@@ -26,7 +28,10 @@ constexpr const char* SITE_OPTIONS =
     "  --anon-update     update the site with the anonymous login\n"
     "  --no-anon-update  update it with its own login\n"
     "  --nickname S      shown name\n"
-    "  --remark S        free-text remark\n";
+    "  --remark S        free-text remark\n"
+    "  --charset NAME    the server's character set for names: auto (UTF-8, else\n"
+    "                    GB18030), UTF-8, GB18030 (GBK), Big5, Shift_JIS, EUC-JP,\n"
+    "                    EUC-KR, Windows-1251, KOI8-R, Windows-1252, ISO-8859-1\n";
 
 constexpr size_t ANY_NUMBER = static_cast<size_t>(-1);
 
@@ -34,11 +39,11 @@ const CCommandSpec COMMANDS[] = {
     {"sites", "sites", "list the sites in list order", "", 0, 0, false},
     {"add",
      "add --host H [--port N] [--user U --password P | --anonymous] [--anon-update] "
-     "[--nickname S] [--remark S]",
+     "[--nickname S] [--remark S] [--charset NAME]",
      "add a site (anonymous when no user is given)", SITE_OPTIONS, 0, 0, true},
     {"edit",
      "edit KEY [--host H] [--port N] [--user U] [--password P] [--anonymous] "
-     "[--anon-update | --no-anon-update] [--nickname S] [--remark S]",
+     "[--anon-update | --no-anon-update] [--nickname S] [--remark S] [--charset NAME]",
      "change the given fields of the site KEY, keep the others", SITE_OPTIONS, 1, 1, true},
     {"remove", "remove KEY", "delete the site KEY and its cached files", "", 1, 1, true},
     {"import", "import FILE",
@@ -262,6 +267,19 @@ ParseResult CParser::CommandOption(const std::string& strGiven)
             if (!needValue())
                 return Fail(strArg + " needs a value");
             *pText = strValue;
+            return ParseResult::run;
+        }
+        if (strArg == "--charset")
+        {
+            std::string strName = needValue() ? NormalizeCharsetName(strValue) : "";
+            if (strName.empty())
+            {
+                std::string strKnown;
+                for (const std::string& strSet : GetKnownCharsets())
+                    strKnown += (strKnown.empty() ? "" : ", ") + strSet;
+                return Fail("--charset needs one of " + strKnown);
+            }
+            m_pLine->m_strCharset = strName;
             return ParseResult::run;
         }
         if (strArg == "--port")

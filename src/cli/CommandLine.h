@@ -24,6 +24,7 @@ struct CCommandLine
     std::optional<bool> m_bAnonUpdate;
     std::optional<std::string> m_strNickname;
     std::optional<std::string> m_strRemark;
+    std::optional<std::string> m_strCharset; // a known set's own name, or "auto"
     // update.
     std::optional<uint32_t> m_nThreads;
     // ls.

@@ -4,7 +4,9 @@
 
 #include "cli/JsonWriter.h"
 #include "doc/FormatSize.h"
-#include "model/FTPEntry.h"
+#include "doc/FtpUrl.h"
+#include "doc/NodeAddress.h"
+#include "model/FTPSite.h"
 
 CEntryPrinter::CEntryPrinter(bool bJson) : m_bJson(bJson)
 {
@@ -14,41 +16,48 @@ CEntryPrinter::CEntryPrinter(bool bJson) : m_bJson(bJson)
     m_table.AlignRight(2);
 }
 
+const CNameCodec& CEntryPrinter::CodecOf(const CFTPSite* pSite)
+{
+    if (pSite != m_pSite)
+    {
+        m_pSite = pSite;
+        m_codec = pSite != nullptr ? pSite->GetCodec() : CNameCodec();
+    }
+    return m_codec;
+}
+
 void CEntryPrinter::Dir(const CFTPDir& dir)
 {
-    if (m_bJson)
-    {
-        std::fputs(CJsonLine()
-                       .Add("type", "dir")
-                       .Add("name", dir.m_strName)
-                       .Add("size", int64_t{0})
-                       .Add("unread", dir.m_nState != 0)
-                       .Add("address", dir.GetAddress())
-                       .Finish()
-                       .c_str(),
-                   stdout);
-        return;
-    }
-    m_table.AddRow({dir.m_nState != 0 ? "*" : "", dir.m_strName + "/", "", dir.GetAddress()});
+    const CNameCodec& codec = CodecOf(dir.GetSite());
+    Print("dir", dir.m_strName, 0, dir.m_nState != 0, GetDisplayAddress(dir, codec), true);
 }
 
 void CEntryPrinter::File(const CFTPFile& file)
 {
+    const CNameCodec& codec = CodecOf(file.GetSite());
+    Print("file", file.m_strName, file.m_nSize, file.m_nState != 0, GetDisplayAddress(file, codec),
+          false);
+}
+
+void CEntryPrinter::Print(const char* pszType, const std::string& strName, uint64_t nSize,
+                          bool bUnread, const std::string& strAddress, bool bDir)
+{
+    std::string strText = m_codec.Decode(strName);
     if (m_bJson)
     {
-        std::fputs(CJsonLine()
-                       .Add("type", "file")
-                       .Add("name", file.m_strName)
-                       .Add("size", file.m_nSize)
-                       .Add("unread", file.m_nState != 0)
-                       .Add("address", file.GetAddress())
-                       .Finish()
-                       .c_str(),
-                   stdout);
+        CJsonLine line;
+        line.Add("type", pszType).Add("name", strText);
+        if (!IsValidUtf8(strName))
+            line.Add("raw", PercentEncode(strName, {}));
+        line.Add("size", nSize).Add("unread", bUnread).Add("address", strAddress);
+        std::fputs(line.Finish().c_str(), stdout);
         return;
     }
-    m_table.AddRow({file.m_nState != 0 ? "*" : "", file.m_strName,
-                    FormatSize(static_cast<int64_t>(file.m_nSize)), file.GetAddress()});
+    if (bDir)
+        m_table.AddRow({bUnread ? "*" : "", strText + "/", "", strAddress});
+    else
+        m_table.AddRow(
+            {bUnread ? "*" : "", strText, FormatSize(static_cast<int64_t>(nSize)), strAddress});
 }
 
 void CEntryPrinter::Finish()

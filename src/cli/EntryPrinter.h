@@ -2,14 +2,20 @@
 // Prints folder and file entries for ls, new and search: JSON lines
 // {"type","name","size","unread","address"} at once, or an aligned text
 // table at Finish (unread mark "*", name with "/" after a folder, size as
-// the file list shows it, node address).
+// the file list shows it, node address). Names and addresses are text,
+// decoded with the entry's site's character set; a JSON line also gives
+// "raw", the name's bytes percent-encoded, when they are not UTF-8.
 //
 // Thread: tarn-cli's main thread.
 
+#include <string>
+
 #include "cli/TextTable.h"
+#include "model/NameCodec.h"
 
 class CFTPDir;
 class CFTPFile;
+class CFTPSite;
 
 class CEntryPrinter
 {
@@ -20,6 +26,13 @@ public:
     void Finish();
 
 private:
+    // The codec of the entry's site, asked once per run of one site.
+    const CNameCodec& CodecOf(const CFTPSite* pSite);
+    void Print(const char* pszType, const std::string& strName, uint64_t nSize, bool bUnread,
+               const std::string& strAddress, bool bDir);
+
     bool m_bJson;
     CTextTable m_table;
+    const CFTPSite* m_pSite = nullptr;
+    CNameCodec m_codec;
 };

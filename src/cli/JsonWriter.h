@@ -1,9 +1,9 @@
 #pragma once
 // JSON lines for tarn-cli's --json output: one flat object per line.
 //
-// Names from FTP servers are byte strings and need not be UTF-8 (old servers
-// send GBK): every byte sequence that is not well-formed UTF-8 becomes
-// U+FFFD, so each line is valid UTF-8 and valid JSON whatever the server sent.
+// Names reach it decoded from their site's character set; should any byte
+// sequence still not be well-formed UTF-8, it becomes U+FFFD, so each line is
+// valid UTF-8 and valid JSON whatever the server sent.
 
 #include <cstdint>
 #include <string>

@@ -8,7 +8,9 @@
 #include "cli/Commands.h"
 #include "cli/JsonWriter.h"
 #include "cli/TextTable.h"
+#include "doc/NodeAddress.h"
 #include "doc/TarnDoc.h"
+#include "model/File.h"
 
 namespace
 {
@@ -40,12 +42,42 @@ int ResultOf(const CCliDocHost& host)
     return host.HasFailureMessage() ? EXIT_FAILED : EXIT_OK;
 }
 
+// The key as stored, or as shown (an old site.ds may hold GBK bytes).
 CFTPSite* FindSiteOrReport(CTarnDoc& doc, const std::string& strKey)
 {
-    CFTPSite* pSite = doc.FindSite(strKey);
-    if (pSite == nullptr)
-        ReportError("no site has the key '" + strKey + "'");
-    return pSite;
+    if (CFTPSite* pSite = doc.FindSite(strKey))
+        return pSite;
+    for (const auto& pSite : doc.m_siteList)
+    {
+        if (GetDisplayKey(*pSite) == strKey)
+            return pSite.get();
+    }
+    ReportError("no site has the key '" + strKey + "'");
+    return nullptr;
+}
+
+// --charset: "auto" is the default and leaves no line behind.
+bool ApplyCharset(CFTPSite& site, const CCommandLine& line)
+{
+    if (!line.m_strCharset)
+        return true;
+    try
+    {
+        site.UpdateOptions(
+            [&line](CSiteOptions& options)
+            {
+                if (*line.m_strCharset == CHARSET_AUTO)
+                    options.Remove(OPTION_CHARSET);
+                else
+                    (void)options.Set(OPTION_CHARSET, *line.m_strCharset);
+            });
+    }
+    catch (const CFileException& e)
+    {
+        ReportError("cannot write the site's options: " + std::string(e.what()));
+        return false;
+    }
+    return true;
 }
 } // namespace
 
@@ -53,31 +85,38 @@ int RunSites(CCliContext& ctx)
 {
     CTextTable table;
     if (!ctx.line.m_bJson)
-        table.AddRow(
-            {"KEY", "HOST", "PORT", "USER", "ANONYMOUS", "ANON-UPDATE", "NICKNAME", "REMARK"});
+        table.AddRow({"KEY", "HOST", "PORT", "USER", "ANONYMOUS", "ANON-UPDATE", "CHARSET",
+                      "NICKNAME", "REMARK"});
     table.AlignRight(2);
     for (const auto& pSite : ctx.doc.m_siteList)
     {
+        // site.ds written on a Chinese system holds GBK bytes.
+        std::string strKey = GetDisplayKey(*pSite);
+        std::string strHost = DecodeAuto(pSite->m_strHost);
+        std::string strUser = DecodeAuto(pSite->m_strUser);
+        std::string strNickname = DecodeAuto(pSite->m_strNickname);
+        std::string strRemark = DecodeAuto(pSite->m_strRemark);
+        std::string strCharset = pSite->GetCodec().GetCharset();
         if (ctx.line.m_bJson)
         {
             std::fputs(CJsonLine()
-                           .Add("key", pSite->GetKey())
-                           .Add("host", pSite->m_strHost)
+                           .Add("key", strKey)
+                           .Add("host", strHost)
                            .Add("port", pSite->m_nPort)
-                           .Add("user", pSite->m_strUser)
-                           .Add("nickname", pSite->m_strNickname)
-                           .Add("remark", pSite->m_strRemark)
+                           .Add("user", strUser)
+                           .Add("nickname", strNickname)
+                           .Add("remark", strRemark)
                            .Add("anonymous", pSite->IsAnonymous())
                            .Add("anonUpdate", pSite->m_bAnonUpdate)
+                           .Add("charset", strCharset)
                            .Finish()
                            .c_str(),
                        stdout);
             continue;
         }
-        table.AddRow({pSite->GetKey(), pSite->m_strHost, std::to_string(pSite->m_nPort),
-                      pSite->m_strUser, pSite->IsAnonymous() ? "yes" : "no",
-                      pSite->m_bAnonUpdate ? "yes" : "no", pSite->m_strNickname,
-                      pSite->m_strRemark});
+        table.AddRow({strKey, strHost, std::to_string(pSite->m_nPort), strUser,
+                      pSite->IsAnonymous() ? "yes" : "no", pSite->m_bAnonUpdate ? "yes" : "no",
+                      strCharset, strNickname, strRemark});
     }
     if (!ctx.line.m_bJson && !ctx.doc.m_siteList.empty())
         table.Print(stdout);
@@ -100,6 +139,8 @@ int RunAdd(CCliContext& ctx)
     info.m_strRemark = line.m_strRemark.value_or("");
     if (!ctx.doc.AddSite(info))
         return EXIT_FAILED; // "站点已有！" is on stderr
+    if (!ApplyCharset(*ctx.doc.m_siteList.back(), line))
+        return EXIT_FAILED;
     return ResultOf(ctx.host);
 }
 
@@ -129,15 +170,17 @@ int RunEdit(CCliContext& ctx)
     }
     if (!ctx.doc.ModifySite(pSite, info))
         return EXIT_FAILED;
+    if (!ApplyCharset(*pSite, line))
+        return EXIT_FAILED;
     return ResultOf(ctx.host);
 }
 
 int RunRemove(CCliContext& ctx)
 {
-    const std::string& strKey = ctx.line.m_args[0];
-    if (FindSiteOrReport(ctx.doc, strKey) == nullptr)
+    CFTPSite* pSite = FindSiteOrReport(ctx.doc, ctx.line.m_args[0]);
+    if (pSite == nullptr)
         return EXIT_FAILED;
-    if (!ctx.doc.DeleteSite(strKey))
+    if (!ctx.doc.DeleteSite(pSite->GetKey()))
         return EXIT_FAILED;
     return ResultOf(ctx.host);
 }
@@ -169,10 +212,11 @@ int RunImport(CCliContext& ctx)
     }
     for (const std::string& strKey : result.m_addedKeys)
     {
+        std::string strText = DecodeAuto(strKey);
         if (ctx.line.m_bJson)
-            std::fputs(CJsonLine().Add("key", strKey).Finish().c_str(), stdout);
+            std::fputs(CJsonLine().Add("key", strText).Finish().c_str(), stdout);
         else
-            std::printf("added %s\n", PrintableText(strKey).c_str());
+            std::printf("added %s\n", PrintableText(strText).c_str());
     }
     // "无法打开所选文件！", a file too large, or a save failure is on stderr.
     return bImported ? ResultOf(ctx.host) : EXIT_FAILED;

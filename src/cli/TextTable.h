@@ -5,7 +5,8 @@
 // characters: a server may put a line feed or an escape sequence into a file
 // name; bidirectional controls: "\u202E" turns "gpj.exe" round) are shown
 // escaped, as "\x0A" or "\u202E"; everything else is printed as it is.
-// --json gives the exact bytes.
+// --json gives the text unescaped (and a name's bytes when they are not
+// UTF-8).
 
 #include <cstdio>
 #include <string>

@@ -11,9 +11,9 @@
 #include "cli/CliSignals.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
-#include "cli/EntryAddress.h"
 #include "cli/JsonWriter.h"
 #include "cli/TextTable.h"
+#include "doc/NodeAddress.h"
 #include "doc/TarnDoc.h"
 #include "update/UpdateEngine.h"
 
@@ -45,7 +45,7 @@ public:
         if (m_bJson)
         {
             std::fputs(CJsonLine()
-                           .Add("key", notice.pSite->GetKey())
+                           .Add("key", GetDisplayKey(*notice.pSite))
                            .Add("status", notice.nStatus)
                            .Add("text", notice.strText)
                            .Add("unreadable", static_cast<int64_t>(notice.nUnreadable))
@@ -84,7 +84,7 @@ public:
             std::string strText = pSite->GetStatusText();
             std::replace(strText.begin(), strText.end(), '\n', ' ');
             std::replace(strText.begin(), strText.end(), '\t', ' ');
-            table.AddRow({pSite->GetKey(), strText});
+            table.AddRow({GetDisplayKey(*pSite), strText});
         }
         if (m_bJson)
         {
@@ -117,7 +117,7 @@ private:
                 it->second.strText == "正在等待更新...")
                 continue;
             strCrawling += strCrawling.empty() ? "" : ", ";
-            strCrawling += pSite->GetKey();
+            strCrawling += GetDisplayKey(*pSite);
         }
         if (!strCrawling.empty())
             strLine += "  " + strCrawling;

@@ -60,6 +60,13 @@ void WarnDamagedFiles(const CTarnDoc& doc)
         if (pSite->m_bStateDamaged.load())
             ReportError("warning: " + strFolder +
                         "/state.st is damaged; what could be read was used");
+        // Once per run: the lines are kept in the file and skipped.
+        std::string strOptions = strFolder + "/" + SITE_OPTIONS_FILE;
+        for (const std::string& strWarning : pSite->TakeOptionWarnings())
+        {
+            bool bNamesFile = strWarning.find(SITE_OPTIONS_FILE) != std::string::npos;
+            ReportError("warning: " + (bNamesFile ? strWarning : strOptions + ": " + strWarning));
+        }
     }
 }
 } // namespace

@@ -161,15 +161,18 @@ public:
     void MarkFolderRead(CFTPDir* pDir);
     void MarkSitesRead(int nScope);
 
-    // Node address ("ftp://" + site key + path) -> FTP URL, or "" when no
-    // site has the key. User name, password and path are percent-encoded.
+    // Node address ("ftp://" + site key + path, as shown or as stored) -> FTP
+    // URL, or "" when no site has the key. The path is the server's bytes of
+    // the cached entry it names (in a loaded tree), else the text in the
+    // site's character set. User name, password and path are percent-encoded.
     std::string GetUrl(const std::string& strAddress) const;
     // The URL onto the clipboard; false (clipboard unchanged) without a site.
     bool CopyAddress(const std::string& strAddress);
     // A file row's double click: the URL to the system's handler.
     void OpenFile(const std::string& strAddress);
-    // The site whose key, followed by "/" or the end, begins the address
-    // (after an optional "ftp://"); the longest such key wins.
+    // The site whose key (stored or shown, GetDisplayKey), followed by "/" or
+    // the end, begins the address (after an optional "ftp://"); the longest
+    // such key wins.
     CFTPSite* FindSiteByAddress(const std::string& strAddress, size_t* pnPathStart) const;
 
     // Search over all sites into the result lists; false when stopped, busy

@@ -1,6 +1,10 @@
 // The document's URL side: node addresses of the views -> FTP URLs.
 
+#include <mutex>
+#include <shared_mutex>
+
 #include "doc/FtpUrl.h"
+#include "doc/NodeAddress.h"
 #include "doc/TarnDoc.h"
 
 CFTPSite* CTarnDoc::FindSiteByAddress(const std::string& strAddress, size_t* pnPathStart) const
@@ -17,20 +21,24 @@ CFTPSite* CTarnDoc::FindSiteByAddress(const std::string& strAddress, size_t* pnP
         return pSite;
     }
     // A user name may hold "/": then the longest key that begins the address
-    // and ends at a "/" (or at its end) is the site's.
+    // and ends at a "/" (or at its end) is the site's. Keys are compared as
+    // stored and as shown (an old site.ds may hold GBK bytes).
     CFTPSite* pBest = nullptr;
     size_t nBest = 0;
     for (const auto& pSite : m_siteList)
     {
-        std::string strKey = pSite->GetKey();
-        if (strRest.size() < strKey.size() || strRest.compare(0, strKey.size(), strKey) != 0)
-            continue;
-        if (strRest.size() > strKey.size() && strRest[strKey.size()] != '/')
-            continue;
-        if (pBest == nullptr || strKey.size() > nBest)
+        std::string strStored = pSite->GetKey();
+        for (const std::string& strKey : {strStored, GetDisplayKey(*pSite)})
         {
-            pBest = pSite.get();
-            nBest = strKey.size();
+            if (strRest.size() < strKey.size() || strRest.compare(0, strKey.size(), strKey) != 0)
+                continue;
+            if (strRest.size() > strKey.size() && strRest[strKey.size()] != '/')
+                continue;
+            if (pBest == nullptr || strKey.size() > nBest)
+            {
+                pBest = pSite.get();
+                nBest = strKey.size();
+            }
         }
     }
     *pnPathStart = nStart + nBest;
@@ -40,10 +48,29 @@ CFTPSite* CTarnDoc::FindSiteByAddress(const std::string& strAddress, size_t* pnP
 std::string CTarnDoc::GetUrl(const std::string& strAddress) const
 {
     size_t nPathStart = 0;
-    const CFTPSite* pSite = FindSiteByAddress(strAddress, &nPathStart);
+    CFTPSite* pSite = FindSiteByAddress(strAddress, &nPathStart);
     if (pSite == nullptr)
         return {};
-    return BuildFtpUrl(*pSite, std::string_view(strAddress).substr(nPathStart));
+    std::string_view strPath = std::string_view(strAddress).substr(nPathStart);
+    CNameCodec codec = pSite->GetCodec();
+    if (pSite->IsLoaded() && !strPath.empty())
+    {
+        // The server wants its own bytes: those of the cached entry.
+        std::shared_lock lock(pSite->m_treeLock);
+        CEntryRef ref;
+        if (FindEntryByPath(*pSite, strPath, codec, &ref))
+        {
+            std::string strServerPath = GetServerPath(ref);
+            if (strPath.ends_with('/') && !strServerPath.ends_with('/'))
+                strServerPath += '/';
+            return BuildFtpUrl(*pSite, strServerPath);
+        }
+    }
+    // Nothing cached there: the text in the site's character set.
+    std::string strBytes;
+    if (!codec.Encode(strPath, &strBytes))
+        strBytes.assign(strPath);
+    return BuildFtpUrl(*pSite, strBytes);
 }
 
 bool CTarnDoc::CopyAddress(const std::string& strAddress)

@@ -13,7 +13,8 @@ constexpr const char* NOTHING_FOUND = "对不起，没有找到你要的文件�
 constexpr const char* NO_UNREAD = "没有未读文件！";
 
 // Tests entries against a keyword and hands every match to the result lists
-// and, at once, to the file list.
+// and, at once, to the file list. Names are matched as people read them:
+// decoded with their site's character set (SetSite).
 class CSearchVisitor
 {
 public:
@@ -29,6 +30,14 @@ public:
             if (c >= 'A' && c <= 'Z')
                 m_bFoldersNeverMatch = true;
         }
+        m_bAsciiKeyword = IsAscii(m_strKeyword);
+    }
+
+    // The site whose entries come next.
+    void SetSite(const CFTPSite& site)
+    {
+        if (!m_bNew && !m_strKeyword.empty())
+            m_codec = site.GetCodec();
     }
 
     bool VisitDir(CFTPDir& dir)
@@ -38,8 +47,10 @@ public:
             bMatch = dir.m_nState != 0;
         else if (m_bFoldersNeverMatch)
             bMatch = false;
+        else if (m_strKeyword.empty())
+            bMatch = true;
         else
-            bMatch = ContainsKeyword(LowerCase(dir.m_strName));
+            bMatch = Matches(dir.m_strName, true);
         if (bMatch)
         {
             m_foundDirs.push_back(&dir);
@@ -51,7 +62,11 @@ public:
 
     void VisitFile(CFTPFile& file)
     {
-        bool bMatch = m_bNew ? file.m_nState != 0 : ContainsKeyword(file.m_strName);
+        bool bMatch;
+        if (m_bNew)
+            bMatch = file.m_nState != 0;
+        else
+            bMatch = m_strKeyword.empty() || Matches(file.m_strName, false);
         if (bMatch)
         {
             m_foundFiles.push_back(&file);
@@ -60,19 +75,36 @@ public:
     }
 
 private:
-    // Byte search: with UTF-8 names a keyword of whole characters can only
-    // match on character boundaries.
-    bool ContainsKeyword(std::string_view strName) const
+    // Matches the name as text (folders lower-cased). UTF-8 and ASCII names
+    // are their own text; others are decoded, since a keyword's bytes could
+    // match inside a GB18030, Big5 or Shift_JIS character (their second
+    // bytes include ASCII). ASCII in the text is ASCII in the bytes, so an
+    // ASCII keyword that the bytes lack cannot be in the text either: most
+    // names need no decoding.
+    bool Matches(const std::string& strName, bool bFolder)
     {
-        if (m_strKeyword.empty())
-            return true;
-        return ::memmem(strName.data(), strName.size(), m_strKeyword.data(), m_strKeyword.size()) !=
+        if (m_bAsciiKeyword || m_codec.IsDecodedAsIs(strName))
+        {
+            if (!ContainsKeyword(bFolder ? LowerCase(strName) : strName))
+                return false;
+            if (!m_bAsciiKeyword || m_codec.IsDecodedAsIs(strName))
+                return true;
+        }
+        m_codec.DecodeTo(strName, &m_strDecoded);
+        return ContainsKeyword(bFolder ? LowerCase(m_strDecoded) : m_strDecoded);
+    }
+
+    // Byte search over UTF-8: a keyword of whole characters can only match
+    // on character boundaries.
+    bool ContainsKeyword(std::string_view strText) const
+    {
+        return ::memmem(strText.data(), strText.size(), m_strKeyword.data(), m_strKeyword.size()) !=
                nullptr;
     }
 
-    std::string_view LowerCase(const std::string& strName)
+    std::string_view LowerCase(std::string_view strText)
     {
-        m_strLower.assign(strName);
+        m_strLower.assign(strText);
         for (char& c : m_strLower)
         {
             if (c >= 'A' && c <= 'Z')
@@ -87,7 +119,10 @@ private:
     const std::string m_strKeyword;
     const bool m_bNew;
     bool m_bFoldersNeverMatch = false;
-    std::string m_strLower; // reused: no allocation per folder
+    bool m_bAsciiKeyword = true;
+    CNameCodec m_codec;
+    std::string m_strDecoded; // reused: no allocation per name
+    std::string m_strLower;
 };
 
 // Clears unread marks and remembers whether any was set.
@@ -166,6 +201,7 @@ bool CTarnDoc::SearchWalk(CFTPDir* pDir, bool bVisitSelf, const std::string& str
     if (pSite == nullptr)
         return true;
     CSearchVisitor visitor(m_foundDirs, m_foundFiles, m_host, strKeyword);
+    visitor.SetSite(*pSite);
     return Walk<false>(*pSite, pDir, bVisitSelf, visitor);
 }
 
@@ -216,6 +252,7 @@ bool CTarnDoc::Search(const std::string& strKeyword)
         // Loading took a while: let the window breathe before walking.
         if (!bWasLoaded || m_pump.Tick())
             bGoOn = m_pump.Pump();
+        visitor.SetSite(site);
         if (bGoOn)
             bGoOn = Walk<false>(site, site.m_pRoot.get(), false, visitor);
     }

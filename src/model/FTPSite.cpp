@@ -367,7 +367,8 @@ std::string CFTPSite::GetKey() const
 
 std::string CFTPSite::GetDisplayName() const
 {
-    return m_strNickname.empty() ? GetKey() : m_strNickname;
+    // A site.ds written on a Chinese system holds GBK bytes.
+    return DecodeAuto(m_strNickname.empty() ? GetKey() : m_strNickname);
 }
 
 void CFTPSite::SaveTree(const std::string& strProgramFolder)

@@ -44,7 +44,8 @@ public:
     // Host alone for an anonymous site, otherwise host "@" user.
     std::string GetKey() const;
     std::string GetNickname() const { return m_strNickname; }
-    // The shown name: the nickname when set, otherwise the key.
+    // The shown name: the nickname when set, otherwise the key, as text
+    // (DecodeAuto).
     std::string GetDisplayName() const;
 
     // Per-site storage. The forms without an argument use the process-wide

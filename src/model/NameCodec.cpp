@@ -2,8 +2,12 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <iconv.h>
 #include <map>
+#include <memory>
+#include <mutex>
 
 namespace
 {
@@ -20,7 +24,8 @@ constexpr std::array<CCharsetName, 10> KNOWN_SETS = {{
     {"UTF-8", "UTF-8", {"UTF8", nullptr, nullptr, nullptr}},
     {"GB18030", "GB18030", {"GBK", "GB2312", "CP936", "EUC-CN"}},
     {"Big5", "BIG5", {"BIG-5", "CP950", nullptr, nullptr}},
-    {"Shift_JIS", "SHIFT_JIS", {"SJIS", "CP932", "SHIFT-JIS", nullptr}},
+    // Windows' form, where a backslash stays a backslash, not a yen sign.
+    {"Shift_JIS", "CP932", {"SJIS", "SHIFT_JIS", "SHIFT-JIS", "MS_KANJI"}},
     {"EUC-JP", "EUC-JP", {"EUCJP", nullptr, nullptr, nullptr}},
     {"EUC-KR", "EUC-KR", {"EUCKR", "CP949", nullptr, nullptr}},
     {"Windows-1251", "CP1251", {"CP1251", "WIN1251", nullptr, nullptr}},
@@ -73,9 +78,16 @@ void AppendUtf8(std::string& str, char32_t c)
         str += static_cast<char>(0xC0 | (c >> 6));
         str += static_cast<char>(0x80 | (c & 0x3F));
     }
-    else
+    else if (c < 0x10000)
     {
         str += static_cast<char>(0xE0 | (c >> 12));
+        str += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        str += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    else
+    {
+        str += static_cast<char>(0xF0 | (c >> 18));
+        str += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
         str += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         str += static_cast<char>(0x80 | (c & 0x3F));
     }
@@ -101,12 +113,13 @@ public:
                 iconv_close(cd);
         }
     }
-    iconv_t Get(const std::string& strTo, const std::string& strFrom)
+    // The names are the literals of KNOWN_SETS, so their addresses are keys.
+    iconv_t Get(const char* pszTo, const char* pszFrom)
     {
-        std::string strKey = strTo + '\n' + strFrom;
-        auto it = m_open.find(strKey);
+        auto key = std::make_pair(pszTo, pszFrom);
+        auto it = m_open.find(key);
         if (it == m_open.end())
-            it = m_open.emplace(strKey, iconv_open(strTo.c_str(), strFrom.c_str())).first;
+            it = m_open.emplace(key, iconv_open(pszTo, pszFrom)).first;
         iconv_t cd = it->second;
         if (cd != reinterpret_cast<iconv_t>(-1))
             iconv(cd, nullptr, nullptr, nullptr, nullptr); // back to the initial state
@@ -114,24 +127,23 @@ public:
     }
 
 private:
-    std::map<std::string, iconv_t> m_open;
+    std::map<std::pair<const char*, const char*>, iconv_t> m_open;
 };
 
 thread_local CIconvCache t_iconv;
 
 // Converts as much as the set allows; a byte it cannot take is shown as its
 // Windows-1252 character and conversion goes on after it.
-std::string DecodeWith(const std::string& strSet, std::string_view bytes)
+void DecodeWith(const char* pszSet, std::string_view bytes, std::string& strOut)
 {
-    std::string strOut;
-    iconv_t cd = t_iconv.Get("UTF-8", strSet);
+    iconv_t cd = t_iconv.Get("UTF-8", pszSet);
     if (cd == reinterpret_cast<iconv_t>(-1))
     {
         for (char c : bytes)
             AppendCp1252(strOut, static_cast<unsigned char>(c));
-        return strOut;
+        return;
     }
-    strOut.reserve(bytes.size() * 3 / 2 + 8);
+    strOut.reserve(strOut.size() + bytes.size() * 3 / 2 + 8);
     char buf[512];
     auto* pIn = const_cast<char*>(bytes.data());
     size_t nIn = bytes.size();
@@ -151,7 +163,98 @@ std::string DecodeWith(const std::string& strSet, std::string_view bytes)
         --nIn;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
-    return strOut;
+}
+
+// A set's characters as tables, built once from iconv itself, so most names
+// decode without a call into iconv: one code point per single byte that is a
+// character of its own, and one per two-byte sequence whose first byte is
+// not. Names with anything else (GB18030's four-byte forms, EUC-JP's
+// three-byte ones, stray bytes) go to iconv, which gives the same text.
+class CFastTable
+{
+public:
+    explicit CFastTable(const char* pszIconv)
+    {
+        iconv_t cd = iconv_open("UTF-32LE", pszIconv);
+        if (cd == reinterpret_cast<iconv_t>(-1))
+            return;
+        for (unsigned nLead = 0; nLead < 256; ++nLead)
+        {
+            char in[1] = {static_cast<char>(nLead)};
+            if (Convert(cd, in, 1, &m_single[nLead]) || nLead < 0x80 || !m_bIncomplete)
+                continue;
+            for (unsigned nTrail = 0; nTrail < 256; ++nTrail)
+            {
+                char pair[2] = {static_cast<char>(nLead), static_cast<char>(nTrail)};
+                char32_t c = 0;
+                if (!Convert(cd, pair, 2, &c))
+                    continue;
+                if (m_double.empty())
+                    m_double.resize(128 * 256);
+                m_double[(nLead - 0x80) * 256 + nTrail] = c;
+            }
+        }
+        iconv_close(cd);
+        m_bUsable = true;
+    }
+
+    // False when the name needs iconv.
+    bool Decode(std::string_view bytes, std::string& strOut) const
+    {
+        if (!m_bUsable)
+            return false;
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        const unsigned char* pEnd = p + bytes.size();
+        while (p < pEnd)
+        {
+            char32_t c = m_single[*p];
+            if (c != 0 || *p == 0)
+            {
+                AppendUtf8(strOut, c);
+                ++p;
+                continue;
+            }
+            if (*p < 0x80 || pEnd - p < 2 || m_double.empty())
+                return false;
+            c = m_double[(p[0] - 0x80) * 256 + p[1]];
+            if (c == 0)
+                return false;
+            AppendUtf8(strOut, c);
+            p += 2;
+        }
+        return true;
+    }
+
+private:
+    // True when the bytes are exactly one character; m_bIncomplete says
+    // whether they were the start of a longer one.
+    bool Convert(iconv_t cd, char* pIn, size_t nIn, char32_t* pc)
+    {
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        unsigned char out[8];
+        char* pOut = reinterpret_cast<char*>(out);
+        size_t nOut = sizeof out;
+        size_t r = iconv(cd, &pIn, &nIn, &pOut, &nOut);
+        m_bIncomplete = r == static_cast<size_t>(-1) && errno == EINVAL;
+        if (r == static_cast<size_t>(-1) || nIn != 0 || sizeof out - nOut != 4)
+            return false;
+        *pc = static_cast<char32_t>(out[0] | (out[1] << 8) | (out[2] << 16) | (out[3] << 24));
+        return true;
+    }
+
+    char32_t m_single[256] = {};
+    std::vector<char32_t> m_double; // [lead - 0x80][trail], 0: not a pair
+    bool m_bIncomplete = false;
+    bool m_bUsable = false;
+};
+
+const CFastTable& GetFastTable(size_t nSet)
+{
+    static std::once_flag s_once[KNOWN_SETS.size()];
+    static std::unique_ptr<CFastTable> s_tables[KNOWN_SETS.size()];
+    std::call_once(s_once[nSet], [nSet]
+                   { s_tables[nSet] = std::make_unique<CFastTable>(KNOWN_SETS[nSet].pszIconv); });
+    return *s_tables[nSet];
 }
 } // namespace
 
@@ -175,18 +278,37 @@ std::string NormalizeCharsetName(std::string_view strName)
     return pSet != nullptr ? pSet->pszName : "";
 }
 
+namespace
+{
+// Bytes before the first one at or above 0x80, eight at a time: searches
+// test every name, and most names are plain ASCII.
+size_t AsciiPrefix(const char* p, size_t n)
+{
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8)
+    {
+        uint64_t nWord;
+        std::memcpy(&nWord, p + i, 8);
+        if ((nWord & 0x8080808080808080ULL) != 0)
+            break;
+    }
+    while (i < n && static_cast<unsigned char>(p[i]) < 0x80)
+        ++i;
+    return i;
+}
+} // namespace
+
 bool IsAscii(std::string_view bytes)
 {
-    for (char c : bytes)
-    {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false;
-    }
-    return true;
+    return AsciiPrefix(bytes.data(), bytes.size()) == bytes.size();
 }
 
 bool IsValidUtf8(std::string_view bytes)
 {
+    size_t nAscii = AsciiPrefix(bytes.data(), bytes.size());
+    if (nAscii == bytes.size())
+        return true;
+    bytes.remove_prefix(nAscii);
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const unsigned char* pEnd = p + bytes.size();
     while (p < pEnd)
@@ -232,35 +354,38 @@ CNameCodec::CNameCodec(std::string_view strCharset, std::string_view strFallback
     std::string strBack = NormalizeCharsetName(strFallback);
     if (!strBack.empty() && strBack != CHARSET_AUTO)
         m_strFallback = strBack;
-}
-
-const std::string& CNameCodec::DecodingSet() const
-{
-    return IsAuto() ? m_strFallback : m_strCharset;
+    m_bUtf8First = IsAuto() || m_strCharset == CHARSET_UTF8;
+    const CCharsetName* pSet = FindSet(IsAuto() ? m_strFallback : m_strCharset);
+    m_nDecodingSet = pSet != nullptr ? static_cast<int>(pSet - KNOWN_SETS.data()) : 1;
 }
 
 bool CNameCodec::IsDecodedAsIs(std::string_view bytes) const
 {
-    if (IsAscii(bytes))
-        return true;
-    if (IsAuto() || m_strCharset == CHARSET_UTF8)
-        return IsValidUtf8(bytes);
-    return false;
+    return m_bUtf8First ? IsValidUtf8(bytes) : IsAscii(bytes);
 }
 
 std::string CNameCodec::Decode(std::string_view bytes) const
 {
+    std::string strText;
+    DecodeTo(bytes, &strText);
+    return strText;
+}
+
+void CNameCodec::DecodeTo(std::string_view bytes, std::string* pText) const
+{
     if (IsDecodedAsIs(bytes))
-        return std::string(bytes);
-    const CCharsetName* pSet = FindSet(DecodingSet());
-    if (pSet == nullptr)
-        return std::string(bytes);
-    if (m_strCharset == CHARSET_UTF8)
     {
-        // Explicit UTF-8 with a stray byte: keep the valid parts.
-        return DecodeWith("UTF-8", bytes);
+        pText->assign(bytes);
+        return;
     }
-    return DecodeWith(pSet->pszIconv, bytes);
+    pText->clear();
+    // (An explicit UTF-8 site's name with a stray byte keeps its valid parts.)
+    auto nSet = static_cast<size_t>(m_nDecodingSet);
+    if (!GetFastTable(nSet).Decode(bytes, *pText))
+    {
+        pText->clear();
+        DecodeWith(KNOWN_SETS[nSet].pszIconv, bytes, *pText);
+    }
 }
 
 bool CNameCodec::Encode(std::string_view text, std::string* pBytes) const
@@ -270,10 +395,7 @@ bool CNameCodec::Encode(std::string_view text, std::string* pBytes) const
         pBytes->assign(text);
         return true;
     }
-    const CCharsetName* pSet = FindSet(m_strCharset);
-    if (pSet == nullptr)
-        return false;
-    iconv_t cd = t_iconv.Get(pSet->pszIconv, "UTF-8");
+    iconv_t cd = t_iconv.Get(KNOWN_SETS[static_cast<size_t>(m_nDecodingSet)].pszIconv, "UTF-8");
     if (cd == reinterpret_cast<iconv_t>(-1))
         return false;
     pBytes->clear();

@@ -45,6 +45,8 @@ public:
 
     // Bytes -> UTF-8; never fails.
     std::string Decode(std::string_view bytes) const;
+    // The same into *pText, reusing its memory (for walks over many names).
+    void DecodeTo(std::string_view bytes, std::string* pText) const;
     // True when Decode would return the bytes unchanged, cheaply.
     bool IsDecodedAsIs(std::string_view bytes) const;
     // UTF-8 -> the site's bytes (auto: UTF-8 itself). False when the text
@@ -54,11 +56,11 @@ public:
     bool operator==(const CNameCodec&) const = default;
 
 private:
-    // The set that non-UTF-8 names are read in.
-    const std::string& DecodingSet() const;
-
     std::string m_strCharset = CHARSET_AUTO;
     std::string m_strFallback = DEFAULT_CHARSET_FALLBACK;
+    // Looked up once: the known set that non-UTF-8 names are read in.
+    int m_nDecodingSet = 1;
+    bool m_bUtf8First = true; // auto or explicit UTF-8
 };
 
 // The default codec (auto, GB18030 fallback): for hosts, nicknames and

@@ -121,6 +121,8 @@ size_t CFtpConnection::OnHeader(char* pData, size_t nSize, size_t nCount, void* 
         if (feature.size() >= 4 &&
             (feature.substr(0, 4) == "MLST" || feature.substr(0, 4) == "mlst"))
             p->m_bMlsd = true;
+        if (feature == "UTF8" || feature == "utf8")
+            p->m_bUtf8Feature = true;
     }
     if (line.size() >= 3 && line[0] >= '1' && line[0] <= '5')
     {
@@ -306,6 +308,8 @@ uint32_t CFtpConnection::Connect(const std::string& strServer, const std::string
     case CURLE_OK:
         m_strCurrentUrl = m_strBase;
         curl_easy_getinfo(m_pEasy, CURLINFO_LOCAL_PORT, &m_nControlPort);
+        if (m_bUtf8Feature && m_options.bRequestUtf8)
+            RequestUtf8Names();
         return 0;
     case CURLE_URL_MALFORMAT:
         return ERROR_INTERNET_INVALID_URL;
@@ -316,6 +320,19 @@ uint32_t CFtpConnection::Connect(const std::string& strServer, const std::string
     default:
         return Classify(nResult);
     }
+}
+
+void CFtpConnection::RequestUtf8Names()
+{
+    // Some servers send names in their local code page until asked; the "*" keeps a refusal from
+    // failing the request.
+    curl_slist* pQuote = curl_slist_append(nullptr, "*OPTS UTF8 ON");
+    curl_easy_setopt(m_pEasy, CURLOPT_QUOTE, pQuote);
+    int nResult = Perform();
+    curl_easy_setopt(m_pEasy, CURLOPT_QUOTE, nullptr);
+    curl_slist_free_all(pQuote);
+    // A line lost here shows at the first folder, like any other.
+    (void)Classify(nResult);
 }
 
 std::string CFtpConnection::MakeUrl(const std::string& strPath) const

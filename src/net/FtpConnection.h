@@ -50,6 +50,8 @@ public:
     // The server's last reply line, and whether listings use MLSD.
     const std::string& GetLastReply() const { return m_strLastReply; }
     bool UsesMlsd() const { return m_bMlsd; }
+    // FEAT listed UTF8 (RFC 2640).
+    bool OffersUtf8() const { return m_bUtf8Feature; }
 
     // Drops the control connection without waiting for the server.
     void Close();
@@ -77,6 +79,8 @@ private:
     // connection dead in the middle of a request. One session keeps one
     // login: such a request counts as a dropped connection.
     [[nodiscard]] bool ReconnectedBehindOurBack() const;
+    // "OPTS UTF8 ON" once after login; a refusal changes nothing.
+    void RequestUtf8Names();
     std::string MakeUrl(const std::string& strPath) const;
 
     // libcurl's callbacks. No exception may cross them: a failure is kept
@@ -97,6 +101,7 @@ private:
     size_t m_nLastUnreadable = 0;
     bool m_bReadingFeat = false;
     bool m_bMlsd = false;
+    bool m_bUtf8Feature = false;
     uint32_t m_nDeadError = 0;     // set once the control connection is gone
     uint32_t m_nCallbackError = 0; // why a callback ended the request
     const std::atomic<int32_t>* m_pStop = nullptr;

@@ -70,6 +70,9 @@ bool CInternetSession::SetOption(uint32_t nOption, uint32_t nValue)
     case INTERNET_OPTION_DATA_RECEIVE_TIMEOUT:
         m_options.nDataReceiveTimeout = nValue;
         return true;
+    case INTERNET_OPTION_FTP_UTF8:
+        m_options.bRequestUtf8 = nValue != 0;
+        return true;
     default:
         return false;
     }

@@ -23,6 +23,10 @@ inline constexpr uint32_t INTERNET_OPTION_CONTROL_SEND_TIMEOUT = 5;
 inline constexpr uint32_t INTERNET_OPTION_CONTROL_RECEIVE_TIMEOUT = 6;
 inline constexpr uint32_t INTERNET_OPTION_DATA_SEND_TIMEOUT = 7;
 inline constexpr uint32_t INTERNET_OPTION_DATA_RECEIVE_TIMEOUT = 8;
+// Non-zero (the default): after login, a server whose FEAT lists UTF8 is
+// asked once for UTF-8 names ("OPTS UTF8 ON"). Zero for a site whose names
+// are in another character set, which such a server might then convert.
+inline constexpr uint32_t INTERNET_OPTION_FTP_UTF8 = 1000;
 
 inline constexpr uint16_t INTERNET_DEFAULT_FTP_PORT = 21;
 
@@ -36,6 +40,7 @@ struct CInternetOptions
     uint32_t nControlReceiveTimeout = 60000;
     uint32_t nDataSendTimeout = 60000;
     uint32_t nDataReceiveTimeout = 60000;
+    bool bRequestUtf8 = true;
 };
 
 // A failure to open a connection: the error code and its message.

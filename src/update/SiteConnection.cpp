@@ -37,6 +37,10 @@ std::unique_ptr<CFtpConnection> OpenSiteConnection(CInternetSession& session, co
         strUser = "anonymous";
         strPassword = ANON_PASSWORD;
     }
+    // A site read in another set must not have its names turned into UTF-8.
+    CNameCodec codec = site.GetCodec();
+    bool bUtf8 = codec.IsAuto() || codec.GetCharset() == CHARSET_UTF8;
+    (void)session.SetOption(INTERNET_OPTION_FTP_UTF8, bUtf8 ? 1 : 0);
     try
     {
         std::unique_ptr<CFtpConnection> pConnection = session.GetFtpConnection(

@@ -13,8 +13,8 @@ namespace
 {
 using Keys = std::vector<std::string>;
 const Keys ENTRY_KEYS{"type", "name", "size", "unread", "address"};
-const Keys SITE_KEYS{"key",      "host",   "port",      "user",
-                     "nickname", "remark", "anonymous", "anonUpdate"};
+const Keys SITE_KEYS{"key",    "host",      "port",       "user",   "nickname",
+                     "remark", "anonymous", "anonUpdate", "charset"};
 const Keys STATUS_KEYS{"key", "status", "text", "unreadable"};
 const Keys DONE_KEYS{"done", "total", "failed"};
 } // namespace

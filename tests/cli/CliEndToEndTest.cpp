@@ -207,3 +207,96 @@ TEST_F(CliEndToEndTest, UpdateOfANodeAddressRecrawlsOnlyThatFolder)
               (std::set<std::string>{"ftp://127.0.0.1/docs/sub/added.txt"}));
     EXPECT_EQ(Cli({"ls", "127.0.0.1/pub"}).strOut.find("not-seen"), std::string::npos);
 }
+
+// A server that keeps names in GBK and Windows-1251 bytes, beside UTF-8
+// ones: each site reads them in its own set, people type and read the text,
+// URLs carry the bytes.
+TEST_F(CliEndToEndTest, NamesInTheServersCharacterSetShowAsTextAndUrlsKeepTheBytes)
+{
+    const std::string strGbkDir = "\xd6\xd0\xce\xc4\xc4\xbf\xc2\xbc"; // 中文目录
+    const std::string strGbkFile = "\xcb\xb5\xc3\xf7.txt";            // 说明.txt
+    const std::string strRuDir = "\xcf\xe0\xef\xea\xe0";              // Папка
+    Put(strGbkDir + "/" + strGbkFile, "gbk");
+    Put(strGbkDir + "/sub/" + strGbkFile, "deep");
+    Put("utf8目录/中文.txt", "utf8");
+    Put(strRuDir + "/\xf4\xe0\xe9\xeb.txt", "ru"); // файл.txt
+    Serve();
+    AddAnonymousSite();
+    CCliResult add = Cli({"add", "--host", "127.0.0.1", "--port", Port(), "--user", "user",
+                          "--password", "pass", "--charset", "windows-1251", "--nickname",
+                          "\xd5\xbe\xb5\xe3"}); // a nickname in GBK bytes: 站点
+    ASSERT_EQ(add.nExit, 0) << add.strErr;
+    Update();
+
+    // Auto asks for UTF-8; an explicit Windows-1251 site does not.
+    std::vector<CTestFtpServer::CSession> sessions = m_pServer->GetSessions();
+    ASSERT_EQ(sessions.size(), 2u);
+    for (const CTestFtpServer::CSession& session : sessions)
+    {
+        int nOpts = 0;
+        std::string strUser;
+        for (const CTestFtpServer::CCommand& command : session.commands)
+        {
+            nOpts += command.strVerb == "OPTS" && command.strArgument == "UTF8 ON";
+            if (command.strVerb == "USER")
+                strUser = command.strArgument;
+        }
+        EXPECT_EQ(nOpts, strUser == "anonymous" ? 1 : 0) << strUser;
+    }
+    // Every folder was listed, the GBK ones by their own bytes.
+    std::vector<std::string> listed = m_pServer->GetListedFolders();
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), "/" + strGbkDir + "/sub"), 2);
+
+    struct CRow
+    {
+        std::vector<std::string> args;
+        std::string strName;    // of the first entry
+        std::string strRaw;     // "" when the name is UTF-8
+        std::string strAddress; // of the first entry
+    } rows[] = {
+        {{"ls", "127.0.0.1/中文目录"}, "sub", "", "ftp://127.0.0.1/中文目录/sub"},
+        {{"ls", "ftp://127.0.0.1/中文目录/sub"},
+         "说明.txt",
+         "%CB%B5%C3%F7.txt",
+         "ftp://127.0.0.1/中文目录/sub/说明.txt"},
+        {{"ls", "127.0.0.1/utf8目录"}, "中文.txt", "", "ftp://127.0.0.1/utf8目录/中文.txt"},
+        {{"search", "明"}, "说明.txt", "%CB%B5%C3%F7.txt", "ftp://127.0.0.1/中文目录/sub/说明.txt"},
+        {{"ls", "127.0.0.1@user/Папка"},
+         "файл.txt",
+         "%F4%E0%E9%EB.txt",
+         "ftp://127.0.0.1@user/Папка/файл.txt"},
+    };
+    for (const CRow& row : rows)
+    {
+        std::vector<CJsonObject> objects = Objects(Json(row.args));
+        ASSERT_FALSE(objects.empty()) << row.args[1];
+        EXPECT_EQ(objects[0]["name"], row.strName);
+        EXPECT_EQ(objects[0].m_values.count("raw") ? objects[0]["raw"] : "", row.strRaw);
+        EXPECT_EQ(objects[0]["address"], row.strAddress);
+        // Text output reads the same.
+        std::string strText = Cli(row.args).strOut;
+        EXPECT_NE(strText.find(row.strName), std::string::npos) << strText;
+        EXPECT_NE(strText.find(row.strAddress), std::string::npos) << strText;
+    }
+    EXPECT_EQ(Objects(Json({"ls", "-R", ANON_KEY})).size(), 8u); // the whole tree
+    EXPECT_EQ(Cli({"url", "127.0.0.1/中文目录/sub/说明.txt"}).strOut,
+              "ftp://127.0.0.1:" + Port() + "/%D6%D0%CE%C4%C4%BF%C2%BC/sub/%CB%B5%C3%F7.txt\n");
+
+    // The nickname from site.ds, the character set from options.ini; a
+    // damaged line there is reported once and stops nothing.
+    std::string strOptions = m_data / "Data/127.0.0.1@user/options.ini";
+    WriteFileBytes(strOptions, ReadFileBytes(strOptions) + "this line is damaged\n");
+    CCliResult sites = Json({"sites"});
+    EXPECT_EQ(sites.nExit, 0);
+    std::vector<CJsonObject> siteObjects = Objects(sites);
+    ASSERT_EQ(siteObjects.size(), 2u);
+    EXPECT_EQ(siteObjects[0]["charset"], "auto");
+    EXPECT_EQ(siteObjects[1]["charset"], "Windows-1251");
+    EXPECT_EQ(siteObjects[1]["nickname"], "站点");
+    size_t nWarning = sites.strErr.find("options.ini: line 2");
+    EXPECT_NE(nWarning, std::string::npos) << sites.strErr;
+    EXPECT_EQ(sites.strErr.find("options.ini", nWarning + 1), std::string::npos) << sites.strErr;
+    EXPECT_EQ(Cli({"edit", "127.0.0.1@user", "--charset", "auto"}).nExit, 0);
+    EXPECT_EQ(Objects(Json({"sites"}))[1]["charset"], "auto");
+    EXPECT_EQ(Cli({"edit", "127.0.0.1@user", "--charset", "EBCDIC"}).nExit, 2);
+}

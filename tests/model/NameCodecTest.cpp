@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+#include <map>
 #include <thread>
 
 #include "model/NameCodec.h"
@@ -36,12 +38,55 @@ TEST(NameCodecTest, DecodesEachKnownSetAndNeverLosesABytesMeaning)
         {"utf-8 site with a stray byte", "UTF-8", "a\x80z", "a€z"},
         {"overlong utf-8 is not utf-8", "auto", "\xc0\xaf", "蜡"},
         {"unknown name means auto", "no-such-set", "\xd6\xd0", "中"},
+        // Forms beyond one or two bytes, among two-byte ones.
+        {"gb18030 four bytes", "GB18030", "\xd6\xd0\x95\x32\x82\x36", "中𠀀"},
+        {"shift_jis half-width kana", "Shift_JIS", "\xb1\x93\xfa\\", "ｱ日\\"},
+        {"euc-jp three bytes", "EUC-JP", "\x8f\xb0\xa1\xc6\xfc", "丂日"},
     };
     for (const CDecodeRow& row : rows)
     {
         CNameCodec codec(row.pszCharset);
         EXPECT_EQ(codec.Decode(row.strBytes), row.strText) << row.pszCase;
         EXPECT_TRUE(IsValidUtf8(codec.Decode(row.strBytes))) << row.pszCase;
+    }
+}
+
+// Every one- and two-byte name that iconv reads whole decodes to what iconv
+// gives, in every set (most names take the table path, not iconv).
+TEST(NameCodecTest, EveryShortNameDecodesAsIconvReadsIt)
+{
+    for (size_t nSet = 1; nSet < GetKnownCharsets().size(); ++nSet)
+    {
+        const std::string& strSet = GetKnownCharsets()[nSet];
+        CNameCodec codec(strSet);
+        const std::map<std::string, const char*> ICONV_NAMES = {
+            {"Windows-1251", "CP1251"}, {"Windows-1252", "CP1252"}, {"Shift_JIS", "CP932"}};
+        auto it = ICONV_NAMES.find(strSet);
+        iconv_t cd = iconv_open("UTF-8", it != ICONV_NAMES.end() ? it->second : strSet.c_str());
+        ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1)) << strSet;
+        int nMismatches = 0;
+        for (unsigned n = 0x80; n < 0x10000 && nMismatches < 5; ++n)
+        {
+            std::string strBytes;
+            if (n > 0xFF)
+                strBytes += static_cast<char>(n >> 8);
+            strBytes += static_cast<char>(n & 0xFF);
+            char out[32];
+            char* pIn = strBytes.data();
+            size_t nIn = strBytes.size();
+            char* pOut = out;
+            size_t nOut = sizeof out;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            if (iconv(cd, &pIn, &nIn, &pOut, &nOut) == static_cast<size_t>(-1) || nIn != 0)
+                continue;
+            std::string strExpected(out, static_cast<size_t>(pOut - out));
+            if (codec.Decode(strBytes) != strExpected)
+            {
+                ++nMismatches;
+                ADD_FAILURE() << strSet << " bytes " << std::hex << n;
+            }
+        }
+        iconv_close(cd);
     }
 }
 

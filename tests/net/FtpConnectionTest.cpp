@@ -331,3 +331,44 @@ TEST_F(FtpConnectionTest, ALineThatDiesBetweenCommandsIsALostConnectionNotASecon
     EXPECT_FALSE(pConnection->SetCurrentDirectory("/"));
     EXPECT_TRUE(IsConnectionLost(GetLastInternetError()));
 }
+
+// Names in GBK, as an old server on a Chinese system keeps them: the
+// connection asks for UTF-8 only when the server offers it and the site
+// wants it, and changes into such a folder with exactly the listed bytes.
+TEST_F(FtpConnectionTest, Utf8IsAskedForOnceAndOtherBytesPassUnchanged)
+{
+    const std::string strFolder = "\xd6\xd0\xce\xc4";   // 中文 in GBK
+    const std::string strFile = "\x99\x6e\xb0\xb8.txt"; // 檔案.txt, "n" a second byte
+    MakeDir(m_root.Path() + "/" + strFolder);
+    MakeFile(m_root.Path() + "/" + strFolder + "/" + strFile, 2);
+    struct CRow
+    {
+        bool bServerOffers;
+        bool bWanted;
+        int nOpts;
+    } rows[] = {{true, true, 1}, {true, false, 0}, {false, true, 0}};
+    for (const CRow& row : rows)
+    {
+        SCOPED_TRACE(std::to_string(row.bServerOffers) + std::to_string(row.bWanted));
+        m_pServer->SetFaults(row.bServerOffers ? "" : R"({"no_utf8": true})");
+        m_pServer->ClearLog();
+        auto pSession = MakeSession();
+        ASSERT_TRUE(pSession->SetOption(INTERNET_OPTION_FTP_UTF8, row.bWanted ? 1 : 0));
+        auto pConnection = Connect(*pSession);
+        EXPECT_EQ(pConnection->OffersUtf8(), row.bServerOffers);
+        ASSERT_TRUE(pConnection->SetCurrentDirectory("/" + strFolder));
+        EXPECT_EQ(Names(*pConnection), std::vector<std::string>{strFile});
+        ASSERT_TRUE(pConnection->SetCurrentDirectory("/"));
+        EXPECT_FALSE(Names(*pConnection).empty());
+
+        std::vector<CTestFtpServer::CCommand> opts = m_pServer->GetCommands("OPTS");
+        ASSERT_EQ(static_cast<int>(opts.size()), row.nOpts);
+        if (row.nOpts > 0)
+        {
+            EXPECT_EQ(opts[0].strArgument, "UTF8 ON");
+        }
+        std::vector<CTestFtpServer::CCommand> cwds = m_pServer->GetCommands("CWD");
+        ASSERT_FALSE(cwds.empty());
+        EXPECT_EQ(cwds[0].strArgument, "/" + strFolder);
+    }
+}

@@ -67,6 +67,8 @@ CTestFtpServer::CTestFtpServer(std::string strRoot, COptions options)
                                      m_options.strPassword, "--quiet"};
     if (m_options.bNoMlsd)
         args.push_back("--no-mlsd");
+    if (m_options.bNoUtf8)
+        args.push_back("--no-utf8");
     if (m_options.bDos)
         args.push_back("--dos");
     std::vector<char*> argv;

@@ -21,6 +21,7 @@ public:
         std::string strPassword = "pass";
         bool bNoMlsd = false; // LIST only, FEAT without MLST
         bool bDos = false;    // LIST answers in the DOS/IIS format
+        bool bNoUtf8 = false; // FEAT without UTF8, "OPTS UTF8 ON" refused
     };
 
     // One logged command of one session.

@@ -2,7 +2,7 @@
 """A scriptable local FTP server for Tarn's tests and benchmarks.
 
     ftpserver.py ROOT [--log FILE] [--user U --password P] [--faults FILE]
-                      [--no-mlsd] [--dos] [--quiet]
+                      [--no-mlsd] [--no-utf8] [--dos] [--quiet]
 
 Binds 127.0.0.1 on a free port and prints that port as its first line on
 stdout, so the caller knows both where it listens and that it is ready.
@@ -13,6 +13,11 @@ Every command is logged to --log, one tab-separated line per event:
     <session>\tCMD\t<verb>\t<argument>\t<current folder before the command>
     <session>\tCLOSE
 so tests can count sessions, simultaneous sessions, CWDs and listings.
+
+Names are bytes, as on many old servers: a name on disk that is not UTF-8
+(GBK, Windows-1251) is listed with its own bytes, and a command's path is
+taken byte for byte (the log shows those bytes too). FEAT lists UTF8 and
+"OPTS UTF8 ON" is accepted, unless --no-utf8 hides both.
 
 Faults. A folder whose last path component contains one of these magic
 names always misbehaves:
@@ -25,7 +30,7 @@ names always misbehaves:
     __refuse_list__     listing it is answered "550"
     __endless_list__    listing it streams entries without end
 The fault file (--faults, JSON, re-read on every command) adds rules and modes:
-    {"no_mlsd": false, "dos": false,
+    {"no_mlsd": false, "no_utf8": false, "dos": false,
      "rules": [{"on": "CWD" | "LIST" | <verb>, "path": "/a/b",
                 "action": "drop" | "refuse" | "silent" | "partial" | "stall"
                           | "endless" | "reply" | "delay" | "inject" | "reply_reset",
@@ -53,6 +58,7 @@ import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
+from pyftpdlib import handlers
 from pyftpdlib.handlers import FTPHandler, proto_cmds
 from pyftpdlib.servers import ThreadedFTPServer
 
@@ -233,6 +239,12 @@ def peer_has_closed(handler):
 
 class TarnHandler(FTPHandler):
     banner = "Tarn test server ready."
+    # Bytes that are not UTF-8 pass through paths, listings and replies
+    # unchanged instead of turning into "?".
+    unicode_errors = "surrogateescape"
+
+    def push(self, s):
+        handlers.asynchat.async_chat.push(self, s.encode("utf8", "surrogateescape"))
 
     def on_connect(self):
         global g_next_session
@@ -290,11 +302,25 @@ class TarnHandler(FTPHandler):
         FTPHandler.pre_process_command(self, line, cmd, arg)
 
     def ftp_FEAT(self, line):
-        if read_faults().get("no_mlsd", ARGS.no_mlsd):
-            self.push("211-Features supported:\r\n EPSV\r\n SIZE\r\n UTF8\r\n")
+        faults = read_faults()
+        utf8 = "" if faults.get("no_utf8", ARGS.no_utf8) else " UTF8\r\n"
+        if faults.get("no_mlsd", ARGS.no_mlsd):
+            self.push("211-Features supported:\r\n EPSV\r\n SIZE\r\n" + utf8)
             self.respond("211 End FEAT.")
             return
-        FTPHandler.ftp_FEAT(self, line)
+        sent = []
+        self.push = sent.append
+        try:
+            FTPHandler.ftp_FEAT(self, line)
+        finally:
+            del self.push
+        self.push("".join(sent).replace(" UTF8\r\n", utf8))
+
+    def ftp_OPTS(self, line):
+        if line.upper() == "UTF8 ON" and not read_faults().get("no_utf8", ARGS.no_utf8):
+            self.respond("200 Always in UTF8 mode.")
+            return
+        FTPHandler.ftp_OPTS(self, line)
 
     def apply_fault(self, rule, verb, path):
         """Acts out one fault; False lets the command run normally."""
@@ -367,6 +393,7 @@ def main():
     parser.add_argument("--password", default="pass")
     parser.add_argument("--faults")
     parser.add_argument("--no-mlsd", action="store_true")
+    parser.add_argument("--no-utf8", action="store_true")
     parser.add_argument("--dos", action="store_true")
     parser.add_argument("--quiet", action="store_true")
     ARGS = parser.parse_args()
