@@ -26,6 +26,7 @@ struct CCommandLine
     std::optional<std::string> m_strRemark;
     // update.
     std::optional<uint32_t> m_nThreads;
+    std::optional<std::string> m_strListing; // "auto", "stat" or "list"
     // ls.
     bool m_bRecursive = false;
     // read.

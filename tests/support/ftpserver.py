@@ -24,17 +24,25 @@ names always misbehaves:
     __stall_list__      listing it opens the data connection and sends nothing
     __refuse_list__     listing it is answered "550"
     __endless_list__    listing it streams entries without end
+"STAT <path>" lists over the control connection (the reply lines in the
+LIST format, as vsftpd sends them) and counts as a listing for the faults:
+"stall" then sends the reply's first line only, "partial" half the lines
+before a reset, "endless" lines without end.
 The fault file (--faults, JSON, re-read on every command) adds rules and modes:
     {"no_mlsd": false, "dos": false,
      "rules": [{"on": "CWD" | "LIST" | <verb>, "path": "/a/b",
                 "action": "drop" | "refuse" | "silent" | "partial" | "stall"
-                          | "endless" | "reply" | "delay" | "inject" | "reply_reset",
+                          | "endless" | "reply" | "delay" | "inject" | "reply_reset"
+                          | "status" | "extra_reply",
                 "reply": "502 Nope", "seconds": 0.5, "lines": ["raw line"],
                 "times": 1}]}
-"LIST" matches every listing verb (LIST, MLSD, NLST); "path" (optional) is
+"LIST" matches every listing verb (LIST, MLSD, NLST, STAT with a path); "path" (optional) is
 the folder the command addresses; "times" (optional) limits how often a rule
 fires across all sessions. "delay" answers normally after a pause; "inject"
-adds raw lines to the listing (LIST or MLSD). "no_mlsd" hides MLST/MLSD (LIST only); "dos" makes
+adds raw lines to the listing (LIST, MLSD or STAT). "status" answers STAT
+<path> with the server's status text, as STAT without a path would;
+"extra_reply" answers normally and then sends "reply" as well, a reply the
+client never asked for. "no_mlsd" hides MLST/MLSD (LIST only); "dos" makes
 LIST answer in the DOS/IIS format.
 """
 
@@ -56,7 +64,7 @@ from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler, proto_cmds
 from pyftpdlib.servers import ThreadedFTPServer
 
-LIST_VERBS = ("LIST", "MLSD", "NLST")
+LIST_VERBS = ("LIST", "MLSD", "NLST", "STAT")
 MAGIC = {
     "__drop_on_cwd__": ("CWD", "drop"),
     "__refuse_cwd__": ("CWD", "refuse"),
@@ -263,6 +271,8 @@ class TarnHandler(FTPHandler):
         try:
             if verb in ("CWD", "XCWD"):
                 return self.fs.ftpnorm(arg or "/")
+            if verb == "STAT" and not arg:
+                return None  # the server's status, not a listing
             if verb in LIST_VERBS:
                 if not arg or arg.startswith("-"):
                     return self.fs.cwd
@@ -272,6 +282,10 @@ class TarnHandler(FTPHandler):
         return None
 
     def pre_process_command(self, line, cmd, arg):
+        # Pipelined commands still buffered when a fault hung up died with
+        # the connection: they are neither run nor logged.
+        if getattr(self, "_closed", False):
+            return
         log_line(self.tarn_session, "CMD", cmd, arg if cmd != "PASS" else "******", self.fs.cwd if self.fs else "")
         faults = read_faults()
         g_modes["dos"] = bool(faults.get("dos", ARGS.dos))
@@ -285,7 +299,7 @@ class TarnHandler(FTPHandler):
             self.fs.tarn_extra = ()
         if path is not None:
             rule = take_rule(faults.get("rules", []), verb, path) or magic_rule(verb, path)
-            if rule is not None and self.apply_fault(rule, verb, path):
+            if rule is not None and self.apply_fault(rule, verb, path, line, cmd, arg):
                 return
         FTPHandler.pre_process_command(self, line, cmd, arg)
 
@@ -296,7 +310,7 @@ class TarnHandler(FTPHandler):
             return
         FTPHandler.ftp_FEAT(self, line)
 
-    def apply_fault(self, rule, verb, path):
+    def apply_fault(self, rule, verb, path, line, cmd, arg):
         """Acts out one fault; False lets the command run normally."""
         action = rule.get("action", "")
         log_line(self.tarn_session, "FAULT", action, path)
@@ -323,9 +337,16 @@ class TarnHandler(FTPHandler):
             # Lines handed to the listing that this command starts.
             self.fs.tarn_extra = tuple(rule.get("lines", []))
             return False
+        elif action == "stall" and verb == "STAT":
+            self.push("213-Status follows:\r\n")
         elif action == "stall":
             # The data connection opens (passive) but nothing is ever sent on it.
             self.respond("150 File status okay. About to open data connection.")
+        elif action == "status":
+            FTPHandler.ftp_STAT(self, "")
+        elif action == "extra_reply":
+            FTPHandler.pre_process_command(self, line, cmd, arg)
+            self.respond(rule.get("reply", "250 Surprise."))
         elif action == "partial":
             fs_path = self.fs.ftp2fs(path)
             try:
@@ -337,7 +358,14 @@ class TarnHandler(FTPHandler):
                 lines = list(self.fs.format_mlsx(fs_path, names, perms, self._current_facts))
             else:
                 lines = list(self.fs.format_list(fs_path, names))
-            self.push_dtp_data(PartialProducer(self, lines), isproducer=True, cmd=verb)
+            if verb == "STAT":
+                self.push("213-Status follows:\r\n")
+                self.push_with_producer(PartialProducer(self, lines))
+            else:
+                self.push_dtp_data(PartialProducer(self, lines), isproducer=True, cmd=verb)
+        elif action == "endless" and verb == "STAT":
+            self.push("213-Status follows:\r\n")
+            self.push_with_producer(EndlessProducer(False))
         elif action == "endless":
             self.push_dtp_data(EndlessProducer(verb == "MLSD"), isproducer=True, cmd=verb)
         else:

@@ -21,6 +21,7 @@
 #include "support/RecordingObserver.h"
 #include "support/TempDir.h"
 #include "support/TreeBuilder.h"
+#include "update/ListingPlan.h"
 #include "update/UpdateEngine.h"
 
 namespace fs = std::filesystem;
@@ -75,8 +76,10 @@ protected:
         m_pServer = std::make_unique<CTestFtpServer>(m_served.Path(), options);
     }
 
-    // Sites with distinct keys, all pointing at the local server.
-    CFTPSite* AddSite(const std::string& strName)
+    // Sites all pointing at the local server. They list the normal way
+    // unless told otherwise, so that one site is one connection: these
+    // tests count connections to check the scheduling.
+    CFTPSite* AddSite(const std::string& strName, const char* pszListing = LISTING_LIST)
     {
         auto pSite = std::make_unique<CFTPSite>();
         pSite->m_strHost = "127.0.0.1";
@@ -85,6 +88,8 @@ protected:
         pSite->m_strPassword = m_pServer->GetPassword();
         pSite->m_strNickname = strName;
         pSite->m_nLoadState = 1;
+        pSite->UpdateOptions([pszListing](CSiteOptions& options)
+                             { (void)options.Set(OPTION_LISTING, pszListing); });
         m_sites.push_back(std::move(pSite));
         return m_sites.back().get();
     }
