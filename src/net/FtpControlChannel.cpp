@@ -403,7 +403,8 @@ bool CFtpControlChannel::ReadReply(CFtpReply& reply)
         if (!m_strOut.empty() && MsSince(lastSend) >= m_options.nControlSendTimeout &&
             m_options.nControlSendTimeout > 0)
             return Die(ERROR_INTERNET_TIMEOUT);
-        if (!Pump(POLL_SLICE_MS))
-            return false;
+        // A failure leaves the channel dead; replies read in full before it
+        // still come out first.
+        (void)Pump(POLL_SLICE_MS);
     }
 }

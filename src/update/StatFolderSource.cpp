@@ -195,6 +195,7 @@ void CStatFolderSource::OpenChannel()
         return;
     }
     m_nState = m_plan.nMode == ListingMode::automatic ? State::probing : State::stat;
+    m_report.bUsedStat = m_nState == State::stat;
     // Names must come in the same bytes both ways.
     if (m_plan.bUtf8 && m_pChannel->HasFeature("UTF8") && m_pChannel->Send("OPTS UTF8 ON"))
         m_expected.push_back({nullptr, ReplyTo::other});

@@ -29,7 +29,7 @@ LIST format, as vsftpd sends them) and counts as a listing for the faults:
 "stall" then sends the reply's first line only, "partial" half the lines
 before a reset, "endless" lines without end.
 The fault file (--faults, JSON, re-read on every command) adds rules and modes:
-    {"no_mlsd": false, "dos": false,
+    {"no_mlsd": false, "dos": false, "hidden_dots": false,
      "rules": [{"on": "CWD" | "LIST" | <verb>, "path": "/a/b",
                 "action": "drop" | "refuse" | "silent" | "partial" | "stall"
                           | "endless" | "reply" | "delay" | "inject" | "reply_reset"
@@ -43,7 +43,9 @@ adds raw lines to the listing (LIST, MLSD or STAT). "status" answers STAT
 <path> with the server's status text, as STAT without a path would;
 "extra_reply" answers normally and then sends "reply" as well, a reply the
 client never asked for. "no_mlsd" hides MLST/MLSD (LIST only); "dos" makes
-LIST answer in the DOS/IIS format.
+LIST answer in the DOS/IIS format; "hidden_dots" lists as vsftpd does: LIST
+and MLSD leave out names beginning with ".", STAT shows them with "." and
+"..".
 """
 
 import argparse
@@ -81,7 +83,7 @@ g_log = None
 g_next_session = 0
 g_fired = {}  # rule key -> times fired
 g_fault_path = None
-g_modes = {"no_mlsd": False, "dos": False}
+g_modes = {"no_mlsd": False, "dos": False, "hidden_dots": False}
 
 
 def log_line(*fields):
@@ -141,17 +143,32 @@ def magic_rule(verb, path):
 
 
 class TarnFS(AbstractedFS):
-    """Lists symbolic links as links in MLSD (the stock code follows them)
-    and answers LIST in the DOS/IIS format when asked to."""
+    """Lists symbolic links as links in MLSD (the stock code follows them),
+    lists names sorted and answers LIST in the DOS/IIS format when asked to."""
 
     tarn_extra = ()
+    tarn_verb = ""
+
+    def listdir(self, path):
+        # Sorted, as vsftpd lists: every listing verb gives the same order.
+        return sorted(AbstractedFS.listdir(self, path))
 
     def extra_lines(self):
         for line in self.tarn_extra:
             yield (line + "\r\n").encode("utf8", "surrogateescape")
 
+    def visible(self, listing):
+        """The names a listing shows; in "hidden_dots" mode STAT adds "."
+        and ".." and only STAT shows names beginning with "."."""
+        if not g_modes["hidden_dots"]:
+            return listing
+        if self.tarn_verb == "STAT":
+            return [".", ".."] + list(listing)
+        return [name for name in listing if not name.startswith(".")]
+
     def format_mlsx(self, basedir, listing, perms, facts, ignore_err=True):
         yield from self.extra_lines()
+        listing = self.visible(listing)
         plain = []
         for name in listing:
             full = os.path.join(basedir, name)
@@ -169,6 +186,7 @@ class TarnFS(AbstractedFS):
 
     def format_list(self, basedir, listing, ignore_err=True):
         yield from self.extra_lines()
+        listing = self.visible(listing)
         if not g_modes["dos"]:
             yield from AbstractedFS.format_list(self, basedir, listing, ignore_err)
             return
@@ -289,6 +307,7 @@ class TarnHandler(FTPHandler):
         log_line(self.tarn_session, "CMD", cmd, arg if cmd != "PASS" else "******", self.fs.cwd if self.fs else "")
         faults = read_faults()
         g_modes["dos"] = bool(faults.get("dos", ARGS.dos))
+        g_modes["hidden_dots"] = bool(faults.get("hidden_dots", False))
         no_mlsd = bool(faults.get("no_mlsd", ARGS.no_mlsd))
         if cmd in ("MLSD", "MLST") and no_mlsd:
             self.respond('500 Command "%s" not understood.' % cmd)
@@ -297,6 +316,7 @@ class TarnHandler(FTPHandler):
         path = self.target_path(verb, arg) if self.authenticated else None
         if self.fs is not None and verb in LIST_VERBS:
             self.fs.tarn_extra = ()
+            self.fs.tarn_verb = verb
         if path is not None:
             rule = take_rule(faults.get("rules", []), verb, path) or magic_rule(verb, path)
             if rule is not None and self.apply_fault(rule, verb, path, line, cmd, arg):

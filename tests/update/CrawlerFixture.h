@@ -134,6 +134,8 @@ protected:
     {
         CListingPlan plan;
         plan.nMode = m_nMode;
+        plan.nPipelineDepth = m_nPipelineDepth;
+        plan.nHoldAheadBytes = m_nHoldAheadBytes;
         return plan;
     }
     // Listings over the control connection: the server sees the folders in
@@ -173,6 +175,20 @@ protected:
             if (pSub->m_bSeen != 0 || !NoMarksLeft(*pSub))
                 return false;
         return true;
+    }
+
+    // The cached folder at an absolute path, or null.
+    static CFTPDir* FindPath(CFTPDir* pRoot, const std::string& strPath)
+    {
+        CFTPDir* pDir = pRoot;
+        size_t nStart = 1;
+        while (pDir != nullptr && nStart < strPath.size())
+        {
+            size_t nEnd = strPath.find('/', nStart);
+            pDir = FindDir(pDir, strPath.substr(nStart, nEnd - nStart));
+            nStart = nEnd == std::string::npos ? strPath.size() : nEnd + 1;
+        }
+        return pDir;
     }
 
     static CFTPDir* FindDir(CFTPDir* pDir, const std::string& strName)
@@ -217,6 +233,8 @@ protected:
     std::unique_ptr<CTestFtpServer> m_pServer;
     CNoticeObserver m_observer;
     ListingMode m_nMode = ListingMode::list;
+    size_t m_nPipelineDepth = DEFAULT_PIPELINE_DEPTH;
+    uint64_t m_nHoldAheadBytes = DEFAULT_HOLD_AHEAD_BYTES;
     CListingReport m_report;
 };
 
