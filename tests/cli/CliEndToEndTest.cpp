@@ -209,3 +209,24 @@ TEST_F(CliEndToEndTest, UpdateOfANodeAddressRecrawlsOnlyThatFolder)
               (std::set<std::string>{"ftp://127.0.0.1/docs/sub/added.txt"}));
     EXPECT_EQ(Cli({"ls", "127.0.0.1/pub"}).strOut.find("not-seen"), std::string::npos);
 }
+
+TEST_F(CliEndToEndTest, ListingModeIsKeptPerSiteAndAutoNotesWhatItFound)
+{
+    ServeFirstTree();
+    AddAnonymousSite();
+    std::string strOptions = m_data / (std::string("Data/") + ANON_KEY + "/options.ini");
+    // auto, the default, lists with STAT on this server and notes it.
+    Update();
+    EXPECT_GT(m_pServer->CountCommands("STAT"), 0);
+    EXPECT_EQ(ReadFileBytes(strOptions), "listing_found=stat\n");
+
+    // A choice given once is kept for the next updates.
+    m_pServer->ClearLog();
+    CCliResult r = Cli({"update", "--listing", "list"});
+    ASSERT_EQ(r.nExit, 0) << r.strErr;
+    Update();
+    EXPECT_EQ(m_pServer->CountCommands("STAT"), 0);
+    EXPECT_GT(m_pServer->CountCommands("MLSD"), 0);
+    EXPECT_NE(ReadFileBytes(strOptions).find("listing=list\n"), std::string::npos);
+    EXPECT_EQ(Cli({"update", "--listing", "fast"}).nExit, 2);
+}
