@@ -7,6 +7,7 @@
 #include "CrawlerFixture.h"
 #include "model/ProgramFolder.h"
 #include "net/InternetError.h"
+#include "support/Vsftpd.h"
 
 namespace
 {
@@ -306,4 +307,38 @@ TEST_F(CrawlerStatTest, StopWithRequestsInFlightMergesNothingAfterIt)
             File(strFolder + "old.txt");
         }
     }
+}
+
+TEST_F(CrawlerStatTest, OnVsftpdAutoListsWithStatAndSavesTheSameBytes)
+{
+    if (!CTestVsftpd::IsAvailable())
+        GTEST_SKIP() << "vsftpd runs as root where installed (scripts/setup.sh --bench)";
+    for (const char* psz :
+         {"g[l]ob*/x?y", " leading/in", "中文目录/子目录", "a/.hidden", "locked/in"})
+        Dir(psz);
+    File("a/.message", 3);
+    File("a/b.txt", 4);
+    File("中文目录/子目录/文件.txt", 22);
+    // Not for the anonymous user: its CWD is refused, its STAT answer discarded.
+    std::filesystem::permissions(m_served / "locked", std::filesystem::perms::owner_all);
+    CTestVsftpd server(m_served.Path());
+    ASSERT_NE(server.GetPort(), 0);
+    auto crawl = [&](ListingMode nMode)
+    {
+        m_nMode = nMode;
+        CFTPSite site;
+        site.m_strHost = "127.0.0.1";
+        site.m_nPort = server.GetPort();
+        site.m_strUser = "anonymous";
+        site.m_strPassword = ANON_PASSWORD;
+        EXPECT_EQ(Crawl(site), 1);
+        return SavedBytes(site);
+    };
+    std::string strList = crawl(ListingMode::list);
+    EXPECT_NE(strList.find("文件.txt"), std::string::npos);
+    EXPECT_EQ(strList.find(".message"), std::string::npos);
+    EXPECT_EQ(crawl(ListingMode::automatic), strList);
+    EXPECT_TRUE(m_report.bUsedStat && !m_report.bFellBack) << m_report.strWhy;
+    // vsftpd's STAT shows every name; only a stat session keeps them.
+    EXPECT_NE(crawl(ListingMode::stat).find(".message"), std::string::npos);
 }
