@@ -7,7 +7,7 @@
 #             trip (10 ms each way, a round trip per new connection).
 # Prints seconds, folders/s and, behind the proxy, round trips, commands and
 # control-connection bytes per folder (both of Tarn's connections counted),
-# and whether auto chose STAT.
+# the data connections and their bytes per folder, and whether auto chose STAT.
 #
 #   bash scripts/setup.sh --bench && bash scripts/build.sh bench
 #   bash bench/listing_vs_lftp.sh [path/to/tarn_bench_crawl]
@@ -109,11 +109,11 @@ seconds, nf, rtt = float(seconds), int(nf), float(rtt) / 1000.0
 cols = ["%-6s" % tree, "%-11s" % client, "%8.3f" % seconds, "%10.0f" % (nf / seconds)]
 if stats != "-":
     s = json.load(open(stats))
-    cols += ["%7.2f" % (seconds / rtt / nf), "%7.2f" % (s["commands"] / nf),
+    cols += ["%7.2f" % (seconds / rtt / nf), "%8.2f" % (s["commands"] / nf),
              "%9.0f" % ((s["control_bytes_up"] + s["control_bytes_down"]) / nf),
-             "%6d" % s["data_connections"]]
+             "%5d" % s["data_connections"], "%9.0f" % (s["data_bytes"] / nf)]
 else:
-    cols += ["%7s" % "-", "%7s" % "-", "%9s" % "-", "%6s" % "-"]
+    cols += ["%7s" % "-", "%8s" % "-", "%9s" % "-", "%5s" % "-", "%9s" % "-"]
 cols.append(chose)
 print(" ".join(cols))
 PY
@@ -139,7 +139,7 @@ lftp_find() { # host-port -> seconds
   python3 -c "print('%.4f' % ($t1 - $t0))"
 }
 
-echo "tree   client       seconds  folders/s RT/fold cmd/fold ctlB/fold dataC chose"
+echo "tree   client       seconds  folders/s RT/fold cmd/fold ctlB/fold dataC dataB/fold chose"
 echo "-- loopback vsftpd"
 start_vsftpd "$work/tree"
 nf=${folders[tree]}
