@@ -60,7 +60,7 @@ void RememberListing(CFTPSite& site, const CListingPlan& plan, const CListingRep
         site.UpdateOptions([pszFound](CSiteOptions& options)
                            { (void)options.Set(OPTION_LISTING_FOUND, pszFound); });
     }
-    catch (const CFileException&)
+    catch (const std::exception&)
     {
         // Only the note is lost; the next auto session compares again anyway.
     }
