@@ -1,6 +1,7 @@
 #include "update/StatFolderSource.h"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 #include <string_view>
 #include <unordered_set>
@@ -159,6 +160,7 @@ void CStatFolderSource::CloseChannel()
     }
     m_requests.clear();
     m_planned.clear();
+    m_held.clear();
     m_expected.clear();
     m_nInFlight = 0;
     m_nHeldBytes = 0;
@@ -540,9 +542,12 @@ bool CStatFolderSource::Dispatch(CFtpReply& reply)
         return true;
     }
     request.bListing = true;
-    request.nBytes = HeldBytes(request.listing);
-    request.bHeld = true;
-    m_nHeldBytes += request.nBytes;
+    if (!request.bRetired)
+    {
+        request.nBytes = HeldBytes(request.listing);
+        m_nHeldBytes += request.nBytes;
+        m_held.emplace(std::make_pair(request.key, request.strPath), expected.pRequest);
+    }
     m_report.nMostHeldBytes = std::max(m_report.nMostHeldBytes, m_nHeldBytes);
     if (m_nState == State::stat)
         PlanChildren(request, request.listing);
@@ -553,10 +558,11 @@ bool CStatFolderSource::Dispatch(CFtpReply& reply)
 void CStatFolderSource::Retire(const CRequestPtr& pRequest)
 {
     pRequest->bRetired = true;
-    if (pRequest->bHeld)
+    auto itHeld = m_held.find({pRequest->key, pRequest->strPath});
+    if (itHeld != m_held.end() && itHeld->second == pRequest)
     {
         m_nHeldBytes -= pRequest->nBytes;
-        pRequest->bHeld = false;
+        m_held.erase(itHeld);
     }
     auto it = m_requests.find(pRequest->strPath);
     if (it != m_requests.end() && it->second == pRequest)
@@ -567,18 +573,17 @@ void CStatFolderSource::Retire(const CRequestPtr& pRequest)
 
 void CStatFolderSource::KeepCap()
 {
-    while (m_nHeldBytes > m_plan.nHoldAheadBytes)
+    while (m_nHeldBytes > m_plan.nHoldAheadBytes && !m_held.empty())
     {
         // The listing the crawl will need last goes first.
-        CRequestPtr pFarthest;
-        for (const auto& [strPath, pRequest] : m_requests)
+        auto it = std::prev(m_held.end());
+        if (it->second.get() == m_pNeeded)
         {
-            if (pRequest->bHeld && pRequest.get() != m_pNeeded &&
-                (!pFarthest || pFarthest->key < pRequest->key))
-                pFarthest = pRequest;
+            if (it == m_held.begin())
+                return;
+            --it;
         }
-        if (!pFarthest)
-            return;
+        CRequestPtr pFarthest = it->second;
         // Asked for again when the crawl gets there.
         Retire(pFarthest);
         pFarthest->listing = {};

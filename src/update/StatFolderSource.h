@@ -81,8 +81,7 @@ private:
         bool bListing = false; // the STAT answer was a listing
         std::string strWhy;    // otherwise what it was
         CFtpListing listing;
-        uint64_t nBytes = 0; // counted in m_nHeldBytes while held
-        bool bHeld = false;
+        uint64_t nBytes = 0; // counted in m_nHeldBytes while in m_held
     };
     using CRequestPtr = std::shared_ptr<CRequest>;
 
@@ -140,6 +139,7 @@ private:
     std::unique_ptr<CFtpControlChannel> m_pChannel;
     std::unordered_map<std::string, CRequestPtr> m_requests;       // live, by path
     std::map<std::pair<CKey, std::string>, CRequestPtr> m_planned; // not sent yet
+    std::map<std::pair<CKey, std::string>, CRequestPtr> m_held;    // listed, not merged yet
     std::deque<CExpected> m_expected;                              // replies to come, in order
     size_t m_nInFlight = 0;                                        // STAT answers to come
     uint64_t m_nHeldBytes = 0;
