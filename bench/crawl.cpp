@@ -5,8 +5,12 @@
 //
 // TARN_BENCH_FTP names a running server (anonymous login) to crawl; without
 // it the program serves a generated tree (1,110 folders, 20,000 files) with
-// the test server. bench/crawl_vs_lftp.sh runs this against vsftpd and
-// pyftpdlib next to lftp and prints the comparison.
+// the test server. TARN_BENCH_LISTING (auto, stat or list; default auto) is
+// the listing mode, TARN_BENCH_PIPELINE the folders requested ahead and
+// TARN_BENCH_ITERATIONS the crawls timed (default 3). bench/crawl_vs_lftp.sh
+// runs this against vsftpd and pyftpdlib next to lftp and prints the
+// comparison; bench/listing_vs_lftp.sh compares the listing modes, also
+// over a delayed line.
 
 #include <benchmark/benchmark.h>
 
@@ -26,6 +30,7 @@
 #include "net/InternetSession.h"
 #include "update/Crawler.h"
 #include "update/EngineState.h"
+#include "update/ListingPlan.h"
 #include "update/SiteConnection.h"
 
 extern char** environ;
@@ -44,13 +49,14 @@ class CLocalServer
 public:
     CLocalServer()
     {
-        m_strRoot = std::filesystem::temp_directory_path() / ("tarn-bench-crawl-" + std::to_string(getpid()));
+        m_strRoot = std::filesystem::temp_directory_path() /
+                    ("tarn-bench-crawl-" + std::to_string(getpid()));
         for (int a = 0; a < 10; ++a)
             for (int b = 0; b < 10; ++b)
                 for (int c = 0; c < 10; ++c)
                 {
-                    std::string strDir = m_strRoot + "/d" + std::to_string(a) + "/d" + std::to_string(b) +
-                                         "/d" + std::to_string(c);
+                    std::string strDir = m_strRoot + "/d" + std::to_string(a) + "/d" +
+                                         std::to_string(b) + "/d" + std::to_string(c);
                     std::filesystem::create_directories(strDir);
                     for (int f = 0; f < 20; ++f)
                         std::ofstream(strDir + "/file" + std::to_string(f) + ".dat");
@@ -99,7 +105,8 @@ private:
 
 CTarget& Target()
 {
-    static CTarget s_target = [] {
+    static CTarget s_target = []
+    {
         CTarget target;
         if (const char* psz = std::getenv("TARN_BENCH_FTP"))
         {
@@ -118,6 +125,22 @@ CTarget& Target()
     return s_target;
 }
 
+CListingPlan BenchPlan()
+{
+    CListingPlan plan;
+    if (const char* psz = std::getenv("TARN_BENCH_LISTING"))
+        (void)ParseListingMode(psz, &plan.nMode);
+    if (const char* psz = std::getenv("TARN_BENCH_PIPELINE"))
+        plan.nPipelineDepth = static_cast<size_t>(std::atoi(psz));
+    return plan;
+}
+
+int BenchIterations()
+{
+    const char* psz = std::getenv("TARN_BENCH_ITERATIONS");
+    return psz != nullptr && std::atoi(psz) > 0 ? std::atoi(psz) : 3;
+}
+
 void BM_CrawlSite(benchmark::State& state)
 {
     const CTarget& target = Target();
@@ -128,6 +151,8 @@ void BM_CrawlSite(benchmark::State& state)
     }
     g_bStopUpdate = 0;
     CTreeCount count;
+    CListingPlan plan = BenchPlan();
+    CListingReport report;
     for (auto _ : state)
     {
         CFTPSite site;
@@ -143,7 +168,8 @@ void BM_CrawlSite(benchmark::State& state)
             state.SkipWithError(strError.c_str());
             return;
         }
-        if (CrawlDir(pConnection.get(), &site, site.m_pRoot.get()) != 1)
+        report = {};
+        if (CrawlDir(pConnection.get(), &site, site.m_pRoot.get(), plan, &report) != 1)
         {
             state.SkipWithError(site.GetStatusText().c_str());
             return;
@@ -153,12 +179,25 @@ void BM_CrawlSite(benchmark::State& state)
     double nIterations = static_cast<double>(state.iterations());
     state.counters["folders"] = static_cast<double>(count.nDirs + 1);
     state.counters["entries"] = static_cast<double>(count.nDirs + count.nFiles);
-    state.counters["folders/s"] =
-        benchmark::Counter(static_cast<double>(count.nDirs + 1) * nIterations, benchmark::Counter::kIsRate);
-    state.counters["entries/s"] = benchmark::Counter(static_cast<double>(count.nDirs + count.nFiles) * nIterations,
-                                                     benchmark::Counter::kIsRate);
+    state.counters["folders/s"] = benchmark::Counter(
+        static_cast<double>(count.nDirs + 1) * nIterations, benchmark::Counter::kIsRate);
+    state.counters["entries/s"] = benchmark::Counter(
+        static_cast<double>(count.nDirs + count.nFiles) * nIterations, benchmark::Counter::kIsRate);
+    // How the last crawl listed: 1 when STAT carried it, and what went over
+    // that control connection per folder.
+    double nFolders = static_cast<double>(count.nDirs + 1);
+    state.counters["stat"] = report.bUsedStat && !report.bFellBack ? 1 : 0;
+    state.counters["stat_folders"] = static_cast<double>(report.nStatFolders);
+    state.counters["stat_cmds/folder"] = static_cast<double>(report.channel.nCommands) / nFolders;
+    state.counters["stat_bytes/folder"] =
+        static_cast<double>(report.channel.nBytesSent + report.channel.nBytesReceived) / nFolders;
+    if (!report.strWhy.empty())
+        state.SetLabel(report.strWhy);
 }
-BENCHMARK(BM_CrawlSite)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_CrawlSite)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(BenchIterations());
 
 // Parsing a 50,000-line listing in each format.
 void BM_ParseListing(benchmark::State& state)

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "model/NameCodec.h"
+#include "update/ListingPlan.h"
 
 namespace
 {
@@ -49,9 +50,14 @@ const CCommandSpec COMMANDS[] = {
     {"import", "import FILE",
      "add the sites of a text file, one \"[ftp://][user[:password]@]host[:port]\" per line", "", 1,
      1, true},
-    {"update", "update [--threads N] [TARGET...]",
+    {"update", "update [--threads N] [--listing MODE] [TARGET...]",
      "update every site, or each TARGET (a site key or the node address of a cached folder)",
-     "  --threads N       most sites updated at once (1-500, default 5)\n", 0, ANY_NUMBER, true},
+     "  --threads N       most sites updated at once (1-500, default 5)\n"
+     "  --listing MODE    how the updated sites list their folders, kept for later updates:\n"
+     "                    auto (default: over the control connection with STAT where the\n"
+     "                    server gives the same listing both ways), stat, or list (a data\n"
+     "                    connection per folder)\n",
+     0, ANY_NUMBER, true},
     {"ls", "ls [-R] ADDRESS",
      "list the cached folder at a node address (\"ftp://<key>/<path>\" or \"<key>/<path>\")",
      "  -R, --recursive   everything below it: a folder, then its contents, then the files\n", 1, 1,
@@ -307,6 +313,14 @@ ParseResult CParser::CommandOption(const std::string& strGiven)
         if (!needValue() || !ParseNumber(strValue, 1, 500, &n))
             return Fail("--threads needs a number from 1 to 500");
         m_pLine->m_nThreads = static_cast<uint32_t>(n);
+        return ParseResult::run;
+    }
+    if (strCommand == "update" && strArg == "--listing")
+    {
+        ListingMode nMode;
+        if (!needValue() || !ParseListingMode(strValue, &nMode))
+            return Fail("--listing needs auto, stat or list");
+        m_pLine->m_strListing = strValue;
         return ParseResult::run;
     }
     if (strCommand == "ls" && !bAttached && (strArg == "-R" || strArg == "--recursive"))

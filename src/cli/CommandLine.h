@@ -27,6 +27,7 @@ struct CCommandLine
     std::optional<std::string> m_strCharset; // a known set's own name, or "auto"
     // update.
     std::optional<uint32_t> m_nThreads;
+    std::optional<std::string> m_strListing; // "auto", "stat" or "list"
     // ls.
     bool m_bRecursive = false;
     // read.

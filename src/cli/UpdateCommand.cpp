@@ -15,6 +15,8 @@
 #include "cli/TextTable.h"
 #include "doc/NodeAddress.h"
 #include "doc/TarnDoc.h"
+#include "model/File.h"
+#include "model/SiteOptions.h"
 #include "update/UpdateEngine.h"
 
 namespace
@@ -203,6 +205,25 @@ int RunUpdate(CCliContext& ctx)
     {
         for (CFTPDir* pDir : targets)
             sites.push_back(pDir->GetSite());
+    }
+
+    if (ctx.line.m_strListing)
+    {
+        for (CFTPSite* pSite : sites)
+        {
+            try
+            {
+                pSite->UpdateOptions(
+                    [&ctx](CSiteOptions& options)
+                    { (void)options.Set(OPTION_LISTING, *ctx.line.m_strListing); });
+            }
+            catch (const CFileException& e)
+            {
+                ReportError("cannot keep the listing mode of " + pSite->GetKey() + ": " +
+                            e.GetErrorText());
+                return EXIT_FAILED;
+            }
+        }
     }
 
     CUpdateReport report(ctx.line.m_bJson, sites);

@@ -120,6 +120,9 @@ public:
     // (their folders kept every cached entry).
     std::atomic<uint64_t> m_nUnreadableLines{0};
     std::atomic<int32_t> m_nRetries{0};
+    // A listing over the control connection met a reply out of turn in this
+    // run of the program: the site's later sessions list the normal way.
+    std::atomic<bool> m_bStatListingFailed{false};
     bool m_bAnonUpdate = false;
     // The last load found content.ct / state.st damaged (what could be read
     // was kept); callers that can warn the user look here.

@@ -23,6 +23,7 @@ inline constexpr const char* SITE_OPTIONS_FILE = "options.ini";
 inline constexpr const char* OPTION_CHARSET = "charset";
 inline constexpr const char* OPTION_CHARSET_FALLBACK = "charset_fallback";
 inline constexpr const char* OPTION_LISTING = "listing";
+inline constexpr const char* OPTION_LISTING_FOUND = "listing_found";
 inline constexpr const char* OPTION_TLS = "tls";
 inline constexpr const char* OPTION_TLS_PIN = "tls_pin";
 

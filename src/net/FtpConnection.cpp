@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "net/FtpControlChannel.h"
 #include "net/InternetError.h"
 #include "net/SocketRegistry.h"
 
@@ -434,4 +435,18 @@ bool CFtpConnection::ListCurrentDirectory(std::vector<CFtpListEntry>& entries)
     if (entries.empty() && m_nLastUnreadable == 0)
         return Fail(ERROR_NO_MORE_FILES);
     return true;
+}
+
+std::unique_ptr<CFtpControlChannel> CFtpConnection::OpenControlChannel()
+{
+    if (m_pSession == nullptr)
+    {
+        SetLastInternetError(ERROR_INTERNET_CONNECTION_ABORTED);
+        return nullptr;
+    }
+    std::unique_ptr<CFtpControlChannel> pChannel =
+        m_pSession->OpenControlChannel(m_strServer, m_strUser, m_strPassword, m_nPort);
+    if (pChannel)
+        pChannel->SetStopFlag(m_pStop);
+    return pChannel;
 }

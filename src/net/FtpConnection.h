@@ -17,6 +17,7 @@
 #include "net/FtpListParser.h"
 #include "net/InternetSession.h"
 
+class CFtpControlChannel;
 class CSocketRegistry;
 
 // The most bytes one listing may take; a server that sends more fails that
@@ -55,6 +56,11 @@ public:
 
     // Drops the control connection without waiting for the server.
     void Close();
+
+    // Logs in once more, through the same session with the same login, over
+    // a control connection the caller speaks on itself (listings over the
+    // control connection). Null with the thread's last error set.
+    std::unique_ptr<CFtpControlChannel> OpenControlChannel();
 
     // A request in progress (a transfer stalled included) ends within about
     // a second once *pStop is non-zero; the call then fails with
@@ -106,4 +112,10 @@ private:
     uint32_t m_nCallbackError = 0; // why a callback ended the request
     const std::atomic<int32_t>* m_pStop = nullptr;
     long m_nControlPort = 0; // local port of the control connection after login
+    // Set by the session once logged in, for OpenControlChannel.
+    CInternetSession* m_pSession = nullptr;
+    std::string m_strServer;
+    std::string m_strUser;
+    std::string m_strPassword;
+    uint16_t m_nPort = 0;
 };

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "net/FtpConnection.h"
+#include "net/FtpControlChannel.h"
 #include "net/InternetError.h"
 #include "net/SocketRegistry.h"
 
@@ -87,7 +88,8 @@ CInternetOptions CInternetSession::GetOptions() const
 std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const std::string& strServer,
                                                                    const std::string& strUser,
                                                                    const std::string& strPassword,
-                                                                   uint16_t nPort, bool /*bPassive*/)
+                                                                   uint16_t nPort,
+                                                                   bool /*bPassive*/)
 {
     // Passive mode is the only mode: active mode cannot cross the NATs
     // between a desktop and most servers.
@@ -97,22 +99,24 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const std::st
     {
         // Each attempt gets sockets of its own, so a failed attempt's
         // clean-up cannot cut the next one.
-        auto pRegistry = std::make_shared<CSocketRegistry>();
+        std::shared_ptr<CSocketRegistry> pRegistry = AddRegistry();
+        if (!pRegistry)
         {
-            std::lock_guard guard(m_lock);
-            if (m_bClosed)
-            {
-                SetLastInternetError(ERROR_INTERNET_CONNECTION_ABORTED);
-                throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED,
-                                         FormatInternetError(ERROR_INTERNET_CONNECTION_ABORTED));
-            }
-            std::erase_if(m_registries, [](const std::weak_ptr<CSocketRegistry>& p) { return p.expired(); });
-            m_registries.push_back(pRegistry);
+            SetLastInternetError(ERROR_INTERNET_CONNECTION_ABORTED);
+            throw CInternetException(ERROR_INTERNET_CONNECTION_ABORTED,
+                                     FormatInternetError(ERROR_INTERNET_CONNECTION_ABORTED));
         }
         std::unique_ptr<CFtpConnection> pConnection(new CFtpConnection(pRegistry, options));
         uint32_t nError = pConnection->Connect(strServer, strUser, strPassword, nPort, m_strAgent);
         if (nError == 0)
+        {
+            pConnection->m_pSession = this;
+            pConnection->m_strServer = strServer;
+            pConnection->m_strUser = strUser;
+            pConnection->m_strPassword = strPassword;
+            pConnection->m_nPort = nPort;
             return pConnection;
+        }
         if (nAttempt < nAttempts && IsRetryable(nError) && !IsClosed())
             continue;
         SetLastInternetError(nError);
@@ -122,6 +126,38 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const std::st
             strMessage = pConnection->GetLastReply();
         throw CInternetException(nError, strMessage);
     }
+}
+
+std::shared_ptr<CSocketRegistry> CInternetSession::AddRegistry()
+{
+    auto pRegistry = std::make_shared<CSocketRegistry>();
+    std::lock_guard guard(m_lock);
+    if (m_bClosed)
+        return nullptr;
+    std::erase_if(m_registries,
+                  [](const std::weak_ptr<CSocketRegistry>& p) { return p.expired(); });
+    m_registries.push_back(pRegistry);
+    return pRegistry;
+}
+
+std::unique_ptr<CFtpControlChannel>
+CInternetSession::OpenControlChannel(const std::string& strServer, const std::string& strUser,
+                                     const std::string& strPassword, uint16_t nPort)
+{
+    std::shared_ptr<CSocketRegistry> pRegistry = AddRegistry();
+    if (!pRegistry)
+    {
+        SetLastInternetError(ERROR_INTERNET_CONNECTION_ABORTED);
+        return nullptr;
+    }
+    std::unique_ptr<CFtpControlChannel> pChannel(new CFtpControlChannel(pRegistry, GetOptions()));
+    uint32_t nError = pChannel->Connect(strServer, strUser, strPassword, nPort, m_strAgent);
+    if (nError != 0)
+    {
+        SetLastInternetError(nError);
+        return nullptr;
+    }
+    return pChannel;
 }
 
 void CInternetSession::Close()

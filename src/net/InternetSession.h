@@ -15,6 +15,7 @@
 #include <vector>
 
 class CFtpConnection;
+class CFtpControlChannel;
 class CSocketRegistry;
 
 inline constexpr uint32_t INTERNET_OPTION_CONNECT_TIMEOUT = 2;
@@ -79,12 +80,23 @@ public:
                                                      uint16_t nPort = INTERNET_DEFAULT_FTP_PORT,
                                                      bool bPassive = true);
 
+    // Logs in over another control connection of its own that the caller
+    // speaks on directly (see CFtpControlChannel). Null on failure, with the
+    // thread's last internet error set.
+    std::unique_ptr<CFtpControlChannel> OpenControlChannel(const std::string& strServer,
+                                                           const std::string& strUser,
+                                                           const std::string& strPassword,
+                                                           uint16_t nPort);
+
     // Cuts every connection of this session; safe from any thread and more
     // than once.
     void Close();
     bool IsClosed() const;
 
 private:
+    // A socket registry for a new connection, or null once closed.
+    std::shared_ptr<CSocketRegistry> AddRegistry();
+
     std::string m_strAgent;
     mutable std::mutex m_lock;
     CInternetOptions m_options;

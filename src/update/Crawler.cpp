@@ -9,9 +9,9 @@
 
 #include "model/FTPSite.h"
 #include "net/FtpConnection.h"
-#include "net/FtpFileFind.h"
 #include "net/InternetError.h"
 #include "update/EngineState.h"
+#include "update/FolderSource.h"
 #include "update/UpdateObserver.h"
 
 namespace
@@ -57,15 +57,6 @@ bool IsTooLargeToHold(uint32_t nError)
     return nError == ERROR_FTP_LISTING_TOO_LARGE || nError == ERROR_NOT_ENOUGH_MEMORY;
 }
 
-// A name the server listed but that cannot be sent back as one path
-// component: it would change folders or inject a command.
-bool IsAddressable(const std::string& strName)
-{
-    if (strName.empty() || strName == "." || strName == "..")
-        return false;
-    return strName.find_first_of(std::string_view("/\0\r\n", 4)) == std::string::npos;
-}
-
 struct CRemoval
 {
     CObject* pEntry;
@@ -76,7 +67,7 @@ struct CRemoval
 // marks what the listing names (appending what is new), then drops what
 // it did not name. False when the stop flag ended the walk; the marks set
 // so far are cleared then, so nothing survives a later merge wrongly.
-bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpFileFind& find, bool bListed,
+bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
                   std::vector<CRemoval>& removals, std::vector<std::unique_ptr<CObject>>& removed)
 {
     std::unique_lock lock(pSite->m_treeLock);
@@ -91,19 +82,17 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpFileFind& find, bool bList
         dirs.emplace(pSub->m_strName, pSub.get());
 
     bool bStopped = false;
-    bool bMore = bListed;
-    while (bMore)
+    for (CFtpListEntry& entry : listing.entries)
     {
         if (IsStopRequested())
         {
             bStopped = true;
             break;
         }
-        bMore = find.FindNextFile();
-        std::string strName = find.GetFileName();
-        if (!IsAddressable(strName))
+        std::string strName = std::move(entry.strName);
+        if (!IsAddressableName(strName))
             continue;
-        if (find.IsDirectory())
+        if (entry.bDirectory)
         {
             auto it = dirs.find(strName);
             if (it != dirs.end())
@@ -127,14 +116,14 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpFileFind& find, bool bList
             if (it != files.end())
             {
                 it->second->m_bSeen = 1;
-                it->second->m_nSize = find.GetLength();
+                it->second->m_nSize = entry.nSize;
                 continue;
             }
             auto pNew = std::make_unique<CFTPFile>();
             pNew->m_strName = std::move(strName);
             pNew->m_nState = 1;
             pNew->m_pParent = pDir;
-            pNew->m_nSize = find.GetLength();
+            pNew->m_nSize = entry.nSize;
             pNew->m_bSeen = 1;
             files.emplace(pNew->m_strName, pNew.get());
             pDir->m_fileList.push_back(std::move(pNew));
@@ -142,8 +131,8 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpFileFind& find, bool bList
             pSite->m_bContentDirty.store(true);
         }
     }
-    size_t nUnreadable = find.GetUnreadableCount();
-    find.Close();
+    size_t nUnreadable = listing.nUnreadable;
+    listing = {};
 
     // A stop, or a listing with lines that could not be read: nothing is
     // dropped on the strength of a partial reading.
@@ -202,11 +191,11 @@ void AnnounceRemoved(std::vector<CRemoval>& removals,
     removed.clear();
 }
 
-int Crawl(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, int nDepth);
+int Crawl(CFolderSource& source, CFTPSite* pSite, CFTPDir* pDir, int nDepth);
 
 // Passes over the folders the interrupted crawl had finished, without
 // listing them, until it meets the resume folder.
-int ResumeWalk(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, int nDepth)
+int ResumeWalk(CFolderSource& source, CFTPSite* pSite, CFTPDir* pDir, int nDepth)
 {
     for (size_t i = 0; i < pDir->m_dirList.size(); ++i)
     {
@@ -215,28 +204,31 @@ int ResumeWalk(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, int 
         CFTPDir* pSub = pDir->m_dirList[i].get();
         if (pSite->m_pResumeDir.load() == pSub)
             pSite->m_bResume.store(0);
-        if (Crawl(pConnection, pSite, pSub, nDepth + 1) == 0)
+        if (Crawl(source, pSite, pSub, nDepth + 1) == 0)
             return 0;
     }
     return 1;
 }
 
-int Crawl(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, int nDepth)
+int Crawl(CFolderSource& source, CFTPSite* pSite, CFTPDir* pDir, int nDepth)
 {
     if (IsStopRequested())
         return StopAt(pSite, pDir);
     if (nDepth >= MAX_TREE_DEPTH)
         return 1;
     if (pSite->m_bResume.load() != 0)
-        return ResumeWalk(pConnection, pSite, pDir, nDepth);
+        return ResumeWalk(source, pSite, pDir, nDepth);
 
-    if (!pConnection->SetCurrentDirectory(pDir->GetPath()))
+    if (!source.ChangeDirectory(pDir))
     {
         uint32_t nError = GetLastInternetError();
         if (nError == ERROR_INTERNET_OPERATION_CANCELLED)
             return StopAt(pSite, pDir);
         if (IsConnectionLost(nError))
             return ConnectionLostAt(pSite, pDir, nError);
+        // A listing fetched ahead was too large to hold.
+        if (IsTooLargeToHold(nError))
+            return ListingFailedAt(pSite, nError);
         // Refused: the cached subtree stays as it is.
         return 1;
     }
@@ -244,12 +236,11 @@ int Crawl(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, int nDept
         return StopAt(pSite, pDir);
 
     // The whole listing is fetched before the tree is locked.
-    CFtpFileFind find(pConnection, 1);
-    bool bListed = find.FindFile();
-    if (!bListed)
+    CFtpListing listing;
+    if (!source.List(listing))
     {
         uint32_t nError = GetLastInternetError();
-        find.Close();
+        listing = {};
         if (nError == ERROR_INTERNET_OPERATION_CANCELLED)
             return StopAt(pSite, pDir);
         if (IsConnectionLost(nError))
@@ -261,7 +252,7 @@ int Crawl(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, int nDept
 
     std::vector<CRemoval> removals;
     std::vector<std::unique_ptr<CObject>> removed;
-    if (!MergeListing(pSite, pDir, find, bListed, removals, removed))
+    if (!MergeListing(pSite, pDir, listing, removals, removed))
         return StopAt(pSite, pDir);
     AnnounceRemoved(removals, removed);
 
@@ -270,7 +261,7 @@ int Crawl(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, int nDept
     {
         if (IsStopRequested())
             return StopAt(pSite, pDir);
-        if (Crawl(pConnection, pSite, pDir->m_dirList[i].get(), nDepth + 1) == 0)
+        if (Crawl(source, pSite, pDir->m_dirList[i].get(), nDepth + 1) == 0)
             return 0;
     }
     return 1;
@@ -286,12 +277,16 @@ bool IsStrictlyBelow(const CFTPDir* pDir, const CFTPDir* pAncestor)
 }
 } // namespace
 
-int CrawlDir(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir)
+int CrawlDir(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, const CListingPlan& plan,
+             CListingReport* pReport)
 {
     // A resume walk only meets folders below its start: a resume point at
     // the start folder itself (or outside it) would make the continuation
     // pass over everything and list nothing, so that crawl starts afresh.
     if (pSite->m_bResume.load() != 0 && !IsStrictlyBelow(pSite->m_pResumeDir.load(), pDir))
         pSite->m_bResume.store(0);
-    return Crawl(pConnection, pSite, pDir, pDir->GetDepth());
+    std::unique_ptr<CFolderSource> pSource = MakeFolderSource(pConnection, pDir, plan);
+    int nResult = Crawl(*pSource, pSite, pDir, pDir->GetDepth());
+    pSource->Finish(pReport);
+    return nResult;
 }

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "update/ListingPlan.h"
+
 class CFtpConnection;
 class CFTPDir;
 class CFTPSite;
@@ -16,4 +18,7 @@ class CFTPSite;
 // Crawls pDir and everything below it, down to MAX_TREE_DEPTH: folders at
 // that depth are kept as their parent listed them but not entered. 1: done; 0: the crawl must end
 // (stopped or connection lost; the site's status and resume point are set).
-[[nodiscard]] int CrawlDir(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir);
+// The plan says how folders are listed (ListingPlan.h); *pReport, when
+// given, receives what the session found out.
+[[nodiscard]] int CrawlDir(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir,
+                           const CListingPlan& plan = {}, CListingReport* pReport = nullptr);

@@ -9,6 +9,7 @@
 #include "net/FtpConnection.h"
 #include "net/InternetSession.h"
 #include "update/Crawler.h"
+#include "update/ListingPlan.h"
 #include "update/SiteConnection.h"
 #include "update/UpdateObserver.h"
 
@@ -276,9 +277,11 @@ int RunWorker(UpdateTask& task, CWorkerLease& lease)
 
     pSite->EnsureLoaded();
     CFTPDir* pStartDir = task.pStartDir != nullptr ? task.pStartDir : pSite->m_pRoot.get();
+    CListingPlan plan = MakeListingPlan(*pSite);
+    CListingReport report;
     try
     {
-        if (CrawlDir(pConnection.get(), pSite, pStartDir))
+        if (CrawlDir(pConnection.get(), pSite, pStartDir, plan, &report))
         {
             pSite->m_bResume = 0;
             pSite->SetStatus(SuccessText(*pSite), 2);
@@ -294,6 +297,7 @@ int RunWorker(UpdateTask& task, CWorkerLease& lease)
     pConnection.reset();
     sessionEntry.Drop();
     pSession.reset();
+    RememberListing(*pSite, plan, report);
 
     // Saved whatever the crawl's outcome, so what was merged is kept. The
     // mark is cleared first: one the GUI clears during the save sets it

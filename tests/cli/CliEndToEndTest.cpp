@@ -198,7 +198,9 @@ TEST_F(CliEndToEndTest, UpdateOfANodeAddressRecrawlsOnlyThatFolder)
     ASSERT_FALSE(listed.empty());
     for (const std::string& strFolder : listed)
         EXPECT_EQ(strFolder.rfind("/docs", 0), 0u) << strFolder;
-    EXPECT_EQ(m_pServer->CountSessions(), 1); // the other site was not updated
+    // The other site was not updated: one site's two connections (the
+    // normal one and the one listing with STAT).
+    EXPECT_EQ(m_pServer->CountSessions(), 2);
     std::vector<CJsonObject> objects = Objects(r);
     ASSERT_FALSE(objects.empty());
     EXPECT_EQ(objects.back().m_keys, (std::vector<std::string>{"done", "total", "failed"}));
@@ -228,9 +230,10 @@ TEST_F(CliEndToEndTest, NamesInTheServersCharacterSetShowAsTextAndUrlsKeepTheByt
     ASSERT_EQ(add.nExit, 0) << add.strErr;
     Update();
 
-    // Auto asks for UTF-8; an explicit Windows-1251 site does not.
+    // Auto asks for UTF-8 on both of its connections (listing and control
+    // channel); an explicit Windows-1251 site does not.
     std::vector<CTestFtpServer::CSession> sessions = m_pServer->GetSessions();
-    ASSERT_EQ(sessions.size(), 2u);
+    ASSERT_EQ(sessions.size(), 4u);
     for (const CTestFtpServer::CSession& session : sessions)
     {
         int nOpts = 0;
@@ -293,10 +296,31 @@ TEST_F(CliEndToEndTest, NamesInTheServersCharacterSetShowAsTextAndUrlsKeepTheByt
     EXPECT_EQ(siteObjects[0]["charset"], "auto");
     EXPECT_EQ(siteObjects[1]["charset"], "Windows-1251");
     EXPECT_EQ(siteObjects[1]["nickname"], "站点");
-    size_t nWarning = sites.strErr.find("options.ini: line 2");
+    size_t nWarning = sites.strErr.find("is not key=value");
     EXPECT_NE(nWarning, std::string::npos) << sites.strErr;
     EXPECT_EQ(sites.strErr.find("options.ini", nWarning + 1), std::string::npos) << sites.strErr;
     EXPECT_EQ(Cli({"edit", "127.0.0.1@user", "--charset", "auto"}).nExit, 0);
     EXPECT_EQ(Objects(Json({"sites"}))[1]["charset"], "auto");
     EXPECT_EQ(Cli({"edit", "127.0.0.1@user", "--charset", "EBCDIC"}).nExit, 2);
+}
+
+TEST_F(CliEndToEndTest, ListingModeIsKeptPerSiteAndAutoNotesWhatItFound)
+{
+    ServeFirstTree();
+    AddAnonymousSite();
+    std::string strOptions = m_data / (std::string("Data/") + ANON_KEY + "/options.ini");
+    // auto, the default, lists with STAT on this server and notes it.
+    Update();
+    EXPECT_GT(m_pServer->CountCommands("STAT"), 0);
+    EXPECT_EQ(ReadFileBytes(strOptions), "listing_found=stat\n");
+
+    // A choice given once is kept for the next updates.
+    m_pServer->ClearLog();
+    CCliResult r = Cli({"update", "--listing", "list"});
+    ASSERT_EQ(r.nExit, 0) << r.strErr;
+    Update();
+    EXPECT_EQ(m_pServer->CountCommands("STAT"), 0);
+    EXPECT_GT(m_pServer->CountCommands("MLSD"), 0);
+    EXPECT_NE(ReadFileBytes(strOptions).find("listing=list\n"), std::string::npos);
+    EXPECT_EQ(Cli({"update", "--listing", "fast"}).nExit, 2);
 }

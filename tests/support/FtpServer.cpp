@@ -237,9 +237,12 @@ std::vector<std::string> CTestFtpServer::GetListedFolders() const
     {
         if (fields.size() < 5 || fields[1] != "CMD")
             continue;
-        if (fields[2] != "LIST" && fields[2] != "MLSD" && fields[2] != "NLST")
+        bool bStat = fields[2] == "STAT";
+        if (fields[2] != "LIST" && fields[2] != "MLSD" && fields[2] != "NLST" && !bStat)
             continue;
-        bool bPath = !fields[3].empty() && fields[3][0] != '-';
+        if (bStat && fields[3].empty())
+            continue; // the server's status, not a listing
+        bool bPath = !fields[3].empty() && fields[3][0] != '-' && fields[3] != ".";
         folders.push_back(bPath ? fields[3] : fields[4]);
     }
     return folders;

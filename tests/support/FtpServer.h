@@ -64,8 +64,9 @@ public:
     // Every command with this verb, over all sessions, in log order.
     std::vector<CCommand> GetCommands(const std::string& strVerb) const;
     int CountCommands(const std::string& strVerb) const;
-    // The folders listed (LIST, MLSD, NLST), in order: the argument when
-    // it is a path, otherwise the session's current folder.
+    // The folders listed (LIST, MLSD, NLST, STAT with an argument), in
+    // order: the argument when it is a path, otherwise the session's
+    // current folder.
     std::vector<std::string> GetListedFolders() const;
     // Waits until every logged session has closed (false on time-out).
     bool WaitSessionsClosed(int nTimeoutMs = 5000) const;

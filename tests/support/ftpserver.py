@@ -29,18 +29,28 @@ names always misbehaves:
     __stall_list__      listing it opens the data connection and sends nothing
     __refuse_list__     listing it is answered "550"
     __endless_list__    listing it streams entries without end
+"STAT <path>" lists over the control connection (the reply lines in the
+LIST format, as vsftpd sends them) and counts as a listing for the faults:
+"stall" then sends the reply's first line only, "partial" half the lines
+before a reset, "endless" lines without end.
 The fault file (--faults, JSON, re-read on every command) adds rules and modes:
-    {"no_mlsd": false, "no_utf8": false, "dos": false,
+    {"no_mlsd": false, "no_utf8": false, "dos": false, "hidden_dots": false,
      "rules": [{"on": "CWD" | "LIST" | <verb>, "path": "/a/b",
                 "action": "drop" | "refuse" | "silent" | "partial" | "stall"
-                          | "endless" | "reply" | "delay" | "inject" | "reply_reset",
+                          | "endless" | "reply" | "delay" | "inject" | "reply_reset"
+                          | "status" | "extra_reply",
                 "reply": "502 Nope", "seconds": 0.5, "lines": ["raw line"],
                 "times": 1}]}
-"LIST" matches every listing verb (LIST, MLSD, NLST); "path" (optional) is
+"LIST" matches every listing verb (LIST, MLSD, NLST, STAT with a path); "path" (optional) is
 the folder the command addresses; "times" (optional) limits how often a rule
 fires across all sessions. "delay" answers normally after a pause; "inject"
-adds raw lines to the listing (LIST or MLSD). "no_mlsd" hides MLST/MLSD (LIST only); "dos" makes
-LIST answer in the DOS/IIS format.
+adds raw lines to the listing (LIST, MLSD or STAT). "status" answers STAT
+<path> with the server's status text, as STAT without a path would;
+"extra_reply" answers normally and then sends "reply" as well, a reply the
+client never asked for. "no_mlsd" hides MLST/MLSD (LIST only); "dos" makes
+LIST answer in the DOS/IIS format; "hidden_dots" lists as vsftpd does: LIST
+and MLSD leave out names beginning with ".", STAT shows them with "." and
+"..".
 """
 
 import argparse
@@ -62,7 +72,7 @@ from pyftpdlib import handlers
 from pyftpdlib.handlers import FTPHandler, proto_cmds
 from pyftpdlib.servers import ThreadedFTPServer
 
-LIST_VERBS = ("LIST", "MLSD", "NLST")
+LIST_VERBS = ("LIST", "MLSD", "NLST", "STAT")
 MAGIC = {
     "__drop_on_cwd__": ("CWD", "drop"),
     "__refuse_cwd__": ("CWD", "refuse"),
@@ -79,7 +89,7 @@ g_log = None
 g_next_session = 0
 g_fired = {}  # rule key -> times fired
 g_fault_path = None
-g_modes = {"no_mlsd": False, "dos": False}
+g_modes = {"no_mlsd": False, "dos": False, "hidden_dots": False}
 
 
 def log_line(*fields):
@@ -139,17 +149,32 @@ def magic_rule(verb, path):
 
 
 class TarnFS(AbstractedFS):
-    """Lists symbolic links as links in MLSD (the stock code follows them)
-    and answers LIST in the DOS/IIS format when asked to."""
+    """Lists symbolic links as links in MLSD (the stock code follows them),
+    lists names sorted and answers LIST in the DOS/IIS format when asked to."""
 
     tarn_extra = ()
+    tarn_verb = ""
+
+    def listdir(self, path):
+        # Sorted, as vsftpd lists: every listing verb gives the same order.
+        return sorted(AbstractedFS.listdir(self, path))
 
     def extra_lines(self):
         for line in self.tarn_extra:
             yield (line + "\r\n").encode("utf8", "surrogateescape")
 
+    def visible(self, listing):
+        """The names a listing shows; in "hidden_dots" mode STAT adds "."
+        and ".." and only STAT shows names beginning with "."."""
+        if not g_modes["hidden_dots"]:
+            return listing
+        if self.tarn_verb == "STAT":
+            return [".", ".."] + list(listing)
+        return [name for name in listing if not name.startswith(".")]
+
     def format_mlsx(self, basedir, listing, perms, facts, ignore_err=True):
         yield from self.extra_lines()
+        listing = self.visible(listing)
         plain = []
         for name in listing:
             full = os.path.join(basedir, name)
@@ -167,6 +192,7 @@ class TarnFS(AbstractedFS):
 
     def format_list(self, basedir, listing, ignore_err=True):
         yield from self.extra_lines()
+        listing = self.visible(listing)
         if not g_modes["dos"]:
             yield from AbstractedFS.format_list(self, basedir, listing, ignore_err)
             return
@@ -275,6 +301,8 @@ class TarnHandler(FTPHandler):
         try:
             if verb in ("CWD", "XCWD"):
                 return self.fs.ftpnorm(arg or "/")
+            if verb == "STAT" and not arg:
+                return None  # the server's status, not a listing
             if verb in LIST_VERBS:
                 if not arg or arg.startswith("-"):
                     return self.fs.cwd
@@ -284,9 +312,14 @@ class TarnHandler(FTPHandler):
         return None
 
     def pre_process_command(self, line, cmd, arg):
+        # Pipelined commands still buffered when a fault hung up died with
+        # the connection: they are neither run nor logged.
+        if getattr(self, "_closed", False):
+            return
         log_line(self.tarn_session, "CMD", cmd, arg if cmd != "PASS" else "******", self.fs.cwd if self.fs else "")
         faults = read_faults()
         g_modes["dos"] = bool(faults.get("dos", ARGS.dos))
+        g_modes["hidden_dots"] = bool(faults.get("hidden_dots", False))
         no_mlsd = bool(faults.get("no_mlsd", ARGS.no_mlsd))
         if cmd in ("MLSD", "MLST") and no_mlsd:
             self.respond('500 Command "%s" not understood.' % cmd)
@@ -295,9 +328,10 @@ class TarnHandler(FTPHandler):
         path = self.target_path(verb, arg) if self.authenticated else None
         if self.fs is not None and verb in LIST_VERBS:
             self.fs.tarn_extra = ()
+            self.fs.tarn_verb = verb
         if path is not None:
             rule = take_rule(faults.get("rules", []), verb, path) or magic_rule(verb, path)
-            if rule is not None and self.apply_fault(rule, verb, path):
+            if rule is not None and self.apply_fault(rule, verb, path, line, cmd, arg):
                 return
         FTPHandler.pre_process_command(self, line, cmd, arg)
 
@@ -322,7 +356,7 @@ class TarnHandler(FTPHandler):
             return
         FTPHandler.ftp_OPTS(self, line)
 
-    def apply_fault(self, rule, verb, path):
+    def apply_fault(self, rule, verb, path, line, cmd, arg):
         """Acts out one fault; False lets the command run normally."""
         action = rule.get("action", "")
         log_line(self.tarn_session, "FAULT", action, path)
@@ -349,9 +383,16 @@ class TarnHandler(FTPHandler):
             # Lines handed to the listing that this command starts.
             self.fs.tarn_extra = tuple(rule.get("lines", []))
             return False
+        elif action == "stall" and verb == "STAT":
+            self.push("213-Status follows:\r\n")
         elif action == "stall":
             # The data connection opens (passive) but nothing is ever sent on it.
             self.respond("150 File status okay. About to open data connection.")
+        elif action == "status":
+            FTPHandler.ftp_STAT(self, "")
+        elif action == "extra_reply":
+            FTPHandler.pre_process_command(self, line, cmd, arg)
+            self.respond(rule.get("reply", "250 Surprise."))
         elif action == "partial":
             fs_path = self.fs.ftp2fs(path)
             try:
@@ -363,7 +404,14 @@ class TarnHandler(FTPHandler):
                 lines = list(self.fs.format_mlsx(fs_path, names, perms, self._current_facts))
             else:
                 lines = list(self.fs.format_list(fs_path, names))
-            self.push_dtp_data(PartialProducer(self, lines), isproducer=True, cmd=verb)
+            if verb == "STAT":
+                self.push("213-Status follows:\r\n")
+                self.push_with_producer(PartialProducer(self, lines))
+            else:
+                self.push_dtp_data(PartialProducer(self, lines), isproducer=True, cmd=verb)
+        elif action == "endless" and verb == "STAT":
+            self.push("213-Status follows:\r\n")
+            self.push_with_producer(EndlessProducer(False))
         elif action == "endless":
             self.push_dtp_data(EndlessProducer(verb == "MLSD"), isproducer=True, cmd=verb)
         else:

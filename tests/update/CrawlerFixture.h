@@ -20,6 +20,7 @@
 #include "support/TreeBuilder.h"
 #include "update/Crawler.h"
 #include "update/EngineState.h"
+#include "update/ListingPlan.h"
 #include "update/SiteConnection.h"
 #include "update/UpdateObserver.h"
 
@@ -85,7 +86,10 @@ protected:
 
     void StartServer() { m_pServer = std::make_unique<CTestFtpServer>(m_served.Path()); }
 
-    void Dir(const std::string& strPath) { std::filesystem::create_directories(m_served / strPath); }
+    void Dir(const std::string& strPath)
+    {
+        std::filesystem::create_directories(m_served / strPath);
+    }
     void File(const std::string& strPath, size_t nSize = 1)
     {
         std::ofstream(m_served / strPath, std::ios::binary) << std::string(nSize, 'x');
@@ -111,7 +115,8 @@ protected:
         return timeouts;
     }
 
-    // One worker's crawl: session, login, CrawlDir from pStart (or the root).
+    // One worker's crawl: session, login, CrawlDir from pStart (or the root)
+    // listing the fixture's way; the session's findings go to m_report.
     int Crawl(CFTPSite& site, CFTPDir* pStart = nullptr)
     {
         auto pSession = OpenSiteSession(ShortTimeouts());
@@ -120,7 +125,34 @@ protected:
         EXPECT_TRUE(pConnection) << strError;
         if (!pConnection)
             return -1;
-        return CrawlDir(pConnection.get(), &site, pStart != nullptr ? pStart : site.m_pRoot.get());
+        m_report = {};
+        return CrawlDir(pConnection.get(), &site, pStart != nullptr ? pStart : site.m_pRoot.get(),
+                        Plan(), &m_report);
+    }
+
+    CListingPlan Plan() const
+    {
+        CListingPlan plan;
+        plan.nMode = m_nMode;
+        plan.nPipelineDepth = m_nPipelineDepth;
+        plan.nHoldAheadBytes = m_nHoldAheadBytes;
+        return plan;
+    }
+    // Listings over the control connection: the server sees the folders in
+    // the order they are fetched ahead, not in crawl order.
+    bool UsesStat() const { return m_nMode != ListingMode::list; }
+
+    // The folders below dir (dir's own path first) in the order a crawl
+    // enters them.
+    static std::vector<std::string> CrawlOrder(const CFTPDir& dir)
+    {
+        std::vector<std::string> order{dir.GetPath()};
+        for (const auto& pSub : dir.m_dirList)
+        {
+            std::vector<std::string> sub = CrawlOrder(*pSub);
+            order.insert(order.end(), sub.begin(), sub.end());
+        }
+        return order;
     }
 
     static void MarkAllRead(CFTPDir& dir)
@@ -143,6 +175,20 @@ protected:
             if (pSub->m_bSeen != 0 || !NoMarksLeft(*pSub))
                 return false;
         return true;
+    }
+
+    // The cached folder at an absolute path, or null.
+    static CFTPDir* FindPath(CFTPDir* pRoot, const std::string& strPath)
+    {
+        CFTPDir* pDir = pRoot;
+        size_t nStart = 1;
+        while (pDir != nullptr && nStart < strPath.size())
+        {
+            size_t nEnd = strPath.find('/', nStart);
+            pDir = FindDir(pDir, strPath.substr(nStart, nEnd - nStart));
+            nStart = nEnd == std::string::npos ? strPath.size() : nEnd + 1;
+        }
+        return pDir;
     }
 
     static CFTPDir* FindDir(CFTPDir* pDir, const std::string& strName)
@@ -186,4 +232,30 @@ protected:
     CTempDir m_served;
     std::unique_ptr<CTestFtpServer> m_pServer;
     CNoticeObserver m_observer;
+    ListingMode m_nMode = ListingMode::list;
+    size_t m_nPipelineDepth = DEFAULT_PIPELINE_DEPTH;
+    uint64_t m_nHoldAheadBytes = DEFAULT_HOLD_AHEAD_BYTES;
+    CListingReport m_report;
 };
+
+// The crawler suites run once per listing mode.
+class CModeCrawlerFixture : public CCrawlerFixture,
+                            public ::testing::WithParamInterface<ListingMode>
+{
+protected:
+    void SetUp() override
+    {
+        CCrawlerFixture::SetUp();
+        m_nMode = GetParam();
+    }
+};
+
+inline std::string ModeName(const ::testing::TestParamInfo<ListingMode>& info)
+{
+    return FormatListingMode(info.param);
+}
+
+#define TARN_ALL_LISTING_MODES(suite)                                                              \
+    INSTANTIATE_TEST_SUITE_P(                                                                      \
+        Modes, suite,                                                                              \
+        ::testing::Values(ListingMode::list, ListingMode::stat, ListingMode::automatic), ModeName)

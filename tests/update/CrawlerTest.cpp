@@ -7,12 +7,14 @@
 
 namespace
 {
-class CrawlerTest : public CCrawlerFixture
+class CrawlerTest : public CModeCrawlerFixture
 {
 };
 } // namespace
 
-TEST_F(CrawlerTest, FirstCrawlMirrorsTheServedTreeAndSecondCrawlMerges)
+TARN_ALL_LISTING_MODES(CrawlerTest);
+
+TEST_P(CrawlerTest, FirstCrawlMirrorsTheServedTreeAndSecondCrawlMerges)
 {
     Dir("a/sub");
     Dir("b/deep");
@@ -109,7 +111,7 @@ TEST_F(CrawlerTest, FirstCrawlMirrorsTheServedTreeAndSecondCrawlMerges)
     EXPECT_EQ(FindFile(pA, "new.txt")->m_nState, 1);
 }
 
-TEST_F(CrawlerTest, RefusedFolderKeepsItsSubtreeAndFailedListingDropsEntries)
+TEST_P(CrawlerTest, RefusedFolderKeepsItsSubtreeAndFailedListingDropsEntries)
 {
     Dir("__refuse_cwd__");
     Dir("__refuse_list__");
@@ -140,13 +142,15 @@ TEST_F(CrawlerTest, RefusedFolderKeepsItsSubtreeAndFailedListingDropsEntries)
     for (const auto& notice : m_observer.m_notices)
         notices.push_back(notice.strName);
     EXPECT_EQ(Sorted(notices), Sorted({"gone.txt", "gone too", "gone dir"}));
-    // The refused folder is entered once and never listed; the crawl goes on.
+    // The refused folder is entered once and never listed; the crawl goes on
+    // (after the refused STAT the normal way lists again what was fetched ahead).
     std::vector<std::string> listed = m_pServer->GetListedFolders();
     EXPECT_EQ(std::count(listed.begin(), listed.end(), "/__refuse_cwd__"), 0);
-    EXPECT_EQ(std::count(listed.begin(), listed.end(), "/after"), 1);
+    auto nAfter = std::count(listed.begin(), listed.end(), "/after");
+    EXPECT_TRUE(nAfter == 1 || (UsesStat() && nAfter == 2)) << nAfter;
 }
 
-TEST_F(CrawlerTest, DotsAndUnaddressableNamesAreSkipped)
+TEST_P(CrawlerTest, DotsAndUnaddressableNamesAreSkipped)
 {
     Dir("real");
     StartServer();
@@ -171,7 +175,7 @@ TEST_F(CrawlerTest, DotsAndUnaddressableNamesAreSkipped)
     }
 }
 
-TEST_F(CrawlerTest, StopFlagAtEachCheckpoint)
+TEST_P(CrawlerTest, StopFlagAtEachCheckpoint)
 {
     Dir("a/a1");
     File("a/f1");
@@ -229,7 +233,7 @@ TEST_F(CrawlerTest, StopFlagAtEachCheckpoint)
                 });
 
         auto start = std::chrono::steady_clock::now();
-        int nResult = CrawlDir(pConnection.get(), pSite.get(), c.bStartAtA ? pA : pRoot);
+        int nResult = CrawlDir(pConnection.get(), pSite.get(), c.bStartAtA ? pA : pRoot, Plan());
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
         if (stopper.joinable())
             stopper.join();
@@ -243,8 +247,13 @@ TEST_F(CrawlerTest, StopFlagAtEachCheckpoint)
         {
             EXPECT_EQ(pSite->m_pResumeDir.load(), pA);
         }
+        // Over the control connection /a's listing may have been asked for
+        // ahead; it is never merged.
         std::vector<std::string> listed = m_pServer->GetListedFolders();
-        EXPECT_EQ(std::count(listed.begin(), listed.end(), "/a"), c.bListedA ? 1 : 0);
+        if (!UsesStat())
+        {
+            EXPECT_EQ(std::count(listed.begin(), listed.end(), "/a"), c.bListedA ? 1 : 0);
+        }
         // Nothing under /a was merged or entered, and no crawl mark is left.
         EXPECT_EQ(DescribeTree(*pA), aBefore);
         EXPECT_EQ(m_pServer->CountCommands("CWD") > 0,
@@ -253,7 +262,7 @@ TEST_F(CrawlerTest, StopFlagAtEachCheckpoint)
     }
 }
 
-TEST_F(CrawlerTest, DeepestCrawlableTreeSurvivesSaveAndLoad)
+TEST_P(CrawlerTest, DeepestCrawlableTreeSurvivesSaveAndLoad)
 {
     // A hostile server: every folder exists and holds one more folder.
     StartServer();
@@ -269,7 +278,9 @@ TEST_F(CrawlerTest, DeepestCrawlableTreeSurvivesSaveAndLoad)
         ++nDepth;
     // The deepest folder is known from its parent's listing, not listed.
     EXPECT_EQ(nDepth, MAX_TREE_DEPTH);
-    EXPECT_EQ(m_pServer->GetListedFolders().size(), static_cast<size_t>(MAX_TREE_DEPTH));
+    // (auto lists the first folder both ways)
+    EXPECT_EQ(m_pServer->GetListedFolders().size(),
+              static_cast<size_t>(MAX_TREE_DEPTH) + (m_nMode == ListingMode::automatic ? 1 : 0));
 
     // Whatever the crawler makes, the loader takes back whole.
     pSite->SaveTree();
@@ -279,7 +290,7 @@ TEST_F(CrawlerTest, DeepestCrawlableTreeSurvivesSaveAndLoad)
     EXPECT_EQ(DescribeTree(*pLoaded->m_pRoot), DescribeTree(*pSite->m_pRoot));
 }
 
-TEST_F(CrawlerTest, UnreadableLinesKeepTheFoldersCachedEntries)
+TEST_P(CrawlerTest, UnreadableLinesKeepTheFoldersCachedEntries)
 {
     Dir("sub");
     File("a.txt");

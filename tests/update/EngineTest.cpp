@@ -17,10 +17,12 @@
 #include "model/FTPSite.h"
 #include "model/ProgramFolder.h"
 #include "net/FtpConnection.h"
+#include "net/InternetError.h"
 #include "support/FtpServer.h"
 #include "support/RecordingObserver.h"
 #include "support/TempDir.h"
 #include "support/TreeBuilder.h"
+#include "update/ListingPlan.h"
 #include "update/UpdateEngine.h"
 
 namespace fs = std::filesystem;
@@ -75,8 +77,10 @@ protected:
         m_pServer = std::make_unique<CTestFtpServer>(m_served.Path(), options);
     }
 
-    // Sites with distinct keys, all pointing at the local server.
-    CFTPSite* AddSite(const std::string& strName)
+    // Sites all pointing at the local server. They list the normal way
+    // unless told otherwise, so that one site is one connection: these
+    // tests count connections to check the scheduling.
+    CFTPSite* AddSite(const std::string& strName, const char* pszListing = LISTING_LIST)
     {
         auto pSite = std::make_unique<CFTPSite>();
         pSite->m_strHost = "127.0.0.1";
@@ -85,6 +89,8 @@ protected:
         pSite->m_strPassword = m_pServer->GetPassword();
         pSite->m_strNickname = strName;
         pSite->m_nLoadState = 1;
+        pSite->UpdateOptions([pszListing](CSiteOptions& options)
+                             { (void)options.Set(OPTION_LISTING, pszListing); });
         m_sites.push_back(std::move(pSite));
         return m_sites.back().get();
     }
@@ -352,6 +358,39 @@ TEST_F(EngineTest, DropOnceIsContinuedFromTheResumePoint)
             listed.push_back(command.strCwd);
     EXPECT_EQ(listed, std::vector<std::string>(itResume, preorder.end()));
     EXPECT_EQ(pSite->m_pRoot->m_dirList.size(), 3u);
+    for (const auto& pDir : pSite->m_pRoot->m_dirList)
+        EXPECT_EQ(pDir->m_dirList.at(0)->m_fileList.size(), 1u) << pDir->m_strName;
+}
+
+TEST_F(EngineTest, AutoNotesItsFindingAndAReplyOutOfTurnTurnsTheContinuationToTheNormalWay)
+{
+    StartServer(3);
+    CFTPSite* pSite = AddSite("a", LISTING_AUTO);
+    UpdateAll(m_sites, m_progress);
+    WaitForRunEnd();
+    ASSERT_EQ(pSite->GetStatusText(), "更新成功");
+    EXPECT_EQ(pSite->GetOptions().Get(OPTION_LISTING_FOUND), LISTING_STAT);
+
+    // One reply more than was asked for on the connection listing with STAT.
+    m_pServer->SetFaults(R"({"rules": [{"on": "CWD", "path": "/d101", "action": "extra_reply",
+        "reply": "250 Surprise.", "times": 1}]})");
+    m_pServer->ClearLog();
+    UpdateAll(m_sites, m_progress);
+    WaitForRunEnd(60s);
+    EXPECT_EQ(pSite->GetStatusText(), "更新成功");
+    EXPECT_EQ(pSite->m_nRetries, 1);
+    std::vector<std::string> statuses = m_observer.GetStatuses(pSite);
+    EXPECT_NE(
+        std::find(statuses.begin(), statuses.end(),
+                  "更新意外终止:\n" + FormatInternetError(ERROR_FTP_DROPPED) + "\t等待继续更新"),
+        statuses.end());
+    // The continuation is one connection that lists the normal way.
+    auto sessions = m_pServer->GetSessions();
+    ASSERT_EQ(sessions.size(), 3u);
+    for (const auto& command : sessions.back().commands)
+        EXPECT_NE(command.strVerb, "STAT");
+    EXPECT_EQ(pSite->GetOptions().Get(OPTION_LISTING_FOUND), LISTING_LIST);
+    EXPECT_EQ(pSite->GetOptions().Get(OPTION_LISTING), LISTING_AUTO); // the user's choice stays
     for (const auto& pDir : pSite->m_pRoot->m_dirList)
         EXPECT_EQ(pDir->m_dirList.at(0)->m_fileList.size(), 1u) << pDir->m_strName;
 }

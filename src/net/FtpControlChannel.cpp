@@ -1,0 +1,410 @@
+#include "net/FtpControlChannel.h"
+
+#include <cerrno>
+#include <chrono>
+#include <new>
+#include <poll.h>
+
+#include "net/FtpConnection.h"
+#include "net/InternetError.h"
+#include "net/SocketRegistry.h"
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+
+// The longest a wait goes without looking at the stop flag.
+constexpr int POLL_SLICE_MS = 50;
+constexpr size_t RECEIVE_CHUNK = 64 * 1024;
+
+curl_socket_t OpenSocket(void* pClient, curlsocktype, curl_sockaddr* pAddress)
+{
+    auto* pRegistry = static_cast<CSocketRegistry*>(pClient);
+    int fd = pRegistry->Open(pAddress->family, pAddress->socktype, pAddress->protocol);
+    return fd < 0 ? CURL_SOCKET_BAD : fd;
+}
+
+int CloseSocket(void* pClient, curl_socket_t fd)
+{
+    static_cast<CSocketRegistry*>(pClient)->Release(fd);
+    return 0;
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// "ddd", "ddd text" or "ddd-text" with a first digit of 1 to 5.
+bool IsReplyStart(std::string_view line)
+{
+    if (line.size() < 3 || line[0] < '1' || line[0] > '5' || !IsDigit(line[1]) || !IsDigit(line[2]))
+        return false;
+    return line.size() == 3 || line[3] == ' ' || line[3] == '-';
+}
+
+int ReplyCode(std::string_view line)
+{
+    return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+    {
+        char ca = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
+        char cb = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 32) : b[i];
+        if (ca != cb)
+            return false;
+    }
+    return true;
+}
+
+int64_t MsSince(Clock::time_point t)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+} // namespace
+
+CFtpControlChannel::CFtpControlChannel(std::shared_ptr<CSocketRegistry> pRegistry,
+                                       const CInternetOptions& options)
+    : m_pRegistry(std::move(pRegistry)), m_options(options)
+{
+    m_pEasy = curl_easy_init();
+    if (m_pEasy == nullptr)
+        return;
+    CURL* e = m_pEasy;
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &OpenSocket);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, m_pRegistry.get());
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &CloseSocket);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, m_pRegistry.get());
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CFtpControlChannel::OnProgress);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(e, CURLOPT_CONNECT_ONLY, 1L);
+    curl_easy_setopt(e, CURLOPT_PROXY, "");
+    // As for CFtpConnection: the connect phase includes greeting and login.
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(m_options.nConnectTimeout) +
+                         static_cast<long>(m_options.nControlReceiveTimeout));
+    curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                     static_cast<long>((m_options.nControlReceiveTimeout + 999) / 1000));
+}
+
+CFtpControlChannel::~CFtpControlChannel()
+{
+    Close();
+}
+
+void CFtpControlChannel::Close()
+{
+    // Cut the socket first, so libcurl's clean-up does not wait for a QUIT.
+    m_pRegistry->CloseAll();
+    if (m_pEasy != nullptr)
+        curl_easy_cleanup(m_pEasy);
+    m_pEasy = nullptr;
+    m_socket = CURL_SOCKET_BAD;
+    if (m_nDeadError == 0)
+        m_nDeadError = ERROR_INTERNET_CONNECTION_ABORTED;
+}
+
+int CFtpControlChannel::OnProgress(void* pThis, curl_off_t, curl_off_t, curl_off_t,
+                                   curl_off_t) noexcept
+{
+    const std::atomic<int32_t>* pStop = static_cast<CFtpControlChannel*>(pThis)->m_pStop;
+    return pStop != nullptr && pStop->load() != 0 ? 1 : 0;
+}
+
+bool CFtpControlChannel::Die(uint32_t nError)
+{
+    if (m_nDeadError == 0)
+        m_nDeadError = m_pRegistry->IsClosed() ? ERROR_INTERNET_CONNECTION_ABORTED : nError;
+    return Fail(m_nDeadError);
+}
+
+bool CFtpControlChannel::Fail(uint32_t nError)
+{
+    SetLastInternetError(nError);
+    return false;
+}
+
+uint32_t CFtpControlChannel::Connect(const std::string& strServer, const std::string& strUser,
+                                     const std::string& strPassword, uint16_t nPort,
+                                     const std::string& strAgent)
+{
+    if (m_pEasy == nullptr)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    bool bIpv6 = strServer.find(':') != std::string::npos && strServer.front() != '[';
+    std::string strUrl =
+        "ftp://" + (bIpv6 ? "[" + strServer + "]" : strServer) + ":" + std::to_string(nPort) + "/";
+    curl_easy_setopt(m_pEasy, CURLOPT_URL, strUrl.c_str());
+    curl_easy_setopt(m_pEasy, CURLOPT_USERAGENT, strAgent.c_str());
+    curl_easy_setopt(m_pEasy, CURLOPT_USERNAME, strUser.c_str());
+    curl_easy_setopt(m_pEasy, CURLOPT_PASSWORD, strPassword.c_str());
+    CURLcode nResult = curl_easy_perform(m_pEasy);
+    if (m_pRegistry->IsClosed())
+        return m_nDeadError = ERROR_INTERNET_CONNECTION_ABORTED;
+    switch (nResult)
+    {
+    case CURLE_OK:
+        break;
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return m_nDeadError = ERROR_INTERNET_NAME_NOT_RESOLVED;
+    case CURLE_COULDNT_CONNECT:
+        return m_nDeadError = ERROR_INTERNET_CANNOT_CONNECT;
+    case CURLE_LOGIN_DENIED:
+    case CURLE_URL_MALFORMAT:
+        return m_nDeadError = ERROR_INTERNET_EXTENDED_ERROR;
+    case CURLE_OPERATION_TIMEDOUT:
+        return m_nDeadError = ERROR_INTERNET_TIMEOUT;
+    case CURLE_ABORTED_BY_CALLBACK:
+        return m_nDeadError = ERROR_INTERNET_OPERATION_CANCELLED;
+    default:
+        return m_nDeadError = ERROR_INTERNET_CONNECTION_ABORTED;
+    }
+    curl_socket_t fd = CURL_SOCKET_BAD;
+    if (curl_easy_getinfo(m_pEasy, CURLINFO_ACTIVESOCKET, &fd) != CURLE_OK || fd == CURL_SOCKET_BAD)
+        return m_nDeadError = ERROR_INTERNET_CONNECTION_ABORTED;
+    m_socket = fd;
+
+    // FEAT says whether OPTS UTF8 is worth sending; a server without FEAT
+    // simply has no features.
+    CFtpReply reply;
+    if (!Send("FEAT") || !ReadReply(reply))
+        return GetLastInternetError();
+    if (reply.nCode == 211)
+        m_strFeatures = std::move(reply.strBody);
+    return 0;
+}
+
+bool CFtpControlChannel::HasFeature(std::string_view name) const
+{
+    std::string_view features = m_strFeatures;
+    while (!features.empty())
+    {
+        size_t nEnd = features.find('\n');
+        std::string_view line = features.substr(0, nEnd);
+        features.remove_prefix(nEnd == std::string_view::npos ? features.size() : nEnd + 1);
+        while (!line.empty() && line.front() == ' ')
+            line.remove_prefix(1);
+        size_t nSpace = line.find(' ');
+        if (EqualsNoCase(line.substr(0, nSpace), name))
+            return true;
+    }
+    return false;
+}
+
+bool CFtpControlChannel::Send(std::string_view command)
+{
+    if (m_nDeadError != 0)
+        return Fail(m_nDeadError);
+    if (command.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+        return Fail(ERROR_INTERNET_INVALID_URL);
+    try
+    {
+        m_strOut.append(command);
+        m_strOut.append("\r\n");
+    }
+    catch (const std::bad_alloc&)
+    {
+        return Die(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    ++m_stats.nCommands;
+    return true;
+}
+
+bool CFtpControlChannel::SendPending()
+{
+    while (m_nOutSent < m_strOut.size())
+    {
+        size_t nSent = 0;
+        CURLcode nResult = curl_easy_send(m_pEasy, m_strOut.data() + m_nOutSent,
+                                          m_strOut.size() - m_nOutSent, &nSent);
+        if (nResult == CURLE_AGAIN)
+            return true;
+        if (nResult != CURLE_OK)
+            return Die(ERROR_INTERNET_CONNECTION_RESET);
+        m_nOutSent += nSent;
+        m_stats.nBytesSent += nSent;
+    }
+    m_strOut.clear();
+    m_nOutSent = 0;
+    return true;
+}
+
+bool CFtpControlChannel::ReceiveAvailable()
+{
+    char buffer[RECEIVE_CHUNK];
+    for (;;)
+    {
+        size_t nRead = 0;
+        CURLcode nResult = curl_easy_recv(m_pEasy, buffer, sizeof buffer, &nRead);
+        if (nResult == CURLE_AGAIN)
+            return true;
+        if (nResult != CURLE_OK)
+        {
+            // A reset is a reset; anything else on a dead line is a dropped session.
+            long nErrno = 0;
+            curl_easy_getinfo(m_pEasy, CURLINFO_OS_ERRNO, &nErrno);
+            return Die(nErrno == ECONNRESET ? ERROR_INTERNET_CONNECTION_RESET : ERROR_FTP_DROPPED);
+        }
+        if (nRead == 0)
+            return Die(ERROR_FTP_DROPPED); // the server closed the connection
+        try
+        {
+            m_strIn.append(buffer, nRead);
+        }
+        catch (const std::bad_alloc&)
+        {
+            return Die(ERROR_NOT_ENOUGH_MEMORY);
+        }
+        m_stats.nBytesReceived += nRead;
+        if (!TakeLines())
+            return false;
+    }
+}
+
+bool CFtpControlChannel::TakeLines()
+{
+    const uint64_t nLimit = GetListingSizeLimit();
+    bool bOk = true;
+    for (;;)
+    {
+        size_t nEnd = m_strIn.find('\n', m_nInRead);
+        if (nEnd == std::string::npos)
+            break;
+        std::string_view line(m_strIn.data() + m_nInRead, nEnd - m_nInRead);
+        m_nInRead = nEnd + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        try
+        {
+            if (!m_bInReply)
+            {
+                if (line.empty())
+                    continue; // a stray line end between replies
+                if (!IsReplyStart(line))
+                {
+                    m_bOutOfTurn = true;
+                    bOk = Die(ERROR_FTP_DROPPED); // not a reply: we no longer know where we are
+                    break;
+                }
+                CFtpReply reply;
+                reply.nCode = ReplyCode(line);
+                reply.strText = line.size() > 4 ? std::string(line.substr(4)) : std::string();
+                if (line.size() > 3 && line[3] == '-')
+                {
+                    reply.bMultiline = true;
+                    m_current = std::move(reply);
+                    m_bInReply = true;
+                    continue;
+                }
+                m_replies.push_back(std::move(reply));
+                ++m_stats.nReplies;
+                continue;
+            }
+            // Only "ddd " (or "ddd" alone) with the first line's code ends it.
+            if (line.size() >= 3 && IsReplyStart(line) && ReplyCode(line) == m_current.nCode &&
+                (line.size() == 3 || line[3] == ' '))
+            {
+                m_bInReply = false;
+                m_replies.push_back(std::move(m_current));
+                m_current = CFtpReply();
+                ++m_stats.nReplies;
+                continue;
+            }
+            if (m_current.strBody.size() + line.size() + 1 > nLimit)
+            {
+                bOk = Die(ERROR_FTP_LISTING_TOO_LARGE);
+                break;
+            }
+            m_current.strBody.append(line);
+            m_current.strBody.push_back('\n');
+        }
+        catch (const std::bad_alloc&)
+        {
+            bOk = Die(ERROR_NOT_ENOUGH_MEMORY);
+            break;
+        }
+    }
+    // A line without its end that is already too long is no reply either.
+    if (bOk && m_strIn.size() - m_nInRead > nLimit)
+        bOk = Die(ERROR_FTP_LISTING_TOO_LARGE);
+    m_strIn.erase(0, m_nInRead);
+    m_nInRead = 0;
+    return bOk;
+}
+
+bool CFtpControlChannel::Pump(int nWaitMs)
+{
+    if (m_nDeadError != 0)
+        return Fail(m_nDeadError);
+    if (m_pRegistry->IsClosed())
+        return Die(ERROR_INTERNET_CONNECTION_ABORTED);
+    if (!SendPending() || !ReceiveAvailable())
+        return false;
+    if (nWaitMs <= 0 || !m_replies.empty())
+        return true;
+    pollfd pfd{m_socket, POLLIN, 0};
+    if (!m_strOut.empty())
+        pfd.events |= POLLOUT;
+    int nReady = poll(&pfd, 1, nWaitMs);
+    if (nReady < 0 && errno != EINTR)
+        return Die(ERROR_INTERNET_CONNECTION_ABORTED);
+    if (m_pRegistry->IsClosed())
+        return Die(ERROR_INTERNET_CONNECTION_ABORTED);
+    if (nReady > 0)
+        return SendPending() && ReceiveAvailable();
+    return true;
+}
+
+bool CFtpControlChannel::Poll()
+{
+    return Pump(0);
+}
+
+bool CFtpControlChannel::ReadReply(CFtpReply& reply)
+{
+    Clock::time_point waitStart = Clock::now();
+    uint64_t nReceived = m_stats.nBytesReceived;
+    uint64_t nSent = m_stats.nBytesSent;
+    Clock::time_point lastReceive = waitStart;
+    Clock::time_point lastSend = waitStart;
+    for (;;)
+    {
+        while (!m_replies.empty())
+        {
+            reply = std::move(m_replies.front());
+            m_replies.pop_front();
+            if (reply.nCode == 421)
+                return Die(ERROR_FTP_DROPPED); // the server is closing the connection
+            if (reply.nCode >= 200)
+                return true;
+        }
+        if (m_nDeadError != 0)
+            return Fail(m_nDeadError);
+        if (m_pStop != nullptr && m_pStop->load() != 0)
+            return Die(ERROR_INTERNET_OPERATION_CANCELLED);
+        if (m_stats.nBytesReceived != nReceived)
+        {
+            nReceived = m_stats.nBytesReceived;
+            lastReceive = Clock::now();
+        }
+        if (m_stats.nBytesSent != nSent)
+        {
+            nSent = m_stats.nBytesSent;
+            lastSend = Clock::now();
+        }
+        if (MsSince(lastReceive) >= m_options.nControlReceiveTimeout)
+            return Die(ERROR_INTERNET_TIMEOUT);
+        if (!m_strOut.empty() && MsSince(lastSend) >= m_options.nControlSendTimeout &&
+            m_options.nControlSendTimeout > 0)
+            return Die(ERROR_INTERNET_TIMEOUT);
+        // A failure leaves the channel dead; replies read in full before it
+        // still come out first.
+        (void)Pump(POLL_SLICE_MS);
+    }
+}
