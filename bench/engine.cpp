@@ -24,8 +24,8 @@ namespace fs = std::filesystem;
 
 namespace
 {
-constexpr int kSites = 50;
-constexpr int kFolders = 200;
+constexpr int SITES = 50;
+constexpr int FOLDERS = 200;
 
 struct Fixture
 {
@@ -36,7 +36,8 @@ struct Fixture
         {
             for (int j = 0; j < 9; ++j)
             {
-                std::string strDir = served.Path() + "/top" + std::to_string(i) + "/sub" + std::to_string(j);
+                std::string strDir =
+                    served.Path() + "/top" + std::to_string(i) + "/sub" + std::to_string(j);
                 fs::create_directories(strDir);
                 std::ofstream(strDir + "/file.txt") << "x";
             }
@@ -66,7 +67,7 @@ void BM_UpdateAll(benchmark::State& state)
     {
         state.PauseTiming();
         std::vector<std::unique_ptr<CFTPSite>> sites;
-        for (int i = 0; i < kSites; ++i)
+        for (int i = 0; i < SITES; ++i)
         {
             auto pSite = std::make_unique<CFTPSite>();
             pSite->m_strHost = "127.0.0.1";
@@ -95,11 +96,17 @@ void BM_UpdateAll(benchmark::State& state)
     if (!strFailure.empty())
         state.SkipWithError(strFailure.c_str());
     state.counters["max_sessions"] = nMax;
-    state.counters["folders/s"] = benchmark::Counter(kSites * (kFolders + 1.0),
-                                                     benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["folders/s"] =
+        benchmark::Counter(SITES * (FOLDERS + 1.0), benchmark::Counter::kIsIterationInvariantRate);
 }
 } // namespace
 
-BENCHMARK(BM_UpdateAll)->Arg(1)->Arg(5)->Arg(20)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_UpdateAll)
+    ->Arg(1)
+    ->Arg(5)
+    ->Arg(20)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -14,16 +14,16 @@
 
 namespace
 {
-constexpr int kFolders = 50000;
-constexpr int kFiles = 950000;
+constexpr int FOLDERS = 50000;
+constexpr int FILES = 950000;
 
 std::string RandomName(std::mt19937& rng)
 {
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789._-";
+    static const char NAME_CHARS[] = "abcdefghijklmnopqrstuvwxyz0123456789._-";
     size_t nLength = 8 + rng() % 17;
     std::string str(nLength, ' ');
     for (char& c : str)
-        c = kChars[rng() % (sizeof(kChars) - 1)];
+        c = NAME_CHARS[rng() % (sizeof(NAME_CHARS) - 1)];
     return str;
 }
 
@@ -32,7 +32,7 @@ void BuildTree(CFTPDir* pRoot)
 {
     std::mt19937 rng(42);
     std::vector<CFTPDir*> dirs{pRoot};
-    for (int i = 0; i < kFolders; ++i)
+    for (int i = 0; i < FOLDERS; ++i)
     {
         CFTPDir* pParent = dirs[static_cast<size_t>(i) / 8];
         auto pDir = std::make_unique<CFTPDir>();
@@ -42,9 +42,9 @@ void BuildTree(CFTPDir* pRoot)
         dirs.push_back(pDir.get());
         pParent->m_dirList.push_back(std::move(pDir));
     }
-    for (int i = 0; i < kFiles; ++i)
+    for (int i = 0; i < FILES; ++i)
     {
-        CFTPDir* pParent = dirs[1 + static_cast<size_t>(i) % kFolders];
+        CFTPDir* pParent = dirs[1 + static_cast<size_t>(i) % FOLDERS];
         auto pFile = std::make_unique<CFTPFile>();
         pFile->m_strName = RandomName(rng) + std::to_string(i);
         pFile->m_nSize = rng();
@@ -92,7 +92,17 @@ void BM_SaveContent(benchmark::State& state)
     for (auto _ : state)
         f.pSite->SaveContent();
     state.counters["entries/s"] =
-        benchmark::Counter(kFolders + kFiles, benchmark::Counter::kIsIterationInvariantRate);
+        benchmark::Counter(FOLDERS + FILES, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// The pair an update writes: both files, the record, the renames and syncs.
+void BM_SaveTree(benchmark::State& state)
+{
+    Fixture& f = GetFixture();
+    for (auto _ : state)
+        f.pSite->SaveTree();
+    state.counters["entries/s"] =
+        benchmark::Counter(FOLDERS + FILES, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_LoadContent(benchmark::State& state)
@@ -107,7 +117,7 @@ void BM_LoadContent(benchmark::State& state)
         state.ResumeTiming();
     }
     state.counters["entries/s"] =
-        benchmark::Counter(kFolders + kFiles, benchmark::Counter::kIsIterationInvariantRate);
+        benchmark::Counter(FOLDERS + FILES, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_SaveAndLoadState(benchmark::State& state)
@@ -133,13 +143,16 @@ void BM_LoadedTreeMemory(benchmark::State& state)
         pSite->LoadContent();
         pSite->LoadState();
         struct mallinfo2 after = mallinfo2();
-        dBytesPerEntry = static_cast<double>((after.uordblks + after.hblkhd) - (before.uordblks + before.hblkhd)) / (kFolders + kFiles);
+        dBytesPerEntry = static_cast<double>((after.uordblks + after.hblkhd) -
+                                             (before.uordblks + before.hblkhd)) /
+                         (FOLDERS + FILES);
     }
     state.counters["bytes/entry"] = dBytesPerEntry;
 }
 } // namespace
 
 BENCHMARK(BM_SaveContent)->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK(BM_SaveTree)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_LoadContent)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_SaveAndLoadState)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_LoadedTreeMemory)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -10,7 +10,7 @@ namespace
 {
 bool Consistent(const CFTPDir& dir, int nDepth)
 {
-    if (nDepth > CArchive::kMaxDepth)
+    if (nDepth > MAX_TREE_DEPTH)
         return false;
     for (const auto& pFile : dir.m_fileList)
         if (pFile->m_pParent != &dir)

@@ -392,7 +392,7 @@ bool CTarnDoc::HasSite(const CFTPSite* pSite) const
 
 bool CTarnDoc::IsSiteBusy(const CFTPSite& site)
 {
-    return site.m_nStatus.load() == 4;
+    return ::IsSiteBusy(site);
 }
 
 bool CTarnDoc::HasHostAndUser(const std::string& strHost, const std::string& strUser) const

@@ -4,8 +4,9 @@
 // search.
 //
 // Threads: used on the GUI thread only. Update workers read the site records
-// and change their trees meanwhile; a site that waits for or runs an update
-// (m_nStatus 4) is neither deleted nor given new connection values. Trees are
+// and change their trees meanwhile; a site that the update engine holds
+// (IsSiteBusy: from being queued until its worker has saved it) is neither
+// deleted nor given new connection values. Trees are
 // read under the site's tree lock, never across a pump. Long walks pump the
 // host's event loop; while one runs the document is busy (IsBusy) and refuses
 // another walk and a delete, and the GUI refuses other commands that would
@@ -107,7 +108,8 @@ public:
     CFTPSite* FindSite(const std::string& strKey) const;
     bool HasSite(const CFTPSite* pSite) const;
 
-    // Waiting for or running an update: no delete, no new connection values.
+    // Held by the update engine (queued, or its worker not yet done): no
+    // delete, no new connection values.
     static bool IsSiteBusy(const CFTPSite& site);
 
     // False (with "站点已有！") when a site with that host and user exists.

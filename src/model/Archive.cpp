@@ -7,12 +7,12 @@
 
 namespace
 {
-constexpr uint16_t kNullTag = 0;
-constexpr uint16_t kNewClassTag = 0xFFFF;
-constexpr uint16_t kClassTag = 0x8000;
-constexpr uint32_t kBigClassTag = 0x80000000;
-constexpr uint16_t kBigObjectTag = 0x7FFF;
-constexpr uint32_t kMaxNameLength = 64;
+constexpr uint16_t NULL_TAG = 0;
+constexpr uint16_t NEW_CLASS_TAG = 0xFFFF;
+constexpr uint16_t CLASS_TAG = 0x8000;
+constexpr uint32_t BIG_CLASS_TAG = 0x80000000;
+constexpr uint16_t BIG_OBJECT_TAG = 0x7FFF;
+constexpr uint32_t MAX_NAME_LENGTH = 64;
 
 // Appends one code point as UTF-8.
 void AppendUtf8(std::string& out, uint32_t cp)
@@ -101,7 +101,7 @@ const CRuntimeClass* FindSerialClass(std::string_view strName)
 }
 
 CArchive::CArchive(CFile* pFile, Mode nMode)
-    : m_pFile(pFile), m_nMode(nMode), m_buffer(new uint8_t[kBufferSize])
+    : m_pFile(pFile), m_nMode(nMode), m_buffer(new uint8_t[BUFFER_SIZE])
 {
     if (m_nMode == load)
     {
@@ -161,9 +161,9 @@ void CArchive::WriteBytes(const void* p, size_t n)
     const auto* b = static_cast<const uint8_t*>(p);
     while (n != 0)
     {
-        if (m_nBufPos == kBufferSize)
+        if (m_nBufPos == BUFFER_SIZE)
             Flush();
-        size_t nChunk = std::min(n, kBufferSize - m_nBufPos);
+        size_t nChunk = std::min(n, BUFFER_SIZE - m_nBufPos);
         std::memcpy(m_buffer.get() + m_nBufPos, b, nChunk);
         m_nBufPos += nChunk;
         b += nChunk;
@@ -173,7 +173,7 @@ void CArchive::WriteBytes(const void* p, size_t n)
 
 void CArchive::FillBuffer()
 {
-    size_t nWant = static_cast<size_t>(std::min<uint64_t>(kBufferSize, m_nRemaining));
+    size_t nWant = static_cast<size_t>(std::min<uint64_t>(BUFFER_SIZE, m_nRemaining));
     size_t nGot = nWant == 0 ? 0 : m_pFile->Read(m_buffer.get(), nWant);
     m_nBufPos = 0;
     m_nBufEnd = nGot;
@@ -389,17 +389,17 @@ void CArchive::WriteClass(const CRuntimeClass* pClass)
 {
     if (uint32_t c = m_storeMap.Find(pClass); c != 0)
     {
-        if (c < kBigObjectTag)
-            *this << static_cast<uint16_t>(kClassTag | c);
+        if (c < BIG_OBJECT_TAG)
+            *this << static_cast<uint16_t>(CLASS_TAG | c);
         else
-            *this << kBigObjectTag << (kBigClassTag | c);
+            *this << BIG_OBJECT_TAG << (BIG_CLASS_TAG | c);
         return;
     }
-    *this << kNewClassTag;
+    *this << NEW_CLASS_TAG;
     std::string_view strName = pClass->m_lpszClassName;
     *this << pClass->m_wSchema << static_cast<uint16_t>(strName.size());
     WriteBytes(strName.data(), strName.size());
-    if (m_nMapCount >= kMaxMapCount)
+    if (m_nMapCount >= MAX_MAP_COUNT)
         throw CArchiveException(CArchiveException::badIndex);
     m_storeMap.Insert(pClass, m_nMapCount++);
 }
@@ -409,22 +409,22 @@ void CArchive::WriteObject(const CObject* pObj)
     CheckStoring();
     if (pObj == nullptr)
     {
-        *this << kNullTag;
+        *this << NULL_TAG;
         return;
     }
     if (uint32_t i = m_storeMap.Find(pObj); i != 0)
     {
-        if (i < kBigObjectTag)
+        if (i < BIG_OBJECT_TAG)
             *this << static_cast<uint16_t>(i);
         else
-            *this << kBigObjectTag << i;
+            *this << BIG_OBJECT_TAG << i;
         return;
     }
     const CRuntimeClass* pClass = pObj->GetRuntimeClass();
     if (pClass == nullptr)
         throw CArchiveException(CArchiveException::badClass);
     WriteClass(pClass);
-    if (m_nMapCount >= kMaxMapCount)
+    if (m_nMapCount >= MAX_MAP_COUNT)
         throw CArchiveException(CArchiveException::badIndex);
     m_storeMap.Insert(pObj, m_nMapCount++);
     const_cast<CObject*>(pObj)->Serialize(*this);
@@ -434,21 +434,21 @@ const CRuntimeClass* CArchive::ReadClass(uint32_t* pnTag)
 {
     uint16_t w;
     *this >> w;
-    uint32_t nTag = w == kBigObjectTag ? 0 : ((w & 0x8000u) << 16) | (w & 0x7FFFu);
-    if (w == kBigObjectTag)
+    uint32_t nTag = w == BIG_OBJECT_TAG ? 0 : ((w & 0x8000u) << 16) | (w & 0x7FFFu);
+    if (w == BIG_OBJECT_TAG)
         *this >> nTag;
     *pnTag = nTag;
 
-    if (!(nTag & kBigClassTag))
+    if (!(nTag & BIG_CLASS_TAG))
         return nullptr; // an object index (0 = null), resolved by the caller
 
-    if (w == kNewClassTag)
+    if (w == NEW_CLASS_TAG)
     {
         uint16_t wSchema, nLen;
         *this >> wSchema >> nLen;
-        if (nLen >= kMaxNameLength)
+        if (nLen >= MAX_NAME_LENGTH)
             throw CArchiveException(CArchiveException::badClass);
-        char szName[kMaxNameLength];
+        char szName[MAX_NAME_LENGTH];
         try
         {
             ReadBytes(szName, nLen);
@@ -462,14 +462,14 @@ const CRuntimeClass* CArchive::ReadClass(uint32_t* pnTag)
             throw CArchiveException(CArchiveException::badClass);
         if (pClass->m_wSchema != wSchema)
             throw CArchiveException(CArchiveException::badSchema);
-        if (m_nMapCount >= kMaxMapCount)
+        if (m_nMapCount >= MAX_MAP_COUNT)
             throw CArchiveException(CArchiveException::badIndex);
         m_loadArray.push_back({pClass, true});
         ++m_nMapCount;
         return pClass;
     }
 
-    uint32_t c = nTag & ~kBigClassTag;
+    uint32_t c = nTag & ~BIG_CLASS_TAG;
     if (c == 0 || c >= m_nMapCount || !m_loadArray[c].bClass)
         throw CArchiveException(CArchiveException::badIndex);
     return static_cast<const CRuntimeClass*>(m_loadArray[c].p);
@@ -489,7 +489,8 @@ CObject* CArchive::ReadObject(const CRuntimeClass* pClassRefRequested, bool* pbN
         if (nTag >= m_nMapCount || m_loadArray[nTag].bClass)
             throw CArchiveException(CArchiveException::badIndex);
         auto* pObj = static_cast<CObject*>(const_cast<void*>(m_loadArray[nTag].p));
-        if (pClassRefRequested != nullptr && !pObj->GetRuntimeClass()->IsDerivedFrom(pClassRefRequested))
+        if (pClassRefRequested != nullptr &&
+            !pObj->GetRuntimeClass()->IsDerivedFrom(pClassRefRequested))
             throw CArchiveException(CArchiveException::badClass);
         return pObj;
     }
@@ -498,7 +499,7 @@ CObject* CArchive::ReadObject(const CRuntimeClass* pClassRefRequested, bool* pbN
         throw CArchiveException(CArchiveException::badClass);
 
     std::unique_ptr<CObject> pObj(pClass->m_pfnCreateObject());
-    if (m_nMapCount >= kMaxMapCount)
+    if (m_nMapCount >= MAX_MAP_COUNT)
         throw CArchiveException(CArchiveException::badIndex);
     m_loadArray.push_back({pObj.get(), false});
     ++m_nMapCount;
@@ -553,9 +554,9 @@ void CArchive::CPtrIndexMap::Insert(const void* p, uint32_t nIndex)
     ++m_nUsed;
 }
 
-CArchive::CDepthGuard::CDepthGuard(CArchive& ar) : m_ar(ar)
+CArchive::CDepthGuard::CDepthGuard(CArchive& ar, int nMaxDepth) : m_ar(ar)
 {
-    if (++m_ar.m_nDepth > kMaxDepth)
+    if (++m_ar.m_nDepth > nMaxDepth)
     {
         --m_ar.m_nDepth;
         throw CArchiveException(CArchiveException::genericException);

@@ -69,8 +69,11 @@ public:
         store = 0,
         load = 1,
     };
-    static constexpr size_t kBufferSize = 4096;
-    static constexpr uint32_t kMaxMapCount = 0x3FFFFFFE;
+    static constexpr size_t BUFFER_SIZE = 4096;
+    static constexpr uint32_t MAX_MAP_COUNT = 0x3FFFFFFE;
+    // Elements a list reserves before they arrive: a count read from the
+    // file is only a claim, so nested lists must not reserve on its word.
+    static constexpr uint32_t LIST_RESERVE = 16;
 
     // The file must stay open while the archive is in use. In load mode the
     // reader knows how many bytes remain, so no length read from the file can
@@ -95,7 +98,11 @@ public:
     CArchive& operator<<(int32_t v) { return *this << static_cast<uint32_t>(v); }
     CArchive& operator<<(uint32_t v);
     CArchive& operator<<(uint64_t v);
-    CArchive& operator<<(const std::string& str) { WriteString(str); return *this; }
+    CArchive& operator<<(const std::string& str)
+    {
+        WriteString(str);
+        return *this;
+    }
 
     CArchive& operator>>(uint8_t& v);
     CArchive& operator>>(bool& v);
@@ -103,7 +110,11 @@ public:
     CArchive& operator>>(int32_t& v);
     CArchive& operator>>(uint32_t& v);
     CArchive& operator>>(uint64_t& v);
-    CArchive& operator>>(std::string& str) { str = ReadString(); return *this; }
+    CArchive& operator>>(std::string& str)
+    {
+        str = ReadString();
+        return *this;
+    }
 
     void WriteString(const std::string& str);
     // 8-bit strings are returned as stored; UTF-16 strings become UTF-8.
@@ -128,12 +139,12 @@ public:
     uint64_t GetRemaining() const { return m_nRemaining + (m_nBufEnd - m_nBufPos); }
 
     // Nesting guard for recursive readers: damaged data can describe
-    // unbounded depth, which must not overflow the stack.
-    static constexpr int kMaxDepth = 1000;
+    // unbounded depth, which must not overflow the stack. More than
+    // nMaxDepth nested readers is damaged data.
     class CDepthGuard
     {
     public:
-        explicit CDepthGuard(CArchive& ar);
+        CDepthGuard(CArchive& ar, int nMaxDepth);
         ~CDepthGuard() { --m_ar.m_nDepth; }
         CDepthGuard(const CDepthGuard&) = delete;
         CDepthGuard& operator=(const CDepthGuard&) = delete;
@@ -154,8 +165,8 @@ private:
     CFile* m_pFile;
     Mode m_nMode;
     std::unique_ptr<uint8_t[]> m_buffer;
-    size_t m_nBufPos = 0; // load: next unread byte; store: bytes buffered
-    size_t m_nBufEnd = 0; // load: valid bytes in the buffer
+    size_t m_nBufPos = 0;      // load: next unread byte; store: bytes buffered
+    size_t m_nBufEnd = 0;      // load: valid bytes in the buffer
     uint64_t m_nRemaining = 0; // load: bytes still in the file beyond the buffer
     int m_nDepth = 0;
 
@@ -197,8 +208,7 @@ template <class T> void CArchive::SerializeList(std::vector<std::unique_ptr<T>>&
         return;
     }
     uint32_t nCount = ReadCount();
-    // Each element takes at least two bytes: never reserve beyond the file.
-    list.reserve(list.size() + std::min<uint64_t>(nCount, GetRemaining() / 2));
+    list.reserve(list.size() + std::min(nCount, LIST_RESERVE));
     for (uint32_t i = 0; i < nCount; ++i)
     {
         bool bNew = false;

@@ -10,7 +10,7 @@
 
 namespace
 {
-constexpr auto kRetryPeriod = std::chrono::milliseconds(50);
+constexpr auto RETRY_PERIOD = std::chrono::milliseconds(50);
 }
 
 std::string CDataFolderLock::GetLockPath(const std::string& strFolder)
@@ -54,7 +54,7 @@ CDataFolderLock::Result CDataFolderLock::Acquire(const std::string& strFolder,
             return Result::busy;
         }
         std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(kRetryPeriod, deadline - now));
+            std::min<std::chrono::steady_clock::duration>(RETRY_PERIOD, deadline - now));
     }
 }
 

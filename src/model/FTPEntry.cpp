@@ -92,10 +92,12 @@ void CFTPDir::Serialize(CArchive& ar)
         ar.SerializeList(m_fileList);
         return;
     }
-    CArchive::CDepthGuard guard(ar);
+    // The root and MAX_TREE_DEPTH levels below it.
+    CArchive::CDepthGuard guard(ar, MAX_TREE_DEPTH + 1);
     size_t nDirsBefore = m_dirList.size();
     size_t nFilesBefore = m_fileList.size();
-    auto linkChildren = [&] {
+    auto linkChildren = [&]
+    {
         for (size_t i = nDirsBefore; i < m_dirList.size(); ++i)
             m_dirList[i]->m_pParent = this;
         for (size_t i = nFilesBefore; i < m_fileList.size(); ++i)

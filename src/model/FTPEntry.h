@@ -16,10 +16,19 @@
 class CFTPDir;
 class CFTPSite;
 
+// The deepest folder level below a site's root that a cached tree holds. The
+// crawler keeps folders at this level as their parent listed them but does
+// not enter them (a hostile server must not exhaust the stack), and the
+// loader accepts every tree down to it.
+inline constexpr int MAX_TREE_DEPTH = 1000;
+
 #define TARN_DECLARE_SERIAL(class_name)                                                            \
 public:                                                                                            \
     static const CRuntimeClass* GetThisClass();                                                    \
-    const CRuntimeClass* GetRuntimeClass() const override { return GetThisClass(); }
+    const CRuntimeClass* GetRuntimeClass() const override                                          \
+    {                                                                                              \
+        return GetThisClass();                                                                     \
+    }
 
 class CFTPFile : public CObject
 {

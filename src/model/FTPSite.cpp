@@ -1,36 +1,101 @@
 #include "model/FTPSite.h"
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
-#include <sys/stat.h>
+#include <functional>
+#include <iterator>
+#include <string_view>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 #include "model/ProgramFolder.h"
 
 namespace
 {
+constexpr const char* CONTENT_FILE = "content.ct";
+constexpr const char* STATE_FILE = "state.st";
+// A pending replacement of the pair is recorded in "pair.intent.tmp<pid>.<n>":
+// two lines, the temporary files of content.ct and of state.st.
+constexpr std::string_view RECORD_NAME = "pair.intent";
+// How often a load opens the pair again while another process replaces it.
+constexpr int PAIR_OPEN_TRIES = 100;
+
 CObject* CreateSite()
 {
     return new CFTPSite;
 }
 
-std::string ContentPath(const std::string& strSiteFolder)
+std::atomic<SaveStepHook> g_pfnSaveStepHook{nullptr};
+
+void SaveStep(int nStep)
 {
-    return strSiteFolder + "/content.ct";
+    if (SaveStepHook pfn = g_pfnSaveStepHook.load())
+        pfn(nStep);
 }
 
-std::string StatePath(const std::string& strSiteFolder)
+// Saves and loads of one folder never overlap within the process: two sites
+// may share a key, and so a folder.
+std::mutex& FolderMutex(const std::string& strFolder)
 {
-    return strSiteFolder + "/state.st";
+    static std::mutex s_mutexes[16];
+    return s_mutexes[std::hash<std::string>{}(strFolder) % std::size(s_mutexes)];
 }
 
-// Opens strPath and runs fn over a load-mode archive; a missing or empty file
-// leaves everything as it was, and any read error keeps what was read.
-// False only when the file was there but could not be read to its end.
-template <class Fn> bool LoadFile(const std::string& strPath, Fn fn)
+std::string OldSiteFolderName(const std::string& strKey);
+bool IsSiteFolderName(const std::string& strName);
+
+// A "%" key's folder was named without escaping "%" before; it moves to the
+// key's name now on first use, unless some key has that old name now.
+void MoveOldSiteFolder(const std::string& strProgramFolder, const std::string& strKey)
 {
-    CDiskFile file;
-    if (!file.OpenRead(strPath) || file.GetLength() == 0)
+    if (strKey.find('%') == std::string::npos)
+        return;
+    std::string strOld = OldSiteFolderName(strKey);
+    if (IsSiteFolderName(strOld))
+        return;
+    std::string strData = strProgramFolder + "/Data/";
+    std::error_code ec;
+    if (!std::filesystem::is_directory(strData + strOld, ec) ||
+        std::filesystem::exists(strData + GetSiteFolderName(strKey), ec))
+        return;
+    std::filesystem::rename(strData + strOld, strData + GetSiteFolderName(strKey), ec);
+}
+
+// The site folder of a save, with Data/, created when missing.
+std::string SaveFolder(const std::string& strProgramFolder, const std::string& strKey)
+{
+    MoveOldSiteFolder(strProgramFolder, strKey);
+    CreateFolder(strProgramFolder + "/Data");
+    std::string strFolder = GetSiteFolderPath(strProgramFolder, strKey);
+    CreateFolder(strFolder);
+    return strFolder;
+}
+
+template <class Fn> CMemFile Store(Fn fn)
+{
+    CMemFile file;
+    CArchive ar(&file, CArchive::store);
+    fn(ar);
+    ar.Close();
+    return file;
+}
+
+// Writes bytes into a new temporary file for strTarget, synced and closed.
+void WriteTemp(CAtomicFileWriter& writer, const std::string& strTarget, const CMemFile& bytes)
+{
+    writer.OpenOrThrow(strTarget);
+    writer.GetFile()->Write(bytes.GetBytes().data(), bytes.GetBytes().size());
+    writer.Finish();
+}
+
+// Reads an opened file through fn. A file that is not there or empty leaves
+// everything as it was; false when the file could not be read to its end
+// (damaged, or memory ran out): what was read stays.
+template <class Fn> bool LoadFrom(CDiskFile& file, Fn fn)
+{
+    if (!file.IsOpen() || file.GetLength() == 0)
         return true;
     try
     {
@@ -45,22 +110,225 @@ template <class Fn> bool LoadFile(const std::string& strPath, Fn fn)
     {
         return false;
     }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
     return true;
 }
 
-// Writes strPath through a temporary file renamed over it; a file that cannot
-// be created is skipped; a write error propagates and the old file stays.
-template <class Fn> void SaveFile(const std::string& strPath, Fn fn)
+std::string BaseName(const std::string& strPath)
 {
+    return strPath.substr(strPath.rfind('/') + 1);
+}
+
+// The two temporaries a record names.
+struct CPairNames
+{
+    std::string strContent;
+    std::string strState;
+};
+
+bool IsTempOf(const std::string& strName, std::string_view strTarget)
+{
+    std::string_view target;
+    pid_t nPid = 0;
+    return SplitTempName(strName, &target, &nPid) && target == strTarget;
+}
+
+// False for a record cut short or naming anything else.
+bool ReadRecord(const std::string& strPath, CPairNames* pNames)
+{
+    char szText[512];
+    size_t nRead = 0;
+    try
+    {
+        CDiskFile file;
+        if (!file.OpenRead(strPath))
+            return false;
+        nRead = file.Read(szText, sizeof(szText));
+    }
+    catch (const CFileException&)
+    {
+        return false;
+    }
+    std::string_view strText(szText, nRead);
+    size_t nFirst = strText.find('\n');
+    if (nFirst == std::string_view::npos || strText.back() != '\n')
+        return false;
+    pNames->strContent = strText.substr(0, nFirst);
+    pNames->strState = strText.substr(nFirst + 1, strText.size() - nFirst - 2);
+    return IsTempOf(pNames->strContent, CONTENT_FILE) && IsTempOf(pNames->strState, STATE_FILE);
+}
+
+// Writes the record of a replacement, synced with its folder entry.
+void WriteRecord(const std::string& strPath, const CPairNames& names)
+{
+    std::string strText = names.strContent + "\n" + names.strState + "\n";
+    CDiskFile file;
+    if (!file.OpenWrite(strPath))
+        throw CFileException::FromErrno(errno, strPath);
+    try
+    {
+        file.Write(strText.data(), strText.size());
+        file.Sync();
+        file.Close();
+        SyncFolder(strPath.substr(0, strPath.rfind('/')));
+    }
+    catch (...)
+    {
+        file.Close();
+        ::unlink(strPath.c_str());
+        throw;
+    }
+}
+
+// Completes the replacement a record names (both temporaries were on disk
+// before it was written; one that is gone was renamed already), or drops a
+// record cut short. The record stays when the disk refuses, for next time.
+void FinishRecord(const std::string& strFolder, const std::string& strRecord)
+{
+    CPairNames names;
+    if (ReadRecord(strFolder + "/" + strRecord, &names))
+    {
+        for (const auto& [strTemp, pszTarget] :
+             {std::pair{names.strContent, CONTENT_FILE}, std::pair{names.strState, STATE_FILE}})
+        {
+            std::string strFrom = strFolder + "/" + strTemp;
+            if (::rename(strFrom.c_str(), (strFolder + "/" + pszTarget).c_str()) != 0 &&
+                errno != ENOENT)
+                return;
+        }
+        try
+        {
+            SyncFolder(strFolder);
+        }
+        catch (const CFileException&)
+        {
+            return;
+        }
+    }
+    ::unlink((strFolder + "/" + strRecord).c_str());
+}
+
+// What crashed saves left in a site folder: records are finished, then
+// temporaries whose writers are gone are removed. A running process's
+// temporaries stay; this process's own records are a failed save's, as no
+// other save of the folder runs here meanwhile (the caller holds its mutex).
+void RecoverFolder(const std::string& strFolder)
+{
+    std::vector<std::string> records;
+    std::vector<std::string> temps;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(strFolder, ec), end; !ec && it != end;
+         it.increment(ec))
+    {
+        std::string strName = it->path().filename().string();
+        std::string_view target;
+        pid_t nPid = 0;
+        if (!SplitTempName(strName, &target, &nPid))
+            continue;
+        bool bOwn = nPid == ::getpid();
+        if (target == RECORD_NAME && (bOwn || !IsProcessAlive(nPid)))
+            records.push_back(std::move(strName));
+        else if (target != RECORD_NAME && !bOwn && !IsProcessAlive(nPid))
+            temps.push_back(std::move(strName));
+    }
+    for (const std::string& strRecord : records)
+        FinishRecord(strFolder, strRecord);
+    for (const std::string& strTemp : temps)
+        ::unlink((strFolder + "/" + strTemp).c_str());
+}
+
+// The record of a replacement that a running process is making, or "".
+std::string FindRecord(const std::string& strFolder)
+{
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(strFolder, ec), end; !ec && it != end;
+         it.increment(ec))
+    {
+        std::string strName = it->path().filename().string();
+        if (IsTempOf(strName, RECORD_NAME))
+            return strName;
+    }
+    return {};
+}
+
+// Opens content.ct and state.st as one pair while another process (which
+// holds the data folder's lock, unlike a reader) may be replacing them:
+// through that writer's record, or, without one, once both names still
+// lead to the files opened.
+void OpenPair(const std::string& strFolder, CDiskFile& content, CDiskFile& state)
+{
+    const std::string strContent = strFolder + "/" + CONTENT_FILE;
+    const std::string strState = strFolder + "/" + STATE_FILE;
+    for (int nTry = 1;; ++nTry)
+    {
+        std::string strRecord = FindRecord(strFolder);
+        CPairNames names;
+        bool bNamed = !strRecord.empty() && ReadRecord(strFolder + "/" + strRecord, &names);
+        if (!bNamed || !content.OpenRead(strFolder + "/" + names.strContent))
+            (void)content.OpenRead(strContent);
+        if (!bNamed || !state.OpenRead(strFolder + "/" + names.strState))
+            (void)state.OpenRead(strState);
+        bool bSteady =
+            FindRecord(strFolder) == strRecord &&
+            (bNamed || (content.IsSameFileAs(strContent) && state.IsSameFileAs(strState)));
+        if (bSteady || nTry == PAIR_OPEN_TRIES)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+// Loads content.ct, state.st or both of the site, as one pair.
+void LoadPair(CFTPSite& site, const std::string& strProgramFolder, bool bContent, bool bState)
+{
+    const std::string strKey = site.GetKey();
+    MoveOldSiteFolder(strProgramFolder, strKey);
+    const std::string strFolder = GetSiteFolderPath(strProgramFolder, strKey);
+    CDiskFile content;
+    CDiskFile state;
+    {
+        // Once open, the files stay what they are whatever a save does next.
+        std::lock_guard folderLock(FolderMutex(strFolder));
+        RecoverFolder(strFolder);
+        OpenPair(strFolder, content, state);
+    }
+    std::unique_lock lock(site.m_treeLock);
+    if (bContent)
+    {
+        site.m_bContentDamaged.store(
+            !LoadFrom(content, [&site](CArchive& ar) { site.m_pRoot->Serialize(ar); }));
+        // The root stands for the server's "/", whatever a foreign file calls it.
+        site.m_pRoot->m_strName.clear();
+    }
+    if (bState)
+        site.m_bStateDamaged.store(!LoadFrom(state, [&site](CArchive& ar)
+                                             { site.SerializeState(ar, site.m_pRoot.get()); }));
+}
+
+// Replaces one file of the pair on its own.
+template <class Fn>
+void SaveAlone(CFTPSite& site, const std::string& strProgramFolder, const char* pszFile, Fn fn)
+{
+    CMemFile bytes;
+    {
+        std::shared_lock lock(site.m_treeLock);
+        bytes = Store(fn);
+    }
+    const std::string strFolder = SaveFolder(strProgramFolder, site.GetKey());
+    std::lock_guard folderLock(FolderMutex(strFolder));
+    RecoverFolder(strFolder);
     CAtomicFileWriter writer;
-    if (!writer.Open(strPath))
-        return;
-    CArchive ar(writer.GetFile(), CArchive::store);
-    fn(ar);
-    ar.Close();
+    WriteTemp(writer, strFolder + "/" + pszFile, bytes);
     writer.Commit();
 }
 } // namespace
+
+void SetSaveStepHook(SaveStepHook pfnHook)
+{
+    g_pfnSaveStepHook.store(pfnHook);
+}
 
 const CRuntimeClass* CFTPSite::GetThisClass()
 {
@@ -101,44 +369,78 @@ std::string CFTPSite::GetDisplayName() const
     return m_strNickname.empty() ? GetKey() : m_strNickname;
 }
 
-void CFTPSite::LoadContent(const std::string& strProgramFolder)
+void CFTPSite::SaveTree(const std::string& strProgramFolder)
 {
-    std::string strPath = ContentPath(GetSiteFolderPath(strProgramFolder, GetKey()));
-    std::unique_lock lock(m_treeLock);
-    bool bRead = LoadFile(strPath, [this](CArchive& ar) { m_pRoot->Serialize(ar); });
-    m_bContentDamaged.store(!bRead);
+    // Serialised under the lock, written without it: the GUI never waits
+    // for the disk.
+    CMemFile content;
+    CMemFile state;
+    {
+        std::shared_lock lock(m_treeLock);
+        content = Store([this](CArchive& ar) { m_pRoot->Serialize(ar); });
+        state = Store([this](CArchive& ar) { SerializeState(ar, m_pRoot.get()); });
+        m_bContentDirty.store(false);
+    }
+    SaveStep(1);
+    try
+    {
+        const std::string strFolder = SaveFolder(strProgramFolder, GetKey());
+        std::lock_guard folderLock(FolderMutex(strFolder));
+        RecoverFolder(strFolder);
+        CAtomicFileWriter contentWriter;
+        CAtomicFileWriter stateWriter;
+        WriteTemp(contentWriter, strFolder + "/" + CONTENT_FILE, content);
+        SaveStep(2);
+        WriteTemp(stateWriter, strFolder + "/" + STATE_FILE, state);
+        SaveStep(3);
+        // From here on the pair is replaced even if the process dies: the
+        // next load or save finishes what the record names.
+        const std::string strRecord = MakeTempName(strFolder + "/" + std::string(RECORD_NAME));
+        WriteRecord(strRecord,
+                    {BaseName(contentWriter.GetTempPath()), BaseName(stateWriter.GetTempPath())});
+        contentWriter.Keep();
+        stateWriter.Keep();
+        SaveStep(4);
+        contentWriter.Commit();
+        SaveStep(5);
+        stateWriter.Commit();
+        SyncFolder(strFolder);
+        SaveStep(6);
+        ::unlink(strRecord.c_str());
+        SaveStep(7);
+    }
+    catch (...)
+    {
+        m_bContentDirty.store(true);
+        throw;
+    }
 }
 
-void CFTPSite::SaveContent(const std::string& strProgramFolder)
+void CFTPSite::SaveTree()
 {
-    std::error_code ec;
-    std::string strFolder = GetSiteFolderPath(strProgramFolder, GetKey());
-    std::filesystem::create_directory(strProgramFolder + "/Data", ec);
-    std::filesystem::create_directory(strFolder, ec);
-    std::shared_lock lock(m_treeLock);
-    SaveFile(ContentPath(strFolder), [this](CArchive& ar) { m_pRoot->Serialize(ar); });
-}
-
-void CFTPSite::LoadState(const std::string& strProgramFolder)
-{
-    std::string strPath = StatePath(GetSiteFolderPath(strProgramFolder, GetKey()));
-    std::unique_lock lock(m_treeLock);
-    bool bRead = LoadFile(strPath, [this](CArchive& ar) { SerializeState(ar, m_pRoot.get()); });
-    m_bStateDamaged.store(!bRead);
+    SaveTree(GetProgramFolder());
 }
 
 void CFTPSite::SaveState(const std::string& strProgramFolder)
 {
-    std::error_code ec;
-    std::string strFolder = GetSiteFolderPath(strProgramFolder, GetKey());
-    std::filesystem::create_directory(strFolder, ec);
-    std::shared_lock lock(m_treeLock);
-    SaveFile(StatePath(strFolder), [this](CArchive& ar) { SerializeState(ar, m_pRoot.get()); });
+    if (m_bContentDirty.load())
+    {
+        SaveTree(strProgramFolder);
+        return;
+    }
+    SaveAlone(*this, strProgramFolder, STATE_FILE,
+              [this](CArchive& ar) { SerializeState(ar, m_pRoot.get()); });
 }
 
-void CFTPSite::LoadContent()
+void CFTPSite::SaveState()
 {
-    LoadContent(GetProgramFolder());
+    SaveState(GetProgramFolder());
+}
+
+void CFTPSite::SaveContent(const std::string& strProgramFolder)
+{
+    SaveAlone(*this, strProgramFolder, CONTENT_FILE,
+              [this](CArchive& ar) { m_pRoot->Serialize(ar); });
 }
 
 void CFTPSite::SaveContent()
@@ -146,14 +448,24 @@ void CFTPSite::SaveContent()
     SaveContent(GetProgramFolder());
 }
 
+void CFTPSite::LoadContent(const std::string& strProgramFolder)
+{
+    LoadPair(*this, strProgramFolder, true, false);
+}
+
+void CFTPSite::LoadState(const std::string& strProgramFolder)
+{
+    LoadPair(*this, strProgramFolder, false, true);
+}
+
+void CFTPSite::LoadContent()
+{
+    LoadContent(GetProgramFolder());
+}
+
 void CFTPSite::LoadState()
 {
     LoadState(GetProgramFolder());
-}
-
-void CFTPSite::SaveState()
-{
-    SaveState(GetProgramFolder());
 }
 
 void CFTPSite::SerializeState(CArchive& ar, CFTPDir* pDir)
@@ -166,7 +478,8 @@ void CFTPSite::SerializeState(CArchive& ar, CFTPDir* pDir)
         size_t nNext;
     };
     std::vector<Frame> stack{{pDir, 0}};
-    auto transfer = [&ar](int32_t& nState) {
+    auto transfer = [&ar](int32_t& nState)
+    {
         if (ar.IsStoring())
             ar << nState;
         else
@@ -202,9 +515,13 @@ void CFTPSite::EnsureLoaded()
         }
         if (m_nLoadState.compare_exchange_strong(nState, 2))
         {
-            LoadContent();
-            LoadState();
-            m_nLoadState.store(1);
+            // Loaded on every way out: the tree holds what could be read.
+            struct CLoadEnd
+            {
+                std::atomic<int32_t>& nLoadState;
+                ~CLoadEnd() { nLoadState.store(1); }
+            } end{m_nLoadState};
+            LoadPair(*this, GetProgramFolder(), true, true);
             return;
         }
     }
@@ -229,7 +546,11 @@ std::string CFTPSite::GetStatusText() const
     return m_strStatus;
 }
 
-std::string GetSiteFolderName(const std::string& strKey)
+namespace
+{
+// "/" and NUL cannot appear in a path component, "%" is the escape itself;
+// bEscapePercent is off only for the names folders had before.
+std::string EscapeKey(const std::string& strKey, bool bEscapePercent)
 {
     if (strKey.empty())
         return "%";
@@ -237,7 +558,8 @@ std::string GetSiteFolderName(const std::string& strKey)
         return "%2E";
     if (strKey == "..")
         return "%2E%2E";
-    if (strKey.find_first_of(std::string_view("/\0", 2)) == std::string::npos)
+    std::string_view special(bEscapePercent ? "/\0%" : "/\0", bEscapePercent ? 3 : 2);
+    if (strKey.find_first_of(special) == std::string::npos)
         return strKey;
     std::string str;
     str.reserve(strKey.size() + 8);
@@ -247,10 +569,53 @@ std::string GetSiteFolderName(const std::string& strKey)
             str += "%2F";
         else if (c == '\0')
             str += "%00";
+        else if (c == '%' && bEscapePercent)
+            str += "%25";
         else
             str += c;
     }
     return str;
+}
+
+std::string OldSiteFolderName(const std::string& strKey)
+{
+    return EscapeKey(strKey, false);
+}
+
+// Whether some key has strName as its folder name.
+bool IsSiteFolderName(const std::string& strName)
+{
+    std::string strKey;
+    if (strName == "%2E" || strName == "%2E%2E")
+        strKey = strName == "%2E" ? "." : "..";
+    else if (strName != "%")
+    {
+        for (size_t i = 0; i < strName.size(); ++i)
+        {
+            if (strName[i] != '%')
+            {
+                strKey += strName[i];
+                continue;
+            }
+            std::string_view strEscape = std::string_view(strName).substr(i, 3);
+            if (strEscape == "%2F")
+                strKey += '/';
+            else if (strEscape == "%00")
+                strKey += '\0';
+            else if (strEscape == "%25")
+                strKey += '%';
+            else
+                return false;
+            i += 2;
+        }
+    }
+    return GetSiteFolderName(strKey) == strName;
+}
+} // namespace
+
+std::string GetSiteFolderName(const std::string& strKey)
+{
+    return EscapeKey(strKey, true);
 }
 
 std::string GetSiteFolderPath(const std::string& strProgramFolder, const std::string& strKey)

@@ -44,22 +44,33 @@ public:
 
     // Per-site storage. The forms without an argument use the process-wide
     // program folder (GetProgramFolder). Loads never report: what could be
-    // read stays. Saves replace their file atomically and raise
-    // CFileException on a write error; a file that cannot be created is
-    // skipped silently. All four take the tree lock themselves.
-    void LoadContent(const std::string& strProgramFolder);
-    void SaveContent(const std::string& strProgramFolder);
-    void LoadState(const std::string& strProgramFolder);
+    // read stays. Saves replace their files atomically and raise
+    // CFileException when the site folder or a file cannot be created or
+    // written; the previous files then stay. Each takes the tree lock itself
+    // and holds it (shared) only while the bytes are built in memory.
+    //
+    // content.ct and state.st are one pair (state.st is positional): an
+    // update saves them with SaveTree, which replaces both or neither, even
+    // across a crash; a load finishes or drops what a crashed save left.
+    void SaveTree(const std::string& strProgramFolder);
+    void SaveTree();
+    // state.st alone (the marks changed, the tree did not); the pair when
+    // the tree's shape changed since content.ct was last written.
     void SaveState(const std::string& strProgramFolder);
-    void LoadContent();
-    void SaveContent();
-    void LoadState();
     void SaveState();
+    // content.ct alone, for tools and tests that build a tree.
+    void SaveContent(const std::string& strProgramFolder);
+    void SaveContent();
+    void LoadContent(const std::string& strProgramFolder);
+    void LoadState(const std::string& strProgramFolder);
+    void LoadContent();
+    void LoadState();
     // Walks the unread marks below pDir: each sub-folder's mark then its
     // sub-tree, then the files' marks; pDir's own mark is not transferred.
     void SerializeState(CArchive& ar, CFTPDir* pDir);
 
-    // Loads the tree once: exactly one caller loads, the others wait.
+    // Loads the tree once: exactly one caller loads, the others wait. The
+    // load is over on every way out, an exception included.
     void EnsureLoaded();
     bool IsLoaded() const { return m_nLoadState.load() == 1; }
 
@@ -77,6 +88,9 @@ public:
     std::unique_ptr<CFTPDir> m_pRoot;
     std::atomic<bool> m_bHasNew{false};
     std::atomic<bool> m_bStateDirty{false};
+    // The tree's shape changed since content.ct was last written (set by the
+    // crawler), so state.st alone would not match it on disk.
+    std::atomic<bool> m_bContentDirty{false};
     std::atomic<int32_t> m_nLoadState{0}; // 0 not loaded, 2 loading, 1 loaded
     std::atomic<int32_t> m_nStatus{0};    // 0 none, 1 failed, 2 done, 3 stopped, 4 waiting/running
     std::atomic<int32_t> m_bResume{0};
@@ -90,6 +104,10 @@ public:
     // was kept); callers that can warn the user look here.
     std::atomic<bool> m_bContentDamaged{false};
     std::atomic<bool> m_bStateDamaged{false};
+    // Update tasks that use this site: raised when the site is queued,
+    // lowered by its worker as its very last act. While it is up, the site
+    // is neither queued again, nor deleted, nor given new connection values.
+    std::atomic<int32_t> m_nEngineHold{0};
 
     mutable std::shared_mutex m_treeLock;
 
@@ -98,9 +116,25 @@ private:
     std::string m_strStatus = "未更新";
 };
 
-// The site's folder name under Data/: the key itself, except that "/" and NUL
-// are percent-escaped and the names "", "." and ".." are replaced, so no key can
-// reach outside Data/.
+// Test hook: called on the saving thread after each step of SaveTree:
+// 1 both files built in memory, 2 content.ct's temporary file written and
+// synced, 3 state.st's, 4 the record naming them written and synced, 5
+// content.ct replaced, 6 state.st replaced, 7 the record removed.
+using SaveStepHook = void (*)(int nStep);
+void SetSaveStepHook(SaveStepHook pfnHook);
+
+// Waiting for or running an update, from the moment an update command
+// queues the site until its worker has saved it and queued any
+// continuation: the one test of the update commands, delete and edit.
+inline bool IsSiteBusy(const CFTPSite& site)
+{
+    return site.m_nEngineHold.load() > 0;
+}
+
+// The site's folder name under Data/: the key itself, except that "/", NUL
+// and "%" are percent-escaped and the keys "", "." and ".." get names of
+// their own, so no key reaches outside Data/ and no two keys share a folder.
+// Keys without "/", NUL or "%" keep their own text as the name.
 std::string GetSiteFolderName(const std::string& strKey);
 // <program folder>/Data/<site folder>
 std::string GetSiteFolderPath(const std::string& strProgramFolder, const std::string& strKey);

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,9 +31,25 @@ int CauseFromErrno(int nErr)
 
 [[noreturn]] void ThrowFromErrno(int nErr, const std::string& strPath)
 {
-    throw CFileException(CauseFromErrno(nErr), nErr, strPath);
+    throw CFileException::FromErrno(nErr, strPath);
+}
+
+// Reads the decimal digits at the front of str into *pn; false when there
+// are none.
+bool TakeNumber(std::string_view& str, unsigned long long* pn)
+{
+    auto [p, ec] = std::from_chars(str.data(), str.data() + str.size(), *pn);
+    if (ec != std::errc() || p == str.data())
+        return false;
+    str.remove_prefix(static_cast<size_t>(p - str.data()));
+    return true;
 }
 } // namespace
+
+CFileException CFileException::FromErrno(int nErr, const std::string& strPath)
+{
+    return CFileException(CauseFromErrno(nErr), nErr, strPath);
+}
 
 CFileException::CFileException(int nCause, int lOsError, std::string strFileName)
     : m_cause(nCause), m_lOsError(lOsError), m_strFileName(std::move(strFileName))
@@ -119,9 +137,25 @@ void CDiskFile::Write(const void* p, size_t n)
     m_nPos += nDone;
 }
 
+bool CDiskFile::IsSameFileAs(const std::string& strPath) const
+{
+    struct stat path
+    {
+    };
+    bool bExists = ::stat(strPath.c_str(), &path) == 0;
+    struct stat own
+    {
+    };
+    if (m_fd < 0 || ::fstat(m_fd, &own) != 0)
+        return !bExists;
+    return bExists && path.st_dev == own.st_dev && path.st_ino == own.st_ino;
+}
+
 uint64_t CDiskFile::GetLength() const
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
         return 0;
     return static_cast<uint64_t>(st.st_size);
@@ -147,7 +181,7 @@ void CMemFile::Write(const void* p, size_t n)
 
 CAtomicFileWriter::~CAtomicFileWriter()
 {
-    if (!m_bCommitted && !m_strTemp.empty())
+    if (!m_bCommitted && !m_bKept && !m_strTemp.empty())
     {
         m_file.Close();
         ::unlink(m_strTemp.c_str());
@@ -156,11 +190,8 @@ CAtomicFileWriter::~CAtomicFileWriter()
 
 bool CAtomicFileWriter::Open(const std::string& strTarget, unsigned nMode)
 {
-    static std::atomic<unsigned> s_nCounter{0};
     m_strTarget = strTarget;
-    // Unique per process and call, so two savers never share a temporary.
-    m_strTemp = strTarget + ".tmp" + std::to_string(::getpid()) + "." +
-                std::to_string(s_nCounter.fetch_add(1));
+    m_strTemp = MakeTempName(strTarget);
     if (!m_file.OpenWrite(m_strTemp, nMode))
     {
         int nErr = errno;
@@ -171,11 +202,82 @@ bool CAtomicFileWriter::Open(const std::string& strTarget, unsigned nMode)
     return true;
 }
 
-void CAtomicFileWriter::Commit()
+void CAtomicFileWriter::OpenOrThrow(const std::string& strTarget, unsigned nMode)
+{
+    if (!Open(strTarget, nMode))
+        ThrowFromErrno(errno, strTarget);
+}
+
+void CAtomicFileWriter::Finish()
 {
     m_file.Sync();
     m_file.Close();
+    m_bFinished = true;
+}
+
+void CAtomicFileWriter::Commit()
+{
+    if (!m_bFinished)
+        Finish();
     if (::rename(m_strTemp.c_str(), m_strTarget.c_str()) != 0)
         ThrowFromErrno(errno, m_strTarget);
     m_bCommitted = true;
+}
+
+std::string MakeTempName(const std::string& strTarget)
+{
+    static std::atomic<unsigned> s_nCounter{0};
+    return strTarget + ".tmp" + std::to_string(::getpid()) + "." +
+           std::to_string(s_nCounter.fetch_add(1));
+}
+
+bool SplitTempName(std::string_view strName, std::string_view* pTarget, pid_t* pPid)
+{
+    size_t nMark = strName.rfind(".tmp");
+    if (nMark == std::string_view::npos || nMark == 0)
+        return false;
+    std::string_view strRest = strName.substr(nMark + 4);
+    unsigned long long nPid = 0, nCount = 0;
+    if (!TakeNumber(strRest, &nPid) || strRest.empty() || strRest.front() != '.')
+        return false;
+    strRest.remove_prefix(1);
+    if (!TakeNumber(strRest, &nCount) || !strRest.empty() || nPid == 0 ||
+        nPid > static_cast<unsigned long long>(INT32_MAX))
+        return false;
+    *pTarget = strName.substr(0, nMark);
+    *pPid = static_cast<pid_t>(nPid);
+    return true;
+}
+
+bool IsProcessAlive(pid_t nPid)
+{
+    // EPERM: it runs, under another user.
+    return ::kill(nPid, 0) == 0 || errno == EPERM;
+}
+
+void CreateFolder(const std::string& strPath)
+{
+    if (::mkdir(strPath.c_str(), 0755) == 0)
+        return;
+    int nErr = errno;
+    struct stat st
+    {
+    };
+    if (nErr == EEXIST && ::stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return;
+    ThrowFromErrno(nErr == EEXIST ? ENOTDIR : nErr, strPath);
+}
+
+void SyncFolder(const std::string& strPath)
+{
+    int fd = ::open(strPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        ThrowFromErrno(errno, strPath);
+    int nResult = ::fsync(fd);
+    int nErr = errno;
+    ::close(fd);
+    // Some file systems cannot sync a folder; their renames are as durable
+    // as they get.
+    if (nResult != 0 && nErr != EINVAL)
+        ThrowFromErrno(nErr, strPath);
 }

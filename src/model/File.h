@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 // A failing file operation; m_lOsError is the errno value.
@@ -21,6 +23,8 @@ public:
     };
 
     CFileException(int nCause, int lOsError, std::string strFileName);
+    // The exception for a failed system call (errno value nErr) on strPath.
+    static CFileException FromErrno(int nErr, const std::string& strPath);
     const char* what() const noexcept override { return m_strText.c_str(); }
     // The system's error text ("No space left on device", ...).
     std::string GetErrorText() const;
@@ -62,6 +66,9 @@ public:
     bool IsOpen() const { return m_fd >= 0; }
     // Forces written data to the disk; raises CFileException on failure.
     void Sync();
+    // Whether strPath names the file this object has open (both absent
+    // counts as the same).
+    bool IsSameFileAs(const std::string& strPath) const;
 
     size_t Read(void* p, size_t n) override;
     void Write(const void* p, size_t n) override;
@@ -94,24 +101,52 @@ private:
 
 // Writes a temporary file beside the target and renames it over the target
 // on Commit. If Commit is never reached (an exception, a crash, a full disk)
-// the target keeps its previous content and the temporary file is removed.
+// the target keeps its previous content and the temporary file is removed
+// (after a crash, by the next load or save of its folder).
 class CAtomicFileWriter
 {
 public:
     CAtomicFileWriter() = default;
-    ~CAtomicFileWriter(); // removes the temporary file unless committed
+    ~CAtomicFileWriter(); // removes the temporary file unless committed or kept
     CAtomicFileWriter(const CAtomicFileWriter&) = delete;
     CAtomicFileWriter& operator=(const CAtomicFileWriter&) = delete;
 
     // Returns false (errno kept) when the temporary file cannot be created.
     [[nodiscard]] bool Open(const std::string& strTarget, unsigned nMode = 0644);
+    // Open, raising CFileException when the temporary file cannot be created.
+    void OpenOrThrow(const std::string& strTarget, unsigned nMode = 0644);
     CFile* GetFile() { return &m_file; }
-    // Sync, close and rename over the target; raises CFileException.
+    const std::string& GetTempPath() const { return m_strTemp; }
+    // Syncs and closes the temporary file; raises CFileException.
+    void Finish();
+    // From now on the temporary file outlives this object (a record of a
+    // pending replacement names it).
+    void Keep() { m_bKept = true; }
+    // Finish (unless done) and rename over the target; raises CFileException.
     void Commit();
 
 private:
     CDiskFile m_file;
     std::string m_strTarget;
     std::string m_strTemp;
+    bool m_bFinished = false;
     bool m_bCommitted = false;
+    bool m_bKept = false;
 };
+
+// Temporary files are named "<target>.tmp<pid>.<n>": unique per process and
+// call, and telling whose they are.
+std::string MakeTempName(const std::string& strTarget);
+// The target and writing process of a name made by MakeTempName; false for
+// any other name.
+bool SplitTempName(std::string_view strName, std::string_view* pTarget, pid_t* pPid);
+// Whether a process runs with that id (a temporary of a running writer is
+// never taken for a crash's leftover).
+bool IsProcessAlive(pid_t nPid);
+
+// Creates a folder unless it exists; raises CFileException when it cannot
+// be created or something other than a folder has the name.
+void CreateFolder(const std::string& strPath);
+// Makes the folder's entries (creations, renames) durable; raises
+// CFileException on an I/O error.
+void SyncFolder(const std::string& strPath);

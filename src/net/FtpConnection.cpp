@@ -1,5 +1,7 @@
 #include "net/FtpConnection.h"
 
+#include <atomic>
+
 #include "net/InternetError.h"
 #include "net/SocketRegistry.h"
 
@@ -31,9 +33,22 @@ bool HasLineBreakOrNul(const std::string& str)
 {
     return str.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
 }
+
+std::atomic<uint64_t> g_nListingSizeLimit{LISTING_SIZE_LIMIT};
 } // namespace
 
-CFtpConnection::CFtpConnection(std::shared_ptr<CSocketRegistry> pRegistry, const CInternetOptions& options)
+void SetListingSizeLimit(uint64_t nBytes)
+{
+    g_nListingSizeLimit.store(nBytes);
+}
+
+uint64_t GetListingSizeLimit()
+{
+    return g_nListingSizeLimit.load();
+}
+
+CFtpConnection::CFtpConnection(std::shared_ptr<CSocketRegistry> pRegistry,
+                               const CInternetOptions& options)
     : m_pRegistry(std::move(pRegistry)), m_options(options)
 {
     m_pEasy = curl_easy_init();
@@ -50,6 +65,9 @@ CFtpConnection::CFtpConnection(std::shared_ptr<CSocketRegistry> pRegistry, const
     curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CFtpConnection::OnBody);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CFtpConnection::OnProgress);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
     // One CWD with the whole path, then the listing of the same URL reuses it.
     curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
     curl_easy_setopt(e, CURLOPT_FTP_SKIP_PASV_IP, 1L);
@@ -87,7 +105,7 @@ void CFtpConnection::Close()
         m_nDeadError = ERROR_INTERNET_CONNECTION_ABORTED;
 }
 
-size_t CFtpConnection::OnHeader(char* pData, size_t nSize, size_t nCount, void* pThis)
+size_t CFtpConnection::OnHeader(char* pData, size_t nSize, size_t nCount, void* pThis) noexcept
 {
     auto* p = static_cast<CFtpConnection*>(pThis);
     size_t nBytes = nSize * nCount;
@@ -100,25 +118,59 @@ size_t CFtpConnection::OnHeader(char* pData, size_t nSize, size_t nCount, void* 
         std::string_view feature = line;
         while (!feature.empty() && feature.front() == ' ')
             feature.remove_prefix(1);
-        if (feature.size() >= 4 && (feature.substr(0, 4) == "MLST" || feature.substr(0, 4) == "mlst"))
+        if (feature.size() >= 4 &&
+            (feature.substr(0, 4) == "MLST" || feature.substr(0, 4) == "mlst"))
             p->m_bMlsd = true;
     }
     if (line.size() >= 3 && line[0] >= '1' && line[0] <= '5')
-        p->m_strLastReply.assign(line);
+    {
+        try
+        {
+            p->m_strLastReply.assign(line);
+        }
+        catch (...)
+        {
+            p->m_nCallbackError = ERROR_NOT_ENOUGH_MEMORY;
+            return 0;
+        }
+    }
     return nBytes;
 }
 
-size_t CFtpConnection::OnBody(char* pData, size_t nSize, size_t nCount, void* pThis)
+size_t CFtpConnection::OnBody(char* pData, size_t nSize, size_t nCount, void* pThis) noexcept
 {
     auto* p = static_cast<CFtpConnection*>(pThis);
-    p->m_strBody.append(pData, nSize * nCount);
-    return nSize * nCount;
+    size_t nBytes = nSize * nCount;
+    // A short count ends the transfer (CURLE_WRITE_ERROR).
+    if (p->m_strBody.size() + nBytes > GetListingSizeLimit())
+    {
+        p->m_nCallbackError = ERROR_FTP_LISTING_TOO_LARGE;
+        return 0;
+    }
+    try
+    {
+        p->m_strBody.append(pData, nBytes);
+    }
+    catch (...)
+    {
+        p->m_nCallbackError = ERROR_NOT_ENOUGH_MEMORY;
+        return 0;
+    }
+    return nBytes;
+}
+
+int CFtpConnection::OnProgress(void* pThis, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept
+{
+    // libcurl calls this at least once a second, a stalled transfer too.
+    const std::atomic<int32_t>* pStop = static_cast<CFtpConnection*>(pThis)->m_pStop;
+    return pStop != nullptr && pStop->load() != 0 ? 1 : 0;
 }
 
 int CFtpConnection::Perform()
 {
     if (m_pRegistry->IsClosed() || m_pEasy == nullptr)
         return -1;
+    m_nCallbackError = 0;
     curl_multi_add_handle(m_pMulti, m_pEasy);
     int nResult = -1;
     for (;;)
@@ -154,6 +206,11 @@ uint32_t CFtpConnection::Classify(int nResult)
 {
     if (nResult == CURLE_OK)
         return 0;
+    // libcurl closes the line after a request we cut short.
+    if (nResult == CURLE_ABORTED_BY_CALLBACK)
+        return m_nDeadError = ERROR_INTERNET_OPERATION_CANCELLED;
+    if (m_nCallbackError != 0 && nResult == CURLE_WRITE_ERROR)
+        return m_nDeadError = m_nCallbackError;
     uint32_t nError = ERROR_INTERNET_CONNECTION_ABORTED;
     long nReply = 0;
     if (nResult != -1)
@@ -217,7 +274,8 @@ bool CFtpConnection::Fail(uint32_t nError)
 }
 
 uint32_t CFtpConnection::Connect(const std::string& strServer, const std::string& strUser,
-                                 const std::string& strPassword, uint16_t nPort, const std::string& strAgent)
+                                 const std::string& strPassword, uint16_t nPort,
+                                 const std::string& strAgent)
 {
     if (m_pEasy == nullptr || m_pMulti == nullptr)
         return ERROR_INTERNET_CONNECTION_ABORTED;
@@ -225,7 +283,8 @@ uint32_t CFtpConnection::Connect(const std::string& strServer, const std::string
         HasLineBreakOrNul(strPassword) || strServer.find_first_of("/@?# ") != std::string::npos)
         return ERROR_INTERNET_INVALID_URL;
     bool bIpv6 = strServer.find(':') != std::string::npos && strServer.front() != '[';
-    m_strBase = "ftp://" + (bIpv6 ? "[" + strServer + "]" : strServer) + ":" + std::to_string(nPort) + "/";
+    m_strBase =
+        "ftp://" + (bIpv6 ? "[" + strServer + "]" : strServer) + ":" + std::to_string(nPort) + "/";
 
     curl_easy_setopt(m_pEasy, CURLOPT_USERAGENT, strAgent.c_str());
     curl_easy_setopt(m_pEasy, CURLOPT_USERNAME, strUser.c_str());
@@ -272,7 +331,8 @@ std::string CFtpConnection::MakeUrl(const std::string& strPath) const
             nEnd = strPath.size();
         if (nEnd > nStart)
         {
-            char* pEscaped = curl_easy_escape(m_pEasy, strPath.data() + nStart, static_cast<int>(nEnd - nStart));
+            char* pEscaped =
+                curl_easy_escape(m_pEasy, strPath.data() + nStart, static_cast<int>(nEnd - nStart));
             if (pEscaped != nullptr)
             {
                 strUrl += pEscaped;
@@ -335,14 +395,20 @@ bool CFtpConnection::ListCurrentDirectory(std::vector<CFtpListEntry>& entries)
     uint32_t nError = Classify(nResult);
     if (nError == 0 && ReconnectedBehindOurBack())
         nError = m_nDeadError = ERROR_FTP_DROPPED;
+    // The body's memory goes back at once: a listing may be large.
+    std::string strBody;
+    strBody.swap(m_strBody);
     if (nError != 0)
+        return Fail(nError); // whatever part of the listing arrived is not a listing
+    try
     {
-        // Whatever part of the listing arrived is not a listing.
-        m_strBody.clear();
-        return Fail(nError);
+        entries = CFtpListParser::ParseListing(strBody);
     }
-    entries = CFtpListParser::ParseListing(m_strBody);
-    m_strBody.clear();
+    catch (const std::bad_alloc&)
+    {
+        entries.clear();
+        return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
     if (entries.empty())
         return Fail(ERROR_NO_MORE_FILES);
     return true;

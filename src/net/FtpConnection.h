@@ -6,6 +6,7 @@
 // Threads: used only by the thread that opened it; its session may cut it
 // from another thread (see CInternetSession::Close).
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,6 +18,13 @@
 #include "net/InternetSession.h"
 
 class CSocketRegistry;
+
+// The most bytes one listing may take; a server that sends more fails that
+// listing instead of exhausting memory.
+inline constexpr uint64_t LISTING_SIZE_LIMIT = uint64_t{256} << 20;
+// The limit in force for every connection (tests lower it).
+void SetListingSizeLimit(uint64_t nBytes);
+uint64_t GetListingSizeLimit();
 
 class CFtpConnection
 {
@@ -31,7 +39,9 @@ public:
     const std::string& GetCurrentDirectory() const { return m_strCurrentPath; }
 
     // Lists the current folder afresh. Fails with ERROR_NO_MORE_FILES for an
-    // empty folder, a connection-lost code, or an ordinary code.
+    // empty folder, a connection-lost code, ERROR_FTP_LISTING_TOO_LARGE or
+    // ERROR_NOT_ENOUGH_MEMORY for a listing that cannot be held, or an
+    // ordinary code.
     [[nodiscard]] bool ListCurrentDirectory(std::vector<CFtpListEntry>& entries);
 
     // The server's last reply line, and whether listings use MLSD.
@@ -40,6 +50,11 @@ public:
 
     // Drops the control connection without waiting for the server.
     void Close();
+
+    // A request in progress (a transfer stalled included) ends within about
+    // a second once *pStop is non-zero; the call then fails with
+    // ERROR_INTERNET_OPERATION_CANCELLED. Null: never stopped.
+    void SetStopFlag(const std::atomic<int32_t>* pStop) { m_pStop = pStop; }
 
 private:
     friend class CInternetSession;
@@ -61,8 +76,11 @@ private:
     [[nodiscard]] bool ReconnectedBehindOurBack() const;
     std::string MakeUrl(const std::string& strPath) const;
 
-    static size_t OnHeader(char* pData, size_t nSize, size_t nCount, void* pThis);
-    static size_t OnBody(char* pData, size_t nSize, size_t nCount, void* pThis);
+    // libcurl's callbacks. No exception may cross them: a failure is kept
+    // in m_nCallbackError and ends the request.
+    static size_t OnHeader(char* pData, size_t nSize, size_t nCount, void* pThis) noexcept;
+    static size_t OnBody(char* pData, size_t nSize, size_t nCount, void* pThis) noexcept;
+    static int OnProgress(void* pThis, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept;
 
     std::shared_ptr<CSocketRegistry> m_pRegistry;
     CInternetOptions m_options;
@@ -75,6 +93,8 @@ private:
     std::string m_strBody;
     bool m_bReadingFeat = false;
     bool m_bMlsd = false;
-    uint32_t m_nDeadError = 0; // set once the control connection is gone
-    long m_nControlPort = 0;   // local port of the control connection after login
+    uint32_t m_nDeadError = 0;     // set once the control connection is gone
+    uint32_t m_nCallbackError = 0; // why a callback ended the request
+    const std::atomic<int32_t>* m_pStop = nullptr;
+    long m_nControlPort = 0; // local port of the control connection after login
 };

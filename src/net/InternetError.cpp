@@ -17,6 +17,8 @@ std::string FormatInternetError(uint32_t nError)
     {
     case 0:
         return {};
+    case ERROR_NOT_ENOUGH_MEMORY:
+        return "内存不足";
     case ERROR_NO_MORE_FILES:
         return "没有更多文件";
     case ERROR_INTERNET_TIMEOUT:
@@ -27,6 +29,8 @@ std::string FormatInternetError(uint32_t nError)
         return "服务器地址无效";
     case ERROR_INTERNET_NAME_NOT_RESOLVED:
         return "无法解析服务器名称或地址";
+    case ERROR_INTERNET_OPERATION_CANCELLED:
+        return "操作已取消";
     case ERROR_INTERNET_CANNOT_CONNECT:
         return "无法与服务器建立连接";
     case ERROR_INTERNET_CONNECTION_ABORTED:
@@ -35,6 +39,8 @@ std::string FormatInternetError(uint32_t nError)
         return "与服务器的连接被重置";
     case ERROR_FTP_DROPPED:
         return "FTP 会话被终止";
+    case ERROR_FTP_LISTING_TOO_LARGE:
+        return "服务器返回的目录列表过大";
     default:
         return "Internet 错误 " + std::to_string(nError);
     }

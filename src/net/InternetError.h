@@ -7,15 +7,19 @@
 #include <cstdint>
 #include <string>
 
+inline constexpr uint32_t ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr uint32_t ERROR_NO_MORE_FILES = 18;
 inline constexpr uint32_t ERROR_INTERNET_TIMEOUT = 12002;
 inline constexpr uint32_t ERROR_INTERNET_EXTENDED_ERROR = 12003;
 inline constexpr uint32_t ERROR_INTERNET_INVALID_URL = 12005;
 inline constexpr uint32_t ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+inline constexpr uint32_t ERROR_INTERNET_OPERATION_CANCELLED = 12017;
 inline constexpr uint32_t ERROR_INTERNET_CANNOT_CONNECT = 12029;
 inline constexpr uint32_t ERROR_INTERNET_CONNECTION_ABORTED = 12030;
 inline constexpr uint32_t ERROR_INTERNET_CONNECTION_RESET = 12031;
 inline constexpr uint32_t ERROR_FTP_DROPPED = 12111;
+// Our own: a listing larger than the listing size limit.
+inline constexpr uint32_t ERROR_FTP_LISTING_TOO_LARGE = 12901;
 
 // 12002, 12030, 12031 and 12111: the control connection is gone.
 [[nodiscard]] bool IsConnectionLost(uint32_t nError);

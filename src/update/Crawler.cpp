@@ -44,6 +44,19 @@ int ConnectionLostAt(CFTPSite* pSite, CFTPDir* pDir, uint32_t nError)
     return 0;
 }
 
+// A listing too large to hold: the folder keeps its cache and the update
+// fails, as a continuation would meet the same listing.
+int ListingFailedAt(CFTPSite* pSite, uint32_t nError)
+{
+    pSite->SetStatus("更新失败:\n" + FormatInternetError(nError), 1);
+    return 0;
+}
+
+bool IsTooLargeToHold(uint32_t nError)
+{
+    return nError == ERROR_FTP_LISTING_TOO_LARGE || nError == ERROR_NOT_ENOUGH_MEMORY;
+}
+
 // A name the server listed but that cannot be sent back as one path
 // component: it would change folders or inject a command.
 bool IsAddressable(const std::string& strName)
@@ -106,6 +119,7 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpFileFind& find, bool bList
             dirs.emplace(pNew->m_strName, pNew.get());
             pDir->m_dirList.push_back(std::move(pNew));
             pSite->m_bHasNew.store(true);
+            pSite->m_bContentDirty.store(true);
         }
         else
         {
@@ -125,6 +139,7 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpFileFind& find, bool bList
             files.emplace(pNew->m_strName, pNew.get());
             pDir->m_fileList.push_back(std::move(pNew));
             pSite->m_bHasNew.store(true);
+            pSite->m_bContentDirty.store(true);
         }
     }
     find.Close();
@@ -139,7 +154,8 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpFileFind& find, bool bList
     }
 
     // Files first, then folders; survivors keep their order.
-    auto sweep = [&](auto& list, int nType) {
+    auto sweep = [&](auto& list, int nType)
+    {
         size_t nKept = 0;
         for (size_t i = 0; i < list.size(); ++i)
         {
@@ -158,13 +174,16 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpFileFind& find, bool bList
     };
     sweep(pDir->m_fileList, IUpdateObserver::entryFile);
     sweep(pDir->m_dirList, IUpdateObserver::entryFolder);
+    if (!removals.empty())
+        pSite->m_bContentDirty.store(true);
     return true;
 }
 
 // Announces the entries one merge unlinked, then hands them over: the
 // observer frees them once nothing shows them any more; without one they
 // go at once.
-void AnnounceRemoved(std::vector<CRemoval>& removals, std::vector<std::unique_ptr<CObject>>& removed)
+void AnnounceRemoved(std::vector<CRemoval>& removals,
+                     std::vector<std::unique_ptr<CObject>>& removed)
 {
     if (removed.empty())
         return;
@@ -174,6 +193,8 @@ void AnnounceRemoved(std::vector<CRemoval>& removals, std::vector<std::unique_pt
             pObserver->PostEntryRemoved(removal.pEntry, removal.nType);
         pObserver->DisposeRemoved(std::move(removed));
     }
+    else
+        FreeRemovedEntries(std::move(removed));
     removed.clear();
 }
 
@@ -200,7 +221,7 @@ int Crawl(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, int nDept
 {
     if (IsStopRequested())
         return StopAt(pSite, pDir);
-    if (nDepth > MAX_CRAWL_DEPTH)
+    if (nDepth >= MAX_TREE_DEPTH)
         return 1;
     if (pSite->m_bResume.load() != 0)
         return ResumeWalk(pConnection, pSite, pDir, nDepth);
@@ -208,6 +229,8 @@ int Crawl(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, int nDept
     if (!pConnection->SetCurrentDirectory(pDir->GetPath()))
     {
         uint32_t nError = GetLastInternetError();
+        if (nError == ERROR_INTERNET_OPERATION_CANCELLED)
+            return StopAt(pSite, pDir);
         if (IsConnectionLost(nError))
             return ConnectionLostAt(pSite, pDir, nError);
         // Refused: the cached subtree stays as it is.
@@ -223,8 +246,12 @@ int Crawl(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, int nDept
     {
         uint32_t nError = GetLastInternetError();
         find.Close();
+        if (nError == ERROR_INTERNET_OPERATION_CANCELLED)
+            return StopAt(pSite, pDir);
         if (IsConnectionLost(nError))
             return ConnectionLostAt(pSite, pDir, nError);
+        if (IsTooLargeToHold(nError))
+            return ListingFailedAt(pSite, nError);
         // Any other failure counts as an empty listing.
     }
 
@@ -247,7 +274,8 @@ int Crawl(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, int nDept
 
 bool IsStrictlyBelow(const CFTPDir* pDir, const CFTPDir* pAncestor)
 {
-    for (const CFTPDir* p = pDir != nullptr ? pDir->m_pParent : nullptr; p != nullptr; p = p->m_pParent)
+    for (const CFTPDir* p = pDir != nullptr ? pDir->m_pParent : nullptr; p != nullptr;
+         p = p->m_pParent)
         if (p == pAncestor)
             return true;
     return false;

@@ -13,10 +13,7 @@ class CFtpConnection;
 class CFTPDir;
 class CFTPSite;
 
-// A hostile server must not exhaust the stack: folders deeper than this
-// below the root are kept as listed by their parent but not entered.
-inline constexpr int MAX_CRAWL_DEPTH = 1000;
-
-// Crawls pDir and everything below it. 1: done; 0: the crawl must end
+// Crawls pDir and everything below it, down to MAX_TREE_DEPTH: folders at
+// that depth are kept as their parent listed them but not entered. 1: done; 0: the crawl must end
 // (stopped or connection lost; the site's status and resume point are set).
 [[nodiscard]] int CrawlDir(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir);

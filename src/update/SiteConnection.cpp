@@ -5,13 +5,15 @@
 #include "model/FTPSite.h"
 #include "net/FtpConnection.h"
 #include "net/InternetSession.h"
+#include "update/EngineState.h"
 
 void SetSessionTimeouts(CInternetSession& session, const CSessionTimeouts& timeouts)
 {
     // Every number is one the session knows, so none of these can fail.
     (void)session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.nConnectTimeout);
     (void)session.SetOption(INTERNET_OPTION_CONTROL_SEND_TIMEOUT, timeouts.nControlSendTimeout);
-    (void)session.SetOption(INTERNET_OPTION_CONTROL_RECEIVE_TIMEOUT, timeouts.nControlReceiveTimeout);
+    (void)session.SetOption(INTERNET_OPTION_CONTROL_RECEIVE_TIMEOUT,
+                            timeouts.nControlReceiveTimeout);
     (void)session.SetOption(INTERNET_OPTION_DATA_SEND_TIMEOUT, timeouts.nDataSendTimeout);
     (void)session.SetOption(INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, timeouts.nDataReceiveTimeout);
     (void)session.SetOption(INTERNET_OPTION_CONNECT_RETRIES, timeouts.nConnectRetries);
@@ -37,8 +39,11 @@ std::unique_ptr<CFtpConnection> OpenSiteConnection(CInternetSession& session, co
     }
     try
     {
-        return session.GetFtpConnection(site.m_strHost, strUser, strPassword,
-                                        static_cast<uint16_t>(site.m_nPort), true);
+        std::unique_ptr<CFtpConnection> pConnection = session.GetFtpConnection(
+            site.m_strHost, strUser, strPassword, static_cast<uint16_t>(site.m_nPort), true);
+        // A stop ends a listing in progress too, not only at the crawler's checks.
+        pConnection->SetStopFlag(&g_bStopUpdate);
+        return pConnection;
     }
     catch (const CInternetException& e)
     {

@@ -34,10 +34,11 @@ void SetSessionTimeouts(CInternetSession& session, const CSessionTimeouts& timeo
 
 // A session with agent "my" and the time-outs set; null when it cannot be
 // created (the worker then reports "更新失败:\n创建Internet会话失败").
-[[nodiscard]] std::unique_ptr<CInternetSession> OpenSiteSession(const CSessionTimeouts& timeouts = {});
+[[nodiscard]] std::unique_ptr<CInternetSession>
+OpenSiteSession(const CSessionTimeouts& timeouts = {});
 
-// Logs in to the site over a new connection of the session. On failure
-// returns null and puts the error text (at most 1023 bytes) in *pError, for
-// "更新失败:\n%s".
-[[nodiscard]] std::unique_ptr<CFtpConnection> OpenSiteConnection(CInternetSession& session, const CFTPSite& site,
-                                                                 std::string* pError);
+// Logs in to the site over a new connection of the session, which then
+// heeds the engine's stop flag. On failure returns null and puts the error
+// text (at most 1023 bytes) in *pError, for "更新失败:\n%s".
+[[nodiscard]] std::unique_ptr<CFtpConnection>
+OpenSiteConnection(CInternetSession& session, const CFTPSite& site, std::string* pError);

@@ -1,6 +1,8 @@
 #include "update/UpdateEngine.h"
 
 #include <chrono>
+#include <new>
+#include <system_error>
 #include <thread>
 
 #include "model/FTPSite.h"
@@ -16,8 +18,8 @@ std::multimap<std::string, CInternetSession*> g_sessionMap;
 
 namespace
 {
-constexpr auto kDispatchPoll = std::chrono::milliseconds(10);
-constexpr auto kWorkerPoll = std::chrono::milliseconds(2);
+constexpr auto DISPATCH_POLL = std::chrono::milliseconds(10);
+constexpr auto WORKER_POLL = std::chrono::milliseconds(2);
 
 // Threads started by the engine; finished ones are joined by the dispatcher
 // on its next pass and the rest by ShutdownEngine. Guarded by g_engineLock.
@@ -67,15 +69,38 @@ std::vector<std::thread> TakeFinishedWorkers()
     return finished;
 }
 
+// Every task holds its site from the moment it is queued; whatever ends
+// the task lowers the hold as its last act.
+void ReleaseSiteHold(CFTPSite* pSite)
+{
+    pSite->m_nEngineHold.fetch_sub(1);
+}
+
+std::string ThreadStartFailure(const std::system_error& e)
+{
+    return "无法启动更新线程（" + e.code().message() + "）";
+}
+
+// Ends a task that never got a worker with "更新失败:\n" + why.
+void FailTask(std::unique_ptr<UpdateTask> pTask, const std::string& strWhy)
+{
+    CFTPSite* pSite = pTask->pSite;
+    pTask.reset();
+    pSite->SetStatus("更新失败:\n" + strWhy, 1);
+    PostSiteUpdated(pSite);
+    ReleaseSiteHold(pSite);
+}
+
 // Queues one site: status 4, "正在等待更新...", resume point cleared.
 void QueueSite(CFTPSite* pSite, CFTPDir* pStartDir)
 {
-    pSite->m_bResume = 0;
-    pSite->SetStatus("正在等待更新...", 4);
-    PostSiteUpdated(pSite);
     auto pTask = std::make_unique<UpdateTask>();
     pTask->pSite = pSite;
     pTask->pStartDir = pStartDir;
+    pSite->m_nEngineHold.fetch_add(1);
+    pSite->m_bResume = 0;
+    pSite->SetStatus("正在等待更新...", 4);
+    PostSiteUpdated(pSite);
     {
         std::lock_guard lock(g_engineLock);
         g_taskQueue.push_back(std::move(pTask));
@@ -98,14 +123,217 @@ void DropSession(CInternetSession* pSession, const std::string& strKey)
     }
 }
 
-void StartWorker(std::unique_ptr<UpdateTask> pTask)
+// A worker's session in g_sessionMap while the worker may block on it, so
+// that closing can cut it; unregistered on every way out.
+class CSessionEntry
+{
+public:
+    CSessionEntry(CInternetSession* pSession, std::string strKey)
+        : m_pSession(pSession), m_strKey(std::move(strKey))
+    {
+        std::lock_guard lock(g_engineLock);
+        g_sessionMap.emplace(m_strKey, m_pSession);
+        // Closing may have cut the sessions just before this one registered.
+        if (g_bStopUpdate)
+            m_pSession->Close();
+    }
+    ~CSessionEntry() { Drop(); }
+    CSessionEntry(const CSessionEntry&) = delete;
+    CSessionEntry& operator=(const CSessionEntry&) = delete;
+
+    void Drop()
+    {
+        if (m_pSession != nullptr)
+            DropSession(m_pSession, m_strKey);
+        m_pSession = nullptr;
+    }
+
+private:
+    CInternetSession* m_pSession;
+    std::string m_strKey;
+};
+
+// A worker's share of the engine: its place in g_nRunning (taken by the
+// dispatcher at the hand-over) and its site's hold. The hold goes last:
+// from then on the worker does not touch the site, which may be deleted.
+class CWorkerLease
+{
+public:
+    explicit CWorkerLease(CFTPSite* pSite) : m_pSite(pSite) {}
+    ~CWorkerLease()
+    {
+        LeaveRunning();
+        ReleaseSiteHold(m_pSite);
+    }
+    CWorkerLease(const CWorkerLease&) = delete;
+    CWorkerLease& operator=(const CWorkerLease&) = delete;
+
+    void LeaveRunning()
+    {
+        if (!m_bLeft)
+            --g_nRunning;
+        m_bLeft = true;
+    }
+
+private:
+    CFTPSite* m_pSite;
+    bool m_bLeft = false;
+};
+
+void FailSite(CFTPSite* pSite, const std::string& strWhy) noexcept
+{
+    try
+    {
+        pSite->SetStatus("更新失败:\n" + strWhy, 1);
+        PostSiteUpdated(pSite);
+    }
+    catch (...)
+    {
+        // No memory even for the text: the status value still says it.
+        pSite->m_nStatus = 1;
+    }
+}
+
+// Starts a worker for the task; false (with the reason) when no thread can
+// be started, and the task stays with the caller.
+bool StartWorker(std::unique_ptr<UpdateTask>& pTask, std::string* pstrError)
 {
     auto pDone = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([pTask = std::move(pTask), pDone]() mutable {
-        UpdateThread(std::move(pTask));
-        pDone->store(true);
-    });
+    UpdateTask* pRaw = pTask.get();
+    std::thread thread;
+    try
+    {
+        thread = std::thread(
+            [pRaw, pDone]
+            {
+                UpdateThread(std::unique_ptr<UpdateTask>(pRaw));
+                pDone->store(true);
+            });
+    }
+    catch (const std::system_error& e)
+    {
+        *pstrError = ThreadStartFailure(e);
+        return false;
+    }
+    (void)pTask.release(); // the worker owns it now
+    std::lock_guard lock(g_engineLock);
     g_workerThreads.push_back({std::move(thread), pDone});
+    return true;
+}
+
+// One task from the hand-over to the end: connect, crawl, save, and queue a
+// continuation after a lost connection.
+int RunWorker(UpdateTask& task, CWorkerLease& lease)
+{
+    CFTPSite* pSite = task.pSite;
+    pSite->SetStatusText("正在连接...");
+    if (g_bStopUpdate)
+    {
+        pSite->SetStatus("更新终止！", 3);
+        PostSiteUpdated(pSite);
+        return 0;
+    }
+
+    std::unique_ptr<CInternetSession> pSession = OpenSiteSession(GetEngineTimeouts());
+    if (!pSession)
+    {
+        pSite->SetStatus("更新失败:\n创建Internet会话失败", 1);
+        PostSiteUpdated(pSite);
+        return 0;
+    }
+    CSessionEntry sessionEntry(pSession.get(), pSite->GetKey());
+
+    std::string strError;
+    std::unique_ptr<CFtpConnection> pConnection = OpenSiteConnection(*pSession, *pSite, &strError);
+    if (!pConnection)
+    {
+        pSite->SetStatus("更新失败:\n" + strError, 1);
+        PostSiteUpdated(pSite);
+        return 0;
+    }
+
+    pSite->SetStatusText("已连接,正在更新...");
+    PostSiteUpdated(pSite);
+
+    if (g_bStopUpdate)
+    {
+        pSite->SetStatus("更新终止！", 3);
+        PostSiteUpdated(pSite);
+        return 0;
+    }
+
+    pSite->EnsureLoaded();
+    CFTPDir* pStartDir = task.pStartDir != nullptr ? task.pStartDir : pSite->m_pRoot.get();
+    try
+    {
+        if (CrawlDir(pConnection.get(), pSite, pStartDir))
+        {
+            pSite->m_bResume = 0;
+            pSite->SetStatus("更新成功", 2);
+        }
+    }
+    catch (const std::bad_alloc&)
+    {
+        // What was merged before stays and is saved below.
+        pSite->SetStatus("更新失败:\n内存不足", 1);
+    }
+
+    PostSiteUpdated(pSite);
+    pConnection.reset();
+    sessionEntry.Drop();
+    pSession.reset();
+
+    // Saved whatever the crawl's outcome, so what was merged is kept. The
+    // mark is cleared first: one the GUI clears during the save sets it
+    // again and is written later.
+    pSite->m_bStateDirty = false;
+    try
+    {
+        pSite->SaveTree();
+    }
+    catch (const CFileException& e)
+    {
+        // A full disk or an unusable folder must not end the process.
+        pSite->m_bStateDirty = true;
+        pSite->SetStatus("更新失败:\n无法保存缓存：" + e.GetErrorText(), 1);
+        PostSiteUpdated(pSite);
+    }
+    catch (const CArchiveException& e)
+    {
+        pSite->m_bStateDirty = true;
+        pSite->SetStatus(std::string("更新失败:\n") + e.what(), 1);
+        PostSiteUpdated(pSite);
+    }
+    catch (const std::bad_alloc&)
+    {
+        pSite->m_bStateDirty = true;
+        pSite->SetStatus("更新失败:\n内存不足", 1);
+        PostSiteUpdated(pSite);
+    }
+
+    // A lost connection is continued automatically, at most four times per
+    // site and run of the program, and never after a stop.
+    std::string strStatus = pSite->GetStatusText();
+    if (strStatus.rfind("更新意外终止", 0) == 0 && g_bStopUpdate == 0 && pSite->m_nRetries <= 3)
+    {
+        auto pNext = std::make_unique<UpdateTask>();
+        pNext->pSite = pSite;
+        pNext->pStartDir = task.pStartDir;
+        ++pSite->m_nRetries;
+        pSite->SetStatus(strStatus + "\t等待继续更新", 4);
+        // The continuation holds the site before this worker lets go of it.
+        pSite->m_nEngineHold.fetch_add(1);
+        {
+            // Queued before the running count drops, so the run never looks
+            // finished in between.
+            std::lock_guard lock(g_engineLock);
+            g_taskQueue.push_back(std::move(pNext));
+            lease.LeaveRunning();
+        }
+        PostSiteUpdated(pSite);
+        StartDispatchThread();
+    }
+    return 1;
 }
 } // namespace
 
@@ -121,7 +349,7 @@ void UpdateAll(const std::vector<std::unique_ptr<CFTPSite>>& siteList, CUpdatePr
     progress.m_nUpdateTotal += static_cast<int>(siteList.size());
     for (const auto& pSite : siteList)
     {
-        if (pSite->m_nStatus == 4)
+        if (IsSiteBusy(*pSite))
         {
             --progress.m_nUpdateTotal;
             continue;
@@ -141,7 +369,7 @@ void UpdateSelected(const std::vector<std::unique_ptr<CFTPSite>>& siteList, CFTP
     bool bListed = false;
     for (const auto& p : siteList)
         bListed = bListed || p.get() == pSite;
-    if (!bListed || pSite->m_nStatus == 4)
+    if (!bListed || IsSiteBusy(*pSite))
         return;
     QueueSite(pSite, pDir->m_pParent != nullptr ? pDir : nullptr);
     progress.m_nUpdateTotal += 1;
@@ -168,21 +396,38 @@ bool IsEngineIdle()
     return g_nRunning == 0 && g_taskQueue.empty();
 }
 
-bool IsSiteUpdating(const CFTPSite* pSite)
-{
-    return pSite->m_nStatus == 4;
-}
-
 void StartDispatchThread()
 {
     std::thread old;
+    std::string strError;
     {
         std::lock_guard lock(g_engineLock);
         if (g_bDispatching)
             return;
-        g_bDispatching = true;
-        old = std::move(g_dispatchThread);
-        g_dispatchThread = std::thread(DispatchThread);
+        try
+        {
+            std::thread dispatcher(DispatchThread);
+            g_bDispatching = true;
+            old = std::move(g_dispatchThread);
+            g_dispatchThread = std::move(dispatcher);
+        }
+        catch (const std::system_error& e)
+        {
+            strError = ThreadStartFailure(e);
+        }
+    }
+    // No dispatcher means nobody serves the queue: its tasks fail now.
+    while (!strError.empty())
+    {
+        std::unique_ptr<UpdateTask> pTask;
+        {
+            std::lock_guard lock(g_engineLock);
+            if (g_bDispatching || g_taskQueue.empty())
+                break;
+            pTask = std::move(g_taskQueue.front());
+            g_taskQueue.pop_front();
+        }
+        FailTask(std::move(pTask), strError);
     }
     // The previous dispatcher has already cleared its flag: it is ending.
     if (old.joinable())
@@ -196,6 +441,7 @@ int DispatchThread()
         // Serve the queue until a stop is requested.
         while (g_bStopUpdate == 0)
         {
+            std::unique_ptr<UpdateTask> pTask;
             {
                 std::lock_guard lock(g_engineLock);
                 if (!g_taskQueue.empty() && g_nRunning < g_nThreadLimit)
@@ -203,13 +449,19 @@ int DispatchThread()
                     // Counted as running from the hand-over on, so a task is
                     // always either waiting or running, and the limit holds.
                     ++g_nRunning;
-                    StartWorker(std::move(g_taskQueue.front()));
+                    pTask = std::move(g_taskQueue.front());
                     g_taskQueue.pop_front();
                 }
             }
+            std::string strError;
+            if (pTask && !StartWorker(pTask, &strError))
+            {
+                --g_nRunning;
+                FailTask(std::move(pTask), strError);
+            }
             for (std::thread& t : TakeFinishedWorkers())
                 t.join();
-            std::this_thread::sleep_for(kDispatchPoll);
+            std::this_thread::sleep_for(DISPATCH_POLL);
         }
 
         // Stopped: drop every waiting task. An update command arriving now
@@ -224,14 +476,24 @@ int DispatchThread()
                 pSite = g_taskQueue.front()->pSite;
             }
             pSite->SetStatus("更新终止!", 3);
+            // The task leaves the queue only after the notice was handled:
+            // until then the run is not over for the host waiting on it.
             SendSiteUpdated(pSite);
-            std::lock_guard lock(g_engineLock);
-            if (!g_taskQueue.empty() && g_taskQueue.front()->pSite == pSite)
-                g_taskQueue.pop_front();
+            std::unique_ptr<UpdateTask> pTask;
+            {
+                std::lock_guard lock(g_engineLock);
+                if (!g_taskQueue.empty() && g_taskQueue.front()->pSite == pSite)
+                {
+                    pTask = std::move(g_taskQueue.front());
+                    g_taskQueue.pop_front();
+                }
+            }
+            if (pTask)
+                ReleaseSiteHold(pSite);
         }
 
         while (g_nRunning > 0)
-            std::this_thread::sleep_for(kWorkerPoll);
+            std::this_thread::sleep_for(WORKER_POLL);
         for (std::thread& t : TakeFinishedWorkers())
             t.join();
 
@@ -246,120 +508,32 @@ int DispatchThread()
 int UpdateThread(std::unique_ptr<UpdateTask> pTask)
 {
     CFTPSite* pSite = pTask->pSite;
-    pSite->SetStatusText("正在连接...");
-
-    auto finish = [&](int nResult) {
-        --g_nRunning;
-        return nResult;
-    };
-
-    if (g_bStopUpdate)
-    {
-        pSite->SetStatus("更新终止！", 3);
-        PostSiteUpdated(pSite);
-        return finish(0);
-    }
-
-    const std::string strKey = pSite->GetKey();
-    std::unique_ptr<CInternetSession> pSession = OpenSiteSession(GetEngineTimeouts());
-    if (!pSession)
-    {
-        pSite->SetStatus("更新失败:\n创建Internet会话失败", 1);
-        PostSiteUpdated(pSite);
-        return finish(0);
-    }
-    {
-        std::lock_guard lock(g_engineLock);
-        g_sessionMap.emplace(strKey, pSession.get());
-        // Closing may have cut the sessions just before this one registered.
-        if (g_bStopUpdate)
-            pSession->Close();
-    }
-
-    std::string strError;
-    std::unique_ptr<CFtpConnection> pConnection = OpenSiteConnection(*pSession, *pSite, &strError);
-    if (!pConnection)
-    {
-        pSite->SetStatus("更新失败:\n" + strError, 1);
-        PostSiteUpdated(pSite);
-        DropSession(pSession.get(), strKey);
-        return finish(0);
-    }
-
-    pSite->SetStatusText("已连接,正在更新...");
-    PostSiteUpdated(pSite);
-
-    if (g_bStopUpdate)
-    {
-        pConnection.reset();
-        DropSession(pSession.get(), strKey);
-        pSite->SetStatus("更新终止！", 3);
-        PostSiteUpdated(pSite);
-        return finish(0);
-    }
-
-    pSite->EnsureLoaded();
-    CFTPDir* pStartDir = pTask->pStartDir != nullptr ? pTask->pStartDir : pSite->m_pRoot.get();
-    if (CrawlDir(pConnection.get(), pSite, pStartDir))
-    {
-        pSite->m_bResume = 0;
-        pSite->SetStatus("更新成功", 2);
-    }
-
-    PostSiteUpdated(pSite);
-    DropSession(pSession.get(), strKey);
-    pConnection.reset();
-    pSession.reset();
-
-    // Saved whatever the crawl's outcome, so what was merged is kept.
+    CWorkerLease lease(pSite);
+    // Nothing may end the process from here: the site fails, the others go on.
     try
     {
-        pSite->SaveContent();
-        pSite->SaveState();
-        pSite->m_bStateDirty = false;
+        return RunWorker(*pTask, lease);
     }
-    catch (const CFileException& e)
+    catch (const std::bad_alloc&)
     {
-        // A full disk or a read-only folder must not end the process; the
-        // marks stay dirty so they are written again later.
-        pSite->SetStatus("更新失败:\n" + e.GetErrorText(), 1);
-        PostSiteUpdated(pSite);
+        FailSite(pSite, "内存不足");
     }
-    catch (const CArchiveException& e)
+    catch (const std::exception& e)
     {
-        pSite->SetStatus(std::string("更新失败:\n") + e.what(), 1);
-        PostSiteUpdated(pSite);
+        FailSite(pSite, e.what());
     }
-
-    // A lost connection is continued automatically, at most four times per
-    // site and run of the program, and never after a stop.
-    std::string strStatus = pSite->GetStatusText();
-    if (strStatus.rfind("更新意外终止", 0) == 0 && g_bStopUpdate == 0 && pSite->m_nRetries <= 3)
+    catch (...)
     {
-        pSite->SetStatus(strStatus + "\t等待继续更新", 4);
-        auto pNext = std::make_unique<UpdateTask>();
-        pNext->pSite = pSite;
-        pNext->pStartDir = pTask->pStartDir;
-        {
-            // Queued before the running count drops, so the run never looks
-            // finished in between.
-            std::lock_guard lock(g_engineLock);
-            g_taskQueue.push_back(std::move(pNext));
-            --g_nRunning;
-        }
-        PostSiteUpdated(pSite);
-        StartDispatchThread();
-        ++pSite->m_nRetries;
-        return 1;
+        FailSite(pSite, "未知错误");
     }
-    return finish(1);
+    return 0;
 }
 
 void ShutdownEngine()
 {
     g_bStopUpdate = 1;
     while (!IsEngineIdle())
-        std::this_thread::sleep_for(kWorkerPoll);
+        std::this_thread::sleep_for(WORKER_POLL);
     for (;;)
     {
         std::thread dispatcher;

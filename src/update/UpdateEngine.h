@@ -38,11 +38,15 @@ extern std::deque<std::unique_ptr<UpdateTask>> g_taskQueue;
 // so that closing can cut them all at once. Two sites may share a key.
 extern std::multimap<std::string, CInternetSession*> g_sessionMap;
 
-// "更新全部": queue every site that is not already waiting or running.
+// A site counts as busy (IsSiteBusy, FTPSite.h) from the moment it is queued
+// until its worker has saved it and queued any continuation; neither update
+// command queues a busy site, so at most one worker ever works on a site.
+
+// "更新全部": queue every site that is not busy.
 void UpdateAll(const std::vector<std::unique_ptr<CFTPSite>>& siteList, CUpdateProgress& progress);
 // "更新": queue the site owning pDir, crawling from pDir when it lies below
 // the root. Nothing happens without a folder, for a site not in the list, or
-// for a site already waiting or running.
+// for a busy site.
 void UpdateSelected(const std::vector<std::unique_ptr<CFTPSite>>& siteList, CFTPDir* pDir,
                     CUpdateProgress& progress);
 // "终止更新": the dispatcher, the workers and the crawler end at their next check.
@@ -60,9 +64,6 @@ bool IsEngineIdle();
 // no thread outlives the engine.
 void ShutdownEngine();
 
-// True while the site waits in the queue or a worker crawls it.
-bool IsSiteUpdating(const CFTPSite* pSite);
-
 // The time-outs of the workers' sessions (the design's values unless a test
 // shortens them).
 void SetEngineTimeouts(const CSessionTimeouts& timeouts);
@@ -71,5 +72,6 @@ void SetEngineTimeouts(const CSessionTimeouts& timeouts);
 int DispatchThread();
 int UpdateThread(std::unique_ptr<UpdateTask> pTask);
 // Starts a dispatcher unless one is running; one that is ending re-checks
-// the queue before it ends, so queued tasks are always served.
+// the queue before it ends, so queued tasks are always served. When no
+// thread can be started, every waiting task fails ("更新失败:\n...").
 void StartDispatchThread();

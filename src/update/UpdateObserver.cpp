@@ -16,3 +16,8 @@ void SetUpdateObserver(IUpdateObserver* pObserver)
 {
     g_pUpdateObserver.store(pObserver);
 }
+
+void FreeRemovedEntries(std::vector<std::unique_ptr<CObject>> entries)
+{
+    entries.clear();
+}

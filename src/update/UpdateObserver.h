@@ -32,13 +32,15 @@ public:
     // may still compare pointers into its subtree.
     virtual void PostEntryRemoved(CObject* pEntry, int nType) = 0;
     // Ownership of the entries announced by PostEntryRemoved for one folder
-    // merge. The default frees them at once (no GUI: freed at the end of the
-    // merge); a GUI frees them on its own thread after handling the notices.
-    virtual void DisposeRemoved(std::vector<std::unique_ptr<CObject>> entries)
-    {
-        entries.clear();
-    }
+    // merge. A GUI frees them on its own thread once it has handled the
+    // notices (nothing it shows may point into them then); a host that shows
+    // nothing calls FreeRemovedEntries.
+    virtual void DisposeRemoved(std::vector<std::unique_ptr<CObject>> entries) = 0;
 };
+
+// Frees removed entries at once, at the end of their folder's merge: for
+// hosts that keep no pointers into a tree.
+void FreeRemovedEntries(std::vector<std::unique_ptr<CObject>> entries);
 
 // The process-wide observer, like the application's main window: set before
 // updates start, cleared after the engine has ended. May be null.

@@ -4,6 +4,12 @@
 
 #include "update/UpdateEngine.h"
 
+void CUpdateProgress::StartTimer()
+{
+    if (m_fnTimerSwitch)
+        m_fnTimerSwitch(true);
+}
+
 std::string CUpdateProgress::OnTimer()
 {
     int nWaiting;
@@ -14,8 +20,9 @@ std::string CUpdateProgress::OnTimer()
     int nRunning = static_cast<int>(g_nRunning.load());
     if (nRunning == 0 && nWaiting == 0)
     {
-        m_bTimerActive = false;
         m_nUpdateTotal = 0;
+        if (m_fnTimerSwitch)
+            m_fnTimerSwitch(false);
         return "更新完成";
     }
     char szText[64];

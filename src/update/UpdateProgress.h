@@ -4,6 +4,7 @@
 //
 // Threads: the GUI thread (or the command line's main thread) only.
 
+#include <functional>
 #include <string>
 
 class CUpdateProgress
@@ -12,10 +13,15 @@ public:
     // Sites counted into the current run.
     int m_nUpdateTotal = 0;
 
-    // Whether the one-second timer should run; update commands switch it on,
-    // the tick that finds the engine idle switches it off.
-    bool IsTimerActive() const { return m_bTimerActive; }
-    void StartTimer() { m_bTimerActive = true; }
+    // The host's one-second timer: switched on (true) when an update command
+    // has queued sites, off (false) by the tick that finds the engine idle.
+    // A host that ticks on its own needs none.
+    void SetTimerSwitch(std::function<void(bool bRun)> fnSwitch)
+    {
+        m_fnTimerSwitch = std::move(fnSwitch);
+    }
+    // Called by the update commands.
+    void StartTimer();
 
     // One timer tick: the text for the progress pane. When the engine is
     // idle the run ends: the timer stops and the total starts again at 0, so
@@ -23,5 +29,5 @@ public:
     std::string OnTimer();
 
 private:
-    bool m_bTimerActive = false;
+    std::function<void(bool bRun)> m_fnTimerSwitch;
 };

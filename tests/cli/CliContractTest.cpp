@@ -341,13 +341,13 @@ TEST_F(CliContractTest, InterruptStopsTheUpdateAndASecondOneCutsTheSessions)
     }
     m_pServer->ClearFaults();
 
-    // A server that never answers the listing: only closing the sessions helps.
+    // A server that never answers the listing: the stop ends the wait (or
+    // the second interrupt cuts the session), not the 7-second time-out.
     MakeDir("__silent_on_list__");
     CCliProcess blocked(WithData({"update"}));
     std::this_thread::sleep_for(1000ms);
     blocked.Signal(SIGINT);
     std::this_thread::sleep_for(200ms);
-    EXPECT_TRUE(blocked.IsRunning());
     auto start = std::chrono::steady_clock::now();
     blocked.Signal(SIGINT);
     CCliResult cut = blocked.Wait(20s);

@@ -372,6 +372,7 @@ TEST_F(SiteStoreTest, SiteThatIsUpdatingKeepsItsKeyAndStays)
     ASSERT_TRUE(pDoc->AddSite(Info("h", "u", "p")));
     CFTPSite* pSite = pDoc->FindSite("h@u");
     pSite->SetStatus("正在等待更新...", 4);
+    ++pSite->m_nEngineHold; // as the engine holds a queued site
     EXPECT_TRUE(CTarnDoc::IsSiteBusy(*pSite));
 
     CSiteInfo nick = Info("h", "u", "p");
@@ -385,6 +386,7 @@ TEST_F(SiteStoreTest, SiteThatIsUpdatingKeepsItsKeyAndStays)
     EXPECT_EQ(pDoc->m_siteList.size(), 1u);
 
     pSite->SetStatus("更新成功", 2);
+    --pSite->m_nEngineHold;
     EXPECT_TRUE(pDoc->DeleteSite("h@u"));
     EXPECT_TRUE(pDoc->m_siteList.empty());
 }

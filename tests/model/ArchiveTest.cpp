@@ -49,7 +49,7 @@ void BuildExample(CFTPDir& root)
     AddFile(&root, "readme", 10, 1);
 }
 
-const char* kExampleContent = "00 0100 FFFF 0100 0700 43465450446972 03 707562 0000 0100"
+const char* EXAMPLE_CONTENT = "00 0100 FFFF 0100 0700 43465450446972 03 707562 0000 0100"
                               " FFFF 0100 0800 4346545046696C65 0500000000000000 05 612E747874"
                               " 0100 0380 0A00000000000000 06 726561646D65";
 } // namespace
@@ -60,7 +60,7 @@ TEST(ArchiveTest, ReferenceExampleMatchesByteForByte)
     BuildExample(*site.m_pRoot);
 
     Bytes content = Store([&](CArchive& ar) { site.m_pRoot->Serialize(ar); });
-    EXPECT_EQ(content, Hex(kExampleContent));
+    EXPECT_EQ(content, Hex(EXAMPLE_CONTENT));
     EXPECT_EQ(content.size(), 71u);
 
     Bytes state = Store([&](CArchive& ar) { site.SerializeState(ar, site.m_pRoot.get()); });
@@ -229,8 +229,8 @@ TEST(ArchiveTest, ReaderChecksRaiseTheRightCause)
         {"known class not yet seen", "00 0100 0580", CArchiveException::badIndex},
         {"object index not yet given", "00 0100 0500", CArchiveException::badIndex},
         {"null element", "00 0100 0000", CArchiveException::badIndex},
-        {"second reference to an object",
-         "00 0200 FFFF 0100 0700 43465450446972 00 0000 0000 0200", CArchiveException::badIndex},
+        {"second reference to an object", "00 0200 FFFF 0100 0700 43465450446972 00 0000 0000 0200",
+         CArchiveException::badIndex},
         {"known-class tag naming an object",
          "00 0200 FFFF 0100 0700 43465450446972 00 0000 0000 0280", CArchiveException::badIndex},
         {"truncated count", "00 01", CArchiveException::endOfFile},
@@ -285,10 +285,12 @@ TEST(ArchiveTest, DirectionIsEnforced)
 
 TEST(ArchiveTest, PrimitivesAreLittleEndian)
 {
-    Bytes bytes = Store([](CArchive& ar) {
-        ar << uint8_t{0xAB} << true << uint16_t{0x1234} << int32_t{-2} << uint32_t{0x89ABCDEF}
-           << uint64_t{0x0102030405060708};
-    });
+    Bytes bytes = Store(
+        [](CArchive& ar)
+        {
+            ar << uint8_t{0xAB} << true << uint16_t{0x1234} << int32_t{-2} << uint32_t{0x89ABCDEF}
+               << uint64_t{0x0102030405060708};
+        });
     EXPECT_EQ(bytes, Hex("AB 01 3412 FEFFFFFF EFCDAB89 0807060504030201"));
 
     CMemFile file(bytes);

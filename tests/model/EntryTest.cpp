@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "model/FTPSite.h"
 #include "support/TreeBuilder.h"
 
@@ -28,18 +30,18 @@ TEST(EntryTest, KeysOfAnonymousAndNamedSites)
         const char* pszKey;
     };
     const Case cases[] = {
-        {"anonymous", ANON_PASSWORD, "h"},
-        {"bob", ANON_PASSWORD, "h"}, // the password alone makes a site anonymous
-        {"anonymous", "secret", "h@anonymous"},
-        {"bob", "secret", "h@bob"},
-        {"", "", "h@"},
+        {"anonymous", ANON_PASSWORD, "h"},      {"bob", ANON_PASSWORD, "h"}, // the password alone
+                                                                             // makes a site
+                                                                             // anonymous
+        {"anonymous", "secret", "h@anonymous"}, {"bob", "secret", "h@bob"},  {"", "", "h@"},
     };
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.pszKey);
         auto pSite = MakeSite("h", c.pszUser, c.pszPassword);
         EXPECT_EQ(pSite->GetKey(), c.pszKey);
-        EXPECT_EQ(GetSiteFolderPath("/prog", pSite->GetKey()), std::string("/prog/Data/") + c.pszKey);
+        EXPECT_EQ(GetSiteFolderPath("/prog", pSite->GetKey()),
+                  std::string("/prog/Data/") + c.pszKey);
     }
 }
 
@@ -66,7 +68,7 @@ TEST(EntryTest, PathsAndAddresses)
     EXPECT_EQ(pX->GetDepth(), 2);
 }
 
-TEST(EntryTest, SiteFolderNamesNeverLeaveTheDataFolder)
+TEST(EntryTest, SiteFolderNamesNeverLeaveTheDataFolderNorCollide)
 {
     struct Case
     {
@@ -76,14 +78,18 @@ TEST(EntryTest, SiteFolderNamesNeverLeaveTheDataFolder)
     const Case cases[] = {
         {"ftp.example.org", "ftp.example.org"},
         {"h@user name", "h@user name"},
-        {"h@a%2Fb", "h@a%2Fb"}, // no escaping where none is needed
         {"h@../../etc", "h@..%2F..%2Fetc"},
         {"h@a/b", "h@a%2Fb"},
+        {"h@a%2Fb", "h@a%252Fb"}, // "%" is escaped too, so the two differ
         {std::string("h@a\0b", 5), "h@a%00b"},
+        {"h@a%00b", "h@a%2500b"},
         {".", "%2E"},
+        {"%2E", "%252E"},
         {"..", "%2E%2E"},
         {"", "%"},
+        {"%", "%25"},
     };
+    std::set<std::string> names;
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.strFolder);
@@ -92,7 +98,9 @@ TEST(EntryTest, SiteFolderNamesNeverLeaveTheDataFolder)
         EXPECT_EQ(strName.find('/'), std::string::npos);
         EXPECT_NE(strName, ".");
         EXPECT_NE(strName, "..");
+        names.insert(strName);
     }
+    EXPECT_EQ(names.size(), std::size(cases));
 }
 
 TEST(EntryTest, SiteRecordRoundTripKeepsOnlyPersistedFields)
@@ -112,7 +120,7 @@ TEST(EntryTest, SiteRecordRoundTripKeepsOnlyPersistedFields)
         ar.Close();
     }
     // host, password, user, port, flag, nickname, remark: in that order.
-    std::vector<uint8_t> expected = {4, 'h', 'o', 's', 't', 4, 'p', 'a', 's', 's',
+    std::vector<uint8_t> expected = {4, 'h', 'o', 's', 't', 4,    'p',  'a',  's',  's',
                                      4, 'u', 's', 'e', 'r', 0x70, 0x11, 0x01, 0x00, 1};
     ASSERT_GE(file.GetBytes().size(), expected.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), file.GetBytes().begin()));

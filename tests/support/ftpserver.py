@@ -23,11 +23,12 @@ names always misbehaves:
     __partial_list__    listing it sends part of the entries, then resets
     __stall_list__      listing it opens the data connection and sends nothing
     __refuse_list__     listing it is answered "550"
+    __endless_list__    listing it streams entries without end
 The fault file (--faults, JSON, re-read on every command) adds rules and modes:
     {"no_mlsd": false, "dos": false,
      "rules": [{"on": "CWD" | "LIST" | <verb>, "path": "/a/b",
                 "action": "drop" | "refuse" | "silent" | "partial" | "stall"
-                          | "reply" | "delay" | "inject" | "reply_reset",
+                          | "endless" | "reply" | "delay" | "inject" | "reply_reset",
                 "reply": "502 Nope", "seconds": 0.5, "lines": ["raw line"],
                 "times": 1}]}
 "LIST" matches every listing verb (LIST, MLSD, NLST); "path" (optional) is
@@ -64,6 +65,7 @@ MAGIC = {
     "__partial_list__": ("LIST", "partial"),
     "__stall_list__": ("LIST", "stall"),
     "__refuse_list__": ("LIST", "refuse"),
+    "__endless_list__": ("LIST", "endless"),
 }
 
 g_lock = threading.Lock()
@@ -192,6 +194,26 @@ class PartialProducer:
         return b""
 
 
+class EndlessProducer:
+    """A listing that never ends: a new file entry per line, for as long as
+    the client keeps reading."""
+
+    def __init__(self, mlsd):
+        self.mlsd = mlsd
+        self.count = 0
+
+    def more(self):
+        lines = []
+        for _ in range(1000):
+            self.count += 1
+            name = "f%09d" % self.count
+            if self.mlsd:
+                lines.append("type=file;size=1; %s\r\n" % name)
+            else:
+                lines.append("-rw-r--r--   1 owner group 1 Jan 01  2020 %s\r\n" % name)
+        return "".join(lines).encode("ascii")
+
+
 g_live = set()  # handlers whose CLOSE is not logged yet
 
 
@@ -316,6 +338,8 @@ class TarnHandler(FTPHandler):
             else:
                 lines = list(self.fs.format_list(fs_path, names))
             self.push_dtp_data(PartialProducer(self, lines), isproducer=True, cmd=verb)
+        elif action == "endless":
+            self.push_dtp_data(EndlessProducer(verb == "MLSD"), isproducer=True, cmd=verb)
         else:
             return False
         return True

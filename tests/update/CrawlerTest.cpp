@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "CrawlerFixture.h"
+#include "model/ProgramFolder.h"
 
 namespace
 {
@@ -51,13 +52,15 @@ TEST_F(CrawlerTest, FirstCrawlMirrorsTheServedTreeAndSecondCrawlMerges)
 
     // A reader on another thread, as the window would be.
     std::atomic<bool> bDone{false};
-    std::thread reader([&] {
-        while (!bDone)
+    std::thread reader(
+        [&]
         {
-            std::shared_lock lock(pSite->m_treeLock);
-            (void)CountTree(*pRoot);
-        }
-    });
+            while (!bDone)
+            {
+                std::shared_lock lock(pSite->m_treeLock);
+                (void)CountTree(*pRoot);
+            }
+        });
     ASSERT_EQ(Crawl(*pSite), 1);
     bDone = true;
     reader.join();
@@ -150,10 +153,12 @@ TEST_F(CrawlerTest, DotsAndUnaddressableNamesAreSkipped)
     for (bool bMlsd : {true, false})
     {
         SCOPED_TRACE(bMlsd ? "MLSD" : "LIST");
-        m_pServer->SetFaults(bMlsd ? R"({"rules": [{"on": "LIST", "path": "/", "action": "inject", "lines": [
+        m_pServer->SetFaults(
+            bMlsd
+                ? R"({"rules": [{"on": "LIST", "path": "/", "action": "inject", "lines": [
                 "type=dir; .", "type=dir; ..", "type=cdir; /", "type=pdir; /x",
                 "type=dir; x/..", "type=file;size=1; a/b", "type=file;size=1; nul\u0000name"]}]})"
-                                   : R"({"no_mlsd": true, "rules": [{"on": "LIST", "path": "/", "action": "inject", "lines": [
+                : R"({"no_mlsd": true, "rules": [{"on": "LIST", "path": "/", "action": "inject", "lines": [
                 "drwxr-xr-x 2 o g 0 Jan 1 00:00 .", "drwxr-xr-x 2 o g 0 Jan 1 00:00 ..",
                 "drwxr-xr-x 2 o g 0 Jan 1 00:00 up/../..", "-rw-r--r-- 1 o g 1 Jan 1 00:00 nul\u0000name"]}]})");
         m_pServer->ClearLog();
@@ -161,7 +166,8 @@ TEST_F(CrawlerTest, DotsAndUnaddressableNamesAreSkipped)
         ASSERT_EQ(Crawl(*pSite), 1);
         EXPECT_EQ(DescribeTree(*pSite->m_pRoot), (std::vector<std::string>{"d /real 1"}));
         for (const auto& command : m_pServer->GetCommands("CWD"))
-            EXPECT_TRUE(command.strArgument == "/" || command.strArgument == "/real") << command.strArgument;
+            EXPECT_TRUE(command.strArgument == "/" || command.strArgument == "/real")
+                << command.strArgument;
     }
 }
 
@@ -175,14 +181,20 @@ TEST_F(CrawlerTest, StopFlagAtEachCheckpoint)
     struct CCase
     {
         const char* pszCheckpoint;
-        const char* pszFaults;     // slows the server so the flag lands in between
-        bool bStartAtA;            // crawl /a (resume point a) or the root (none)
-        bool bListedA;             // /a's listing reached the server
+        const char* pszFaults; // slows the server so the flag lands in between
+        bool bStartAtA;        // crawl /a (resume point a) or the root (none)
+        bool bListedA;         // /a's listing reached the server
     };
     const CCase cases[] = {
         {"entry to a folder", "", true, false},
-        {"after changing directory", R"({"rules": [{"on": "CWD", "path": "/a", "action": "delay", "seconds": 0.6}]})", true, false},
-        {"before the entries of a listing", R"({"rules": [{"on": "LIST", "path": "/a", "action": "delay", "seconds": 0.6}]})", true, true},
+        {"after changing directory",
+         R"({"rules": [{"on": "CWD", "path": "/a", "action": "delay", "seconds": 0.6}]})", true,
+         false},
+        {"before the entries of a listing",
+         R"({"rules": [{"on": "LIST", "path": "/a", "action": "delay", "seconds": 0.6}]})", true,
+         true},
+        {"during a stalled listing",
+         R"({"rules": [{"on": "LIST", "path": "/a", "action": "stall"}]})", true, true},
         {"before descending", "", false, false},
     };
     for (const CCase& c : cases)
@@ -197,7 +209,8 @@ TEST_F(CrawlerTest, StopFlagAtEachCheckpoint)
         AddFile(pRoot, "cached-root", 1);
         std::vector<std::string> aBefore = DescribeTree(*pA);
 
-        auto pSession = OpenSiteSession(ShortTimeouts());
+        // The real 7-second receive time-outs: a stop must not wait for them.
+        auto pSession = OpenSiteSession(CSessionTimeouts{});
         std::string strError;
         auto pConnection = OpenSiteConnection(*pSession, *pSite, &strError);
         ASSERT_TRUE(pConnection) << strError;
@@ -208,12 +221,16 @@ TEST_F(CrawlerTest, StopFlagAtEachCheckpoint)
         else if (std::string(c.pszCheckpoint) == "before descending")
             m_observer.m_onRemoved = [](CObject*, int) { g_bStopUpdate = 1; };
         else
-            stopper = std::thread([] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                g_bStopUpdate = 1;
-            });
+            stopper = std::thread(
+                []
+                {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                    g_bStopUpdate = 1;
+                });
 
+        auto start = std::chrono::steady_clock::now();
         int nResult = CrawlDir(pConnection.get(), pSite.get(), c.bStartAtA ? pA : pRoot);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
         if (stopper.joinable())
             stopper.join();
         m_observer.m_onRemoved = nullptr;
@@ -230,24 +247,34 @@ TEST_F(CrawlerTest, StopFlagAtEachCheckpoint)
         EXPECT_EQ(std::count(listed.begin(), listed.end(), "/a"), c.bListedA ? 1 : 0);
         // Nothing under /a was merged or entered, and no crawl mark is left.
         EXPECT_EQ(DescribeTree(*pA), aBefore);
-        EXPECT_EQ(m_pServer->CountCommands("CWD") > 0, std::string(c.pszCheckpoint) != "entry to a folder");
+        EXPECT_EQ(m_pServer->CountCommands("CWD") > 0,
+                  std::string(c.pszCheckpoint) != "entry to a folder");
         EXPECT_TRUE(NoMarksLeft(*pRoot));
     }
 }
 
-TEST_F(CrawlerTest, DeepTreeStopsDescendingAtTheDepthLimit)
+TEST_F(CrawlerTest, DeepestCrawlableTreeSurvivesSaveAndLoad)
 {
     // A hostile server: every folder exists and holds one more folder.
     StartServer();
     m_pServer->SetFaults(R"({"rules": [
         {"on": "CWD", "action": "reply", "reply": "250 OK."},
         {"on": "LIST", "action": "inject", "lines": ["type=dir; d"]}]})");
+    CTempDir data;
+    SetProgramFolder(data.Path());
     auto pSite = MakeSite();
     ASSERT_EQ(Crawl(*pSite), 1);
     int nDepth = 0;
     for (CFTPDir* p = pSite->m_pRoot.get(); !p->m_dirList.empty(); p = p->m_dirList[0].get())
         ++nDepth;
-    // The folder below the limit is known from its parent's listing, not listed.
-    EXPECT_EQ(nDepth, MAX_CRAWL_DEPTH + 1);
-    EXPECT_EQ(m_pServer->GetListedFolders().size(), static_cast<size_t>(MAX_CRAWL_DEPTH + 1));
+    // The deepest folder is known from its parent's listing, not listed.
+    EXPECT_EQ(nDepth, MAX_TREE_DEPTH);
+    EXPECT_EQ(m_pServer->GetListedFolders().size(), static_cast<size_t>(MAX_TREE_DEPTH));
+
+    // Whatever the crawler makes, the loader takes back whole.
+    pSite->SaveTree();
+    auto pLoaded = MakeSite();
+    pLoaded->EnsureLoaded();
+    EXPECT_FALSE(pLoaded->m_bContentDamaged);
+    EXPECT_EQ(DescribeTree(*pLoaded->m_pRoot), DescribeTree(*pSite->m_pRoot));
 }

@@ -3,18 +3,24 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <thread>
-#include <csignal>
+#include <pthread.h>
 #include <sys/resource.h>
+#include <thread>
 
+#include "doc/FakeDocHost.h"
+#include "doc/TarnDoc.h"
 #include "model/FTPSite.h"
 #include "model/ProgramFolder.h"
+#include "net/FtpConnection.h"
 #include "support/FtpServer.h"
 #include "support/RecordingObserver.h"
 #include "support/TempDir.h"
+#include "support/TreeBuilder.h"
 #include "update/UpdateEngine.h"
 
 namespace fs = std::filesystem;
@@ -48,6 +54,7 @@ protected:
         timeouts.nDataReceiveTimeout = 3000;
         SetEngineTimeouts(timeouts);
         SetUpdateObserver(&m_observer);
+        m_progress.SetTimerSwitch([this](bool bRun) { m_bTimerRunning = bRun; });
     }
 
     void TearDown() override
@@ -58,6 +65,8 @@ protected:
         SetUpdateObserver(nullptr);
         g_nThreadLimit = 5;
         SetEngineTimeouts(CSessionTimeouts{});
+        SetSaveStepHook(nullptr);
+        SetListingSizeLimit(LISTING_SIZE_LIMIT);
     }
 
     void StartServer(int nFolders = 3, CTestFtpServer::COptions options = {})
@@ -88,7 +97,7 @@ protected:
         while (std::chrono::steady_clock::now() < deadline)
         {
             texts.push_back(m_progress.OnTimer());
-            if (!m_progress.IsTimerActive())
+            if (!m_bTimerRunning)
                 break;
             std::this_thread::sleep_for(20ms);
         }
@@ -102,7 +111,23 @@ protected:
     std::vector<std::unique_ptr<CFTPSite>> m_sites;
     CRecordingObserver m_observer;
     CUpdateProgress m_progress;
+    bool m_bTimerRunning = false;
 };
+
+template <class Pred> bool WaitUntil(Pred pred, std::chrono::milliseconds timeout = 20s)
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!pred())
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+std::atomic<int> g_nHeldSaves{0};
+std::atomic<bool> g_bReleaseSaves{false};
 
 size_t IndexOf(const std::vector<CRecordingObserver::CEvent>& events, const CFTPSite* pSite,
                const std::string& strStatus)
@@ -167,9 +192,9 @@ TEST_F(EngineTest, ProgressCountsAndRequeueRules)
 {
     // No sites: the next tick ends the run.
     UpdateAll(m_sites, m_progress);
-    EXPECT_TRUE(m_progress.IsTimerActive());
+    EXPECT_TRUE(m_bTimerRunning);
     EXPECT_EQ(m_progress.OnTimer(), "更新完成");
-    EXPECT_FALSE(m_progress.IsTimerActive());
+    EXPECT_FALSE(m_bTimerRunning);
 
     // One site waits (limit 0 keeps it queued): "更新全部" queues only the others.
     StartServer();
@@ -343,7 +368,8 @@ TEST_F(EngineTest, ClosingCutsBlockedWorkersAtOnce)
 
     // Wait until all three block on the silent listing.
     auto deadline = std::chrono::steady_clock::now() + 20s;
-    auto countBlocked = [&] {
+    auto countBlocked = [&]
+    {
         auto listed = m_pServer->GetListedFolders();
         return std::count(listed.begin(), listed.end(), "/d101");
     };
@@ -378,24 +404,165 @@ TEST_F(EngineTest, SaveErrorIsReportedAsAFailedUpdate)
 {
     StartServer(60);
     CFTPSite* pSite = AddSite("a");
-    pSite->m_bStateDirty = true;
-    // A file-size limit makes the save fail as a full disk would.
-    struct rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 512;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    UpdateAll(m_sites, m_progress);
-    std::vector<std::string> texts = WaitForRunEnd();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    // A file-size limit makes the save fail as a full disk would; a regular
+    // file where the site folder belongs makes it fail to create the folder.
+    for (const bool bFullDisk : {true, false})
+    {
+        SCOPED_TRACE(bFullDisk ? "full disk" : "folder blocked");
+        pSite->m_bStateDirty = true;
+        struct rlimit old
+        {
+        };
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = old;
+        small.rlim_cur = 512;
+        const std::string strFolder = GetSiteFolderPath(m_data.Path(), pSite->GetKey());
+        if (bFullDisk)
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        else
+        {
+            fs::remove_all(strFolder);
+            WriteFileBytes(strFolder, "not a folder");
+        }
+        UpdateAll(m_sites, m_progress);
+        std::vector<std::string> texts = WaitForRunEnd();
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
 
-    EXPECT_EQ(texts.back(), "更新完成");
+        EXPECT_EQ(texts.back(), "更新完成");
+        EXPECT_EQ(pSite->m_nStatus, 1);
+        EXPECT_EQ(pSite->GetStatusText().rfind("更新失败:\n", 0), 0u) << pSite->GetStatusText();
+        EXPECT_GT(pSite->GetStatusText().size(), std::string("更新失败:\n").size());
+        EXPECT_TRUE(pSite->m_bStateDirty);
+        EXPECT_TRUE(IsEngineIdle());
+        EXPECT_EQ(pSite->m_pRoot->m_dirList.size(), 60u);
+        if (!bFullDisk)
+        {
+            EXPECT_EQ(ReadFileBytes(strFolder), "not a folder");
+        }
+    }
+}
+
+TEST_F(EngineTest, SiteStaysBusyUntilItsWorkerIsDone)
+{
+    StartServer(3);
+    CFakeDocHost host;
+    CTarnDoc doc(host);
+    CFTPSite* pSite = AddSite("a");
+    doc.m_siteList = std::move(m_sites);
+    // The worker stops in its save step, after the crawl has ended.
+    g_nHeldSaves = 0;
+    g_bReleaseSaves = false;
+    SetSaveStepHook(
+        [](int nStep)
+        {
+            if (nStep != 1)
+                return;
+            ++g_nHeldSaves;
+            while (!g_bReleaseSaves)
+                std::this_thread::sleep_for(1ms);
+        });
+    UpdateAll(doc.m_siteList, m_progress);
+    ASSERT_TRUE(WaitUntil([] { return g_nHeldSaves == 1; }));
+    EXPECT_EQ(pSite->m_nStatus, 2);
+
+    // Neither a second worker, nor new connection values, nor a delete.
+    EXPECT_TRUE(IsSiteBusy(*pSite));
+    UpdateSelected(doc.m_siteList, pSite->m_pRoot.get(), m_progress);
+    UpdateAll(doc.m_siteList, m_progress);
+    {
+        std::lock_guard lock(g_engineLock);
+        EXPECT_TRUE(g_taskQueue.empty());
+    }
+    EXPECT_EQ(m_progress.m_nUpdateTotal, 1);
+    CSiteInfo info;
+    info.m_strHost = "127.0.0.2";
+    info.m_strUser = pSite->m_strUser;
+    info.m_strPassword = pSite->m_strPassword;
+    info.m_nPort = pSite->m_nPort;
+    EXPECT_FALSE(doc.ModifySite(pSite, info));
+    EXPECT_FALSE(doc.DeleteSite(pSite->GetKey()));
+    ASSERT_EQ(doc.m_siteList.size(), 1u);
+    // A mark cleared on the GUI thread while the worker saves is not lost.
+    pSite->m_bStateDirty = true;
+
+    g_bReleaseSaves = true;
+    WaitForRunEnd();
+    EXPECT_EQ(g_nHeldSaves.load(), 1);
+    EXPECT_EQ(m_pServer->CountSessions(), 1);
+    EXPECT_TRUE(pSite->m_bStateDirty);
+    // The worker lets go of the site just after the run counts as over.
+    EXPECT_TRUE(WaitUntil([&] { return !IsSiteBusy(*pSite); }));
+    EXPECT_TRUE(doc.DeleteSite(pSite->GetKey()));
+}
+
+TEST_F(EngineTest, EndlessListingFailsItsSiteAndKeepsThatFolder)
+{
+    StartServer(3);
+    SetListingSizeLimit(1 << 20);
+    m_pServer->SetFaults(
+        R"({"rules": [{"on": "LIST", "path": "/d101", "action": "endless", "times": 1}]})");
+    g_nThreadLimit = 1;
+    CFTPSite* pA = AddSite("a");
+    CFTPSite* pB = AddSite("b");
+    pB->m_strUser = "anonymous"; // a folder of its own
+    pB->m_strPassword = ANON_PASSWORD;
+    AddFile(AddDir(pA->m_pRoot.get(), "d101"), "kept", 1);
+    UpdateAll(m_sites, m_progress);
+    WaitForRunEnd();
+
+    EXPECT_EQ(pA->m_nStatus, 1);
+    EXPECT_EQ(pA->GetStatusText().rfind("更新失败:\n", 0), 0u) << pA->GetStatusText();
+    EXPECT_GT(pA->GetStatusText().size(), std::string("更新失败:\n").size());
+    EXPECT_EQ(pB->m_nStatus, 2) << pB->GetStatusText();
+    EXPECT_TRUE(IsEngineIdle());
+    EXPECT_TRUE(WaitUntil([&] { return !IsSiteBusy(*pA); }));
+    // The folder keeps its cache, in memory and on disk; what came before
+    // it was merged and saved.
+    CFTPSite reloaded;
+    reloaded.m_strHost = pA->m_strHost;
+    reloaded.m_strUser = pA->m_strUser;
+    reloaded.m_strPassword = pA->m_strPassword;
+    reloaded.EnsureLoaded();
+    for (CFTPSite* pSite : {pA, &reloaded})
+    {
+        ASSERT_EQ(pSite->m_pRoot->m_dirList.size(), 3u);
+        EXPECT_EQ(DescribeTree(*pSite->m_pRoot->m_dirList[0]),
+                  (std::vector<std::string>{"f /kept 1 0"}));
+    }
+}
+
+TEST_F(EngineTest, FailedWorkerStartFailsOnlyThatTask)
+{
+    StartServer(1);
+    CFTPSite* pSite = AddSite("a");
+    g_nThreadLimit = 0; // the dispatcher runs, the task waits
+    UpdateSelected(m_sites, pSite->m_pRoot.get(), m_progress);
+    ASSERT_TRUE(WaitUntil([] { return g_bDispatching.load(); }));
+
+    // No new thread can get its stack now.
+    pthread_attr_t oldAttr, hugeAttr;
+    ASSERT_EQ(pthread_getattr_default_np(&oldAttr), 0);
+    pthread_attr_init(&hugeAttr);
+    ASSERT_EQ(pthread_attr_setstacksize(&hugeAttr, size_t{1} << 46), 0);
+    ASSERT_EQ(pthread_setattr_default_np(&hugeAttr), 0);
+    g_nThreadLimit = 5;
+    bool bEnded = WaitUntil([&] { return !IsSiteBusy(*pSite); }, 10s);
+    pthread_setattr_default_np(&oldAttr);
+    pthread_attr_destroy(&hugeAttr);
+    pthread_attr_destroy(&oldAttr);
+    ASSERT_TRUE(bEnded);
+
     EXPECT_EQ(pSite->m_nStatus, 1);
     EXPECT_EQ(pSite->GetStatusText().rfind("更新失败:\n", 0), 0u) << pSite->GetStatusText();
     EXPECT_GT(pSite->GetStatusText().size(), std::string("更新失败:\n").size());
-    EXPECT_TRUE(pSite->m_bStateDirty);
+    EXPECT_EQ(g_nRunning.load(), 0u);
     EXPECT_TRUE(IsEngineIdle());
-    EXPECT_EQ(pSite->m_pRoot->m_dirList.size(), 60u);
+    EXPECT_EQ(m_pServer->CountSessions(), 0);
+
+    // The engine's counts are right: the site updates again.
+    UpdateSelected(m_sites, pSite->m_pRoot.get(), m_progress);
+    WaitForRunEnd();
+    EXPECT_EQ(pSite->m_nStatus, 2) << pSite->GetStatusText();
 }
