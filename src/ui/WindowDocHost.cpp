@@ -21,7 +21,8 @@ void CWindowDocHost::ShowMessage(const std::string& strText)
 
 void CWindowDocHost::SetClipboardText(const std::string& strText)
 {
-    QGuiApplication::clipboard()->setText(QString::fromUtf8(strText.data(), qsizetype(strText.size())));
+    QGuiApplication::clipboard()->setText(
+        QString::fromUtf8(strText.data(), qsizetype(strText.size())));
 }
 
 void CWindowDocHost::OpenUrl(const std::string& strUrl)

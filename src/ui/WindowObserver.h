@@ -33,8 +33,7 @@ public:
     // meanwhile: the handler checks). onRemoved: these subtrees are leaving
     // their trees; drop everything that points into them.
     CWindowObserver(std::function<void(CFTPSite*)> onSite,
-                    std::function<void(const CSubtreeSet&)> onRemoved,
-                    QObject* pParent = nullptr);
+                    std::function<void(const CSubtreeSet&)> onRemoved, QObject* pParent = nullptr);
     ~CWindowObserver() override;
 
     void PostSiteUpdated(CFTPSite* pSite) override;
