@@ -94,6 +94,8 @@ CDirView::CDirView(CTarnDoc& doc, CTarnView& fileView, QWidget* pParent)
     : QTreeWidget(pParent), m_doc(doc), m_fileView(fileView),
       m_folderIcon(CFileIconCache().FolderIcon())
 {
+    for (int i = 0; i < STATUS_COUNT; ++i)
+        m_statusIcons[size_t(i)] = SiteStatusIcon(i);
     setColumnCount(1);
     setHeaderHidden(true);
     setRootIsDecorated(true);
@@ -130,11 +132,19 @@ void CDirView::SetBold(QTreeWidgetItem* pItem, bool bBold) const
     pItem->setFont(0, font);
 }
 
+void CDirView::SetStatusPicture(QTreeWidgetItem* pItem, int nStatus) const
+{
+    if (pItem->data(0, CDirItem::STATUS_ROLE) == QVariant(nStatus))
+        return;
+    pItem->setData(0, CDirItem::STATUS_ROLE, nStatus);
+    pItem->setIcon(0, m_statusIcons[size_t(std::clamp(nStatus, 0, STATUS_COUNT - 1))]);
+}
+
 CDirItem* CDirView::MakeSiteItem(CFTPSite* pSite) const
 {
     auto* pItem = new CDirItem(pSite->m_pRoot.get());
     pItem->setText(0, SiteLabel(*pSite));
-    pItem->setIcon(0, SiteStatusIcon(pSite->m_nStatus.load()));
+    SetStatusPicture(pItem, pSite->m_nStatus.load());
     pItem->addChild(new CDirItem(nullptr));
     return pItem;
 }
@@ -185,7 +195,7 @@ void CDirView::UpdateSiteItem(CFTPSite* pSite)
     CDirItem* pItem = FindSiteItem(pSite);
     if (pItem == nullptr)
         return;
-    pItem->setIcon(0, SiteStatusIcon(pSite->m_nStatus.load()));
+    SetStatusPicture(pItem, pSite->m_nStatus.load());
     SetBold(pItem, pSite->m_bHasNew.load());
 }
 

@@ -12,7 +12,9 @@
 // items of removed folders (ForgetEntries) before the entries are freed, and
 // a site's items before the site is deleted.
 
+#include <QIcon>
 #include <QTreeWidget>
+#include <array>
 #include <string>
 
 class CFTPDir;
@@ -27,6 +29,8 @@ class CDirItem : public QTreeWidgetItem
 {
 public:
     static constexpr int ITEM_TYPE = QTreeWidgetItem::UserType + 1;
+    // A site item's data: the status value its picture shows.
+    static constexpr int STATUS_ROLE = Qt::UserRole + 1;
 
     explicit CDirItem(CFTPDir* pDir);
 
@@ -108,10 +112,14 @@ private:
     void DeleteChildren(QTreeWidgetItem* pItem);
     void SyncChildren(CDirItem* pItem);
     void SetBold(QTreeWidgetItem* pItem, bool bBold) const;
+    void SetStatusPicture(QTreeWidgetItem* pItem, int nStatus) const;
 
     CTarnDoc& m_doc;
     CTarnView& m_fileView;
+    // Status values 0 to 4: not updated, failed, succeeded, stopped, updating.
+    static constexpr int STATUS_COUNT = 5;
     QIcon m_folderIcon;
+    std::array<QIcon, STATUS_COUNT> m_statusIcons;
     QMenu* m_pSiteMenu = nullptr;
     QMenu* m_pFolderMenu = nullptr;
     // The first selection notice after start-up is not acted on.
