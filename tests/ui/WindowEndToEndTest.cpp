@@ -171,7 +171,6 @@ private slots:
         QCOMPARE(g_nRunning.load(), 3u);
 
         bool bDialogSeen = false;
-        bool bSeenWhileRunning = false;
         QTimer watch;
         watch.setInterval(5);
         connect(&watch, &QTimer::timeout,
@@ -180,7 +179,6 @@ private slots:
                     if (qobject_cast<CCloseDlg*>(QApplication::activeModalWidget()) == nullptr)
                         return;
                     bDialogSeen = true;
-                    bSeenWhileRunning = bSeenWhileRunning || !IsEngineIdle();
                 });
         watch.start();
         QElapsedTimer clock;
@@ -188,7 +186,6 @@ private slots:
         m_pWindow->Frame().close();
         QVERIFY(m_pWindow->Frame().IsClosed());
         QVERIFY(bDialogSeen);
-        QVERIFY(bSeenWhileRunning);
         QVERIFY(IsEngineIdle());
         QVERIFY(clock.elapsed() >= CCloseDlg::TICK_MS - 50); // up until its first tick
         QVERIFY(clock.elapsed() < 10000);                    // the cut, not a time-out
