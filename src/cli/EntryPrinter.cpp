@@ -5,6 +5,7 @@
 #include "cli/JsonWriter.h"
 #include "doc/FormatSize.h"
 #include "model/FTPEntry.h"
+#include "model/NameCodec.h"
 
 CEntryPrinter::CEntryPrinter(bool bJson) : m_bJson(bJson)
 {
@@ -14,16 +15,18 @@ CEntryPrinter::CEntryPrinter(bool bJson) : m_bJson(bJson)
     m_table.AlignRight(2);
 }
 
+// JSON is read by programs: names that are not UTF-8 (an old Chinese
+// server's GB18030) are decoded there; the text output keeps the bytes.
 void CEntryPrinter::Dir(const CFTPDir& dir)
 {
     if (m_bJson)
     {
         std::fputs(CJsonLine()
                        .Add("type", "dir")
-                       .Add("name", dir.m_strName)
+                       .Add("name", DecodeAuto(dir.m_strName))
                        .Add("size", int64_t{0})
                        .Add("unread", dir.m_nState != 0)
-                       .Add("address", dir.GetAddress())
+                       .Add("address", DecodeAuto(dir.GetAddress()))
                        .Finish()
                        .c_str(),
                    stdout);
@@ -38,10 +41,10 @@ void CEntryPrinter::File(const CFTPFile& file)
     {
         std::fputs(CJsonLine()
                        .Add("type", "file")
-                       .Add("name", file.m_strName)
+                       .Add("name", DecodeAuto(file.m_strName))
                        .Add("size", file.m_nSize)
                        .Add("unread", file.m_nState != 0)
-                       .Add("address", file.GetAddress())
+                       .Add("address", DecodeAuto(file.GetAddress()))
                        .Finish()
                        .c_str(),
                    stdout);

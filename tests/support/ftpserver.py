@@ -233,6 +233,9 @@ def peer_has_closed(handler):
 
 class TarnHandler(FTPHandler):
     banner = "Tarn test server ready."
+    # Names that are not UTF-8 (a GB18030 server's) go out as the bytes they
+    # are on disk, and come back in commands the same way.
+    unicode_errors = "surrogateescape"
 
     def on_connect(self):
         global g_next_session

@@ -77,7 +77,7 @@ private slots:
         CFTPDir* pRoot = pSite->m_pRoot.get();
         AddFile(pRoot, "readme", 1536);
         AddDir(pRoot, "pub", 1);
-        AddFile(pRoot, "中文.txt", 0);
+        AddFile(pRoot, "\xD6\xD0\xCE\xC4.txt", 0); // GB18030 bytes: shown decoded
         m_pWindow->Doc().NavigateTo(pRoot);
         List().ShowBrowseListing();
         QCOMPARE(m_pWindow->Rows(), QStringList({"pub", "readme", "中文.txt"}));
