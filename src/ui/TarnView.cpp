@@ -114,22 +114,9 @@ int CTarnView::SourceRow(const QModelIndex& viewIndex) const
     return m_pProxy->mapToSource(viewIndex).row();
 }
 
-CObject* CTarnView::FirstSelectedEntry(bool* pbRow) const
-{
-    m_pModel->FlushPending();
-    QModelIndexList rows = selectionModel()->selectedRows();
-    if (pbRow != nullptr)
-        *pbRow = !rows.isEmpty();
-    if (rows.isEmpty())
-        return nullptr;
-    auto first = std::min_element(rows.begin(), rows.end(),
-                                  [](const QModelIndex& a, const QModelIndex& b)
-                                  { return a.row() < b.row(); });
-    return m_pModel->EntryAt(SourceRow(*first));
-}
-
 std::string CTarnView::FirstSelectedAddress() const
 {
+    m_pModel->FlushPending();
     QModelIndexList rows = selectionModel()->selectedRows();
     if (rows.isEmpty())
         return {};

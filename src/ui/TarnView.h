@@ -50,9 +50,6 @@ public:
 
     bool m_bResultMode = false;
 
-    // The entry of the first selected row in the list's order (null: none,
-    // or a welcome line); *pbRow tells whether a row was selected at all.
-    CObject* FirstSelectedEntry(bool* pbRow = nullptr) const;
     // The node address of the first selected row ("" when none).
     std::string FirstSelectedAddress() const;
 
