@@ -117,6 +117,12 @@ CDirView::CDirView(CTarnDoc& doc, CTarnView& fileView, QWidget* pParent)
             [this](QTreeWidgetItem* pItem) { OnCollapsed(pItem); });
 }
 
+CDirView::~CDirView()
+{
+    // Deleting the items must not look like a selection by the user.
+    blockSignals(true);
+}
+
 void CDirView::SetContextMenus(QMenu* pSiteMenu, QMenu* pFolderMenu)
 {
     m_pSiteMenu = pSiteMenu;

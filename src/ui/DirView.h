@@ -55,6 +55,7 @@ public:
     static constexpr size_t MAX_TIP_BYTES = 1000;
 
     CDirView(CTarnDoc& doc, CTarnView& fileView, QWidget* pParent = nullptr);
+    ~CDirView() override;
 
     // One item per site, sorted by label, each with its placeholder.
     void FillTree();

@@ -118,6 +118,8 @@ CMainFrame::~CMainFrame()
     }
     if (GetUpdateObserver() == m_pObserver)
         SetUpdateObserver(nullptr);
+    // The views point into the document: they go before it does.
+    delete m_pSplitter;
 }
 
 void CMainFrame::CreateActions()
