@@ -495,6 +495,14 @@ void CDirView::OnCopyPath()
         TarnMessageBox(window(), QString::fromUtf8(TEXT_PATH_COPIED));
 }
 
+void CDirView::scrollTo(const QModelIndex& index, ScrollHint hint)
+{
+    for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
+        if (!isExpanded(parent))
+            return;
+    QTreeWidget::scrollTo(index, hint);
+}
+
 void CDirView::contextMenuEvent(QContextMenuEvent* pEvent)
 {
     QTreeWidgetItem* pItem =

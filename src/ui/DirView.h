@@ -90,6 +90,11 @@ public:
     // site down; null when a name no longer matches.
     CFTPDir* FindFolderByLabels(const CDirItem* pItem) const;
 
+    // An item inside a collapsed one is not scrolled to: the base class would
+    // expand its ancestors, building (and deleting) items in the middle of a
+    // change of the current item.
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+
 signals:
     // A selection showed a folder: the listing and the history changed.
     void Navigated();

@@ -41,8 +41,7 @@ static_assert(sizeof(CFileListModel::CRow) == 16, "a row stays two words");
 CFileListModel::CFileListModel(QObject* pParent) : QAbstractTableModel(pParent)
 {
     m_flushTimer.setSingleShot(true);
-    m_flushTimer.setInterval(FLUSH_MS);
-    connect(&m_flushTimer, &QTimer::timeout, this, &CFileListModel::FlushPending);
+    connect(&m_flushTimer, &QTimer::timeout, this, &CFileListModel::OnFlushTimer);
 }
 
 CFileListModel::CRow CFileListModel::FolderRow(CFTPDir* pDir)
@@ -63,12 +62,11 @@ CFileListModel::CRow CFileListModel::FileRow(CFTPFile* pFile, uint64_t nSize)
     return row;
 }
 
-void CFileListModel::Replace(std::vector<CRow> rows, int nFolderRows)
+void CFileListModel::Replace(std::deque<CRow> rows, int nFolderRows)
 {
     DropPending();
     beginResetModel();
     m_rows = std::move(rows);
-    m_rows.shrink_to_fit();
     m_nFolderRows = nFolderRows;
     endResetModel();
 }
@@ -77,12 +75,11 @@ void CFileListModel::DropPending()
 {
     m_flushTimer.stop();
     m_pending.clear();
-    m_pending.shrink_to_fit();
 }
 
 void CFileListModel::ShowWelcome()
 {
-    std::vector<CRow> rows(WELCOME_LINE_COUNT);
+    std::deque<CRow> rows(WELCOME_LINE_COUNT);
     for (int i = 0; i < WELCOME_LINE_COUNT; ++i)
     {
         rows[size_t(i)].m_nSize = uint64_t(i);
@@ -95,8 +92,7 @@ void CFileListModel::ShowListing(const std::vector<CFTPDir*>& dirs,
                                  const std::vector<CFTPFile*>& files)
 {
     std::vector<uint64_t> sizes = ReadFileSizes(files);
-    std::vector<CRow> rows;
-    rows.reserve(dirs.size() + files.size());
+    std::deque<CRow> rows;
     for (CFTPDir* pDir : dirs)
         rows.push_back(FolderRow(pDir));
     for (size_t i = 0; i < files.size(); ++i)
@@ -113,31 +109,41 @@ void CFileListModel::Append(CFTPDir* pDir)
 {
     m_pending.push_back(FolderRow(pDir));
     if (!m_flushTimer.isActive())
-        m_flushTimer.start();
+        m_flushTimer.start(FLUSH_MS);
 }
 
 void CFileListModel::Append(CFTPFile* pFile)
 {
     m_pending.push_back(FileRow(pFile, pFile->m_nSize));
     if (!m_flushTimer.isActive())
-        m_flushTimer.start();
+        m_flushTimer.start(FLUSH_MS);
 }
 
 void CFileListModel::FlushPending()
 {
     m_flushTimer.stop();
-    if (m_pending.empty())
-        return;
+    while (!m_pending.empty())
+        InsertBatch(m_pending.size());
+}
+
+void CFileListModel::OnFlushTimer()
+{
+    // A batch at a time: the rest follows at the next turn of the event loop,
+    // so a walk that finds rows faster than the list takes them never stalls it.
+    InsertBatch(FLUSH_LIMIT);
+    if (!m_pending.empty())
+        m_flushTimer.start(0);
+}
+
+void CFileListModel::InsertBatch(size_t nMost)
+{
+    size_t nTake = std::min(m_pending.size(), nMost);
     std::vector<CRow> dirs;
     std::vector<CRow> files;
-    for (const CRow& row : m_pending)
-        (row.m_bFolder ? dirs : files).push_back(row);
-    m_pending.clear();
+    for (size_t i = 0; i < nTake; ++i)
+        (m_pending[i].m_bFolder ? dirs : files).push_back(m_pending[i]);
+    m_pending.erase(m_pending.begin(), m_pending.begin() + ptrdiff_t(nTake));
 
-    // Grow by half at a time: a million rows must not cost twice their size.
-    size_t nNeeded = m_rows.size() + dirs.size() + files.size();
-    if (nNeeded > m_rows.capacity())
-        m_rows.reserve(std::max(nNeeded, m_rows.size() + m_rows.size() / 2));
     if (!dirs.empty())
     {
         int nFirst = m_nFolderRows;
@@ -275,11 +281,6 @@ std::string CFileListModel::AddressAt(int nRow) const
         return {};
     const CRow& row = Row(nRow);
     return row.m_bFolder ? AsDir(row)->GetAddress() : AsFile(row)->GetAddress();
-}
-
-size_t CFileListModel::RowCapacityBytes() const
-{
-    return (m_rows.capacity() + m_pending.capacity()) * sizeof(CRow);
 }
 
 int CFileListModel::rowCount(const QModelIndex& parent) const

@@ -19,6 +19,7 @@
 #include <QBrush>
 #include <QTimer>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ public:
         COLUMN_COUNT,
     };
     static constexpr int FLUSH_MS = 25;
+    // Most rows inserted at one turn of the event loop.
+    static constexpr size_t FLUSH_LIMIT = 16384;
     static constexpr int WELCOME_LINE_COUNT = 4;
 
     struct CRow
@@ -64,7 +67,7 @@ public:
     // may be read (under its site's tree lock, or on a tree nobody updates).
     void Append(CFTPDir* pDir);
     void Append(CFTPFile* pFile);
-    // Inserts the waiting result rows now.
+    // Inserts all the waiting result rows now.
     void FlushPending();
     size_t PendingCount() const { return m_pending.size(); }
 
@@ -83,8 +86,6 @@ public:
     // The entry's name (bytes) and node address; empty for a welcome line.
     const std::string& NameAt(int nRow) const;
     std::string AddressAt(int nRow) const;
-    // Bytes the rows take, for measuring.
-    size_t RowCapacityBytes() const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -96,14 +97,17 @@ public:
 private:
     static CRow FolderRow(CFTPDir* pDir);
     static CRow FileRow(CFTPFile* pFile, uint64_t nSize);
-    void Replace(std::vector<CRow> rows, int nFolderRows);
+    void Replace(std::deque<CRow> rows, int nFolderRows);
     void DropPending();
+    void OnFlushTimer();
+    void InsertBatch(size_t nMost);
     template <class Covered> int RemoveRows(Covered covered);
     QVariant Display(const CRow& row, int nColumn) const;
 
-    std::vector<CRow> m_rows;
+    // In blocks: a million rows grow without copying them all at once.
+    std::deque<CRow> m_rows;
     int m_nFolderRows = 0;
-    std::vector<CRow> m_pending; // in arrival order
+    std::deque<CRow> m_pending; // in arrival order
     QTimer m_flushTimer;
     QBrush m_highlight;
     QBrush m_highlightText;

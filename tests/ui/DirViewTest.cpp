@@ -99,6 +99,12 @@ private slots:
         pEmptySite->setExpanded(true);
         QCOMPARE(CWindowFixture::Labels(pEmptySite), QStringList({""}));
         QVERIFY(CWindowFixture::Child(pEmptySite, 0)->IsPlaceholder());
+        // Making a hidden placeholder current neither expands nor rebuilds
+        // anything under the change.
+        pEmptySite->setExpanded(false);
+        Tree().setCurrentItem(CWindowFixture::Child(pEmptySite, 0));
+        QVERIFY(!pEmptySite->isExpanded());
+        QCOMPARE(Tree().currentItem(), CWindowFixture::Child(pEmptySite, 0));
 
         // Expanding builds one level; a folder without sub-folders loses its
         // expand button.
