@@ -125,6 +125,18 @@ private slots:
                                             "seconds": 0.3}]})");
         CStatusRecorder recorder({m_pWindow->TopItem(0), m_pWindow->TopItem(1)});
         m_pWindow->Frame().Action(ID_UPDATE_ALL)->trigger();
+        // Browse while the sites update: their items are built, rebuilt and
+        // selected as the trees grow.
+        QElapsedTimer clock;
+        clock.start();
+        for (int n = 0; !AllIdle() && clock.elapsed() < 30000; ++n)
+        {
+            CDirItem* pSite = m_pWindow->TopItem(n % 2);
+            m_pWindow->Select(pSite);
+            if (pSite->childCount() > 0)
+                m_pWindow->Select(pSite->child(n % pSite->childCount()));
+            QTest::qWait(20);
+        }
         QTRY_VERIFY_WITH_TIMEOUT(AllIdle(), 30000);
         QTRY_COMPARE(recorder.m_shown, QList<QList<int>>({{0, 4, 2}, {0, 4, 2}}));
         QTRY_COMPARE(m_pWindow->Frame().StatusText(), QStringLiteral("更新完成"));
