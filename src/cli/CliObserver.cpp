@@ -15,6 +15,7 @@ CSiteNotice CCliObserver::Snapshot(CFTPSite* pSite) const
     notice.pSite = pSite;
     notice.strText = pSite->GetStatusText();
     notice.nStatus = pSite->m_nStatus.load();
+    notice.nUnreadable = pSite->m_nUnreadableLines.load();
     return notice;
 }
 

@@ -27,6 +27,7 @@ struct CSiteNotice
     CFTPSite* pSite = nullptr;
     int32_t nStatus = 0;
     std::string strText;
+    uint64_t nUnreadable = 0; // listing lines of this run the parser could not read
 };
 
 class CCliObserver : public IUpdateObserver

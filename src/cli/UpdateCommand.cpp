@@ -48,6 +48,7 @@ public:
                            .Add("key", notice.pSite->GetKey())
                            .Add("status", notice.nStatus)
                            .Add("text", notice.strText)
+                           .Add("unreadable", static_cast<int64_t>(notice.nUnreadable))
                            .Finish()
                            .c_str(),
                        stdout);

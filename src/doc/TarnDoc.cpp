@@ -441,6 +441,7 @@ bool CTarnDoc::ModifySite(CFTPSite* pSite, const CSiteInfo& info)
     std::string strNewKey = pSite->GetKey();
     if (strNewKey != strOldKey)
     {
+        PrepareSiteFolder(GetProgramFolder(), strOldKey);
         std::string strFrom = GetSiteFolderPath(GetProgramFolder(), strOldKey);
         std::string strTo = GetSiteFolderPath(GetProgramFolder(), strNewKey);
         std::error_code ec;
@@ -463,11 +464,7 @@ bool CTarnDoc::DeleteSite(const std::string& strKey)
         m_host.ShowMessage(SITE_UPDATING);
         return false;
     }
-    std::string strFolder = GetSiteFolderPath(GetProgramFolder(), strKey);
-    std::error_code ec;
-    std::filesystem::remove(strFolder + "/state.st", ec);
-    std::filesystem::remove(strFolder + "/content.ct", ec);
-    std::filesystem::remove(strFolder, ec); // only when empty
+    RemoveSiteFiles(GetProgramFolder(), strKey);
     std::unique_ptr<CFTPSite> pSite = std::move(*it);
     m_siteList.erase(it);
     ForgetSite(pSite.get());

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "model/ProgramFolder.h"
@@ -527,6 +528,58 @@ void CFTPSite::EnsureLoaded()
     }
 }
 
+const CSiteOptions& CFTPSite::LoadedOptions() const
+{
+    if (!m_options)
+    {
+        std::string strProgramFolder = GetProgramFolder();
+        std::string strKey = GetKey();
+        MoveOldSiteFolder(strProgramFolder, strKey);
+        m_options = CSiteOptions::Load(GetSiteFolderPath(strProgramFolder, strKey) + "/" +
+                                           SITE_OPTIONS_FILE,
+                                       &m_optionWarnings);
+    }
+    return *m_options;
+}
+
+CSiteOptions CFTPSite::GetOptions() const
+{
+    std::lock_guard lock(m_optionsLock);
+    return LoadedOptions();
+}
+
+void CFTPSite::SetOptions(const CSiteOptions& options)
+{
+    UpdateOptions([&options](CSiteOptions& current) { current = options; });
+}
+
+void CFTPSite::UpdateOptions(const std::function<void(CSiteOptions&)>& fn)
+{
+    std::lock_guard lock(m_optionsLock);
+    CSiteOptions options = LoadedOptions();
+    fn(options);
+    if (options == *m_options)
+        return;
+    std::string strFolder = SaveFolder(GetProgramFolder(), GetKey());
+    options.Save(strFolder + "/" + SITE_OPTIONS_FILE);
+    m_options = std::move(options);
+}
+
+std::vector<std::string> CFTPSite::TakeOptionWarnings()
+{
+    std::lock_guard lock(m_optionsLock);
+    (void)LoadedOptions();
+    return std::exchange(m_optionWarnings, {});
+}
+
+CNameCodec CFTPSite::GetCodec() const
+{
+    std::lock_guard lock(m_optionsLock);
+    const CSiteOptions& options = LoadedOptions();
+    return CNameCodec(options.Get(OPTION_CHARSET, CHARSET_AUTO),
+                      options.Get(OPTION_CHARSET_FALLBACK, DEFAULT_CHARSET_FALLBACK));
+}
+
 void CFTPSite::SetStatus(const std::string& strText, int32_t nStatus)
 {
     std::lock_guard lock(m_statusLock);
@@ -621,4 +674,21 @@ std::string GetSiteFolderName(const std::string& strKey)
 std::string GetSiteFolderPath(const std::string& strProgramFolder, const std::string& strKey)
 {
     return strProgramFolder + "/Data/" + GetSiteFolderName(strKey);
+}
+
+void PrepareSiteFolder(const std::string& strProgramFolder, const std::string& strKey)
+{
+    MoveOldSiteFolder(strProgramFolder, strKey);
+}
+
+void RemoveSiteFiles(const std::string& strProgramFolder, const std::string& strKey)
+{
+    MoveOldSiteFolder(strProgramFolder, strKey);
+    std::string strFolder = GetSiteFolderPath(strProgramFolder, strKey);
+    std::lock_guard lock(FolderMutex(strFolder));
+    RecoverFolder(strFolder);
+    std::error_code ec;
+    for (const char* pszName : {"state.st", "content.ct", SITE_OPTIONS_FILE, SITE_CHANGES_FILE})
+        std::filesystem::remove(strFolder + "/" + pszName, ec);
+    std::filesystem::remove(strFolder, ec); // only when empty
 }

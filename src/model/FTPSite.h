@@ -9,13 +9,18 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
+#include <vector>
 
 #include "model/Archive.h"
 #include "model/FTPEntry.h"
+#include "model/NameCodec.h"
+#include "model/SiteOptions.h"
 
 // The placeholder password of anonymous logins; a site whose password equals
 // it counts as anonymous.
@@ -74,6 +79,18 @@ public:
     void EnsureLoaded();
     bool IsLoaded() const { return m_nLoadState.load() == 1; }
 
+    // The site's own options (Data/<site folder>/options.ini), read on first
+    // use; lines the file could not give are reported once through
+    // TakeOptionWarnings. Any thread.
+    CSiteOptions GetOptions() const;
+    // Writes the options and keeps them; raises CFileException (nothing
+    // changes then). fn edits a copy of the current options.
+    void SetOptions(const CSiteOptions& options);
+    void UpdateOptions(const std::function<void(CSiteOptions&)>& fn);
+    std::vector<std::string> TakeOptionWarnings();
+    // How the site's names read as text (its "charset" options).
+    CNameCodec GetCodec() const;
+
     // Status text and value, set together by the update engine.
     void SetStatus(const std::string& strText, int32_t nStatus);
     void SetStatusText(const std::string& strText);
@@ -98,6 +115,9 @@ public:
 
     std::string m_strNickname;
     std::string m_strRemark;
+    // Listing lines of the current run that the parser could not read
+    // (their folders kept every cached entry).
+    std::atomic<uint64_t> m_nUnreadableLines{0};
     std::atomic<int32_t> m_nRetries{0};
     bool m_bAnonUpdate = false;
     // The last load found content.ct / state.st damaged (what could be read
@@ -112,6 +132,12 @@ public:
     mutable std::shared_mutex m_treeLock;
 
 private:
+    // Loads the options once; the caller holds m_optionsLock.
+    const CSiteOptions& LoadedOptions() const;
+
+    mutable std::mutex m_optionsLock;
+    mutable std::optional<CSiteOptions> m_options;
+    mutable std::vector<std::string> m_optionWarnings;
     mutable std::mutex m_statusLock;
     std::string m_strStatus = "未更新";
 };
@@ -138,3 +164,11 @@ inline bool IsSiteBusy(const CFTPSite& site)
 std::string GetSiteFolderName(const std::string& strKey);
 // <program folder>/Data/<site folder>
 std::string GetSiteFolderPath(const std::string& strProgramFolder, const std::string& strKey);
+// Gives a key's folder its current name when it still has the one older
+// versions used ("%" keys); call before renaming or removing it.
+void PrepareSiteFolder(const std::string& strProgramFolder, const std::string& strKey);
+// Removes what a site keeps under Data/ (cache, marks, options, change log,
+// what crashed saves left), then the folder when nothing else is in it.
+void RemoveSiteFiles(const std::string& strProgramFolder, const std::string& strKey);
+// The files a site folder holds besides the cache pair.
+inline constexpr const char* SITE_CHANGES_FILE = "changes.log";

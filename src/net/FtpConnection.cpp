@@ -370,6 +370,7 @@ bool CFtpConnection::SetCurrentDirectory(const std::string& strPath)
 bool CFtpConnection::ListCurrentDirectory(std::vector<CFtpListEntry>& entries)
 {
     entries.clear();
+    m_nLastUnreadable = 0;
     if (m_nDeadError != 0 || m_pRegistry->IsClosed())
         return Fail(m_nDeadError != 0 ? m_nDeadError : ERROR_INTERNET_CONNECTION_ABORTED);
     curl_easy_setopt(m_pEasy, CURLOPT_URL, m_strCurrentUrl.c_str());
@@ -402,14 +403,18 @@ bool CFtpConnection::ListCurrentDirectory(std::vector<CFtpListEntry>& entries)
         return Fail(nError); // whatever part of the listing arrived is not a listing
     try
     {
-        entries = CFtpListParser::ParseListing(strBody);
+        CFtpListing listing = CFtpListParser::Parse(strBody);
+        entries = std::move(listing.entries);
+        m_nLastUnreadable = listing.nUnreadable;
     }
     catch (const std::bad_alloc&)
     {
         entries.clear();
         return Fail(ERROR_NOT_ENOUGH_MEMORY);
     }
-    if (entries.empty())
+    // Lines that could not be read are not an empty folder: the caller must
+    // not drop what it has cached on the strength of them.
+    if (entries.empty() && m_nLastUnreadable == 0)
         return Fail(ERROR_NO_MORE_FILES);
     return true;
 }

@@ -41,8 +41,11 @@ public:
     // Lists the current folder afresh. Fails with ERROR_NO_MORE_FILES for an
     // empty folder, a connection-lost code, ERROR_FTP_LISTING_TOO_LARGE or
     // ERROR_NOT_ENOUGH_MEMORY for a listing that cannot be held, or an
-    // ordinary code.
+    // ordinary code. A listing with lines the parser could not read
+    // succeeds even without entries.
     [[nodiscard]] bool ListCurrentDirectory(std::vector<CFtpListEntry>& entries);
+    // Lines of the last listing that the parser could not read.
+    size_t GetLastUnreadable() const { return m_nLastUnreadable; }
 
     // The server's last reply line, and whether listings use MLSD.
     const std::string& GetLastReply() const { return m_strLastReply; }
@@ -91,6 +94,7 @@ private:
     std::string m_strCurrentUrl;
     std::string m_strLastReply;
     std::string m_strBody;
+    size_t m_nLastUnreadable = 0;
     bool m_bReadingFeat = false;
     bool m_bMlsd = false;
     uint32_t m_nDeadError = 0;     // set once the control connection is gone

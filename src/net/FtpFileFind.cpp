@@ -14,6 +14,7 @@ bool CFtpFileFind::FindFile(const char* /*pszName*/, uint32_t /*nFlags*/)
     Close();
     if (!m_pConnection->ListCurrentDirectory(m_entries))
         return false;
+    m_nUnreadable = m_pConnection->GetLastUnreadable();
     return true;
 }
 
@@ -26,7 +27,8 @@ bool CFtpFileFind::FindNextFile()
 
 std::string CFtpFileFind::GetFileName() const
 {
-    return m_nNext > 0 && m_nNext <= m_entries.size() ? m_entries[m_nNext - 1].strName : std::string();
+    return m_nNext > 0 && m_nNext <= m_entries.size() ? m_entries[m_nNext - 1].strName
+                                                      : std::string();
 }
 
 bool CFtpFileFind::IsDirectory() const
@@ -44,4 +46,5 @@ void CFtpFileFind::Close()
     m_entries.clear();
     m_entries.shrink_to_fit();
     m_nNext = 0;
+    m_nUnreadable = 0;
 }

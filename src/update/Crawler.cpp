@@ -142,15 +142,19 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpFileFind& find, bool bList
             pSite->m_bContentDirty.store(true);
         }
     }
+    size_t nUnreadable = find.GetUnreadableCount();
     find.Close();
 
-    if (bStopped)
+    // A stop, or a listing with lines that could not be read: nothing is
+    // dropped on the strength of a partial reading.
+    if (bStopped || nUnreadable > 0)
     {
         for (const auto& pFile : pDir->m_fileList)
             pFile->m_bSeen = 0;
         for (const auto& pSub : pDir->m_dirList)
             pSub->m_bSeen = 0;
-        return false;
+        pSite->m_nUnreadableLines.fetch_add(nUnreadable);
+        return !bStopped;
     }
 
     // Files first, then folders; survivors keep their order.

@@ -91,6 +91,17 @@ void FailTask(std::unique_ptr<UpdateTask> pTask, const std::string& strWhy)
     ReleaseSiteHold(pSite);
 }
 
+// "更新成功", with a word on listing lines that could not be read: their
+// folders kept their cached entries, which the user may want to know.
+std::string SuccessText(const CFTPSite& site)
+{
+    uint64_t nUnreadable = site.m_nUnreadableLines.load();
+    if (nUnreadable == 0)
+        return "更新成功";
+    return "更新成功\n" + std::to_string(nUnreadable) +
+           " 行目录列表无法识别，相关目录保留了原有条目";
+}
+
 // Queues one site: status 4, "正在等待更新...", resume point cleared.
 void QueueSite(CFTPSite* pSite, CFTPDir* pStartDir)
 {
@@ -99,6 +110,7 @@ void QueueSite(CFTPSite* pSite, CFTPDir* pStartDir)
     pTask->pStartDir = pStartDir;
     pSite->m_nEngineHold.fetch_add(1);
     pSite->m_bResume = 0;
+    pSite->m_nUnreadableLines = 0;
     pSite->SetStatus("正在等待更新...", 4);
     PostSiteUpdated(pSite);
     {
@@ -269,7 +281,7 @@ int RunWorker(UpdateTask& task, CWorkerLease& lease)
         if (CrawlDir(pConnection.get(), pSite, pStartDir))
         {
             pSite->m_bResume = 0;
-            pSite->SetStatus("更新成功", 2);
+            pSite->SetStatus(SuccessText(*pSite), 2);
         }
     }
     catch (const std::bad_alloc&)

@@ -15,7 +15,7 @@ using Keys = std::vector<std::string>;
 const Keys ENTRY_KEYS{"type", "name", "size", "unread", "address"};
 const Keys SITE_KEYS{"key",      "host",   "port",      "user",
                      "nickname", "remark", "anonymous", "anonUpdate"};
-const Keys STATUS_KEYS{"key", "status", "text"};
+const Keys STATUS_KEYS{"key", "status", "text", "unreadable"};
 const Keys DONE_KEYS{"done", "total", "failed"};
 } // namespace
 

@@ -351,10 +351,15 @@ TEST_F(SiteStoreTest, ModifyMovesTheDataFolderOnlyWhenTheKeyChanges)
     EXPECT_TRUE(fs::exists(m_dir / "Data/h/content.ct"));
     EXPECT_EQ(pSite->m_strNickname, "nick");
 
+    CSiteOptions options;
+    ASSERT_TRUE(options.Set(OPTION_CHARSET, "Big5"));
+    pSite->SetOptions(options);
     ASSERT_TRUE(pDoc->ModifySite(pSite, Info("h", "u", "p")));
     EXPECT_FALSE(fs::exists(m_dir / "Data/h"));
     EXPECT_EQ(ReadFileBytes(m_dir / "Data/h@u/content.ct"), "x");
     EXPECT_EQ(pSite->GetKey(), "h@u");
+    // The options go with the folder.
+    EXPECT_EQ(CSiteOptions::Load(m_dir / "Data/h@u/options.ini").Get(OPTION_CHARSET), "Big5");
 
     // A user name with "/" stays inside Data/.
     ASSERT_TRUE(pDoc->ModifySite(pSite, Info("h", "a/../b", "p")));
@@ -402,7 +407,11 @@ TEST_F(SiteStoreTest, DeleteRemovesFilesAndOnlyAnEmptyFolder)
         fs::create_directories(m_dir / "Data" + "/" + psz);
         WriteFileBytes(m_dir / "Data" + "/" + psz + "/content.ct", "c");
         WriteFileBytes(m_dir / "Data" + "/" + psz + "/state.st", "s");
+        WriteFileBytes(m_dir / "Data" + "/" + psz + "/options.ini", "charset=Big5\n");
+        WriteFileBytes(m_dir / "Data" + "/" + psz + "/changes.log", "{}\n");
     }
+    // What a crashed save of a process long gone left behind.
+    WriteFileBytes(m_dir / "Data/a/content.ct.tmp999999999.0", "t");
     WriteFileBytes(m_dir / "Data/b/notes.txt", "mine");
 
     EXPECT_TRUE(pDoc->DeleteSite("a"));
@@ -412,6 +421,7 @@ TEST_F(SiteStoreTest, DeleteRemovesFilesAndOnlyAnEmptyFolder)
     EXPECT_TRUE(fs::exists(m_dir / "Data/b/notes.txt"));
     EXPECT_FALSE(fs::exists(m_dir / "Data/b/content.ct"));
     EXPECT_FALSE(fs::exists(m_dir / "Data/b/state.st"));
+    EXPECT_FALSE(fs::exists(m_dir / "Data/b/options.ini"));
     EXPECT_EQ(Keys(*pDoc), (std::vector<std::string>{"c"}));
 
     CFakeDocHost host2;

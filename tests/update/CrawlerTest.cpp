@@ -278,3 +278,34 @@ TEST_F(CrawlerTest, DeepestCrawlableTreeSurvivesSaveAndLoad)
     EXPECT_FALSE(pLoaded->m_bContentDamaged);
     EXPECT_EQ(DescribeTree(*pLoaded->m_pRoot), DescribeTree(*pSite->m_pRoot));
 }
+
+TEST_F(CrawlerTest, UnreadableLinesKeepTheFoldersCachedEntries)
+{
+    Dir("sub");
+    File("a.txt");
+    File("b.txt");
+    StartServer();
+    auto pSite = MakeSite();
+    ASSERT_EQ(Crawl(*pSite), 1);
+    Remove("a.txt");
+    Remove("sub");
+    for (bool bMlsd : {true, false})
+    {
+        SCOPED_TRACE(bMlsd ? "MLSD" : "LIST");
+        m_pServer->SetFaults(bMlsd ? R"({"rules": [{"on": "LIST", "path": "/", "action": "inject",
+                                        "lines": ["no facts here"]}]})"
+                                   : R"({"no_mlsd": true, "rules": [{"on": "LIST", "path": "/",
+                                        "action": "inject", "lines": ["?? garbled ??"]}]})");
+        pSite->m_nUnreadableLines = 0;
+        ASSERT_EQ(Crawl(*pSite), 1);
+        // The listing may have left them out: nothing goes on a partial reading.
+        EXPECT_EQ(Sorted(FileNames(*pSite->m_pRoot)), Sorted({"a.txt", "b.txt"}));
+        EXPECT_EQ(DirNames(*pSite->m_pRoot), std::vector<std::string>{"sub"});
+        EXPECT_EQ(pSite->m_nUnreadableLines.load(), 1u);
+        EXPECT_TRUE(NoMarksLeft(*pSite->m_pRoot));
+    }
+    m_pServer->ClearFaults();
+    ASSERT_EQ(Crawl(*pSite), 1);
+    EXPECT_EQ(FileNames(*pSite->m_pRoot), std::vector<std::string>{"b.txt"});
+    EXPECT_TRUE(pSite->m_pRoot->m_dirList.empty());
+}
