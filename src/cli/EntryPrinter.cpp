@@ -4,7 +4,7 @@
 
 #include "cli/JsonWriter.h"
 #include "doc/FormatSize.h"
-#include "model/FTPEntry.h"
+#include "model/FTPSite.h"
 #include "model/NameCodec.h"
 
 CEntryPrinter::CEntryPrinter(bool bJson) : m_bJson(bJson)
@@ -15,18 +15,27 @@ CEntryPrinter::CEntryPrinter(bool bJson) : m_bJson(bJson)
     m_table.AlignRight(2);
 }
 
+namespace
+{
 // JSON is read by programs: names that are not UTF-8 (an old Chinese
-// server's GB18030) are decoded there; the text output keeps the bytes.
+// server's GB18030) are decoded there, in the site's own character set when
+// it names one; the text output keeps the bytes.
+std::string Decoded(const std::string& strBytes, const CFTPSite* pSite)
+{
+    return pSite != nullptr ? pSite->GetCodec().Decode(strBytes) : DecodeAuto(strBytes);
+}
+} // namespace
+
 void CEntryPrinter::Dir(const CFTPDir& dir)
 {
     if (m_bJson)
     {
         std::fputs(CJsonLine()
                        .Add("type", "dir")
-                       .Add("name", DecodeAuto(dir.m_strName))
+                       .Add("name", Decoded(dir.m_strName, dir.GetSite()))
                        .Add("size", int64_t{0})
                        .Add("unread", dir.m_nState != 0)
-                       .Add("address", DecodeAuto(dir.GetAddress()))
+                       .Add("address", Decoded(dir.GetAddress(), dir.GetSite()))
                        .Finish()
                        .c_str(),
                    stdout);
@@ -41,10 +50,10 @@ void CEntryPrinter::File(const CFTPFile& file)
     {
         std::fputs(CJsonLine()
                        .Add("type", "file")
-                       .Add("name", DecodeAuto(file.m_strName))
+                       .Add("name", Decoded(file.m_strName, file.GetSite()))
                        .Add("size", file.m_nSize)
                        .Add("unread", file.m_nState != 0)
-                       .Add("address", DecodeAuto(file.GetAddress()))
+                       .Add("address", Decoded(file.GetAddress(), file.GetSite()))
                        .Finish()
                        .c_str(),
                    stdout);

@@ -5,10 +5,11 @@
 
 QString DisplayName(std::string_view bytes, const CFTPSite* pSite)
 {
-    // Every site reads its names the automatic way until sites get a
-    // character set of their own.
-    (void)pSite;
-    return DisplayText(bytes);
+    if (pSite == nullptr || IsAscii(bytes))
+        return DisplayText(bytes);
+    // The site's own character set when it names one, else the automatic way.
+    std::string strText = pSite->GetCodec().Decode(bytes);
+    return QString::fromUtf8(strText.data(), qsizetype(strText.size()));
 }
 
 QString DisplayText(std::string_view bytes)

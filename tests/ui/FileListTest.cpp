@@ -87,6 +87,16 @@ private slots:
                  QStringList({"ftp://h/pub", "ftp://h/readme", "ftp://h/中文.txt"}));
         QCOMPARE(m_pWindow->Highlights(), QList<bool>({true, false, false}));
         QVERIFY(!List().m_bResultMode);
+
+        // A site that names its character set has its names read in it.
+        CFTPSite* pBig5 = m_pWindow->AddSite("tw");
+        CSiteOptions options;
+        options.Set(OPTION_CHARSET, "Big5");
+        pBig5->SetOptions(options);
+        AddFile(pBig5->m_pRoot.get(), "\xA4\xA4\xA4\xE5"); // "中文" in Big5
+        m_pWindow->Doc().NavigateTo(pBig5->m_pRoot.get());
+        List().ShowBrowseListing();
+        QCOMPARE(m_pWindow->Rows(), QStringList({"中文"}));
     }
 
     void ResultRowsTakeTheirPlacesWhetherShownAtOnceOrInBatches_data()
