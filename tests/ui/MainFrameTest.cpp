@@ -191,6 +191,24 @@ private slots:
         Run(ID_GO_UP);
         QCOMPARE(m_pWindow->Rows(), QStringList({"pub", "readme"}));
         QCOMPARE(enabled(), QList<bool>({true, false, false}));
+
+        // The same from the keyboard: Alt+Left, Alt+Right, Enter on a folder
+        // row, Backspace.
+        Frame().show();
+        QVERIFY(QTest::qWaitForWindowActive(&Frame()));
+        CTarnView& list = m_pWindow->List();
+        list.setFocus();
+        QTest::keyClick(&list, Qt::Key_Left, Qt::AltModifier);
+        QCOMPARE(m_pWindow->Rows(), QStringList({"a"}));
+        QTest::keyClick(&list, Qt::Key_Right, Qt::AltModifier);
+        QCOMPARE(m_pWindow->Rows(), QStringList({"pub", "readme"}));
+        list.setCurrentIndex(list.model()->index(0, 0));
+        QTest::keyClick(&list, Qt::Key_Return);
+        QCOMPARE(m_pWindow->Rows(), QStringList({"a"}));
+        QTest::keyClick(&list, Qt::Key_Backspace);
+        QCOMPARE(m_pWindow->Rows(), QStringList({"pub", "readme"}));
+        QTest::keyClick(&list, Qt::Key_F6);
+        QVERIFY(m_pWindow->Tree().hasFocus());
     }
 
     void SwitchingTwiceReturnsToTheSameModeAndListing()
