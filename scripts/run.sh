@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts Tarn.
+# Installs what is missing, builds, and starts Tarn (arguments go to tarn,
+# e.g. --data-dir DIR).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh release
-if [[ -x build/release/src/app/tarn ]]; then
-  exec build/release/src/app/tarn "$@"
+if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
+  echo "No display to open Tarn's window on: use build/release/src/cli/tarn-cli (see --help), or start the window on a virtual display: xvfb-run -a bash scripts/run.sh"
+  exit 1
 fi
-echo "Tarn's window is not built yet; the core library and its tests are."
-if [[ -x build/release/src/cli/tarn-cli ]]; then
-  echo "The command-line program tarn-cli is built: build/release/src/cli/tarn-cli --help"
-  echo "(README.md, section tarn-cli; use --data-dir DIR or TARN_HOME to choose the data folder)"
-fi
+exec build/release/src/app/tarn "$@"

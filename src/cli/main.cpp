@@ -3,7 +3,6 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <thread>
 
 #include "cli/CliDocHost.h"
@@ -16,39 +15,6 @@
 
 namespace
 {
-// --data-dir, else $TARN_HOME, else the program folder's usual rules. A
-// folder that was named must be a folder, created when missing; false (with
-// the reason) otherwise.
-bool ChooseDataFolder(const CCommandLine& line, std::string* pstrFolder)
-{
-    std::string strFolder;
-    if (line.m_strDataDir)
-        strFolder = *line.m_strDataDir;
-    else if (const char* pszHome = std::getenv("TARN_HOME"); pszHome != nullptr && *pszHome != '\0')
-        strFolder = pszHome;
-    else
-    {
-        *pstrFolder = ChooseProgramFolder();
-        return true;
-    }
-    std::error_code ec;
-    if (std::filesystem::exists(strFolder, ec) && !std::filesystem::is_directory(strFolder, ec))
-    {
-        ReportError("the data folder " + strFolder + " is not a folder");
-        return false;
-    }
-    std::filesystem::create_directories(strFolder, ec);
-    if (ec || !std::filesystem::is_directory(strFolder, ec))
-    {
-        ReportError("cannot create the data folder " + strFolder + ": " +
-                    (ec ? ec.message() : std::string("not a folder")));
-        return false;
-    }
-    std::filesystem::path absolute = std::filesystem::absolute(strFolder, ec);
-    *pstrFolder = ec ? strFolder : absolute.lexically_normal().string();
-    return true;
-}
-
 void WarnDamagedFiles(const CTarnDoc& doc)
 {
     for (const auto& pSite : doc.m_siteList)
@@ -93,10 +59,15 @@ int main(int argc, char** argv)
     InstallInterruptHandlers();
 
     std::string strFolder;
-    if (!ChooseDataFolder(line, &strFolder))
+    const std::string* pstrNamed = line.m_strDataDir ? &*line.m_strDataDir : nullptr;
+    if (!ChooseDataFolder(pstrNamed, &strFolder, &strError))
+    {
+        ReportError(strError);
         return EXIT_FAILED;
+    }
     SetProgramFolder(strFolder);
     CDataFolderLock lock;
+    lock.SetHolderName(CDataFolderLock::HOLDER_CLI);
     if (IsWritingCommand(line.m_strCommand))
     {
         switch (lock.Acquire(strFolder, CDataFolderLock::DEFAULT_WAIT, &strError))
@@ -104,8 +75,13 @@ int main(int argc, char** argv)
         case CDataFolderLock::Result::taken:
             break;
         case CDataFolderLock::Result::busy:
-            ReportError("the data folder " + strFolder +
-                        " is in use by another Tarn program; gave up after waiting 10 s");
+            if (CDataFolderLock::ReadHolderName(strFolder) == CDataFolderLock::HOLDER_WINDOW)
+                ReportError("the data folder " + strFolder +
+                            " is open in the Tarn window; close the window first (ls, search, "
+                            "new and url work meanwhile); gave up after waiting 10 s");
+            else
+                ReportError("the data folder " + strFolder +
+                            " is in use by another Tarn program; gave up after waiting 10 s");
             return EXIT_FAILED;
         case CDataFolderLock::Result::failed:
             ReportError("cannot lock the data folder (" + CDataFolderLock::GetLockPath(strFolder) +

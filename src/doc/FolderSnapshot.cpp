@@ -32,3 +32,30 @@ CFolderSnapshot ReadChildren(const CFTPDir* pDir)
         CopyChildren(*pDir, &snapshot);
     return snapshot;
 }
+
+std::vector<uint64_t> ReadFileSizes(const std::vector<CFTPFile*>& files)
+{
+    std::vector<uint64_t> sizes(files.size());
+    // A listing's files mostly share one folder, so one site: one lock for
+    // each run of files of one site, found without walking up every time.
+    size_t i = 0;
+    while (i < files.size())
+    {
+        CFTPSite* pSite = files[i]->GetSite();
+        std::shared_lock<std::shared_mutex> lock;
+        if (pSite != nullptr)
+            lock = std::shared_lock(pSite->m_treeLock);
+        const CFTPDir* pParent = nullptr;
+        for (; i < files.size(); ++i)
+        {
+            if (files[i]->m_pParent != pParent)
+            {
+                if (files[i]->GetSite() != pSite)
+                    break;
+                pParent = files[i]->m_pParent;
+            }
+            sizes[i] = files[i]->m_nSize;
+        }
+    }
+    return sizes;
+}

@@ -5,6 +5,7 @@
 //
 // Thread: the GUI thread (any thread that is not the site's worker).
 
+#include <cstdint>
 #include <vector>
 
 class CFTPDir;
@@ -20,3 +21,8 @@ struct CFolderSnapshot
 // one for a folder outside any site). The pointers stay valid until the
 // engine announces their removal. Null gives an empty snapshot.
 CFolderSnapshot ReadChildren(const CFTPDir* pDir);
+
+// The files' sizes as they are now, in the same order. The update worker
+// refreshes a size under the site's tree lock, so the sizes are read under
+// the shared lock of each file's site.
+std::vector<uint64_t> ReadFileSizes(const std::vector<CFTPFile*>& files);

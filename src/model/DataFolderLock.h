@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 
 class CDataFolderLock
 {
@@ -24,6 +25,10 @@ public:
     static constexpr const char* LOCK_FILE_NAME = "tarn.lock";
     // How long a second writer waits for the first.
     static constexpr std::chrono::milliseconds DEFAULT_WAIT{10000};
+    // The names the two programs write into the lock file while they hold
+    // it, so that a program that finds the folder busy can say who has it.
+    static constexpr const char* HOLDER_WINDOW = "tarn";
+    static constexpr const char* HOLDER_CLI = "tarn-cli";
 
     CDataFolderLock() = default;
     ~CDataFolderLock() { Release(); }
@@ -34,11 +39,20 @@ public:
     // holder to let go. On failed, *pstrError gets the system's error text.
     [[nodiscard]] Result Acquire(const std::string& strFolder, std::chrono::milliseconds wait,
                                  std::string* pstrError);
+    // The program name written into the lock file once it is taken
+    // (default: none).
+    void SetHolderName(std::string strName) { m_strHolder = std::move(strName); }
+    // The program name the current holder wrote, or "" when none is known
+    // (the lock is free, or its holder wrote no name).
+    static std::string ReadHolderName(const std::string& strFolder);
     void Release();
     bool IsHeld() const { return m_fd >= 0; }
 
     static std::string GetLockPath(const std::string& strFolder);
 
 private:
+    void WriteHolder();
+
     int m_fd = -1;
+    std::string m_strHolder;
 };

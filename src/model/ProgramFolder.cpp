@@ -90,6 +90,38 @@ std::string ChooseProgramFolder()
     return strFolder;
 }
 
+bool ChooseDataFolder(const std::string* pstrNamed, std::string* pstrFolder, std::string* pstrError)
+{
+    std::string strFolder;
+    if (pstrNamed != nullptr)
+        strFolder = *pstrNamed;
+    else if (const char* pszHome = std::getenv("TARN_HOME"); pszHome != nullptr && *pszHome != '\0')
+        strFolder = pszHome;
+    else
+    {
+        *pstrFolder = ChooseProgramFolder();
+        return true;
+    }
+    std::error_code ec;
+    if (fs::exists(strFolder, ec) && !fs::is_directory(strFolder, ec))
+    {
+        *pstrError = "the data folder " + strFolder + " is not a folder";
+        return false;
+    }
+    fs::create_directories(strFolder, ec);
+    if (ec || !fs::is_directory(strFolder, ec))
+    {
+        *pstrError = "cannot create the data folder " + strFolder + ": " +
+                     (ec ? ec.message() : std::string("not a folder"));
+        return false;
+    }
+    fs::path absolute = fs::absolute(strFolder, ec);
+    *pstrFolder = ec ? strFolder : absolute.lexically_normal().string();
+    while (pstrFolder->size() > 1 && pstrFolder->back() == '/')
+        pstrFolder->pop_back();
+    return true;
+}
+
 std::string FindHelpFile(const std::string& strExeFolder)
 {
     if (strExeFolder.empty())

@@ -24,6 +24,14 @@ std::string ChooseProgramFolder();
 std::string ChooseProgramFolderFor(const std::string& strExeFolder, const char* pszXdgDataHome,
                                    const char* pszHome);
 
+// The data folder of one run, as both programs choose it: strNamed (the
+// --data-dir option) when given, else $TARN_HOME when set, else
+// ChooseProgramFolder(). A named folder must be a folder and is created when
+// missing; false with the reason in *pstrError otherwise. The result is
+// absolute.
+[[nodiscard]] bool ChooseDataFolder(const std::string* pstrNamed, std::string* pstrFolder,
+                                    std::string* pstrError);
+
 // help.pdf for an executable folder: beside the executable first (build tree,
 // portable folder), else in the install prefix's share folders; "" when none exists.
 std::string FindHelpFile(const std::string& strExeFolder);

@@ -71,6 +71,9 @@ QString TarnGetOpenFileName(QWidget* pParent, const QStringList& filters,
     QFileDialog dialog(pParent, strCaption, strFolder);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
+    // Filters may name their patterns apart from their labels, as in
+    // "all files(*.*)(*)": the label is shown, the last patterns apply.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setNameFilters(filters);
     dialog.setDefaultSuffix(strDefaultSuffix);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

@@ -41,7 +41,9 @@ struct FileDialogRequest
 {
     QWidget* pParent = nullptr;
     QString strCaption;
-    // Filter entries such as "Text File(*.txt)", the first one selected.
+    // Filter entries such as "Text File(*.txt)", the first one selected. An
+    // entry may give its patterns after its label, "all files(*.*)(*)":
+    // the dialog shows the label and applies the last patterns.
     QStringList filters;
     QString strDefaultSuffix;
     QString strFolder;

@@ -278,6 +278,17 @@ TEST_F(CliContractTest, TwoConcurrentUpdatesAreSerialised)
     EXPECT_EQ(m_pServer->CountSessions(), 4);
 }
 
+TEST_F(CliContractTest, JsonShowsNamesThatAreNotUtf8Decoded)
+{
+    Put("\xD6\xD0\xCE\xC4.txt", "gbk"); // "中文.txt" from a GB18030 server
+    Update();
+    std::vector<CJsonObject> objects = Objects(Json({"ls", "127.0.0.1"}));
+    bool bFound = false;
+    for (const CJsonObject& o : objects)
+        bFound = bFound || (o["name"] == "中文.txt" && o["address"] == "ftp://127.0.0.1/中文.txt");
+    EXPECT_TRUE(bFound) << Json({"ls", "127.0.0.1"}).strOut;
+}
+
 TEST_F(CliContractTest, DamagedFilesGiveAWarningAndWhatCouldBeRead)
 {
     // content.ct cut short: the entries before the cut stay listed.

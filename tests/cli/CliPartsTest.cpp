@@ -120,13 +120,17 @@ TEST(DataFolderLockTest, ASecondHolderWaitsThenGivesUp)
     CTempDir dir;
     std::string strError;
     CDataFolderLock first;
+    first.SetHolderName(CDataFolderLock::HOLDER_WINDOW);
     ASSERT_EQ(first.Acquire(dir.Path(), 0ms, &strError), CDataFolderLock::Result::taken);
+    // Who holds it is readable while it is held, and gone with the lock.
+    EXPECT_EQ(CDataFolderLock::ReadHolderName(dir.Path()), CDataFolderLock::HOLDER_WINDOW);
     CDataFolderLock second;
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(second.Acquire(dir.Path(), 200ms, &strError), CDataFolderLock::Result::busy);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 190ms);
     EXPECT_FALSE(second.IsHeld());
     first.Release();
+    EXPECT_EQ(CDataFolderLock::ReadHolderName(dir.Path()), "");
     EXPECT_EQ(second.Acquire(dir.Path(), 0ms, &strError), CDataFolderLock::Result::taken);
 
     CDataFolderLock missing;

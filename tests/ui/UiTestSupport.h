@@ -31,3 +31,26 @@ private:
     MessageBoxHook m_previous;
     QList<MessageBoxRequest> m_requests;
 };
+
+#include <QApplication>
+#include <QTimer>
+#include <functional>
+
+// Answers the next modal dialog of type T once it is on screen (fn fills it
+// and closes it), from a timer while the code under test runs its loop.
+template <class T> void AnswerNextDialog(std::function<void(T&)> fn)
+{
+    auto* pTimer = new QTimer;
+    pTimer->setInterval(5);
+    QObject::connect(pTimer, &QTimer::timeout,
+                     [pTimer, fn]
+                     {
+                         T* pDialog = qobject_cast<T*>(QApplication::activeModalWidget());
+                         if (pDialog == nullptr)
+                             return;
+                         pTimer->stop();
+                         pTimer->deleteLater();
+                         fn(*pDialog);
+                     });
+    pTimer->start();
+}

@@ -1,0 +1,18 @@
+#pragma once
+// Text from the catalogue on its way to the screen. Names are bytes as the
+// server sent them and stay so in the cache; every name, path and address the
+// window shows goes through DisplayName, the one place that picks how a
+// site's names are read. Texts of the site list (host, user, nickname,
+// status) go through DisplayText. GUI thread only.
+
+#include <QString>
+#include <string_view>
+
+class CFTPSite;
+
+// A name, path or node address of pSite's tree (pSite may be null).
+QString DisplayName(std::string_view bytes, const CFTPSite* pSite);
+// A text of the site list or a status text.
+QString DisplayText(std::string_view bytes);
+// A site's label: its nickname when set, else its key.
+QString SiteLabel(const CFTPSite& site);

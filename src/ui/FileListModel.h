@@ -1,0 +1,115 @@
+#pragma once
+// The rows of the file list: one small record per row over the document's
+// listings, never a copy of the catalogue. A row points at its entry and
+// keeps what may change under it: the file's size when the row was made (the
+// update worker refreshes sizes under its lock) and whether it was unread.
+// Names are read from the entry when a row is painted; they never change
+// once an entry exists.
+//
+// Folder rows come first, then file rows. Result rows arrive one at a time
+// during a walk; they wait in a queue and are inserted in batches on a short
+// timer, folders after the folder rows and files at the end, so a million
+// results do not mean a million insertions.
+//
+// GUI thread only. Every row's entry stays allocated until RemoveCovered has
+// dropped it: the window calls it before the update engine's removed entries
+// are freed.
+
+#include <QAbstractTableModel>
+#include <QBrush>
+#include <QTimer>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "ui/FileIconCache.h"
+
+class CObject;
+class CFTPDir;
+class CFTPFile;
+class CSubtreeSet;
+
+class CFileListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Column
+    {
+        COLUMN_NAME,
+        COLUMN_SIZE,
+        COLUMN_ADDRESS,
+        COLUMN_COUNT,
+    };
+    static constexpr int FLUSH_MS = 25;
+    // Most rows inserted at one turn of the event loop.
+    static constexpr size_t FLUSH_LIMIT = 16384;
+    static constexpr int WELCOME_LINE_COUNT = 4;
+
+    struct CRow
+    {
+        CObject* m_pEntry = nullptr; // CFTPDir or CFTPFile; null: a welcome line
+        uint64_t m_nSize : 62 = 0;   // a file's size; a welcome line's number
+        uint64_t m_bFolder : 1 = 0;
+        uint64_t m_bUnread : 1 = 0;
+    };
+
+    explicit CFileListModel(QObject* pParent = nullptr);
+
+    // The four welcome lines.
+    void ShowWelcome();
+    // The rows of a listing: its folders, then its files.
+    void ShowListing(const std::vector<CFTPDir*>& dirs, const std::vector<CFTPFile*>& files);
+    // No rows.
+    void Clear();
+    // A result row, shown at the next flush. Call it where the entry's size
+    // may be read (under its site's tree lock, or on a tree nobody updates).
+    void Append(CFTPDir* pDir);
+    void Append(CFTPFile* pFile);
+    // Inserts all the waiting result rows now.
+    void FlushPending();
+    size_t PendingCount() const { return m_pending.size(); }
+
+    // Drops every row, waiting ones too, whose entry is covered by the set
+    // or is pEntry itself; returns how many rows were shown.
+    int RemoveCovered(const CSubtreeSet& removed);
+    int RemoveEntry(const CObject* pEntry);
+    // File rows take their highlight from their entry's unread mark again.
+    void RefreshFileHighlights();
+
+    void SetHighlight(const QBrush& background, const QBrush& text);
+
+    int FolderRowCount() const { return m_nFolderRows; }
+    const CRow& Row(int nRow) const { return m_rows[size_t(nRow)]; }
+    CObject* EntryAt(int nRow) const;
+    // The entry's name (bytes) and node address; empty for a welcome line.
+    const std::string& NameAt(int nRow) const;
+    std::string AddressAt(int nRow) const;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int nRole = Qt::DisplayRole) const override;
+    QVariant headerData(int nSection, Qt::Orientation orientation,
+                        int nRole = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+private:
+    static CRow FolderRow(CFTPDir* pDir);
+    static CRow FileRow(CFTPFile* pFile, uint64_t nSize);
+    void Replace(std::deque<CRow> rows, int nFolderRows);
+    void DropPending();
+    void OnFlushTimer();
+    void InsertBatch(size_t nMost);
+    template <class Covered> int RemoveRows(Covered covered);
+    QVariant Display(const CRow& row, int nColumn) const;
+
+    // In blocks: a million rows grow without copying them all at once.
+    std::deque<CRow> m_rows;
+    int m_nFolderRows = 0;
+    std::deque<CRow> m_pending; // in arrival order
+    QTimer m_flushTimer;
+    QBrush m_highlight;
+    QBrush m_highlightText;
+    mutable CFileIconCache m_icons;
+};

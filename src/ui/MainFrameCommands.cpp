@@ -1,0 +1,321 @@
+// The main window's commands. Each works on the document and then tells the
+// views what changed; the document never refreshes a view by itself.
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QUrl>
+
+#include "doc/Ancestry.h"
+#include "doc/TarnDoc.h"
+#include "model/FTPSite.h"
+#include "model/ProgramFolder.h"
+#include "ui/AboutDlg.h"
+#include "ui/DirView.h"
+#include "ui/DisplayText.h"
+#include "ui/FindDialog.h"
+#include "ui/MainFrame.h"
+#include "ui/MainFrameTexts.h"
+#include "ui/MessageBox.h"
+#include "ui/SiteDlg.h"
+#include "ui/TarnView.h"
+#include "ui/UpdateNumSet.h"
+#include "ui/WindowDocHost.h"
+#include "update/EngineState.h"
+#include "update/UpdateEngine.h"
+
+namespace
+{
+QString Text(const char* psz)
+{
+    return QString::fromUtf8(psz);
+}
+
+// A field shown from the site list and read back: unchanged text keeps the
+// bytes it came from (a nickname in another code page stays as it was).
+std::string TextBack(const QString& strField, const std::string& strOriginal)
+{
+    if (strField == DisplayText(strOriginal))
+        return strOriginal;
+    return strField.toStdString();
+}
+
+CSiteInfo InfoFromDialog(const CSiteDlg& dlg, const CFTPSite* pSite)
+{
+    static const CFTPSite s_none;
+    const CFTPSite& site = pSite != nullptr ? *pSite : s_none;
+    CSiteInfo info;
+    info.m_strHost = TextBack(dlg.m_strHost, site.m_strHost);
+    info.m_strUser = TextBack(dlg.m_strUser, site.m_strUser);
+    info.m_strPassword = TextBack(dlg.m_strPassword, site.m_strPassword);
+    info.m_bAnonymous = dlg.m_bAnonymous;
+    // A port above 65535 is passed on as entered.
+    info.m_nPort = int32_t(dlg.m_nPort);
+    info.m_bAnonUpdate = dlg.m_bAnonUpdate;
+    info.m_strNickname = TextBack(dlg.m_strNickname, site.m_strNickname);
+    info.m_strRemark = TextBack(dlg.m_strRemark, site.m_strRemark);
+    return info;
+}
+} // namespace
+
+CFTPSite* CMainFrame::SelectedSite() const
+{
+    CFTPDir* pDir = m_pDirView->SelectedFolder();
+    return pDir != nullptr ? pDir->GetSite() : nullptr;
+}
+
+void CMainFrame::Repaint()
+{
+    m_pDirView->viewport()->update();
+    m_pFileView->viewport()->update();
+}
+
+void CMainFrame::FocusOtherPane(bool bNext)
+{
+    (void)bNext; // two panes: either way leads to the other one
+    if (m_pDirView->hasFocus())
+        m_pFileView->setFocus(Qt::ShortcutFocusReason);
+    else
+        m_pDirView->setFocus(Qt::ShortcutFocusReason);
+}
+
+void CMainFrame::OnUpdateAll()
+{
+    UpdateAll(m_pDoc->m_siteList, m_progress);
+    for (const auto& pSite : m_pDoc->m_siteList)
+        m_pDirView->UpdateSiteItem(pSite.get());
+}
+
+void CMainFrame::OnUpdateSelected()
+{
+    CFTPDir* pDir = m_pDirView->SelectedFolder();
+    if (pDir == nullptr)
+        return;
+    UpdateSelected(m_pDoc->m_siteList, pDir, m_progress);
+    m_pDirView->UpdateSiteItem(pDir->GetSite());
+}
+
+void CMainFrame::OnStopUpdate()
+{
+    StopUpdate();
+}
+
+void CMainFrame::OnSiteAdd()
+{
+    CSiteDlg dlg(this);
+    if (dlg.exec() != QDialog::Accepted)
+        return;
+    if (!m_pDoc->AddSite(InfoFromDialog(dlg, nullptr)))
+        return;
+    m_pDirView->AddSiteItem(m_pDoc->m_siteList.back().get());
+}
+
+void CMainFrame::OnSiteEdit()
+{
+    if (IsWalking())
+        return;
+    CFTPSite* pSite = SelectedSite();
+    if (pSite == nullptr)
+        return;
+    CSiteDlg dlg(this);
+    dlg.m_strHost = DisplayText(pSite->m_strHost);
+    dlg.m_nPort = unsigned(pSite->m_nPort);
+    dlg.m_bAnonymous = pSite->IsAnonymous();
+    if (!dlg.m_bAnonymous)
+    {
+        dlg.m_strUser = DisplayText(pSite->m_strUser);
+        dlg.m_strPassword = DisplayText(pSite->m_strPassword);
+    }
+    dlg.m_bAnonUpdate = pSite->m_bAnonUpdate;
+    dlg.m_strNickname = DisplayText(pSite->m_strNickname);
+    dlg.m_strRemark = DisplayText(pSite->m_strRemark);
+    if (dlg.exec() != QDialog::Accepted)
+        return;
+    // The dialog ran its own event loop: the site may be gone by now.
+    if (!m_pDoc->HasSite(pSite))
+        return;
+    if (!m_pDoc->ModifySite(pSite, InfoFromDialog(dlg, pSite)))
+        return;
+    m_pDirView->RelabelSiteItem(pSite);
+}
+
+void CMainFrame::OnSiteDelete()
+{
+    if (IsWalking())
+        return;
+    if (TarnMessageBox(
+            this, Text(frame_text::CONFIRM_DELETE), Text(frame_text::CONFIRM_DELETE_CAPTION),
+            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Warning) != QMessageBox::Ok)
+        return;
+    CFTPSite* pSelected = SelectedSite();
+    if (pSelected == nullptr)
+        return;
+    std::string strKey = pSelected->GetKey();
+    // The document deletes the first site with the key.
+    CFTPSite* pSite = m_pDoc->FindSite(strKey);
+    // The engine still uses a site that waits or updates: nothing changes.
+    if (IsSiteBusy(*pSite))
+    {
+        TarnMessageBox(this, Text(frame_text::SITE_UPDATING));
+        return;
+    }
+    if (m_pDoc->IsSiteListUnreadable())
+    {
+        (void)m_pDoc->DeleteSite(strKey); // refuses, and says why
+        return;
+    }
+    // Nothing on screen may point into the site once it is gone: its rows
+    // and items go first.
+    CSubtreeSet removed;
+    removed.Add(pSite->m_pRoot.get());
+    m_pFileView->ForgetEntries(removed);
+    m_pDirView->RemoveSiteItem(pSite);
+    if (!m_pDoc->DeleteSite(strKey))
+        m_pDirView->FillTree();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnSiteImport()
+{
+    if (IsWalking())
+        return;
+    QString strPath =
+        TarnGetOpenFileName(this, {Text(frame_text::FILTER_TEXT), Text(frame_text::FILTER_ALL)},
+                            Text(frame_text::DEFAULT_SUFFIX));
+    if (strPath.isEmpty())
+        return;
+    (void)m_pDoc->ImportSites(strPath.toStdString());
+    m_pDirView->FillTree();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnSearch()
+{
+    if (IsWalking())
+        return;
+    CFindDialog dlg(this);
+    if (dlg.exec() != QDialog::Accepted)
+        return;
+    std::string strKeyword = dlg.m_strKeyword.toStdString();
+    RunWalk([&] { (void)m_pDoc->Search(strKeyword); });
+}
+
+void CMainFrame::OnShowUpdate(int nScope)
+{
+    RunWalk([&] { (void)m_pDoc->ShowUnread(nScope); });
+}
+
+void CMainFrame::OnShowFolderUpdates()
+{
+    CFTPDir* pDir = m_pDirView->SelectedFolder();
+    if (pDir == nullptr)
+        return;
+    RunWalk([&] { m_pDoc->ShowFolderUnread(pDir); });
+}
+
+void CMainFrame::OnMarkShownRead()
+{
+    if (IsWalking())
+        return;
+    m_pDoc->MarkShownRead();
+    m_pFileView->ClearFileHighlights();
+    Repaint();
+}
+
+void CMainFrame::OnMarkSitesRead(int nScope)
+{
+    RunWalk([&] { m_pDoc->MarkSitesRead(nScope); });
+    if (nScope == UNREAD_THIS_UPDATE)
+        Repaint();
+}
+
+void CMainFrame::OnMarkFolderRead()
+{
+    if (IsWalking())
+        return;
+    CFTPDir* pDir = m_pDirView->SelectedFolder();
+    if (pDir == nullptr)
+        return;
+    if (pDir->m_pParent == nullptr)
+    {
+        if (CFTPSite* pSite = pDir->GetSite())
+        {
+            pSite->m_bHasNew = false;
+            m_pDirView->UpdateSiteItem(pSite);
+        }
+    }
+    RunWalk([&] { m_pDoc->MarkFolderRead(pDir); });
+}
+
+void CMainFrame::OnCopyFileAddress()
+{
+    std::string strAddress = m_pFileView->FirstSelectedAddress();
+    // A welcome line has no address: nothing is copied, nothing claimed.
+    if (!strAddress.empty() && m_pDoc->CopyAddress(strAddress))
+        TarnMessageBox(this, Text(frame_text::PATH_COPIED));
+}
+
+void CMainFrame::OnGoBack()
+{
+    if (IsWalking() || !m_pDoc->CanGoBack())
+        return;
+    m_pDoc->GoBack();
+    m_pFileView->ShowBrowseListing();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnGoForward()
+{
+    if (IsWalking() || !m_pDoc->CanGoForward())
+        return;
+    m_pDoc->GoForward();
+    m_pFileView->ShowBrowseListing();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnGoUp()
+{
+    if (IsWalking() || !m_pDoc->CanGoUp())
+        return;
+    m_pDoc->GoUp();
+    m_pFileView->ShowBrowseListing();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnToggleView()
+{
+    if (IsWalking())
+        return;
+    m_pFileView->m_bResultMode = !m_pFileView->m_bResultMode;
+    if (m_pFileView->m_bResultMode)
+        m_pFileView->ShowResultListing();
+    else
+        m_pFileView->ShowBrowseListing();
+}
+
+void CMainFrame::OnSettings()
+{
+    CUpdateNumSet dlg(this);
+    dlg.m_nThreads = int(g_nThreadLimit.load());
+    if (dlg.exec() == QDialog::Accepted)
+        g_nThreadLimit = uint32_t(dlg.m_nThreads);
+}
+
+void CMainFrame::OnHelp()
+{
+    // The guide installed with the program, wherever it was started from.
+    std::string strPath = FindHelpFile(GetExecutableFolder());
+    if (strPath.empty())
+    {
+        TarnMessageBox(this, Text(frame_text::HELP_MISSING));
+        return;
+    }
+    QString strFile = QString::fromStdString(strPath);
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(strFile)))
+        TarnMessageBox(this, Text(frame_text::HELP_NOT_OPENED) + strFile);
+}
+
+void CMainFrame::OnAbout()
+{
+    CAboutDlg dlg(this);
+    dlg.exec();
+}

@@ -1,0 +1,73 @@
+#pragma once
+// Everything the main window says: command labels, prompts, menu titles and
+// messages. Only MainFrame*.cpp include this.
+
+#include "ui/CommandIds.h"
+
+namespace frame_text
+{
+inline constexpr const char* TITLE = "Tarn";
+inline constexpr const char* READY = "就绪";
+inline constexpr const char* TOOLBAR = "工具栏";
+
+inline constexpr const char* MENU_FILE = "文件(&F)";
+inline constexpr const char* MENU_EDIT = "编辑(&E)";
+inline constexpr const char* MENU_VIEW = "视图(&V)";
+inline constexpr const char* MENU_ACTION = "操作(&O)";
+inline constexpr const char* MENU_SETTINGS = "设置(&S)";
+inline constexpr const char* MENU_HELP = "帮助(&H)";
+
+inline constexpr const char* CONFIRM_DELETE = "是否确定要删除?";
+inline constexpr const char* CONFIRM_DELETE_CAPTION = "警告";
+inline constexpr const char* SITE_UPDATING = "站点正在更新，请先终止更新！";
+inline constexpr const char* PATH_COPIED =
+    "文件路径已复制到剪贴板上，粘贴到FTP软件或浏览器中即可。";
+inline constexpr const char* HELP_MISSING = "找不到帮助文件 help.pdf，它应在程序所在的文件夹中。";
+inline constexpr const char* HELP_NOT_OPENED = "无法打开帮助文件：";
+inline constexpr const char* FILTER_TEXT = "Text File(*.txt)(*.txt)";
+// The label says *.*, but names without a dot are files too here.
+inline constexpr const char* FILTER_ALL = "all files(*.*)(*)";
+inline constexpr const char* DEFAULT_SUFFIX = "txt";
+
+// One command: its menu (or context menu) text, the toolbar label of the
+// toolbar's commands and the prompt the status bar shows.
+struct CCommandText
+{
+    int nId;
+    const char* pszText;
+    const char* pszLabel;  // toolbar label, or null
+    const char* pszPrompt; // status bar prompt, or null
+};
+
+inline constexpr CCommandText COMMANDS[] = {
+    {ID_UPDATE_ALL, "更新全部", nullptr, "更新所有站点"},
+    {ID_SITE_ADD, "添加站点", "增加", "增加站点"},
+    {ID_MARK_SHOWN_READ, "设置已读(Alt+D)", "已读", "设置当前显示的文件已读"},
+    {ID_MARK_UPDATE_READ, "设置全部已读", nullptr, "设置这次更新的文件已读"},
+    {ID_SEARCH, "搜索", "搜索", "搜索"},
+    {ID_SHOW_UPDATE, "显示未读文件", nullptr, "显示这次更新的文件"},
+    {ID_SITE_DELETE, "删除站点", nullptr, "删除站点"},
+    {ID_SITE_EDIT, "编辑站点", "编辑", "编辑站点"},
+    {ID_SITE_IMPORT, "导入", nullptr, nullptr},
+    {ID_UPDATE_SELECTED, "更新", "更新", "更新所选站点"},
+    {ID_MARK_ALL_READ, "设置所有为已读", nullptr, "设置所有未读的文件已读"},
+    {ID_SHOW_ALL_UNREAD, "显示所有未读文件", nullptr, "显示所有更新的文件"},
+    {ID_COPY_FILE_ADDRESS, "复制路径", nullptr, nullptr},
+    {ID_GO_FORWARD, "前进", "前进", "前进"},
+    {ID_GO_BACK, "后退", "后退", "后退"},
+    {ID_GO_UP, "向上", "向上", "向上"},
+    {ID_STOP_UPDATE, "终止更新", nullptr, nullptr},
+    {ID_MARK_FOLDER_READ, "设置已读", nullptr, nullptr},
+    {ID_SETTINGS, "设置(&S)", nullptr, nullptr},
+    {ID_TOGGLE_VIEW, "切换浏览/搜索", "切换", "切换浏览/搜索窗口"},
+    {ID_SHOW_FOLDER_UPDATES, "显示更新", nullptr, nullptr},
+    {ID_COPY_FOLDER_ADDRESS, "复制路径", nullptr, nullptr},
+    {ID_HELP_PDF, "帮助(&H)", nullptr, nullptr},
+    {ID_APP_ABOUT, "关于 Tarn(&A)...", nullptr, "显示程序信息、版本号和版权"},
+    {ID_APP_EXIT, "退出(&X)", nullptr, "退出程序"},
+    {ID_VIEW_TOOLBAR, "工具栏(&T)", nullptr, "显示或隐藏工具栏"},
+    {ID_VIEW_STATUS_BAR, "状态栏(&S)", nullptr, "显示或隐藏状态栏"},
+    {ID_NEXT_PANE, "下一窗格", nullptr, nullptr},
+    {ID_PREV_PANE, "上一窗格", nullptr, nullptr},
+};
+} // namespace frame_text

@@ -1,0 +1,81 @@
+#pragma once
+// The file list (the right pane): the folder listing or the result listing
+// of the document, folder rows first, unread rows highlighted. Four welcome
+// lines until the first listing. A double click (or Enter) opens a folder row
+// or hands a file row's FTP URL to the desktop. Clicking a column header
+// sorts (ascending, descending, then the listing's own order again).
+//
+// GUI thread only. The rows point into the catalogue: the main window drops
+// them (ForgetEntries) before removed entries are freed.
+
+#include <QTableView>
+#include <string>
+
+class CFileListModel;
+class CFileSortProxy;
+class CObject;
+class CSubtreeSet;
+class CTarnDoc;
+class QMenu;
+
+class CTarnView : public QTableView
+{
+    Q_OBJECT
+
+public:
+    // Column widths in logical pixels.
+    static constexpr int WIDTH_NAME = 300;
+    static constexpr int WIDTH_SIZE = 100;
+    static constexpr int WIDTH_ADDRESS = 600;
+
+    explicit CTarnView(CTarnDoc& doc, QWidget* pParent = nullptr);
+    ~CTarnView() override;
+
+    // The folder listing (m_listDirs, m_listFiles); browse mode.
+    void ShowBrowseListing();
+    // The result listing (m_foundDirs, m_foundFiles); result mode.
+    void ShowResultListing();
+    // The result protocol of the document's walks. ClearList keeps the mode;
+    // AppendResultRow enters result mode and, given an entry (nType
+    // IUpdateObserver::entryFolder or entryFile), adds its row.
+    void ClearList();
+    void AppendResultRow(CObject* pEntry, int nType);
+    // Drops the rows of exactly this entry.
+    void RemoveEntryRows(CObject* pEntry);
+    // Drops the rows of every entry inside the removed subtrees.
+    void ForgetEntries(const CSubtreeSet& removed);
+    // After the document marked the listed files read: file rows show their
+    // marks again; folder rows keep their highlight.
+    void ClearFileHighlights();
+
+    bool m_bResultMode = false;
+
+    // The node address of the first selected row ("" when none).
+    std::string FirstSelectedAddress() const;
+
+    // The row menu ("复制路径"), owned by the caller.
+    void SetContextMenu(QMenu* pMenu) { m_pMenu = pMenu; }
+
+    CFileListModel& Model() const { return *m_pModel; }
+    CFileSortProxy& Proxy() const { return *m_pProxy; }
+
+signals:
+    // A folder row was opened: the folder listing and the history changed.
+    void FolderOpened();
+
+protected:
+    void keyPressEvent(QKeyEvent* pEvent) override;
+    void contextMenuEvent(QContextMenuEvent* pEvent) override;
+    void changeEvent(QEvent* pEvent) override;
+
+private:
+    void OpenRow(const QModelIndex& viewIndex);
+    void OnHeaderClicked(int nSection);
+    void ApplyPalette();
+    int SourceRow(const QModelIndex& viewIndex) const;
+
+    CTarnDoc& m_doc;
+    CFileListModel* m_pModel;
+    CFileSortProxy* m_pProxy;
+    QMenu* m_pMenu = nullptr;
+};

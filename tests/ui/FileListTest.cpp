@@ -1,0 +1,236 @@
+// The file list over the real document: rows of both listings, result rows
+// arriving in batches in their places, removal of rows, highlights, sorting
+// and opening rows. QAbstractItemModelTester watches the model and its sort
+// proxy through every step.
+
+#include <QAbstractItemModelTester>
+#include <QDesktopServices>
+#include <QHeaderView>
+#include <QtTest>
+
+#include "UiTestSupport.h"
+#include "WindowTestSupport.h"
+#include "doc/Ancestry.h"
+#include "update/UpdateObserver.h"
+
+namespace
+{
+// Receives the URLs the desktop would open.
+class CUrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    CUrlCatcher() { QDesktopServices::setUrlHandler("ftp", this, "Open"); }
+    ~CUrlCatcher() override { QDesktopServices::unsetUrlHandler("ftp"); }
+    QList<QUrl> m_urls;
+
+public slots:
+    void Open(const QUrl& url) { m_urls << url; }
+};
+
+QModelIndex ViewIndex(const CTarnView& view, int nRow, int nColumn = 0)
+{
+    return view.model()->index(nRow, nColumn);
+}
+} // namespace
+
+class FileListTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<CWindowFixture> m_pWindow;
+    std::unique_ptr<QAbstractItemModelTester> m_pModelTester;
+    std::unique_ptr<QAbstractItemModelTester> m_pProxyTester;
+
+    CTarnView& List() const { return m_pWindow->List(); }
+
+private slots:
+    void init()
+    {
+        m_pWindow = std::make_unique<CWindowFixture>();
+        using Mode = QAbstractItemModelTester::FailureReportingMode;
+        m_pModelTester = std::make_unique<QAbstractItemModelTester>(&List().Model(), Mode::QtTest);
+        m_pProxyTester = std::make_unique<QAbstractItemModelTester>(&List().Proxy(), Mode::QtTest);
+    }
+
+    void cleanup()
+    {
+        m_pProxyTester.reset();
+        m_pModelTester.reset();
+        m_pWindow.reset();
+    }
+
+    void WelcomeLinesUntilAListingThenFoldersBeforeFiles()
+    {
+        QCOMPARE(m_pWindow->Rows(),
+                 QStringList({"欢迎使用Tarn!", "点击增加可以添加站点", "点击更新可以更新站点",
+                              "选择左边站点可以查看站点内容"}));
+        QCOMPARE(m_pWindow->Rows(CFileListModel::COLUMN_SIZE), QStringList(4, QString()));
+        QVERIFY(!ViewIndex(List(), 0).data(Qt::DecorationRole).value<QIcon>().isNull());
+        // A welcome line opens nothing.
+        emit List().doubleClicked(ViewIndex(List(), 0));
+        QVERIFY(!m_pWindow->Doc().m_pCurrent);
+
+        CFTPSite* pSite = m_pWindow->AddSite("h");
+        CFTPDir* pRoot = pSite->m_pRoot.get();
+        AddFile(pRoot, "readme", 1536);
+        AddDir(pRoot, "pub", 1);
+        AddFile(pRoot, "\xD6\xD0\xCE\xC4.txt", 0); // GB18030 bytes: shown decoded
+        m_pWindow->Doc().NavigateTo(pRoot);
+        List().ShowBrowseListing();
+        QCOMPARE(m_pWindow->Rows(), QStringList({"pub", "readme", "中文.txt"}));
+        QCOMPARE(m_pWindow->Rows(CFileListModel::COLUMN_SIZE),
+                 QStringList({"0", "1.50K", "0字节"}));
+        QCOMPARE(m_pWindow->Rows(CFileListModel::COLUMN_ADDRESS),
+                 QStringList({"ftp://h/pub", "ftp://h/readme", "ftp://h/中文.txt"}));
+        QCOMPARE(m_pWindow->Highlights(), QList<bool>({true, false, false}));
+        QVERIFY(!List().m_bResultMode);
+
+        // A site that names its character set has its names read in it.
+        CFTPSite* pBig5 = m_pWindow->AddSite("tw");
+        CSiteOptions options;
+        options.Set(OPTION_CHARSET, "Big5");
+        pBig5->SetOptions(options);
+        AddFile(pBig5->m_pRoot.get(), "\xA4\xA4\xA4\xE5"); // "中文" in Big5
+        m_pWindow->Doc().NavigateTo(pBig5->m_pRoot.get());
+        List().ShowBrowseListing();
+        QCOMPARE(m_pWindow->Rows(), QStringList({"中文"}));
+    }
+
+    void ResultRowsTakeTheirPlacesWhetherShownAtOnceOrInBatches_data()
+    {
+        QTest::addColumn<QString>("arrivals"); // f = file, d = folder, | = rows shown
+        QTest::addColumn<QStringList>("shownAtBars");
+        QTest::newRow("a file first stays at row 0 until a folder comes")
+            << "f|d|" << QStringList({"f1", "d1 f1"});
+        QTest::newRow("folders go before every file")
+            << "ffdfd|" << QStringList({"d1 d2 f1 f2 f3"});
+        QTest::newRow("shown one by one")
+            << "f|d|f|d|" << QStringList({"f1", "d1 f1", "d1 f1 f2", "d1 d2 f1 f2"});
+        QTest::newRow("only folders") << "dd|d|" << QStringList({"d1 d2", "d1 d2 d3"});
+    }
+
+    void ResultRowsTakeTheirPlacesWhetherShownAtOnceOrInBatches()
+    {
+        QFETCH(QString, arrivals);
+        QFETCH(QStringList, shownAtBars);
+        CFTPDir* pRoot = m_pWindow->AddSite("h")->m_pRoot.get();
+        List().ClearList();
+        List().AppendResultRow(nullptr, IUpdateObserver::entryFile);
+        QVERIFY(List().m_bResultMode);
+        int nDirs = 0;
+        int nFiles = 0;
+        QStringList shown;
+        for (QChar c : arrivals)
+        {
+            if (c == 'd')
+                List().AppendResultRow(AddDir(pRoot, "d" + std::to_string(++nDirs)),
+                                       IUpdateObserver::entryFolder);
+            else if (c == 'f')
+                List().AppendResultRow(AddFile(pRoot, "f" + std::to_string(++nFiles)),
+                                       IUpdateObserver::entryFile);
+            else
+                shown << m_pWindow->Rows().join(' ');
+        }
+        QCOMPARE(shown, shownAtBars);
+    }
+
+    void RemovedEntriesLoseEveryRowTheyHave()
+    {
+        CFTPDir* pRoot = m_pWindow->AddSite("h")->m_pRoot.get();
+        CFTPDir* pPub = AddDir(pRoot, "pub");
+        CFTPFile* pInner = AddFile(pPub, "inner");
+        CFTPFile* pTwice = AddFile(pRoot, "twice");
+        CFTPFile* pOther = AddFile(pRoot, "other");
+        List().ClearList();
+        List().AppendResultRow(nullptr, IUpdateObserver::entryFile);
+        List().AppendResultRow(pTwice, IUpdateObserver::entryFile);
+        List().AppendResultRow(pPub, IUpdateObserver::entryFolder);
+        List().AppendResultRow(pTwice, IUpdateObserver::entryFile);
+        List().AppendResultRow(pInner, IUpdateObserver::entryFile);
+        QCOMPARE(m_pWindow->Rows(), QStringList({"pub", "twice", "twice", "inner"}));
+
+        List().RemoveEntryRows(pTwice);
+        QCOMPARE(m_pWindow->Rows(), QStringList({"pub", "inner"}));
+        // A removed folder takes the rows of what was inside it, waiting ones too.
+        List().AppendResultRow(pInner, IUpdateObserver::entryFile);
+        CSubtreeSet removed;
+        removed.Add(pPub);
+        List().ForgetEntries(removed);
+        QCOMPARE(m_pWindow->Rows(), QStringList());
+        // The rows that come next still go in their places.
+        List().AppendResultRow(pOther, IUpdateObserver::entryFile);
+        List().AppendResultRow(pPub, IUpdateObserver::entryFolder);
+        QCOMPARE(m_pWindow->Rows(), QStringList({"pub", "other"}));
+        // An entry shown in no row changes nothing.
+        List().RemoveEntryRows(pTwice);
+        QCOMPARE(m_pWindow->Rows(), QStringList({"pub", "other"}));
+    }
+
+    void ClearFileHighlightsLeavesFolderRowsAlone()
+    {
+        CFTPDir* pRoot = m_pWindow->AddSite("h")->m_pRoot.get();
+        AddDir(pRoot, "new", 1);
+        AddFile(pRoot, "a", 0, 1);
+        AddFile(pRoot, "b", 0, 1);
+        m_pWindow->Doc().NavigateTo(pRoot);
+        List().ShowBrowseListing();
+        QCOMPARE(m_pWindow->Highlights(), QList<bool>({true, true, true}));
+        m_pWindow->Frame().Action(ID_MARK_SHOWN_READ)->trigger();
+        QCOMPARE(m_pWindow->Highlights(), QList<bool>({true, false, false}));
+        QCOMPARE(pRoot->m_dirList[0]->m_nState, 1);
+        QCOMPARE(pRoot->m_fileList[0]->m_nState, 0);
+    }
+
+    void HeaderClicksSortWithFoldersFirstThenRestoreTheListingOrder()
+    {
+        CFTPDir* pRoot = m_pWindow->AddSite("h")->m_pRoot.get();
+        AddFile(pRoot, "b", 30);
+        AddFile(pRoot, "A", 10);
+        AddDir(pRoot, "z");
+        AddFile(pRoot, "c", 20);
+        m_pWindow->Doc().NavigateTo(pRoot);
+        List().ShowBrowseListing();
+        QHeaderView* pHeader = List().horizontalHeader();
+        auto click = [&](int nSection)
+        {
+            emit pHeader->sectionClicked(nSection);
+            return m_pWindow->Rows();
+        };
+        QCOMPARE(click(CFileListModel::COLUMN_NAME), QStringList({"z", "A", "b", "c"}));
+        QCOMPARE(click(CFileListModel::COLUMN_NAME), QStringList({"z", "c", "b", "A"}));
+        QCOMPARE(click(CFileListModel::COLUMN_NAME), QStringList({"z", "b", "A", "c"}));
+        QCOMPARE(click(CFileListModel::COLUMN_SIZE), QStringList({"z", "A", "c", "b"}));
+        // New rows find their sorted place.
+        List().ClearList();
+        List().AppendResultRow(pRoot->m_fileList[0].get(), IUpdateObserver::entryFile);
+        List().AppendResultRow(pRoot->m_fileList[1].get(), IUpdateObserver::entryFile);
+        QCOMPARE(m_pWindow->Rows(), QStringList({"A", "b"}));
+    }
+
+    void DoubleClickOpensAFolderOrHandsAFileUrlToTheDesktop()
+    {
+        CUrlCatcher catcher;
+        CFTPDir* pRoot = m_pWindow->AddSite("h")->m_pRoot.get();
+        CFTPDir* pPub = AddDir(pRoot, "pub", 1);
+        AddFile(pPub, "a b.txt");
+        m_pWindow->Doc().NavigateTo(pRoot);
+        List().ShowBrowseListing();
+
+        emit List().doubleClicked(ViewIndex(List(), 0));
+        QCOMPARE(m_pWindow->Rows(), QStringList({"a b.txt"}));
+        QCOMPARE(pPub->m_nState, 0);
+        QVERIFY(m_pWindow->Frame().Action(ID_GO_BACK)->isEnabled());
+        QVERIFY(m_pWindow->Frame().Action(ID_GO_UP)->isEnabled());
+
+        emit List().doubleClicked(ViewIndex(List(), 0));
+        QCOMPARE(catcher.m_urls.size(), 1);
+        QCOMPARE(catcher.m_urls[0].toString(QUrl::FullyEncoded),
+                 QStringLiteral("ftp://h:21/pub/a%20b.txt"));
+    }
+};
+
+QTEST_MAIN(FileListTest)
+#include "FileListTest.moc"

@@ -1,0 +1,222 @@
+// The window with the real update engine and the local test FTP server:
+// sites updated from the window, their pictures, the served folders in the
+// tree, a folder removed by the server while it is shown, and closing while
+// workers block on a silent server.
+
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+
+#include "UiTestSupport.h"
+#include "WindowTestSupport.h"
+#include "support/FtpServer.h"
+#include "ui/CloseDlg.h"
+#include "update/EngineState.h"
+#include "update/UpdateEngine.h"
+
+namespace fs = std::filesystem;
+
+namespace
+{
+// The status values each watched site item showed, in order, without repeats.
+class CStatusRecorder : public QObject
+{
+public:
+    explicit CStatusRecorder(const QList<CDirItem*>& items) : m_items(items)
+    {
+        m_shown.resize(items.size());
+        m_timer.setInterval(2);
+        connect(&m_timer, &QTimer::timeout, this, &CStatusRecorder::Record);
+        Record();
+        m_timer.start();
+    }
+    void Record()
+    {
+        for (qsizetype i = 0; i < m_items.size(); ++i)
+        {
+            int nStatus = m_items[i]->data(0, CDirItem::STATUS_ROLE).toInt();
+            if (m_shown[i].isEmpty() || m_shown[i].last() != nStatus)
+                m_shown[i] << nStatus;
+        }
+    }
+    QList<QList<int>> m_shown;
+
+private:
+    QList<CDirItem*> m_items;
+    QTimer m_timer;
+};
+
+void WriteFile(const fs::path& path, const std::string& strText)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << strText;
+}
+} // namespace
+
+class WindowEndToEndTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<CWindowFixture> m_pWindow;
+    std::unique_ptr<CTempDir> m_pServed;
+    std::unique_ptr<CTestFtpServer> m_pServer;
+
+    // A site of the local server: with the server's user, or anonymous.
+    CFTPSite* AddServerSite(const std::string& strHost, bool bAnonymous,
+                            const std::string& strNickname)
+    {
+        CSiteInfo info;
+        info.m_strHost = strHost;
+        info.m_nPort = m_pServer->GetPort();
+        info.m_bAnonymous = bAnonymous;
+        info.m_strUser = m_pServer->GetUser();
+        info.m_strPassword = m_pServer->GetPassword();
+        info.m_strNickname = strNickname;
+        if (!m_pWindow->Doc().AddSite(info))
+            return nullptr;
+        return m_pWindow->Doc().m_siteList.back().get();
+    }
+
+    bool AllIdle() const
+    {
+        if (!IsEngineIdle())
+            return false;
+        for (const auto& pSite : m_pWindow->Doc().m_siteList)
+            if (IsSiteBusy(*pSite))
+                return false;
+        return true;
+    }
+
+private slots:
+    void init()
+    {
+        g_nThreadLimit = 5;
+        m_pWindow = std::make_unique<CWindowFixture>();
+        m_pServed = std::make_unique<CTempDir>();
+        fs::path root = m_pServed->Path();
+        WriteFile(root / "pub/linux/README", "linux");
+        WriteFile(root / "pub/index.txt", "index");
+        WriteFile(root / "中文目录/说明.txt", "说明");
+        WriteFile(root / "gone/old.txt", "old");
+        WriteFile(root / "readme", "readme");
+        m_pServer = std::make_unique<CTestFtpServer>(m_pServed->Path());
+        CSessionTimeouts timeouts;
+        timeouts.nControlReceiveTimeout = 30000;
+        timeouts.nDataReceiveTimeout = 30000;
+        SetEngineTimeouts(timeouts);
+    }
+
+    void cleanup()
+    {
+        m_pWindow.reset(); // ends the engine first
+        m_pServer.reset();
+        m_pServed.reset();
+        SetEngineTimeouts(CSessionTimeouts{});
+    }
+
+    void TwoSitesUpdateAndAFolderRemovedByTheServerLeavesWhileShown()
+    {
+        AddServerSite("127.0.0.1", false, "one");
+        AddServerSite("127.0.0.1", true, "two");
+        m_pWindow->Tree().FillTree();
+        // Slow listings, so that the running picture stays long enough to see.
+        m_pServer->SetFaults(R"({"rules": [{"on": "LIST", "path": "/", "action": "delay",
+                                            "seconds": 0.3}]})");
+        CStatusRecorder recorder({m_pWindow->TopItem(0), m_pWindow->TopItem(1)});
+        m_pWindow->Frame().Action(ID_UPDATE_ALL)->trigger();
+        // Browse while the sites update: their items are built, rebuilt and
+        // selected as the trees grow.
+        QElapsedTimer clock;
+        clock.start();
+        for (int n = 0; !AllIdle() && clock.elapsed() < 30000; ++n)
+        {
+            CDirItem* pSite = m_pWindow->TopItem(n % 2);
+            m_pWindow->Select(pSite);
+            if (pSite->childCount() > 0)
+                m_pWindow->Select(pSite->child(n % pSite->childCount()));
+            QTest::qWait(20);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(AllIdle(), 30000);
+        QTRY_COMPARE(recorder.m_shown, QList<QList<int>>({{0, 4, 2}, {0, 4, 2}}));
+        QTRY_COMPARE(m_pWindow->Frame().StatusText(), QStringLiteral("更新完成"));
+        m_pServer->ClearFaults();
+
+        CDirItem* pSite = m_pWindow->TopItem(0);
+        pSite->setExpanded(true);
+        QStringList folders = CWindowFixture::Labels(pSite);
+        folders.sort();
+        QCOMPARE(folders, QStringList({"gone", "pub", "中文目录"}));
+
+        // Show the folder, then let the server drop it and update again.
+        QTreeWidgetItem* pGone = nullptr;
+        for (int i = 0; i < pSite->childCount(); ++i)
+            if (pSite->child(i)->text(0) == "gone")
+                pGone = pSite->child(i);
+        m_pWindow->Select(pGone);
+        QCOMPARE(m_pWindow->Rows(), QStringList({"old.txt"}));
+        fs::remove_all(fs::path(m_pServed->Path()) / "gone");
+        m_pWindow->Frame().Action(ID_UPDATE_ALL)->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(AllIdle(), 30000);
+        QTRY_VERIFY(!CWindowFixture::Labels(pSite).contains("gone"));
+        QCOMPARE(CWindowFixture::Labels(pSite).size(), 2);
+        QCOMPARE(m_pWindow->Rows(), QStringList());
+        QCOMPARE(m_pWindow->Tree().currentItem(), pSite);
+    }
+
+    void ClosingWhileWorkersBlockShowsTheClosingDialogUntilTheyEndAndKeepsWhatWasMerged()
+    {
+        // Three keys: host@user, host, and another host; one listing
+        // connection each, so that each worker blocks on exactly one listing.
+        for (CFTPSite* pSite : {AddServerSite("127.0.0.1", false, "a"),
+                                AddServerSite("127.0.0.1", true, "b"),
+                                AddServerSite("localhost", true, "c")})
+            pSite->UpdateOptions([](CSiteOptions& options)
+                                 { (void)options.Set(OPTION_LISTING, "list"); });
+        m_pWindow->Tree().FillTree();
+        m_pWindow->Frame().show();
+        m_pServer->SetFaults(R"({"rules": [{"on": "LIST", "path": "/pub", "action": "silent"}]})");
+        m_pWindow->Frame().Action(ID_UPDATE_ALL)->trigger();
+        auto blocked = [&]
+        {
+            auto listed = m_pServer->GetListedFolders();
+            return std::count(listed.begin(), listed.end(), "/pub");
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(blocked(), 3, 20000);
+        QCOMPARE(g_nRunning.load(), 3u);
+
+        bool bDialogSeen = false;
+        QTimer watch;
+        watch.setInterval(5);
+        connect(&watch, &QTimer::timeout,
+                [&]
+                {
+                    if (qobject_cast<CCloseDlg*>(QApplication::activeModalWidget()) == nullptr)
+                        return;
+                    bDialogSeen = true;
+                });
+        watch.start();
+        QElapsedTimer clock;
+        clock.start();
+        m_pWindow->Frame().close();
+        QVERIFY(m_pWindow->Frame().IsClosed());
+        QVERIFY(bDialogSeen);
+        QVERIFY(IsEngineIdle());
+        QVERIFY(clock.elapsed() >= CCloseDlg::TICK_MS - 50); // up until its first tick
+        QVERIFY(clock.elapsed() < 10000);                    // the cut, not a time-out
+
+        // What the crawl merged before the block was saved.
+        for (const auto& pSite : m_pWindow->Doc().m_siteList)
+        {
+            CFTPSite reloaded;
+            reloaded.m_strHost = pSite->m_strHost;
+            reloaded.m_strUser = pSite->m_strUser;
+            reloaded.m_strPassword = pSite->m_strPassword;
+            reloaded.EnsureLoaded();
+            QVERIFY2(reloaded.m_pRoot->m_dirList.size() >= 1, pSite->GetKey().c_str());
+        }
+    }
+};
+
+QTEST_MAIN(WindowEndToEndTest)
+#include "WindowEndToEndTest.moc"
