@@ -142,9 +142,8 @@ std::string CChangeRecord::GetPathBytes() const
     return strPath;
 }
 
-std::string FormatChangeLine(const CChangeRecord& record)
+void AddChangeFields(CJsonLine& line, const CChangeRecord& record)
 {
-    CJsonLine line;
     line.Add("time", record.strTime)
         .Add("run", record.strRun)
         .Add("kind", FormatChangeKind(record.nKind))
@@ -171,6 +170,12 @@ std::string FormatChangeLine(const CChangeRecord& record)
         line.Add("folders", record.nFolders).Add("files", record.nFiles).Add("bytes", record.nBytes);
         break;
     }
+}
+
+std::string FormatChangeLine(const CChangeRecord& record)
+{
+    CJsonLine line;
+    AddChangeFields(line, record);
     return line.Finish();
 }
 

@@ -63,6 +63,9 @@ struct CChangeRecord
     std::string GetPathBytes() const;
 };
 
+class CJsonLine;
+// The record's keys, as a line of the log holds them, added to line.
+void AddChangeFields(CJsonLine& line, const CChangeRecord& record);
 // One line, "\n" included.
 std::string FormatChangeLine(const CChangeRecord& record);
 // False for a line that is not a change (damaged, cut short, unknown kind).

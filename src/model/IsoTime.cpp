@@ -57,7 +57,7 @@ std::string FormatIsoTime(CWallTime time, bool bMillis)
     }
     std::tm tm{};
     gmtime_r(&nSeconds, &tm);
-    char szText[40];
+    char szText[80];
     if (bMillis)
         std::snprintf(szText, sizeof(szText), "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ",
                       tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
