@@ -42,6 +42,15 @@ int DaysInMonth(int nYear, int nMonth)
     static constexpr int DAYS[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return nMonth == 2 && IsLeapYear(nYear) ? 29 : DAYS[nMonth - 1];
 }
+
+// The clock counts nanoseconds in 64 bits (about 1678 to 2262): a time past
+// that would wrap round to one long ago.
+bool IsInRange(int64_t nSeconds)
+{
+    using namespace std::chrono;
+    constexpr int64_t MAX_SECONDS = duration_cast<seconds>(CWallTime::duration::max()).count() - 1;
+    return nSeconds > -MAX_SECONDS && nSeconds < MAX_SECONDS;
+}
 } // namespace
 
 std::string FormatIsoTime(CWallTime time, bool bMillis)
@@ -75,7 +84,7 @@ bool ParseIsoTime(std::string_view str, CWallTime* pTime)
     {
         int64_t nSeconds = 0;
         auto [p, ec] = std::from_chars(str.data(), str.data() + str.size(), nSeconds);
-        if (ec != std::errc() || p != str.data() + str.size())
+        if (ec != std::errc() || p != str.data() + str.size() || !IsInRange(nSeconds))
             return false;
         *pTime = CWallTime(seconds(nSeconds));
         return true;
@@ -152,6 +161,8 @@ bool ParseIsoTime(std::string_view str, CWallTime* pTime)
             return false;
         nSeconds = timegm(&tm) - nOffset;
     }
+    if (!IsInRange(nSeconds))
+        return false;
     *pTime = CWallTime(seconds(nSeconds)) + milliseconds(nMillis);
     return true;
 }

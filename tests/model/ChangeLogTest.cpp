@@ -137,6 +137,8 @@ TEST(ChangeLogTest, TimesAsSinceTakesThem)
         {"2024-05-01T24:00", nullptr},
         {"2024-05-01T12:34Zx", nullptr},
         {"yesterday", nullptr},
+        {"2999-01-01T00:00Z", nullptr}, // past what the clock holds: never wrapped round
+        {"99999999999", nullptr},
         {"", nullptr},
     };
     for (const CRow& row : rows)
