@@ -194,8 +194,9 @@ int RunStats(CCliContext& ctx)
             continue;
         }
         CTextTable table;
-        auto add = [&table](const char* pszName, const std::string& strValue)
-        { table.AddRow({std::string("  ") + pszName, strValue}); };
+        auto add = [&table](const char* pszName, const std::string& strValue) {
+            table.AddRow({std::string("  ") + pszName, strValue});
+        };
         add("folders", std::to_string(totals.nFolders));
         add("files", std::to_string(totals.nFiles));
         add("bytes", std::to_string(totals.nBytes));

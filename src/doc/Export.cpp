@@ -52,7 +52,7 @@ class CRowReader
 public:
     bool Read(const CExportRow& row, CRowText* pText)
     {
-        CFTPSite* pSite = row.pDir != nullptr ? row.pDir->GetSite()
+        CFTPSite* pSite = row.pDir != nullptr    ? row.pDir->GetSite()
                           : row.pFile != nullptr ? row.pFile->GetSite()
                                                  : nullptr;
         if (pSite == nullptr)
@@ -63,7 +63,8 @@ public:
             m_codec = pSite->GetCodec();
         }
         std::shared_lock lock(pSite->m_treeLock);
-        const std::string& strName = row.pDir != nullptr ? row.pDir->m_strName : row.pFile->m_strName;
+        const std::string& strName =
+            row.pDir != nullptr ? row.pDir->m_strName : row.pFile->m_strName;
         pText->bFolder = row.pDir != nullptr;
         pText->strName = m_codec.Decode(strName);
         pText->strRaw = IsValidUtf8(strName) ? std::string() : PercentEncode(strName, {});

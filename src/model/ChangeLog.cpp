@@ -167,7 +167,9 @@ void AddChangeFields(CJsonLine& line, const CChangeRecord& record)
                 .Add("bytes", record.nBytes);
         break;
     case ChangeKind::first:
-        line.Add("folders", record.nFolders).Add("files", record.nFiles).Add("bytes", record.nBytes);
+        line.Add("folders", record.nFolders)
+            .Add("files", record.nFiles)
+            .Add("bytes", record.nBytes);
         break;
     }
 }
@@ -232,7 +234,9 @@ void CChangeLogWriter::Open()
     m_fd = ::open(m_strPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (m_fd < 0)
         throw CFileException::FromErrno(errno, m_strPath);
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::fstat(m_fd, &st) != 0)
     {
         int nErr = errno;

@@ -362,8 +362,7 @@ private:
                 if (n >= 0xD800 && n <= 0xDBFF)
                 {
                     uint32_t nLow = 0;
-                    if (!Take('\\') || !Take('u') || !Hex4(&nLow) || nLow < 0xDC00 ||
-                        nLow > 0xDFFF)
+                    if (!Take('\\') || !Take('u') || !Hex4(&nLow) || nLow < 0xDC00 || nLow > 0xDFFF)
                         return false;
                     n = 0x10000 + ((n - 0xD800) << 10) + (nLow - 0xDC00);
                 }

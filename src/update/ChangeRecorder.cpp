@@ -58,7 +58,8 @@ void CChangeRecorder::FillPath(const std::string& strBytes, CChangeRecord* pReco
         if (nEnd == std::string::npos)
             nEnd = strBytes.size();
         pRecord->strPath += '/';
-        pRecord->strPath += m_codec.Decode(std::string_view(strBytes).substr(nStart, nEnd - nStart));
+        pRecord->strPath +=
+            m_codec.Decode(std::string_view(strBytes).substr(nStart, nEnd - nStart));
         nStart = nEnd + 1;
     }
     if (pRecord->strPath.empty())
@@ -121,8 +122,8 @@ void CChangeRecorder::Write(const std::string& strLines)
             PrepareSiteFolder(m_strProgramFolder, m_strKey);
             CreateFolder(m_strProgramFolder + "/Data");
             CreateFolder(GetSiteFolderPath(m_strProgramFolder, m_strKey));
-            m_pWriter = std::make_unique<CChangeLogWriter>(
-                GetChangeLogPath(m_strProgramFolder, m_strKey));
+            m_pWriter =
+                std::make_unique<CChangeLogWriter>(GetChangeLogPath(m_strProgramFolder, m_strKey));
         }
         m_pWriter->Append(strLines);
     }

@@ -66,12 +66,11 @@ TEST_F(DocTest, ExportsOpenRightInOtherPrograms)
          "ftp://u:p%40ss%3Aw%2Frd@h:2121/dir,%20with%20comma/%D6%D0%CE%C4.txt"},
         {"file", "a,b.txt", nullptr, 10, false, "ftp://h@u/a,b.txt", "/a,b.txt",
          "ftp://u:p%40ss%3Aw%2Frd@h:2121/a,b.txt"},
-        {"file", "say \"hi\".txt", nullptr, 0, false, "ftp://h@u/say \"hi\".txt",
-         "/say \"hi\".txt", "ftp://u:p%40ss%3Aw%2Frd@h:2121/say%20%22hi%22.txt"},
+        {"file", "say \"hi\".txt", nullptr, 0, false, "ftp://h@u/say \"hi\".txt", "/say \"hi\".txt",
+         "ftp://u:p%40ss%3Aw%2Frd@h:2121/say%20%22hi%22.txt"},
         {"file", "two\r\nlines.txt", nullptr, 3, true, "ftp://h@u/two\r\nlines.txt",
          "/two\r\nlines.txt", "ftp://u:p%40ss%3Aw%2Frd@h:2121/two%0D%0Alines.txt"},
-        {"file", "中文,名字.txt", nullptr, 1536, false, "ftp://h@u/中文,名字.txt",
-         "/中文,名字.txt",
+        {"file", "中文,名字.txt", nullptr, 1536, false, "ftp://h@u/中文,名字.txt", "/中文,名字.txt",
          "ftp://u:p%40ss%3Aw%2Frd@h:2121/%E4%B8%AD%E6%96%87,%E5%90%8D%E5%AD%97.txt"},
     };
     std::string strExpected;
@@ -93,7 +92,8 @@ TEST_F(DocTest, ExportsOpenRightInOtherPrograms)
 
     std::vector<CExportRow> exportRows = GetListingRows(*m_pDoc, true);
     ASSERT_EQ(exportRows.size(), std::size(rows));
-    std::string strCommand = "/usr/bin/python3 '" + CheckerPath() + "' '" + (m_dir / "expected.jsonl") + "'";
+    std::string strCommand =
+        "/usr/bin/python3 '" + CheckerPath() + "' '" + (m_dir / "expected.jsonl") + "'";
     for (ExportFormat nFormat : {ExportFormat::csv, ExportFormat::json, ExportFormat::urls})
     {
         std::string strPath = m_dir / (std::string("export") + GetExportExtension(nFormat));
