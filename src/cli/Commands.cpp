@@ -20,7 +20,8 @@ int RunCommand(CCliContext& ctx)
     static const CEntry COMMAND_TABLE[] = {
         {"sites", RunSites},   {"add", RunAdd},       {"edit", RunEdit}, {"remove", RunRemove},
         {"import", RunImport}, {"update", RunUpdate}, {"ls", RunLs},     {"new", RunNew},
-        {"search", RunSearch}, {"read", RunRead},     {"url", RunUrl},
+        {"search", RunSearch}, {"read", RunRead},     {"url", RunUrl},   {"changes", RunChanges},
+        {"stats", RunStats},
     };
     for (const CEntry& entry : COMMAND_TABLE)
     {

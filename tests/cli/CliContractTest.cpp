@@ -74,7 +74,7 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
         {{}, 2, {}, "usage: tarn-cli"},
         {{"--bogus", "sites"}, 2, {}, "usage: tarn-cli"},
         {{"frobnicate"}, 2, {}, "usage: tarn-cli"},
-        {{"ls"}, 2, {}, "usage: tarn-cli [--data-dir DIR] [--json] ls [-R] ADDRESS"},
+        {{"ls"}, 2, {}, "usage: tarn-cli [--data-dir DIR] [--json] ls [-R] [--format F] ADDRESS"},
         {{"read"}, 2, {}, "usage:"},
         {{"read", "--all", "127.0.0.1/x"}, 2, {}, "usage:"},
         {{"add", "--port", "21"}, 2, {}, "--host"},

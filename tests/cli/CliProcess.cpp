@@ -193,17 +193,23 @@ public:
                 strValue = m_str[m_nPos] == 't' ? "true" : "false";
                 m_nPos += strValue.size();
             }
+            else if (m_str.compare(m_nPos, 4, "null") == 0)
+            {
+                nType = '0';
+                strValue = "null";
+                m_nPos += strValue.size();
+            }
             else
             {
                 nType = 'n';
                 size_t nStart = m_nPos;
                 if (Peek() == '-')
                     ++m_nPos;
-                while (m_nPos < m_str.size() && m_str[m_nPos] >= '0' && m_str[m_nPos] <= '9')
-                    ++m_nPos;
-                strValue = m_str.substr(nStart, m_nPos - nStart);
-                if (strValue.empty() || strValue == "-")
+                if (!Digits())
                     return false;
+                if (Eat('.') && !Digits())
+                    return false;
+                strValue = m_str.substr(nStart, m_nPos - nStart);
             }
             if (pObject->m_values.count(strKey) != 0)
                 return false;
@@ -219,6 +225,14 @@ public:
 
 private:
     char Peek() const { return m_nPos < m_str.size() ? m_str[m_nPos] : '\0'; }
+    // One or more; a fraction's digits follow a ".".
+    bool Digits()
+    {
+        size_t nStart = m_nPos;
+        while (m_nPos < m_str.size() && m_str[m_nPos] >= '0' && m_str[m_nPos] <= '9')
+            ++m_nPos;
+        return m_nPos > nStart;
+    }
     bool Eat(char c)
     {
         if (Peek() != c)

@@ -50,7 +50,7 @@ struct CJsonObject
 {
     std::vector<std::string> m_keys; // in order
     std::map<std::string, std::string> m_values;
-    std::map<std::string, char> m_types; // 's' string, 'n' number, 'b' true/false
+    std::map<std::string, char> m_types; // 's' string, 'n' number, 'b' true/false, '0' null
     const std::string& operator[](const std::string& strKey) const { return m_values.at(strKey); }
 };
 
