@@ -42,7 +42,8 @@ QString DisplayUrl(std::string_view strUrl, const QString& strAddressText)
     nStart = nStart == std::string::npos ? 0 : nStart + 3;
     size_t nAt = strShown.find('@', nStart);
     size_t nSlash = strShown.find('/', nStart);
-    bool bEncodedPath = nSlash != std::string::npos && strShown.find('%', nSlash) != std::string::npos;
+    bool bEncodedPath =
+        nSlash != std::string::npos && strShown.find('%', nSlash) != std::string::npos;
     if (nAt != std::string::npos && nAt < nSlash)
     {
         size_t nColon = strShown.find(':', nStart);
