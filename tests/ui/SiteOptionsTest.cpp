@@ -1,5 +1,6 @@
 // The site's options through the window: "高级..." in the site dialog,
-// what reaches options.ini, and names shown again in a new character set.
+// what reaches options.ini, names shown again in a new character set, and
+// the URL a copy confirmation shows.
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,6 +15,7 @@
 
 #include "UiTestSupport.h"
 #include "WindowTestSupport.h"
+#include "ui/DisplayText.h"
 #include "ui/SiteDlg.h"
 #include "ui/SiteOptionsDlg.h"
 
@@ -197,6 +199,28 @@ private slots:
         Run(ID_COPY_FOLDER_ADDRESS);
         QVERIFY2(boxes.LastText().contains(strEncoded), qPrintable(boxes.LastText()));
         QVERIFY2(boxes.LastText().contains(strShown), qPrintable(boxes.LastText()));
+    }
+
+    void ShownUrlHidesThePasswordAndReadsEncodedPaths_data()
+    {
+        QTest::addColumn<QString>("strUrl");
+        QTest::addColumn<QString>("strShown");
+        QTest::newRow("plain") << "ftp://h:21/pub/"
+                               << "ftp://h:21/pub/";
+        QTest::newRow("password") << "ftp://u:p%40ss@h:21/a"
+                                  << "ftp://u:******@h:21/a";
+        // "@" and ":" past the host are path bytes, not a login.
+        QTest::newRow("at in path") << "ftp://h:21/a:b@c"
+                                    << "ftp://h:21/a:b@c";
+        QTest::newRow("encoded") << "ftp://u:p@h:21/%D6%D0"
+                                 << QStringLiteral("ftp://u:******@h:21/%D6%D0\n（即 中）");
+    }
+
+    void ShownUrlHidesThePasswordAndReadsEncodedPaths()
+    {
+        QFETCH(QString, strUrl);
+        QFETCH(QString, strShown);
+        QCOMPARE(DisplayUrl(strUrl.toStdString(), QStringLiteral("中")), strShown);
     }
 };
 
