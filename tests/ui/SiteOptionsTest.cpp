@@ -183,9 +183,10 @@ private slots:
         m_pWindow->Tree().FillTree();
         CDirItem* pSiteItem = m_pWindow->TopItem(0);
         pSiteItem->setExpanded(true);
+        m_pWindow->Select(pSiteItem);
+        // Selecting a site builds its items again: take the folder's now.
         CDirItem* pFolderItem = CWindowFixture::Child(pSiteItem, 0);
         pFolderItem->setExpanded(true);
-        m_pWindow->Select(pSiteItem);
         QVERIFY(pFolderItem->text(0) != strShown);
 
         CMessageBoxRecorder boxes;
