@@ -218,6 +218,27 @@ void CDirView::RelabelSiteItem(CFTPSite* pSite)
         pItem->setText(0, SiteLabel(*pSite));
 }
 
+void CDirView::RelabelSiteFolders(CFTPSite* pSite)
+{
+    CDirItem* pSiteItem = FindSiteItem(pSite);
+    if (pSiteItem == nullptr)
+        return;
+    std::vector<QTreeWidgetItem*> stack{pSiteItem};
+    while (!stack.empty())
+    {
+        QTreeWidgetItem* pItem = stack.back();
+        stack.pop_back();
+        for (int i = 0; i < pItem->childCount(); ++i)
+        {
+            CDirItem* pChild = AsDirItem(pItem->child(i));
+            if (pChild->IsPlaceholder())
+                continue;
+            pChild->setText(0, DisplayName(pChild->m_strLabel, pSite));
+            stack.push_back(pChild);
+        }
+    }
+}
+
 void CDirView::RemoveSiteItem(CFTPSite* pSite)
 {
     CDirItem* pItem = FindSiteItem(pSite);
@@ -491,8 +512,12 @@ void CDirView::OnCopyPath()
     CDirItem* pItem = SelectedItem();
     if (pItem == nullptr || pItem->IsPlaceholder())
         return;
-    if (m_doc.CopyAddress(pItem->m_pDir->GetAddress()))
-        TarnMessageBox(window(), QString::fromUtf8(TEXT_PATH_COPIED));
+    std::string strAddress = pItem->m_pDir->GetAddress();
+    if (!m_doc.CopyAddress(strAddress))
+        return;
+    TarnMessageBox(window(), QString::fromUtf8(TEXT_PATH_COPIED) + "\n\n" +
+                                 DisplayUrl(m_doc.GetUrl(strAddress),
+                                            DisplayName(strAddress, pItem->GetSite())));
 }
 
 void CDirView::scrollTo(const QModelIndex& index, ScrollHint hint)

@@ -72,6 +72,9 @@ public:
     // The site commands' edits of the tree.
     CDirItem* AddSiteItem(CFTPSite* pSite);
     void RelabelSiteItem(CFTPSite* pSite);
+    // The site's folder items read their names again (its character set
+    // changed).
+    void RelabelSiteFolders(CFTPSite* pSite);
     void RemoveSiteItem(CFTPSite* pSite);
     CDirItem* FindSiteItem(const CFTPSite* pSite) const;
 

@@ -16,3 +16,8 @@ QString DisplayName(std::string_view bytes, const CFTPSite* pSite);
 QString DisplayText(std::string_view bytes);
 // A site's label: its nickname when set, else its key.
 QString SiteLabel(const CFTPSite& site);
+// An FTP URL as the window shows it: its password hidden and, when it
+// carries percent-encoded bytes (a name the server sent in its own
+// character set), strAddressText as the text those bytes stand for, on the
+// next line.
+QString DisplayUrl(std::string_view strUrl, const QString& strAddressText);

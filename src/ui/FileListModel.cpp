@@ -248,6 +248,16 @@ void CFileListModel::RefreshFileHighlights()
                          {Qt::BackgroundRole, Qt::ForegroundRole});
 }
 
+void CFileListModel::RefreshNames()
+{
+    if (m_rows.empty())
+        return;
+    // Two ranges, so a list sorted by size is not sorted again.
+    int nLast = int(m_rows.size()) - 1;
+    for (int nColumn : {int(COLUMN_NAME), int(COLUMN_ADDRESS)})
+        emit dataChanged(index(0, nColumn), index(nLast, nColumn), {Qt::DisplayRole});
+}
+
 void CFileListModel::SetHighlight(const QBrush& background, const QBrush& text)
 {
     m_highlight = background;

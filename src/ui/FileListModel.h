@@ -77,6 +77,8 @@ public:
     int RemoveEntry(const CObject* pEntry);
     // File rows take their highlight from their entry's unread mark again.
     void RefreshFileHighlights();
+    // Names and addresses are read again (a site's character set changed).
+    void RefreshNames();
 
     void SetHighlight(const QBrush& background, const QBrush& text);
 

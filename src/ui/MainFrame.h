@@ -24,6 +24,7 @@ class CDirView;
 class CFTPDir;
 class CFTPSite;
 class CSubtreeSet;
+struct CSiteChoices;
 class CTarnDoc;
 class CTarnView;
 class CWindowDocHost;
@@ -91,6 +92,9 @@ private:
     // Runs a walk of the document with the disturbing commands refused.
     void RunWalk(const std::function<void()>& fnWalk);
     CFTPSite* SelectedSite() const;
+    // Writes the options the user changed in the site dialog; a new
+    // character set relabels the site's names at once.
+    void ApplySiteChoices(CFTPSite* pSite, const CSiteChoices& before, const CSiteChoices& after);
     void Repaint();
     void FocusOtherPane(bool bNext);
 

@@ -8,6 +8,7 @@
 #include "doc/Ancestry.h"
 #include "doc/TarnDoc.h"
 #include "model/FTPSite.h"
+#include "model/File.h"
 #include "model/ProgramFolder.h"
 #include "ui/AboutDlg.h"
 #include "ui/DirView.h"
@@ -99,6 +100,31 @@ void CMainFrame::OnStopUpdate()
     StopUpdate();
 }
 
+void CMainFrame::ApplySiteChoices(CFTPSite* pSite, const CSiteChoices& before,
+                                  const CSiteChoices& after)
+{
+    if (after == before)
+        return;
+    CNameCodec oldCodec = pSite->GetCodec();
+    try
+    {
+        // Only what the user changed: the engine may have noted something
+        // in the same file since the dialog opened.
+        pSite->UpdateOptions([&](CSiteOptions& options) { after.WriteChanges(before, &options); });
+    }
+    catch (const CFileException& e)
+    {
+        TarnMessageBox(this, Text(frame_text::OPTIONS_NOT_SAVED) + DisplayText(e.what()));
+        return;
+    }
+    // Names are decoded when shown: the views only need to read them again.
+    if (pSite->GetCodec() != oldCodec)
+    {
+        m_pDirView->RelabelSiteFolders(pSite);
+        m_pFileView->RefreshNames();
+    }
+}
+
 void CMainFrame::OnSiteAdd()
 {
     CSiteDlg dlg(this);
@@ -106,7 +132,9 @@ void CMainFrame::OnSiteAdd()
         return;
     if (!m_pDoc->AddSite(InfoFromDialog(dlg, nullptr)))
         return;
-    m_pDirView->AddSiteItem(m_pDoc->m_siteList.back().get());
+    CFTPSite* pSite = m_pDoc->m_siteList.back().get();
+    m_pDirView->AddSiteItem(pSite);
+    ApplySiteChoices(pSite, CSiteChoices(), dlg.m_choices);
 }
 
 void CMainFrame::OnSiteEdit()
@@ -128,6 +156,8 @@ void CMainFrame::OnSiteEdit()
     dlg.m_bAnonUpdate = pSite->m_bAnonUpdate;
     dlg.m_strNickname = DisplayText(pSite->m_strNickname);
     dlg.m_strRemark = DisplayText(pSite->m_strRemark);
+    const CSiteChoices before = CSiteChoices::FromOptions(pSite->GetOptions());
+    dlg.m_choices = before;
     if (dlg.exec() != QDialog::Accepted)
         return;
     // The dialog ran its own event loop: the site may be gone by now.
@@ -136,6 +166,9 @@ void CMainFrame::OnSiteEdit()
     if (!m_pDoc->ModifySite(pSite, InfoFromDialog(dlg, pSite)))
         return;
     m_pDirView->RelabelSiteItem(pSite);
+    // A site being updated may change its options too: a running session
+    // keeps the way it lists, the names show in the new set at once.
+    ApplySiteChoices(pSite, before, dlg.m_choices);
 }
 
 void CMainFrame::OnSiteDelete()
@@ -250,8 +283,13 @@ void CMainFrame::OnCopyFileAddress()
 {
     std::string strAddress = m_pFileView->FirstSelectedAddress();
     // A welcome line has no address: nothing is copied, nothing claimed.
-    if (!strAddress.empty() && m_pDoc->CopyAddress(strAddress))
-        TarnMessageBox(this, Text(frame_text::PATH_COPIED));
+    if (strAddress.empty() || !m_pDoc->CopyAddress(strAddress))
+        return;
+    size_t nPathStart = 0;
+    const CFTPSite* pSite = m_pDoc->FindSiteByAddress(strAddress, &nPathStart);
+    TarnMessageBox(this,
+                   Text(frame_text::PATH_COPIED) + "\n\n" +
+                       DisplayUrl(m_pDoc->GetUrl(strAddress), DisplayName(strAddress, pSite)));
 }
 
 void CMainFrame::OnGoBack()

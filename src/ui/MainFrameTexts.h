@@ -20,6 +20,7 @@ inline constexpr const char* MENU_HELP = "帮助(&H)";
 inline constexpr const char* CONFIRM_DELETE = "是否确定要删除?";
 inline constexpr const char* CONFIRM_DELETE_CAPTION = "警告";
 inline constexpr const char* SITE_UPDATING = "站点正在更新，请先终止更新！";
+inline constexpr const char* OPTIONS_NOT_SAVED = "站点选项未能保存，仍为原来的设置：\n";
 inline constexpr const char* PATH_COPIED =
     "文件路径已复制到剪贴板上，粘贴到FTP软件或浏览器中即可。";
 inline constexpr const char* HELP_MISSING = "找不到帮助文件 help.pdf，它应在程序所在的文件夹中。";

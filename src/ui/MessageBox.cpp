@@ -49,6 +49,8 @@ int TarnMessageBox(QWidget* pParent, const QString& strText, const QString& strC
         return MessageHook()(request);
 
     QMessageBox box(icon, strCaption, strText, buttons, pParent);
+    // Texts may quote names from a server, which must never read as markup.
+    box.setTextFormat(Qt::PlainText);
     for (const ButtonText& text : BUTTON_TEXTS)
         if (QAbstractButton* pButton = box.button(text.button))
             pButton->setText(QString::fromUtf8(text.pszText));

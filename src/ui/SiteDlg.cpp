@@ -24,6 +24,7 @@ const char* const TEXT_PASSWORD = "密码";
 const char* const TEXT_NICKNAME = "站点昵称:";
 const char* const TEXT_ANON_UPDATE = "是否匿名更新站点内容";
 const char* const TEXT_REMARK = "备注:";
+const char* const TEXT_ADVANCED = "高级...";
 const char* const TEXT_OK = "确定";
 const char* const TEXT_CANCEL = "取消";
 const char* const TEXT_BAD_PORT = "Please enter a positive integer.";
@@ -71,11 +72,15 @@ CSiteDlg::CSiteDlg(QWidget* pParent)
 
     auto* pButtonOk = new QPushButton(Text(TEXT_OK));
     auto* pButtonCancel = new QPushButton(Text(TEXT_CANCEL));
+    auto* pButtonAdvanced = new QPushButton(Text(TEXT_ADVANCED));
     pButtonOk->setObjectName("ok");
     pButtonCancel->setObjectName("cancel");
+    pButtonAdvanced->setObjectName("advanced");
+    pButtonAdvanced->setAutoDefault(false);
     pButtonOk->setDefault(true);
     connect(pButtonOk, &QPushButton::clicked, this, &CSiteDlg::accept);
     connect(pButtonCancel, &QPushButton::clicked, this, &CSiteDlg::reject);
+    connect(pButtonAdvanced, &QPushButton::clicked, this, &CSiteDlg::OnAdvanced);
     connect(m_pCheckAnonymous, &QCheckBox::clicked, this, &CSiteDlg::OnAnonymousClicked);
 
     auto* pGrid = new QGridLayout;
@@ -93,6 +98,7 @@ CSiteDlg::CSiteDlg(QWidget* pParent)
     pGrid->addWidget(m_pCheckAnonUpdate, 3, 2, 1, 2);
     pGrid->addWidget(Label(TEXT_REMARK, m_pEditRemark), 4, 0, 1, 4);
     pGrid->addWidget(m_pEditRemark, 5, 0, 1, 4);
+    pGrid->addWidget(pButtonAdvanced, 6, 2, 1, 2, Qt::AlignRight);
     pGrid->setColumnStretch(1, 1);
 
     auto* pButtons = new QHBoxLayout;
@@ -115,7 +121,8 @@ CSiteDlg::CSiteDlg(QWidget* pParent)
     setTabOrder(m_pEditPassword, m_pEditNickname);
     setTabOrder(m_pEditNickname, m_pCheckAnonUpdate);
     setTabOrder(m_pCheckAnonUpdate, m_pEditRemark);
-    setTabOrder(m_pEditRemark, pButtonOk);
+    setTabOrder(m_pEditRemark, pButtonAdvanced);
+    setTabOrder(pButtonAdvanced, pButtonOk);
     setTabOrder(pButtonOk, pButtonCancel);
 
     resize(460, 380);
@@ -133,6 +140,7 @@ void CSiteDlg::showEvent(QShowEvent* pEvent)
         m_pEditNickname->setText(m_strNickname);
         m_pEditRemark->setPlainText(m_strRemark);
         m_pCheckAnonUpdate->setChecked(m_bAnonUpdate);
+        m_pendingChoices = m_choices;
         EnableLogin();
         m_pEditHost->setFocus();
     }
@@ -155,7 +163,16 @@ void CSiteDlg::accept()
     m_strNickname = m_pEditNickname->text();
     m_strRemark = m_pEditRemark->toPlainText();
     m_bAnonUpdate = m_pCheckAnonUpdate->isChecked();
+    m_choices = m_pendingChoices;
     QDialog::accept();
+}
+
+void CSiteDlg::OnAdvanced()
+{
+    CSiteOptionsDlg dlg(this);
+    dlg.m_choices = m_pendingChoices;
+    if (dlg.exec() == QDialog::Accepted)
+        m_pendingChoices = dlg.m_choices;
 }
 
 void CSiteDlg::OnAnonymousClicked(bool bChecked)

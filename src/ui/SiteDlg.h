@@ -3,9 +3,14 @@
 // runs exec(), and on QDialog::Accepted reads them back; the dialog copies
 // the members into its fields whenever it is shown and back on OK. It never
 // touches the site list itself. GUI thread only.
+//
+// "高级..." opens the site's options ("站点选项") on m_choices: like the
+// other members they come back only on OK, and the caller writes them.
 
 #include <QDialog>
 #include <QString>
+
+#include "ui/SiteOptionsDlg.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -28,6 +33,7 @@ public:
     QString m_strNickname;
     bool m_bAnonUpdate = false;
     QString m_strRemark;
+    CSiteChoices m_choices;
 
     // OK: the fields into the members. A port that does not start with a
     // digit is refused with a message, the focus goes back to it and the
@@ -39,6 +45,7 @@ protected:
 
 private:
     void OnAnonymousClicked(bool bChecked);
+    void OnAdvanced();
     void EnableLogin();
 
     QLineEdit* m_pEditHost;
@@ -49,4 +56,6 @@ private:
     QLineEdit* m_pEditNickname;
     QCheckBox* m_pCheckAnonUpdate;
     QPlainTextEdit* m_pEditRemark;
+    // The options as "高级..." last left them, until OK.
+    CSiteChoices m_pendingChoices;
 };

@@ -107,6 +107,11 @@ void CTarnView::ClearFileHighlights()
     m_pModel->RefreshFileHighlights();
 }
 
+void CTarnView::RefreshNames()
+{
+    m_pModel->RefreshNames();
+}
+
 int CTarnView::SourceRow(const QModelIndex& viewIndex) const
 {
     if (!viewIndex.isValid())

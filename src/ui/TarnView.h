@@ -47,6 +47,9 @@ public:
     // After the document marked the listed files read: file rows show their
     // marks again; folder rows keep their highlight.
     void ClearFileHighlights();
+    // Rows read their names and addresses again (a site's character set
+    // changed).
+    void RefreshNames();
 
     bool m_bResultMode = false;
 

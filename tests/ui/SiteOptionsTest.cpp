@@ -1,0 +1,233 @@
+// The site's options through the window: "高级..." in the site dialog,
+// what reaches options.ini, names shown again in a new character set, and
+// the URL a copy confirmation shows.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "UiTestSupport.h"
+#include "WindowTestSupport.h"
+#include "ui/DisplayText.h"
+#include "ui/SiteDlg.h"
+#include "ui/SiteOptionsDlg.h"
+
+namespace
+{
+// What the options dialog is made to do once it is open.
+struct COptionsAnswer
+{
+    QString strCharset;               // item data to pick; empty: leave it
+    const char* pszListing = nullptr; // radio button to click
+    bool bOk = true;
+};
+
+// Opens "高级..." in the site dialog, answers the options dialog, then
+// presses OK or Cancel in the site dialog. *pSeen gets what the options
+// dialog showed on opening: charset value, listing button, found hint.
+void AnswerSiteAndOptions(const COptionsAnswer& answer, bool bSiteOk, QStringList* pSeen = nullptr,
+                          const QString& strHost = {})
+{
+    AnswerNextDialog<CSiteDlg>(
+        [=](CSiteDlg& dlg)
+        {
+            if (!strHost.isEmpty())
+            {
+                dlg.findChild<QLineEdit*>("host")->setText(strHost);
+                if (!dlg.findChild<QCheckBox*>("anonymous")->isChecked())
+                    dlg.findChild<QCheckBox*>("anonymous")->click();
+            }
+            AnswerNextDialog<CSiteOptionsDlg>(
+                [=](CSiteOptionsDlg& options)
+                {
+                    auto* pCharset = options.findChild<QComboBox*>("charset");
+                    if (pSeen != nullptr)
+                    {
+                        *pSeen << pCharset->currentData().toString();
+                        for (auto* pButton : options.findChildren<QRadioButton*>())
+                            if (pButton->isChecked())
+                                *pSeen << pButton->objectName();
+                        *pSeen << options.findChild<QLabel*>("listingFound")->text();
+                    }
+                    if (!answer.strCharset.isEmpty())
+                        pCharset->setCurrentIndex(pCharset->findData(answer.strCharset));
+                    if (answer.pszListing != nullptr)
+                        options.findChild<QRadioButton*>(answer.pszListing)->click();
+                    options.findChild<QPushButton*>(answer.bOk ? "ok" : "cancel")->click();
+                });
+            dlg.findChild<QPushButton*>("advanced")->click();
+            dlg.findChild<QPushButton*>(bSiteOk ? "ok" : "cancel")->click();
+        });
+}
+
+std::string ReadFile(const std::string& strPath)
+{
+    std::ifstream in(strPath, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+const char* const GBK_NAME = "\xd6\xd0\xce\xc4";            // 中文
+const char* const CP1251_NAME = "\xcf\xf0\xe8\xe2\xe5\xf2"; // Привет
+} // namespace
+
+class SiteOptionsTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<CWindowFixture> m_pWindow;
+    CFTPSite* m_pSite = nullptr;
+
+    void Run(int nId) const { m_pWindow->Frame().Action(nId)->trigger(); }
+    std::string OptionsPath(const CFTPSite& site) const
+    {
+        return GetSiteFolderPath(m_pWindow->DataFolder(), site.GetKey()) + "/" + SITE_OPTIONS_FILE;
+    }
+
+private slots:
+    void init()
+    {
+        m_pWindow = std::make_unique<CWindowFixture>();
+        m_pSite = m_pWindow->AddSite("h");
+        m_pWindow->Tree().FillTree();
+    }
+
+    void cleanup() { m_pWindow.reset(); }
+
+    void DialogWritesOnlyWhatTheUserChangedAndCancelWritesNothing()
+    {
+        // What the engine noted and a line of a newer program must survive.
+        m_pSite->SetOptions(CSiteOptions::Parse("listing_found=stat\nfuture=1\n"));
+        const std::string strPath = OptionsPath(*m_pSite);
+        m_pWindow->Select(m_pWindow->TopItem(0));
+        CMessageBoxRecorder boxes;
+
+        // A site being updated takes new options too (they list from its
+        // next update on).
+        QStringList seen;
+        m_pSite->m_nEngineHold = 1;
+        AnswerSiteAndOptions({"GB18030", "listingList"}, true, &seen);
+        Run(ID_SITE_EDIT);
+        m_pSite->m_nEngineHold = 0;
+        QCOMPARE(seen.mid(0, 2), QStringList({"auto", "listingAuto"}));
+        QVERIFY(seen[2].contains("STAT（控制连接）"));
+        QCOMPARE(ReadFile(strPath),
+                 std::string("listing_found=stat\nfuture=1\ncharset=GB18030\nlisting=list\n"));
+
+        // Cancel in either dialog, or OK without a change: the file stays.
+        const std::string strBefore = ReadFile(strPath);
+        seen.clear();
+        AnswerSiteAndOptions({"Windows-1251", "listingStat"}, false, &seen);
+        Run(ID_SITE_EDIT);
+        QCOMPARE(seen.mid(0, 2), QStringList({"GB18030", "listingList"}));
+        AnswerSiteAndOptions({"Windows-1251", "listingStat", false}, true);
+        Run(ID_SITE_EDIT);
+        // A folder where the file goes: any write would fail loudly.
+        std::filesystem::remove(strPath);
+        std::filesystem::create_directory(strPath);
+        AnswerSiteAndOptions({}, true);
+        Run(ID_SITE_EDIT);
+        QVERIFY(boxes.Requests().isEmpty());
+
+        // A failed write says so and leaves the options as they were.
+        AnswerSiteAndOptions({"auto", nullptr}, true);
+        Run(ID_SITE_EDIT);
+        QCOMPARE(boxes.Requests().size(), 1);
+        QVERIFY(boxes.LastText().startsWith("站点选项未能保存"));
+        QCOMPARE(m_pSite->GetOptions().Format(), strBefore);
+        std::filesystem::remove(strPath);
+
+        // A new site gets its choices once it exists.
+        AnswerSiteAndOptions({"Big5", "listingStat"}, true, nullptr, "new.example");
+        Run(ID_SITE_ADD);
+        CFTPSite* pNew = m_pWindow->Doc().FindSite("new.example");
+        QVERIFY(pNew != nullptr);
+        QCOMPARE(ReadFile(OptionsPath(*pNew)), std::string("charset=Big5\nlisting=stat\n"));
+    }
+
+    void NewCharsetRelabelsTreeAndListAtOnce_data()
+    {
+        QTest::addColumn<QString>("strFrom");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("strTo");
+        QTest::addColumn<QString>("strShown");
+        QTest::addColumn<QString>("strEncoded");
+        QTest::newRow("GBK") << "UTF-8" << QByteArray(GBK_NAME) << "GB18030"
+                             << QStringLiteral("中文") << "%D6%D0%CE%C4";
+        QTest::newRow("1251") << "auto" << QByteArray(CP1251_NAME) << "Windows-1251"
+                              << QStringLiteral("Привет") << "%CF%F0%E8%E2%E5%F2";
+    }
+
+    void NewCharsetRelabelsTreeAndListAtOnce()
+    {
+        QFETCH(QString, strFrom);
+        QFETCH(QByteArray, name);
+        QFETCH(QString, strTo);
+        QFETCH(QString, strShown);
+        QFETCH(QString, strEncoded);
+        CSiteOptions options;
+        (void)options.Set(OPTION_CHARSET, strFrom.toStdString());
+        m_pSite->SetOptions(options);
+        CFTPDir* pDir = AddDir(m_pSite->m_pRoot.get(), name.toStdString());
+        AddFile(pDir, name.toStdString() + ".txt");
+        AddFile(m_pSite->m_pRoot.get(), name.toStdString());
+        m_pWindow->Tree().FillTree();
+        CDirItem* pSiteItem = m_pWindow->TopItem(0);
+        pSiteItem->setExpanded(true);
+        m_pWindow->Select(pSiteItem);
+        // Selecting a site builds its items again: take the folder's now.
+        CDirItem* pFolderItem = CWindowFixture::Child(pSiteItem, 0);
+        pFolderItem->setExpanded(true);
+        QVERIFY(pFolderItem->text(0) != strShown);
+
+        CMessageBoxRecorder boxes;
+        AnswerSiteAndOptions({strTo, nullptr}, true);
+        Run(ID_SITE_EDIT);
+        QCOMPARE(pFolderItem->text(0), strShown);
+        QCOMPARE(m_pWindow->Rows(), QStringList({strShown, strShown}));
+        QCOMPARE(m_pWindow->Rows(CFileListModel::COLUMN_ADDRESS),
+                 QStringList({"ftp://h/" + strShown, "ftp://h/" + strShown}));
+
+        // The copied URL carries the server's bytes; the box also says what
+        // they read as.
+        m_pWindow->Select(pFolderItem);
+        QCOMPARE(m_pWindow->Rows(), QStringList({strShown + ".txt"}));
+        Run(ID_COPY_FOLDER_ADDRESS);
+        QVERIFY2(boxes.LastText().contains(strEncoded), qPrintable(boxes.LastText()));
+        QVERIFY2(boxes.LastText().contains(strShown), qPrintable(boxes.LastText()));
+    }
+
+    void ShownUrlHidesThePasswordAndReadsEncodedPaths_data()
+    {
+        QTest::addColumn<QString>("strUrl");
+        QTest::addColumn<QString>("strShown");
+        QTest::newRow("plain") << "ftp://h:21/pub/"
+                               << "ftp://h:21/pub/";
+        QTest::newRow("password") << "ftp://u:p%40ss@h:21/a"
+                                  << "ftp://u:******@h:21/a";
+        // "@" and ":" past the host are path bytes, not a login.
+        QTest::newRow("at in path") << "ftp://h:21/a:b@c"
+                                    << "ftp://h:21/a:b@c";
+        QTest::newRow("encoded") << "ftp://u:p@h:21/%D6%D0"
+                                 << QStringLiteral("ftp://u:******@h:21/%D6%D0\n（即 中）");
+    }
+
+    void ShownUrlHidesThePasswordAndReadsEncodedPaths()
+    {
+        QFETCH(QString, strUrl);
+        QFETCH(QString, strShown);
+        QCOMPARE(DisplayUrl(strUrl.toStdString(), QStringLiteral("中")), strShown);
+    }
+};
+
+QTEST_MAIN(SiteOptionsTest)
+#include "SiteOptionsTest.moc"
