@@ -11,6 +11,7 @@
 #include "cli/Commands.h"
 #include "cli/EntryPrinter.h"
 #include "cli/JsonWriter.h"
+#include "doc/Export.h"
 #include "doc/NodeAddress.h"
 #include "doc/TarnDoc.h"
 
@@ -46,7 +47,7 @@ bool ResolveFolder(CTarnDoc& doc, const std::string& strAddress, CEntryRef* pRef
 
 // Pre-order, like content.ct: a folder, then what lies below it, then the
 // files. Iterative, so a deep tree cannot exhaust the stack.
-void PrintTree(CEntryPrinter& printer, const CFTPDir& top)
+template <class Printer> void PrintTree(Printer& printer, const CFTPDir& top)
 {
     struct Frame
     {
@@ -70,9 +71,34 @@ void PrintTree(CEntryPrinter& printer, const CFTPDir& top)
     }
 }
 
+// Collects rows for --format, in the order they would be printed.
+class CRowCollector
+{
+public:
+    void Dir(const CFTPDir& dir) { m_rows.push_back({&dir, nullptr}); }
+    void File(const CFTPFile& file) { m_rows.push_back({nullptr, &file}); }
+    const std::vector<CExportRow>& GetRows() const { return m_rows; }
+
+private:
+    std::vector<CExportRow> m_rows;
+};
+
+void PrintExport(const std::vector<CExportRow>& rows, const std::string& strFormat)
+{
+    ExportFormat nFormat = ExportFormat::csv;
+    (void)ParseExportFormat(strFormat, &nFormat); // checked by the parser
+    WriteExport(rows, nFormat,
+                [](std::string_view piece) { std::fwrite(piece.data(), 1, piece.size(), stdout); });
+}
+
 // The result lists of the last search or unread listing: folders, then files.
 void PrintFound(CCliContext& ctx)
 {
+    if (ctx.line.m_strFormat)
+    {
+        PrintExport(GetListingRows(ctx.doc, true), *ctx.line.m_strFormat);
+        return;
+    }
     CEntryPrinter printer(ctx.line.m_bJson);
     for (const CFTPDir* pDir : ctx.doc.m_foundDirs)
         printer.Dir(*pDir);
@@ -95,6 +121,24 @@ int RunLs(CCliContext& ctx)
     CEntryRef ref;
     if (!ResolveFolder(ctx.doc, ctx.line.m_args[0], &ref))
         return EXIT_FAILED;
+    if (ctx.line.m_strFormat)
+    {
+        CRowCollector collector;
+        {
+            std::shared_lock lock(ref.pSite->m_treeLock);
+            if (ctx.line.m_bRecursive)
+                PrintTree(collector, *ref.pDir);
+            else
+            {
+                for (const auto& pSub : ref.pDir->m_dirList)
+                    collector.Dir(*pSub);
+                for (const auto& pFile : ref.pDir->m_fileList)
+                    collector.File(*pFile);
+            }
+        }
+        PrintExport(collector.GetRows(), *ctx.line.m_strFormat);
+        return EXIT_OK;
+    }
     CEntryPrinter printer(ctx.line.m_bJson);
     {
         std::shared_lock lock(ref.pSite->m_treeLock);

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "doc/Export.h"
+#include "model/IsoTime.h"
 #include "model/NameCodec.h"
 #include "update/ListingPlan.h"
 
@@ -58,25 +60,49 @@ const CCommandSpec COMMANDS[] = {
      "                    server gives the same listing both ways), stat, or list (a data\n"
      "                    connection per folder)\n",
      0, ANY_NUMBER, true},
-    {"ls", "ls [-R] ADDRESS",
+    {"ls", "ls [-R] [--format F] ADDRESS",
      "list the cached folder at a node address (\"ftp://<key>/<path>\" or \"<key>/<path>\")",
-     "  -R, --recursive   everything below it: a folder, then its contents, then the files\n", 1, 1,
-     false},
-    {"new", "new [ADDRESS]", "list the unread entries of every site, or below one cached folder",
-     "", 0, 1, false},
-    {"search", "search KEYWORD",
+     "  -R, --recursive   everything below it: a folder, then its contents, then the files\n"
+     "  --format F        csv, json or urls (see \"tarn-cli search --help\")\n",
+     1, 1, false},
+    {"new", "new [--format F] [ADDRESS]",
+     "list the unread entries of every site, or below one cached folder",
+     "  --format F        csv, json or urls (see \"tarn-cli search --help\")\n", 0, 1, false},
+    {"search", "search [--format F] KEYWORD",
      "search every cached tree (folders lower-cased, files as stored; \"#new\": unread entries)",
      "A folder matches when its name, with A-Z turned into a-z, contains KEYWORD;\n"
      "a file matches when its name as stored contains KEYWORD. So lower-case letters\n"
      "find folders of any case and files of that case only (\"readme\" finds the\n"
      "folder README, not the file README.TXT), and a keyword with a capital letter\n"
      "finds no folder at all. An empty KEYWORD lists everything; \"#new\" lists the\n"
-     "unread entries, an unread folder standing for all of its contents.\n",
+     "unread entries, an unread folder standing for all of its contents.\n"
+     "\n"
+     "Options:\n"
+     "  --format F        for other programs: csv (UTF-8 with BOM, a header row, columns\n"
+     "                    name, size, address, url, unread), json (one object per entry,\n"
+     "                    with its FTP URL) or urls (one FTP URL per line)\n",
      1, 1, false},
     {"read", "read (--all | ADDRESS...)",
      "mark every site read, or the given folders (with everything below them) and files",
      "  --all             every entry of every site\n", 0, ANY_NUMBER, true},
     {"url", "url ADDRESS", "the FTP URL of a node address", "", 1, 1, false},
+    {"changes", "changes [--since TIME] [KEY|ADDRESS]",
+     "what the last update of every site (or of one site, or below one folder) added, removed "
+     "or resized",
+     "  --since TIME      every change from TIME on instead, over all updates: ISO 8601\n"
+     "                    (\"2024-05-01\", \"2024-05-01T12:00\", local time unless \"Z\" or\n"
+     "                    an offset follows) or seconds since 1970\n"
+     "\n"
+     "Each site keeps its changes in Data/<site folder>/changes.log, one JSON object per\n"
+     "line (times in UTC). A site's first update writes one \"first\" line with what it\n"
+     "found; a removed folder is one line, with what it held.\n",
+     0, 1, false},
+    {"stats", "stats [KEY...]",
+     "figures of every site (or of the given ones): the cached tree's size and the last update",
+     "With --json one object per site: key, folders (below the root), files, bytes,\n"
+     "unread, last_start, last_end (ISO 8601, UTC), duration_s, folders_listed,\n"
+     "commands, listing_bytes, last_error (null where the site has not been updated).\n",
+     0, ANY_NUMBER, false},
 };
 
 const CCommandSpec* FindCommand(const std::string& strName)
@@ -321,6 +347,23 @@ ParseResult CParser::CommandOption(const std::string& strGiven)
         if (!needValue() || !ParseListingMode(strValue, &nMode))
             return Fail("--listing needs auto, stat or list");
         m_pLine->m_strListing = strValue;
+        return ParseResult::run;
+    }
+    if ((strCommand == "ls" || strCommand == "new" || strCommand == "search") &&
+        strArg == "--format")
+    {
+        ExportFormat nFormat;
+        if (!needValue() || !ParseExportFormat(strValue, &nFormat))
+            return Fail("--format needs csv, json or urls");
+        m_pLine->m_strFormat = strValue;
+        return ParseResult::run;
+    }
+    if (strCommand == "changes" && strArg == "--since")
+    {
+        CWallTime time;
+        if (!needValue() || !ParseIsoTime(strValue, &time))
+            return Fail("--since needs an ISO 8601 time (2024-05-01T12:00) or seconds since 1970");
+        m_pLine->m_strSince = strValue;
         return ParseResult::run;
     }
     if (strCommand == "ls" && !bAttached && (strArg == "-R" || strArg == "--recursive"))

@@ -41,6 +41,8 @@ int RunNew(CCliContext& ctx);
 int RunSearch(CCliContext& ctx);
 int RunRead(CCliContext& ctx);
 int RunUrl(CCliContext& ctx);
+int RunChanges(CCliContext& ctx);
+int RunStats(CCliContext& ctx);
 
 // "tarn-cli: <text>" on stderr.
 void ReportError(const std::string& strText);

@@ -12,6 +12,7 @@
 
 #include "model/File.h"
 #include "model/ProgramFolder.h"
+#include "model/SiteStats.h"
 
 namespace
 {
@@ -365,6 +366,8 @@ void CTarnDoc::OnCloseDocument()
         {
             pSite->SaveState(GetProgramFolder());
             pSite->m_bStateDirty.store(false);
+            // The stored unread count follows the marks.
+            RefreshStoredTotals(*pSite);
         }
         catch (const CFileException& e)
         {

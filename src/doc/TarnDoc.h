@@ -15,11 +15,13 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "doc/Ancestry.h"
 #include "doc/BrowseState.h"
+#include "doc/ChangeListing.h"
 #include "doc/DocHost.h"
 #include "doc/PumpBudget.h"
 #include "model/Archive.h"
@@ -186,6 +188,12 @@ public:
     // as m_listDirs), not a copy.
     bool SearchDirList(const std::vector<CFTPDir*>& list, const std::string& strKeyword);
 
+    // "显示更改": replaces m_foundChanges with the changes at or below pDir
+    // (null: of every site, in list order): each site's last update's, or
+    // every change since a time. The rows of entries still cached point at
+    // them (the site's tree is loaded for that). Returns the number of rows.
+    size_t ListChanges(CFTPDir* pDir, const std::optional<CWallTime>& since = std::nullopt);
+
     // Pumps the host now; false on a stop or quit request.
     [[nodiscard]] bool PumpWaitingMessages() { return m_pump.Pump(); }
     // How long a walk runs between two pumps (10 ms by default).
@@ -222,6 +230,9 @@ public:
     std::vector<CFTPFile*> m_listFiles;
     std::vector<CFTPDir*> m_foundDirs;
     std::vector<CFTPFile*> m_foundFiles;
+    // The last change listing (ListChanges). ForgetEntries clears the
+    // pointers of rows whose entries go, and drops the rows of a deleted site.
+    std::vector<CChangeRow> m_foundChanges;
 
 private:
     class CBusyGuard;

@@ -135,6 +135,16 @@ void CTarnDoc::ForgetEntries(const CSubtreeSet& removed)
     std::erase_if(m_forwardList, stateGone);
     if (m_pCurrent && removed.Covers(m_pCurrent->m_pDir))
         m_pCurrent.reset();
+    // A change row outlives its entry (it says what happened), its site does not.
+    std::erase_if(m_foundChanges, [&](const CChangeRow& row)
+                  { return row.pSite != nullptr && removed.Covers(row.pSite->m_pRoot.get()); });
+    for (CChangeRow& row : m_foundChanges)
+    {
+        if (row.pDir != nullptr && removed.Covers(row.pDir))
+            row.pDir = nullptr;
+        if (row.pFile != nullptr && removed.Covers(row.pFile))
+            row.pFile = nullptr;
+    }
 }
 
 void CTarnDoc::ForgetEntry(CObject* pEntry, int nType)

@@ -69,6 +69,10 @@ CFtpConnection::CFtpConnection(std::shared_ptr<CSocketRegistry> pRegistry,
     curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CFtpConnection::OnProgress);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    // The commands libcurl sends are seen only through its debug callback.
+    curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &CFtpConnection::OnDebug);
+    curl_easy_setopt(e, CURLOPT_DEBUGDATA, this);
+    curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
     // One CWD with the whole path, then the listing of the same URL reuses it.
     curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
     curl_easy_setopt(e, CURLOPT_FTP_SKIP_PASV_IP, 1L);
@@ -144,6 +148,7 @@ size_t CFtpConnection::OnBody(char* pData, size_t nSize, size_t nCount, void* pT
 {
     auto* p = static_cast<CFtpConnection*>(pThis);
     size_t nBytes = nSize * nCount;
+    p->m_stats.nListingBytes += nBytes;
     // A short count ends the transfer (CURLE_WRITE_ERROR).
     if (p->m_strBody.size() + nBytes > GetListingSizeLimit())
     {
@@ -167,6 +172,14 @@ int CFtpConnection::OnProgress(void* pThis, curl_off_t, curl_off_t, curl_off_t, 
     // libcurl calls this at least once a second, a stalled transfer too.
     const std::atomic<int32_t>* pStop = static_cast<CFtpConnection*>(pThis)->m_pStop;
     return pStop != nullptr && pStop->load() != 0 ? 1 : 0;
+}
+
+int CFtpConnection::OnDebug(CURL*, curl_infotype nType, char*, size_t, void* pThis) noexcept
+{
+    // One call per command line sent.
+    if (nType == CURLINFO_HEADER_OUT)
+        ++static_cast<CFtpConnection*>(pThis)->m_stats.nCommands;
+    return 0;
 }
 
 int CFtpConnection::Perform()

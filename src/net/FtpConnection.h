@@ -27,6 +27,13 @@ inline constexpr uint64_t LISTING_SIZE_LIMIT = uint64_t{256} << 20;
 void SetListingSizeLimit(uint64_t nBytes);
 uint64_t GetListingSizeLimit();
 
+// What went over one connection, for the site's statistics.
+struct CFtpConnectionStats
+{
+    uint64_t nCommands = 0;     // commands sent on the control connection, login included
+    uint64_t nListingBytes = 0; // listing bytes received on data connections
+};
+
 class CFtpConnection
 {
 public:
@@ -53,6 +60,7 @@ public:
     bool UsesMlsd() const { return m_bMlsd; }
     // FEAT listed UTF8 (RFC 2640).
     bool OffersUtf8() const { return m_bUtf8Feature; }
+    const CFtpConnectionStats& GetStats() const { return m_stats; }
 
     // Drops the control connection without waiting for the server.
     void Close();
@@ -94,6 +102,7 @@ private:
     static size_t OnHeader(char* pData, size_t nSize, size_t nCount, void* pThis) noexcept;
     static size_t OnBody(char* pData, size_t nSize, size_t nCount, void* pThis) noexcept;
     static int OnProgress(void* pThis, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept;
+    static int OnDebug(CURL*, curl_infotype nType, char*, size_t, void* pThis) noexcept;
 
     std::shared_ptr<CSocketRegistry> m_pRegistry;
     CInternetOptions m_options;
@@ -105,6 +114,7 @@ private:
     std::string m_strLastReply;
     std::string m_strBody;
     size_t m_nLastUnreadable = 0;
+    CFtpConnectionStats m_stats;
     bool m_bReadingFeat = false;
     bool m_bMlsd = false;
     bool m_bUtf8Feature = false;

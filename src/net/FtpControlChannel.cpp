@@ -84,6 +84,10 @@ CFtpControlChannel::CFtpControlChannel(std::shared_ptr<CSocketRegistry> pRegistr
     curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CFtpControlChannel::OnProgress);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    // The login's commands are libcurl's: counted through its debug callback.
+    curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &CFtpControlChannel::OnDebug);
+    curl_easy_setopt(e, CURLOPT_DEBUGDATA, this);
+    curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(e, CURLOPT_CONNECT_ONLY, 1L);
     curl_easy_setopt(e, CURLOPT_PROXY, "");
     // As for CFtpConnection: the connect phase includes greeting and login.
@@ -109,6 +113,13 @@ void CFtpControlChannel::Close()
     m_socket = CURL_SOCKET_BAD;
     if (m_nDeadError == 0)
         m_nDeadError = ERROR_INTERNET_CONNECTION_ABORTED;
+}
+
+int CFtpControlChannel::OnDebug(CURL*, curl_infotype nType, char*, size_t, void* pThis) noexcept
+{
+    if (nType == CURLINFO_HEADER_OUT)
+        ++static_cast<CFtpControlChannel*>(pThis)->m_stats.nCommands;
+    return 0;
 }
 
 int CFtpControlChannel::OnProgress(void* pThis, curl_off_t, curl_off_t, curl_off_t,

@@ -38,7 +38,7 @@ struct CFtpReply
 // What went over the control connection, for people tuning the listing.
 struct CFtpChannelStats
 {
-    uint64_t nCommands = 0;
+    uint64_t nCommands = 0; // the login's included
     uint64_t nReplies = 0;
     uint64_t nBytesSent = 0;
     uint64_t nBytesReceived = 0;
@@ -96,6 +96,7 @@ private:
     bool Fail(uint32_t nError);
 
     static int OnProgress(void* pThis, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept;
+    static int OnDebug(CURL*, curl_infotype nType, char*, size_t, void* pThis) noexcept;
 
     std::shared_ptr<CSocketRegistry> m_pRegistry;
     CInternetOptions m_options;

@@ -10,6 +10,7 @@
 #include "model/FTPSite.h"
 #include "net/FtpConnection.h"
 #include "net/InternetError.h"
+#include "update/ChangeRecorder.h"
 #include "update/EngineState.h"
 #include "update/FolderSource.h"
 #include "update/UpdateObserver.h"
@@ -67,10 +68,14 @@ struct CRemoval
 // marks what the listing names (appending what is new), then drops what
 // it did not name. False when the stop flag ended the walk; the marks set
 // so far are cleared then, so nothing survives a later merge wrongly.
+// pChanges (when given) notes what changed, for the change log.
 bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
-                  std::vector<CRemoval>& removals, std::vector<std::unique_ptr<CObject>>& removed)
+                  std::vector<CRemoval>& removals, std::vector<std::unique_ptr<CObject>>& removed,
+                  CChangeRecorder* pChanges)
 {
     std::unique_lock lock(pSite->m_treeLock);
+    if (pChanges != nullptr)
+        pChanges->BeginFolder(*pDir);
     // The first entry of each name, as a search from the head would find it.
     std::unordered_map<std::string_view, CFTPFile*> files;
     std::unordered_map<std::string_view, CFTPDir*> dirs;
@@ -106,6 +111,8 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
             pNew->m_pParent = pDir;
             pNew->m_bSeen = 1;
             dirs.emplace(pNew->m_strName, pNew.get());
+            if (pChanges != nullptr)
+                pChanges->NoteAdded(pNew->m_strName, true, 0);
             pDir->m_dirList.push_back(std::move(pNew));
             pSite->m_bHasNew.store(true);
             pSite->m_bContentDirty.store(true);
@@ -115,8 +122,14 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
             auto it = files.find(strName);
             if (it != files.end())
             {
-                it->second->m_bSeen = 1;
-                it->second->m_nSize = entry.nSize;
+                CFTPFile* pFile = it->second;
+                pFile->m_bSeen = 1;
+                if (pFile->m_nSize != entry.nSize)
+                {
+                    if (pChanges != nullptr)
+                        pChanges->NoteResized(pFile->m_strName, pFile->m_nSize, entry.nSize);
+                    pFile->m_nSize = entry.nSize;
+                }
                 continue;
             }
             auto pNew = std::make_unique<CFTPFile>();
@@ -126,6 +139,8 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
             pNew->m_nSize = entry.nSize;
             pNew->m_bSeen = 1;
             files.emplace(pNew->m_strName, pNew.get());
+            if (pChanges != nullptr)
+                pChanges->NoteAdded(pNew->m_strName, false, pNew->m_nSize);
             pDir->m_fileList.push_back(std::move(pNew));
             pSite->m_bHasNew.store(true);
             pSite->m_bContentDirty.store(true);
@@ -161,6 +176,8 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
                 continue;
             }
             removals.push_back(CRemoval{list[i].get(), nType});
+            if (pChanges != nullptr)
+                pChanges->NoteRemoved(list[i].get(), nType);
             removed.emplace_back(list[i].release());
         }
         list.resize(nKept);
@@ -191,12 +208,22 @@ void AnnounceRemoved(std::vector<CRemoval>& removals,
     removed.clear();
 }
 
-int Crawl(CFolderSource& source, CFTPSite* pSite, CFTPDir* pDir, int nDepth);
+// One crawl's companions, handed down the recursion.
+struct CCrawl
+{
+    CFolderSource& source;
+    CFTPSite* pSite;
+    CChangeRecorder* pChanges;
+    uint64_t nFoldersListed = 0;
+};
+
+int Crawl(CCrawl& crawl, CFTPDir* pDir, int nDepth);
 
 // Passes over the folders the interrupted crawl had finished, without
 // listing them, until it meets the resume folder.
-int ResumeWalk(CFolderSource& source, CFTPSite* pSite, CFTPDir* pDir, int nDepth)
+int ResumeWalk(CCrawl& crawl, CFTPDir* pDir, int nDepth)
 {
+    CFTPSite* pSite = crawl.pSite;
     for (size_t i = 0; i < pDir->m_dirList.size(); ++i)
     {
         if (IsStopRequested())
@@ -204,20 +231,22 @@ int ResumeWalk(CFolderSource& source, CFTPSite* pSite, CFTPDir* pDir, int nDepth
         CFTPDir* pSub = pDir->m_dirList[i].get();
         if (pSite->m_pResumeDir.load() == pSub)
             pSite->m_bResume.store(0);
-        if (Crawl(source, pSite, pSub, nDepth + 1) == 0)
+        if (Crawl(crawl, pSub, nDepth + 1) == 0)
             return 0;
     }
     return 1;
 }
 
-int Crawl(CFolderSource& source, CFTPSite* pSite, CFTPDir* pDir, int nDepth)
+int Crawl(CCrawl& crawl, CFTPDir* pDir, int nDepth)
 {
+    CFolderSource& source = crawl.source;
+    CFTPSite* pSite = crawl.pSite;
     if (IsStopRequested())
         return StopAt(pSite, pDir);
     if (nDepth >= MAX_TREE_DEPTH)
         return 1;
     if (pSite->m_bResume.load() != 0)
-        return ResumeWalk(source, pSite, pDir, nDepth);
+        return ResumeWalk(crawl, pDir, nDepth);
 
     if (!source.ChangeDirectory(pDir))
     {
@@ -252,8 +281,14 @@ int Crawl(CFolderSource& source, CFTPSite* pSite, CFTPDir* pDir, int nDepth)
 
     std::vector<CRemoval> removals;
     std::vector<std::unique_ptr<CObject>> removed;
-    if (!MergeListing(pSite, pDir, listing, removals, removed))
+    bool bMerged = MergeListing(pSite, pDir, listing, removals, removed, crawl.pChanges);
+    // What a stopped merge added stays in the tree, so it is logged too; the
+    // removed entries are read by the log before they are handed over.
+    if (crawl.pChanges != nullptr)
+        crawl.pChanges->Flush();
+    if (!bMerged)
         return StopAt(pSite, pDir);
+    ++crawl.nFoldersListed;
     AnnounceRemoved(removals, removed);
 
     // Only this worker changes the tree, so its own reads need no lock.
@@ -261,7 +296,7 @@ int Crawl(CFolderSource& source, CFTPSite* pSite, CFTPDir* pDir, int nDepth)
     {
         if (IsStopRequested())
             return StopAt(pSite, pDir);
-        if (Crawl(source, pSite, pDir->m_dirList[i].get(), nDepth + 1) == 0)
+        if (Crawl(crawl, pDir->m_dirList[i].get(), nDepth + 1) == 0)
             return 0;
     }
     return 1;
@@ -278,7 +313,7 @@ bool IsStrictlyBelow(const CFTPDir* pDir, const CFTPDir* pAncestor)
 } // namespace
 
 int CrawlDir(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, const CListingPlan& plan,
-             CListingReport* pReport)
+             CListingReport* pReport, CChangeRecorder* pChanges)
 {
     // A resume walk only meets folders below its start: a resume point at
     // the start folder itself (or outside it) would make the continuation
@@ -286,7 +321,10 @@ int CrawlDir(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, const 
     if (pSite->m_bResume.load() != 0 && !IsStrictlyBelow(pSite->m_pResumeDir.load(), pDir))
         pSite->m_bResume.store(0);
     std::unique_ptr<CFolderSource> pSource = MakeFolderSource(pConnection, pDir, plan);
-    int nResult = Crawl(*pSource, pSite, pDir, pDir->GetDepth());
+    CCrawl crawl{*pSource, pSite, pChanges};
+    int nResult = Crawl(crawl, pDir, pDir->GetDepth());
     pSource->Finish(pReport);
+    if (pReport != nullptr)
+        pReport->nFoldersListed = crawl.nFoldersListed;
     return nResult;
 }

@@ -71,6 +71,7 @@ struct CListingReport
     uint64_t nDroppedAhead = 0;  // listings fetched ahead and dropped to keep the cap
     uint64_t nMostHeldBytes = 0; // the most bytes held ahead at once
     CFtpChannelStats channel;    // what went over the STAT control connection
+    uint64_t nFoldersListed = 0; // folders whose listing was merged, both ways
 };
 
 [[nodiscard]] bool ParseListingMode(std::string_view strText, ListingMode* pMode);

@@ -2,12 +2,17 @@
 
 #include <chrono>
 #include <new>
+#include <optional>
+#include <shared_mutex>
 #include <system_error>
 #include <thread>
 
 #include "model/FTPSite.h"
+#include "model/IsoTime.h"
+#include "model/SiteStats.h"
 #include "net/FtpConnection.h"
 #include "net/InternetSession.h"
+#include "update/ChangeRecorder.h"
 #include "update/Crawler.h"
 #include "update/ListingPlan.h"
 #include "update/SiteConnection.h"
@@ -82,12 +87,67 @@ std::string ThreadStartFailure(const std::system_error& e)
     return "无法启动更新线程（" + e.code().message() + "）";
 }
 
+void BeginUpdateRun(CUpdateRun& run)
+{
+    if (!run.strId.empty())
+        return; // a continuation carries its update on
+    run.start = std::chrono::system_clock::now();
+    run.startSteady = std::chrono::steady_clock::now();
+    run.strId = FormatIsoTime(run.start, true);
+}
+
+// The end of an update (not of a worker that queued a continuation): the
+// site's statistics, and the "first" line of a first update. Never throws:
+// the figures are a convenience, the cache is what counts.
+void FinishUpdateRun(CFTPSite& site, const CUpdateRun& run) noexcept
+{
+    if (run.strId.empty())
+        return; // dropped before it began
+    try
+    {
+        CRunFigures figures;
+        figures.strRun = run.strId;
+        figures.strStart = FormatIsoTime(run.start);
+        figures.strEnd = FormatIsoTime(std::chrono::system_clock::now());
+        figures.nDurationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - run.startSteady)
+                                  .count();
+        figures.nFoldersListed = run.nFoldersListed;
+        figures.nCommands = run.nCommands;
+        figures.nListingBytes = run.nListingBytes;
+        if (site.m_nStatus.load() != 2)
+            figures.strLastError = site.GetStatusText();
+        else if (!run.strChangeLogError.empty())
+            figures.strLastError = "更改记录无法写入：" + run.strChangeLogError;
+
+        std::optional<CTreeTotals> totals;
+        if (site.IsLoaded())
+        {
+            std::shared_lock lock(site.m_treeLock);
+            totals = CountTreeTotals(*site.m_pRoot);
+        }
+        if (totals && run.bFirst)
+            CChangeRecorder(site, run.strId, true).WriteFirstSummary(*totals);
+        site.UpdateOptions(
+            [&](CSiteOptions& options)
+            {
+                if (totals)
+                    StoreTreeTotals(options, *totals);
+                StoreRunFigures(options, figures);
+            });
+    }
+    catch (...)
+    {
+    }
+}
+
 // Ends a task that never got a worker with "更新失败:\n" + why.
 void FailTask(std::unique_ptr<UpdateTask> pTask, const std::string& strWhy)
 {
     CFTPSite* pSite = pTask->pSite;
-    pTask.reset();
     pSite->SetStatus("更新失败:\n" + strWhy, 1);
+    FinishUpdateRun(*pSite, pTask->run);
+    pTask.reset();
     PostSiteUpdated(pSite);
     ReleaseSiteHold(pSite);
 }
@@ -235,10 +295,13 @@ bool StartWorker(std::unique_ptr<UpdateTask>& pTask, std::string* pstrError)
 }
 
 // One task from the hand-over to the end: connect, crawl, save, and queue a
-// continuation after a lost connection.
-int RunWorker(UpdateTask& task, CWorkerLease& lease)
+// continuation after a lost connection (*pbContinued: the update goes on
+// there, with task.run).
+int RunWorker(UpdateTask& task, CWorkerLease& lease, bool* pbContinued)
 {
     CFTPSite* pSite = task.pSite;
+    CUpdateRun& run = task.run;
+    BeginUpdateRun(run);
     pSite->SetStatusText("正在连接...");
     if (g_bStopUpdate)
     {
@@ -276,12 +339,19 @@ int RunWorker(UpdateTask& task, CWorkerLease& lease)
     }
 
     pSite->EnsureLoaded();
+    if (!run.bFirstKnown)
+    {
+        std::shared_lock lock(pSite->m_treeLock);
+        run.bFirst = pSite->m_pRoot->m_dirList.empty() && pSite->m_pRoot->m_fileList.empty();
+        run.bFirstKnown = true;
+    }
     CFTPDir* pStartDir = task.pStartDir != nullptr ? task.pStartDir : pSite->m_pRoot.get();
     CListingPlan plan = MakeListingPlan(*pSite);
     CListingReport report;
+    CChangeRecorder changes(*pSite, run.strId, run.bFirst);
     try
     {
-        if (CrawlDir(pConnection.get(), pSite, pStartDir, plan, &report))
+        if (CrawlDir(pConnection.get(), pSite, pStartDir, plan, &report, &changes))
         {
             pSite->m_bResume = 0;
             pSite->SetStatus(SuccessText(*pSite), 2);
@@ -292,6 +362,11 @@ int RunWorker(UpdateTask& task, CWorkerLease& lease)
         // What was merged before stays and is saved below.
         pSite->SetStatus("更新失败:\n内存不足", 1);
     }
+    run.nFoldersListed += report.nFoldersListed;
+    run.nCommands += pConnection->GetStats().nCommands + report.channel.nCommands;
+    run.nListingBytes += pConnection->GetStats().nListingBytes + report.channel.nBytesReceived;
+    if (run.strChangeLogError.empty())
+        run.strChangeLogError = changes.GetError();
 
     PostSiteUpdated(pSite);
     pConnection.reset();
@@ -335,6 +410,8 @@ int RunWorker(UpdateTask& task, CWorkerLease& lease)
         auto pNext = std::make_unique<UpdateTask>();
         pNext->pSite = pSite;
         pNext->pStartDir = task.pStartDir;
+        pNext->run = std::move(run);
+        *pbContinued = true;
         ++pSite->m_nRetries;
         pSite->SetStatus(strStatus + "\t等待继续更新", 4);
         // The continuation holds the site before this worker lets go of it.
@@ -505,7 +582,11 @@ int DispatchThread()
                 }
             }
             if (pTask)
+            {
+                // A continuation dropped here ends its update.
+                FinishUpdateRun(*pSite, pTask->run);
                 ReleaseSiteHold(pSite);
+            }
         }
 
         while (g_nRunning > 0)
@@ -525,10 +606,12 @@ int UpdateThread(std::unique_ptr<UpdateTask> pTask)
 {
     CFTPSite* pSite = pTask->pSite;
     CWorkerLease lease(pSite);
+    bool bContinued = false;
+    int nResult = 0;
     // Nothing may end the process from here: the site fails, the others go on.
     try
     {
-        return RunWorker(*pTask, lease);
+        nResult = RunWorker(*pTask, lease, &bContinued);
     }
     catch (const std::bad_alloc&)
     {
@@ -542,7 +625,10 @@ int UpdateThread(std::unique_ptr<UpdateTask> pTask)
     {
         FailSite(pSite, "未知错误");
     }
-    return 0;
+    // Before the hold goes: once the site is not busy its figures are current.
+    if (!bContinued)
+        FinishUpdateRun(*pSite, pTask->run);
+    return nResult;
 }
 
 void ShutdownEngine()

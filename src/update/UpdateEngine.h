@@ -9,6 +9,8 @@
 // (UpdateObserver.h). Queue, session map and thread list change only under
 // g_engineLock; the flags and counters are atomics (EngineState.h).
 
+#include <chrono>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
@@ -24,11 +26,29 @@ class CFTPDir;
 class CFTPSite;
 class CInternetSession;
 
+// What one update of a site has done so far, from the command that queued
+// the site through the automatic continuations that carry it on; its end
+// writes the site's statistics (model/SiteStats.h). Only the worker holding
+// the task touches it.
+struct CUpdateRun
+{
+    std::string strId; // the change log's "run": the start with milliseconds; "" until begun
+    std::chrono::system_clock::time_point start;
+    std::chrono::steady_clock::time_point startSteady;
+    bool bFirstKnown = false; // bFirst is set (a worker has loaded the tree)
+    bool bFirst = false;      // began with an empty cache
+    uint64_t nFoldersListed = 0;
+    uint64_t nCommands = 0;
+    uint64_t nListingBytes = 0;
+    std::string strChangeLogError; // the first failure to write changes.log
+};
+
 // A request to update one site, from pStartDir (null: the site's root).
 struct UpdateTask
 {
     CFTPSite* pSite = nullptr;
     CFTPDir* pStartDir = nullptr;
+    CUpdateRun run;
 };
 
 extern std::mutex g_engineLock;

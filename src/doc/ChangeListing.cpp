@@ -1,0 +1,80 @@
+#include "doc/ChangeListing.h"
+
+#include "model/FTPSite.h"
+#include "model/ProgramFolder.h"
+#include "model/SiteStats.h"
+
+namespace
+{
+// "/a/b/" and "" read as "/a/b" and "/".
+std::string NormalizePath(std::string strPath)
+{
+    while (strPath.size() > 1 && strPath.back() == '/')
+        strPath.pop_back();
+    if (strPath.empty() || strPath.front() != '/')
+        strPath.insert(strPath.begin(), '/');
+    return strPath;
+}
+
+bool IsAtOrBelow(const std::string& strPath, const std::string& strTop)
+{
+    if (strTop == "/")
+        return true;
+    return strPath.size() >= strTop.size() && strPath.compare(0, strTop.size(), strTop) == 0 &&
+           (strPath.size() == strTop.size() || strPath[strTop.size()] == '/');
+}
+} // namespace
+
+std::string GetLastRun(const CFTPSite& site)
+{
+    std::string strRun = site.GetOptions().Get(OPTION_STAT_RUN);
+    ReadChangeLog(GetChangeLogPath(GetProgramFolder(), site.GetKey()),
+                  [&strRun](CChangeRecord& record)
+                  {
+                      // Runs are start times in one format: text order is time order.
+                      if (record.strRun > strRun)
+                          strRun = record.strRun;
+                  });
+    return strRun;
+}
+
+std::vector<CChangeRecord> ReadSiteChanges(const CFTPSite& site, const CChangeQuery& query,
+                                           size_t* pnDamaged)
+{
+    const std::string strTop = NormalizePath(query.strPath);
+    // Lines carry whole seconds: a line of the second the bound falls in is
+    // taken.
+    CWallTime sinceSecond;
+    if (query.since)
+        sinceSecond = std::chrono::floor<std::chrono::seconds>(*query.since);
+    std::string strLastRun = site.GetOptions().Get(OPTION_STAT_RUN);
+    std::vector<CChangeRecord> records;
+    ReadChangeLog(
+        GetChangeLogPath(GetProgramFolder(), site.GetKey()),
+        [&](CChangeRecord& record)
+        {
+            if (!query.since && record.strRun > strLastRun)
+                strLastRun = record.strRun;
+            if (record.nKind != ChangeKind::first && !IsAtOrBelow(record.strPath, strTop))
+                return;
+            CWallTime time;
+            if (query.since && (!ParseIsoTime(record.strTime, &time) || time < sinceSecond))
+                return;
+            records.push_back(std::move(record));
+        },
+        pnDamaged);
+    if (!query.since)
+        std::erase_if(records, [&strLastRun](const CChangeRecord& record)
+                      { return record.strRun != strLastRun; });
+    return records;
+}
+
+std::string GetTextPath(const CFTPDir& dir)
+{
+    const CFTPSite* pSite = dir.GetSite();
+    CNameCodec codec = pSite != nullptr ? pSite->GetCodec() : CNameCodec();
+    std::string strPath;
+    for (const CFTPDir* p = &dir; p != nullptr && p->m_pParent != nullptr; p = p->m_pParent)
+        strPath.insert(0, "/" + codec.Decode(p->m_strName));
+    return strPath.empty() ? "/" : strPath;
+}

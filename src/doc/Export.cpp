@@ -1,0 +1,219 @@
+#include "doc/Export.h"
+
+#include <mutex>
+#include <shared_mutex>
+
+#include "doc/FtpUrl.h"
+#include "doc/NodeAddress.h"
+#include "doc/TarnDoc.h"
+#include "model/File.h"
+#include "model/Json.h"
+
+namespace
+{
+// Pieces of about this size go to the sink.
+constexpr size_t SINK_CHUNK = 64 * 1024;
+
+constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
+
+// RFC 4180: a field with a comma, a quote or a line break is quoted, its
+// quotes doubled.
+void AppendCsvField(std::string* pstrOut, std::string_view strField)
+{
+    if (strField.find_first_of(",\"\r\n") == std::string_view::npos)
+    {
+        *pstrOut += strField;
+        return;
+    }
+    *pstrOut += '"';
+    for (char c : strField)
+    {
+        if (c == '"')
+            *pstrOut += '"';
+        *pstrOut += c;
+    }
+    *pstrOut += '"';
+}
+
+// What one row says, read under its site's lock.
+struct CRowText
+{
+    bool bFolder = false;
+    std::string strName; // text
+    std::string strRaw;  // the name's bytes encoded, when not UTF-8
+    uint64_t nSize = 0;
+    bool bUnread = false;
+    std::string strAddress;
+    std::string strUrl;
+};
+
+class CRowReader
+{
+public:
+    bool Read(const CExportRow& row, CRowText* pText)
+    {
+        CFTPSite* pSite = row.pDir != nullptr ? row.pDir->GetSite()
+                          : row.pFile != nullptr ? row.pFile->GetSite()
+                                                 : nullptr;
+        if (pSite == nullptr)
+            return false;
+        if (pSite != m_pSite)
+        {
+            m_pSite = pSite;
+            m_codec = pSite->GetCodec();
+        }
+        std::shared_lock lock(pSite->m_treeLock);
+        const std::string& strName = row.pDir != nullptr ? row.pDir->m_strName : row.pFile->m_strName;
+        pText->bFolder = row.pDir != nullptr;
+        pText->strName = m_codec.Decode(strName);
+        pText->strRaw = IsValidUtf8(strName) ? std::string() : PercentEncode(strName, {});
+        pText->nSize = row.pFile != nullptr ? row.pFile->m_nSize : 0;
+        pText->bUnread = (row.pDir != nullptr ? row.pDir->m_nState : row.pFile->m_nState) != 0;
+        std::string strPath;
+        if (row.pDir != nullptr)
+        {
+            pText->strAddress = GetDisplayAddress(*row.pDir, m_codec);
+            strPath = row.pDir->GetPath();
+            // A folder's URL ends with "/", as download tools expect of one.
+            if (!strPath.ends_with('/'))
+                strPath += '/';
+        }
+        else
+        {
+            pText->strAddress = GetDisplayAddress(*row.pFile, m_codec);
+            strPath = row.pFile->m_pParent != nullptr ? row.pFile->m_pParent->GetPath() : "/";
+            if (!strPath.ends_with('/'))
+                strPath += '/';
+            strPath += row.pFile->m_strName;
+        }
+        pText->strUrl = BuildFtpUrl(*pSite, strPath);
+        return true;
+    }
+
+private:
+    const CFTPSite* m_pSite = nullptr;
+    CNameCodec m_codec;
+};
+} // namespace
+
+bool ParseExportFormat(std::string_view str, ExportFormat* pFormat)
+{
+    if (str == "csv")
+        *pFormat = ExportFormat::csv;
+    else if (str == "json")
+        *pFormat = ExportFormat::json;
+    else if (str == "urls")
+        *pFormat = ExportFormat::urls;
+    else
+        return false;
+    return true;
+}
+
+const char* GetExportExtension(ExportFormat nFormat)
+{
+    switch (nFormat)
+    {
+    case ExportFormat::json:
+        return ".jsonl";
+    case ExportFormat::urls:
+        return ".txt";
+    case ExportFormat::csv:
+        break;
+    }
+    return ".csv";
+}
+
+std::vector<CExportRow> GetListingRows(const CTarnDoc& doc, bool bResultMode)
+{
+    const std::vector<CFTPDir*>& dirs = bResultMode ? doc.m_foundDirs : doc.m_listDirs;
+    const std::vector<CFTPFile*>& files = bResultMode ? doc.m_foundFiles : doc.m_listFiles;
+    std::vector<CExportRow> rows;
+    rows.reserve(dirs.size() + files.size());
+    for (const CFTPDir* pDir : dirs)
+        rows.push_back({pDir, nullptr});
+    for (const CFTPFile* pFile : files)
+        rows.push_back({nullptr, pFile});
+    return rows;
+}
+
+void WriteExport(const std::vector<CExportRow>& rows, ExportFormat nFormat,
+                 const std::function<void(std::string_view)>& sink)
+{
+    std::string strOut;
+    if (nFormat == ExportFormat::csv)
+    {
+        strOut += UTF8_BOM;
+        strOut += "name,size,address,url,unread\r\n";
+    }
+    CRowReader reader;
+    CRowText text;
+    for (const CExportRow& row : rows)
+    {
+        if (!reader.Read(row, &text))
+            continue;
+        switch (nFormat)
+        {
+        case ExportFormat::csv:
+            AppendCsvField(&strOut, text.strName);
+            strOut += ',';
+            strOut += std::to_string(text.nSize);
+            strOut += ',';
+            AppendCsvField(&strOut, text.strAddress);
+            strOut += ',';
+            AppendCsvField(&strOut, text.strUrl);
+            strOut += text.bUnread ? ",1\r\n" : ",0\r\n";
+            break;
+        case ExportFormat::json:
+        {
+            CJsonLine line;
+            line.Add("type", text.bFolder ? "dir" : "file").Add("name", text.strName);
+            if (!text.strRaw.empty())
+                line.Add("raw", text.strRaw);
+            line.Add("size", text.nSize)
+                .Add("unread", text.bUnread)
+                .Add("address", text.strAddress)
+                .Add("url", text.strUrl);
+            strOut += line.Finish();
+            break;
+        }
+        case ExportFormat::urls:
+            strOut += text.strUrl;
+            strOut += '\n';
+            break;
+        }
+        if (strOut.size() >= SINK_CHUNK)
+        {
+            sink(strOut);
+            strOut.clear();
+        }
+    }
+    if (!strOut.empty())
+        sink(strOut);
+}
+
+std::string FormatExport(const std::vector<CExportRow>& rows, ExportFormat nFormat)
+{
+    std::string strText;
+    WriteExport(rows, nFormat, [&strText](std::string_view piece) { strText += piece; });
+    return strText;
+}
+
+bool ExportToFile(const std::string& strPath, const std::vector<CExportRow>& rows,
+                  ExportFormat nFormat, std::string* pstrError)
+{
+    try
+    {
+        CAtomicFileWriter writer;
+        writer.OpenOrThrow(strPath);
+        WriteExport(rows, nFormat,
+                    [&writer](std::string_view piece)
+                    { writer.GetFile()->Write(piece.data(), piece.size()); });
+        writer.Commit();
+        return true;
+    }
+    catch (const CFileException& e)
+    {
+        *pstrError = e.GetErrorText();
+        return false;
+    }
+}

@@ -1,0 +1,72 @@
+#pragma once
+// A site's statistics: the size of its cached tree and what its last update
+// did. They live in the site's options.ini as "stat_*" keys, written at the
+// end of every update (and the counts again whenever the read marks are
+// saved), so they can be shown without loading the tree.
+//
+// Threads: CountTreeTotals and RefreshStoredTotals take the site's tree lock
+// (shared) themselves; the rest are plain values.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+class CFTPDir;
+class CFTPSite;
+class CSiteOptions;
+
+inline constexpr const char* OPTION_STAT_FOLDERS = "stat_folders";
+inline constexpr const char* OPTION_STAT_FILES = "stat_files";
+inline constexpr const char* OPTION_STAT_BYTES = "stat_bytes";
+inline constexpr const char* OPTION_STAT_UNREAD = "stat_unread";
+inline constexpr const char* OPTION_STAT_RUN = "stat_run"; // the last update's "run" (ChangeLog.h)
+inline constexpr const char* OPTION_STAT_LAST_START = "stat_last_start";
+inline constexpr const char* OPTION_STAT_LAST_END = "stat_last_end";
+inline constexpr const char* OPTION_STAT_DURATION_MS = "stat_duration_ms";
+inline constexpr const char* OPTION_STAT_FOLDERS_LISTED = "stat_folders_listed";
+inline constexpr const char* OPTION_STAT_COMMANDS = "stat_commands";
+inline constexpr const char* OPTION_STAT_LISTING_BYTES = "stat_listing_bytes";
+inline constexpr const char* OPTION_STAT_LAST_ERROR = "stat_last_error";
+
+// The entries below a root (the root itself not counted).
+struct CTreeTotals
+{
+    uint64_t nFolders = 0;
+    uint64_t nFiles = 0;
+    uint64_t nBytes = 0;  // of the files
+    uint64_t nUnread = 0; // folders and files with an unread mark
+    bool operator==(const CTreeTotals&) const = default;
+};
+// The caller holds the tree's lock (or no update changes it).
+CTreeTotals CountTreeTotals(const CFTPDir& root);
+
+// What one update did, from its start to its end (its automatic
+// continuations included).
+struct CRunFigures
+{
+    std::string strRun;   // its start, ISO 8601 with milliseconds
+    std::string strStart; // ISO 8601
+    std::string strEnd;
+    int64_t nDurationMs = 0;
+    uint64_t nFoldersListed = 0;
+    uint64_t nCommands = 0;     // FTP commands sent, both listing ways
+    uint64_t nListingBytes = 0; // listing bytes received, both listing ways
+    std::string strLastError;   // "" when the update succeeded
+};
+
+struct CSiteStats
+{
+    std::optional<CTreeTotals> totals; // none: never counted
+    bool bTotalsLive = false;          // counted from the tree in memory just now
+    std::optional<CRunFigures> run;    // none: never updated
+};
+
+// What options.ini holds.
+CSiteStats ReadStoredStats(const CSiteOptions& options);
+void StoreTreeTotals(CSiteOptions& options, const CTreeTotals& totals);
+void StoreRunFigures(CSiteOptions& options, const CRunFigures& figures);
+
+// Counts the loaded tree and stores the counts (nothing when the tree is not
+// loaded). Never throws: an options file that cannot be written keeps its
+// old figures.
+void RefreshStoredTotals(CFTPSite& site);

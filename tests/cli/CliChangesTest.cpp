@@ -1,0 +1,204 @@
+// tarn-cli changes and stats against the local test FTP server: the change
+// log holds exactly what two updates differ by, a killed update leaves a log
+// that reads, and the figures match the served tree across processes.
+
+#include <algorithm>
+#include <csignal>
+#include <thread>
+
+#include "cli/CliFixture.h"
+
+namespace
+{
+using namespace std::chrono_literals;
+
+// "kind path size/old_size" of change objects, a removed folder with what it held.
+std::multiset<std::string> Describe(const std::vector<CJsonObject>& objects)
+{
+    std::multiset<std::string> set;
+    for (const CJsonObject& o : objects)
+    {
+        std::string str = o["kind"] + " " + o["path"] + (o["folder"] == "true" ? "/" : "");
+        for (const char* pszKey : {"size", "old_size", "folders", "files", "bytes"})
+        {
+            if (o.m_values.count(pszKey) != 0)
+                str += std::string(" ") + pszKey + "=" + o[pszKey];
+        }
+        set.insert(str);
+    }
+    return set;
+}
+
+class CliChangesTest : public CliTest
+{
+protected:
+    std::string LogPath() const { return m_data.Path() + "/Data/127.0.0.1/changes.log"; }
+
+    // Commands the server saw in every session since the log was cleared.
+    int LoggedCommands() const
+    {
+        int n = 0;
+        for (const auto& session : m_pServer->GetSessions())
+            n += static_cast<int>(session.commands.size());
+        return n;
+    }
+};
+
+TEST_F(CliChangesTest, TwoUpdatesLogExactlyWhatChangedAndTheFiguresMatchTheServedTree)
+{
+    Put("readme", "hello");
+    Put("docs/a.txt", std::string(1536, 'a'));
+    Put("pub/old/gone.txt", "g");
+    Put("pub/old/deeper/x.bin", std::string(3000, 'x'));
+    Put("pub/keep.txt", "k");
+    Put("中文目录/说明.txt", "cn");
+    Serve();
+    AddAnonymousSite();
+    Update(); // the default way: STAT over a second connection
+
+    // A first update: one line with what it found, not a line per entry.
+    std::set<std::string> served = ServedTree();
+    auto count = [&served](char cKind)
+    {
+        return std::count_if(served.begin(), served.end(),
+                             [cKind](const std::string& str) { return str[0] == cKind; });
+    };
+    EXPECT_EQ(Describe(Objects(Json({"changes"}))),
+              (std::multiset<std::string>{"first / folders=5 files=5 bytes=4543"}));
+    ASSERT_EQ(count('d'), 5);
+    ASSERT_EQ(count('f'), 5);
+
+    auto statsOf = [this]()
+    {
+        std::vector<CJsonObject> objects = Objects(Json({"stats"}));
+        EXPECT_EQ(objects.size(), 1u);
+        return objects.at(0);
+    };
+    CJsonObject stats = statsOf();
+    EXPECT_EQ(stats["key"], ANON_KEY);
+    EXPECT_EQ(stats["folders"], "5");
+    EXPECT_EQ(stats["files"], "5");
+    EXPECT_EQ(stats["bytes"], "4543");
+    EXPECT_EQ(stats["unread"], "10");
+    EXPECT_EQ(stats["folders_listed"], "6"); // the root too
+    EXPECT_EQ(stats["commands"], std::to_string(LoggedCommands()));
+    EXPECT_NE(stats["listing_bytes"], "0");
+    EXPECT_EQ(stats["last_error"], "");
+    EXPECT_EQ(stats.m_types.at("duration_s"), 'n');
+    EXPECT_LE(stats["last_start"], stats["last_end"]);
+    EXPECT_EQ(stats["last_end"].size(), 20u) << stats["last_end"]; // 2024-05-01T12:00:00Z
+
+    ASSERT_EQ(Cli({"read", "--all"}).nExit, 0);
+    Put("docs/new.txt", "new");
+    Put("fresh/inside.txt", "i");
+    Put("docs/a.txt", std::string(5000, 'a'));
+    std::filesystem::remove(m_served.Path() + "/readme");
+    std::filesystem::remove_all(m_served.Path() + "/pub/old");
+    m_pServer->ClearLog();
+    CCliResult update = Cli({"update", "--listing", "list"}); // and the normal way
+    ASSERT_EQ(update.nExit, 0) << update.strErr;
+
+    const std::multiset<std::string> changed{
+        "added /docs/new.txt size=3",
+        "added /fresh/",
+        "added /fresh/inside.txt size=1",
+        "removed /readme old_size=5",
+        "removed /pub/old/ old_size=0 folders=1 files=2 bytes=3001", // one line for all of it
+        "resized /docs/a.txt size=5000 old_size=1536",
+    };
+    std::vector<CJsonObject> changes = Objects(Json({"changes"}));
+    EXPECT_EQ(Describe(changes), changed);
+    for (const CJsonObject& o : changes)
+    {
+        EXPECT_EQ(o["address"], "ftp://127.0.0.1" + o["path"]);
+        EXPECT_EQ(o["run"], changes[0]["run"]);
+    }
+    // The log itself: the first line, then exactly these.
+    std::vector<CJsonObject> logged;
+    for (const std::string& strLine : CCliResult{0, ReadFileBytes(LogPath()), ""}.Lines())
+    {
+        CJsonObject object;
+        ASSERT_TRUE(ParseJsonObject(strLine, &object)) << strLine;
+        logged.push_back(object);
+    }
+    ASSERT_EQ(logged.size(), changed.size() + 1);
+    EXPECT_EQ(logged[0]["kind"], "first");
+    EXPECT_EQ(Describe({logged.begin() + 1, logged.end()}), changed);
+
+    // Below one folder; and since a time before both updates, the first line too.
+    EXPECT_EQ(Describe(Objects(Json({"changes", "127.0.0.1/docs"}))),
+              (std::multiset<std::string>{"added /docs/new.txt size=3",
+                                          "resized /docs/a.txt size=5000 old_size=1536"}));
+    EXPECT_EQ(Objects(Json({"changes", "--since", "2000-01-01"})).size(), changed.size() + 1);
+    EXPECT_EQ(Objects(Json({"changes", "--since", "2999-01-01T00:00Z"})).size(), 0u);
+    CCliResult text = Cli({"changes"});
+    EXPECT_NE(text.strOut.find("was 1.50K"), std::string::npos) << text.strOut;
+
+    stats = statsOf();
+    EXPECT_EQ(stats["folders"], "4");
+    EXPECT_EQ(stats["files"], "5");
+    EXPECT_EQ(stats["bytes"], "5010");
+    EXPECT_EQ(stats["unread"], "3"); // docs/new.txt, fresh, fresh/inside.txt
+    EXPECT_EQ(stats["folders_listed"], "5");
+    EXPECT_EQ(stats["commands"], std::to_string(LoggedCommands()));
+
+    // Counts that are not stored are counted from the tree.
+    std::string strOptions = m_data.Path() + "/Data/127.0.0.1/options.ini";
+    std::string strKept;
+    for (const std::string& strLine : CCliResult{0, ReadFileBytes(strOptions), ""}.Lines())
+    {
+        if (strLine.rfind("stat_", 0) != 0)
+            strKept += strLine + "\n";
+    }
+    WriteFileBytes(strOptions, strKept);
+    CJsonObject counted = statsOf();
+    EXPECT_EQ(counted["folders"], "4");
+    EXPECT_EQ(counted["bytes"], "5010");
+    EXPECT_EQ(counted["unread"], "3");
+    EXPECT_EQ(counted.m_types.at("last_start"), 'b'); // null: no update on record
+}
+
+TEST_F(CliChangesTest, AKilledUpdateLeavesALogThatReads)
+{
+    for (const char* pszDir : {"a", "b", "c", "d", "e"})
+        Put(std::string(pszDir) + "/old.txt", "o");
+    Serve();
+    AddAnonymousSite();
+    Update();
+    for (const char* pszDir : {"a", "b", "c", "d", "e"})
+        Put(std::string(pszDir) + "/new.txt", "n");
+    m_pServer->SetFaults(
+        R"({"rules": [{"on": "LIST", "path": "/d", "action": "delay", "seconds": 30}]})");
+
+    CCliProcess cli(WithData({"update", "--listing", "list"}));
+    // Killed once /c's merge is on disk, while /d is being listed.
+    bool bReached = false;
+    for (auto deadline = std::chrono::steady_clock::now() + 20s;
+         !bReached && std::chrono::steady_clock::now() < deadline;)
+    {
+        bReached = ReadFileBytes(LogPath()).find("\"/c/new.txt\"") != std::string::npos;
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(bReached);
+    cli.Signal(SIGKILL);
+    cli.Wait();
+
+    std::string strLog = ReadFileBytes(LogPath());
+    ASSERT_EQ(strLog.back(), '\n');
+    CCliResult changes = Json({"changes"});
+    ASSERT_EQ(changes.nExit, 0) << changes.strErr;
+    EXPECT_EQ(changes.strErr, ""); // no damaged lines
+    EXPECT_EQ(Describe(Objects(changes)),
+              (std::multiset<std::string>{"added /a/new.txt size=1", "added /b/new.txt size=1",
+                                          "added /c/new.txt size=1"}));
+
+    // The next update appends after it; the killed one never saved its
+    // merges, so they are found again.
+    m_pServer->ClearFaults();
+    Update();
+    changes = Json({"changes"});
+    EXPECT_EQ(changes.strErr, "");
+    EXPECT_EQ(Objects(changes).size(), 5u);
+    EXPECT_EQ(Objects(Json({"changes", "--since", "2000-01-01"})).size(), 1u + 3u + 5u);
+}
+} // namespace

@@ -1,0 +1,114 @@
+// Exports read back by other programs: Python's csv and json modules and its
+// URL parser take the rows with commas, quotes, line breaks, Chinese and GBK
+// names exactly as the file list shows them.
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "doc/DocFixture.h"
+#include "doc/Export.h"
+#include "model/Json.h"
+
+namespace
+{
+std::string Hex(const std::string& strBytes)
+{
+    static constexpr char DIGITS[] = "0123456789abcdef";
+    std::string str;
+    for (unsigned char c : strBytes)
+    {
+        str += DIGITS[c >> 4];
+        str += DIGITS[c & 0x0F];
+    }
+    return str;
+}
+
+std::string CheckerPath()
+{
+    return std::filesystem::path(TARN_TEST_FTP_SERVER).parent_path() / "check_export.py";
+}
+
+TEST_F(DocTest, ExportsOpenRightInOtherPrograms)
+{
+    CSiteInfo info;
+    info.m_strHost = "h";
+    info.m_nPort = 2121;
+    info.m_strUser = "u";
+    info.m_strPassword = "p@ss:w/rd";
+    ASSERT_TRUE(m_pDoc->AddSite(info));
+    CFTPSite* pSite = m_pDoc->FindSite("h@u");
+    CFTPDir* pRoot = pSite->m_pRoot.get();
+    CFTPDir* pDir = AddDir(pRoot, "dir, with comma", 1);
+    AddFile(pRoot, "a,b.txt", 10);
+    AddFile(pRoot, "say \"hi\".txt", 0);
+    AddFile(pRoot, "two\r\nlines.txt", 3, 1);
+    AddFile(pRoot, "中文,名字.txt", 1536);
+    AddFile(pDir, "\xd6\xd0\xce\xc4.txt", 5368709120); // 中文.txt in GBK
+    m_pDoc->NavigateTo(pRoot);
+    ASSERT_TRUE(m_pDoc->Search("t")); // every file, and the folder: a result listing
+
+    struct CRow
+    {
+        const char* pszType;
+        const char* pszName;
+        const char* pszRaw; // nullptr: the name is UTF-8
+        uint64_t nSize;
+        bool bUnread;
+        const char* pszAddress;
+        const char* pszPath; // the server's bytes
+        const char* pszUrl;
+    };
+    const CRow rows[] = {
+        {"dir", "dir, with comma", nullptr, 0, true, "ftp://h@u/dir, with comma",
+         "/dir, with comma/", "ftp://u:p%40ss%3Aw%2Frd@h:2121/dir,%20with%20comma/"},
+        {"file", "中文.txt", "%D6%D0%CE%C4.txt", 5368709120, false,
+         "ftp://h@u/dir, with comma/中文.txt", "/dir, with comma/\xd6\xd0\xce\xc4.txt",
+         "ftp://u:p%40ss%3Aw%2Frd@h:2121/dir,%20with%20comma/%D6%D0%CE%C4.txt"},
+        {"file", "a,b.txt", nullptr, 10, false, "ftp://h@u/a,b.txt", "/a,b.txt",
+         "ftp://u:p%40ss%3Aw%2Frd@h:2121/a,b.txt"},
+        {"file", "say \"hi\".txt", nullptr, 0, false, "ftp://h@u/say \"hi\".txt",
+         "/say \"hi\".txt", "ftp://u:p%40ss%3Aw%2Frd@h:2121/say%20%22hi%22.txt"},
+        {"file", "two\r\nlines.txt", nullptr, 3, true, "ftp://h@u/two\r\nlines.txt",
+         "/two\r\nlines.txt", "ftp://u:p%40ss%3Aw%2Frd@h:2121/two%0D%0Alines.txt"},
+        {"file", "中文,名字.txt", nullptr, 1536, false, "ftp://h@u/中文,名字.txt",
+         "/中文,名字.txt",
+         "ftp://u:p%40ss%3Aw%2Frd@h:2121/%E4%B8%AD%E6%96%87,%E5%90%8D%E5%AD%97.txt"},
+    };
+    std::string strExpected;
+    for (const CRow& row : rows)
+    {
+        CJsonLine line;
+        line.Add("type", row.pszType).Add("name", row.pszName);
+        if (row.pszRaw != nullptr)
+            line.Add("raw", row.pszRaw);
+        line.Add("size", row.nSize)
+            .Add("unread", row.bUnread)
+            .Add("address", row.pszAddress)
+            .Add("url", row.pszUrl)
+            .Add("path_hex", Hex(row.pszPath))
+            .Add("password", "p@ss:w/rd");
+        strExpected += line.Finish();
+    }
+    WriteFileBytes(m_dir / "expected.jsonl", strExpected);
+
+    std::vector<CExportRow> exportRows = GetListingRows(*m_pDoc, true);
+    ASSERT_EQ(exportRows.size(), std::size(rows));
+    std::string strCommand = "/usr/bin/python3 '" + CheckerPath() + "' '" + (m_dir / "expected.jsonl") + "'";
+    for (ExportFormat nFormat : {ExportFormat::csv, ExportFormat::json, ExportFormat::urls})
+    {
+        std::string strPath = m_dir / (std::string("export") + GetExportExtension(nFormat));
+        std::string strError;
+        ASSERT_TRUE(ExportToFile(strPath, exportRows, nFormat, &strError)) << strError;
+        strCommand += " '" + strPath + "'";
+    }
+    EXPECT_EQ(std::system(strCommand.c_str()), 0) << strCommand;
+
+    // A file that cannot be written keeps what was there.
+    std::string strError;
+    std::filesystem::create_directories(m_dir / "blocked");
+    WriteFileBytes(m_dir / "plain", "old");
+    EXPECT_FALSE(ExportToFile(m_dir / "plain/x.csv", exportRows, ExportFormat::csv, &strError));
+    EXPECT_FALSE(strError.empty());
+    EXPECT_EQ(ReadFileBytes(m_dir / "plain"), "old");
+}
+} // namespace

@@ -1,0 +1,68 @@
+#!/usr/bin/python3
+"""Reads an export the way other programs do and compares it with what it
+should hold.
+
+    check_export.py EXPECTED.jsonl CSV JSONL URLS
+
+EXPECTED holds one object per row: type, name, raw (optional), size, unread,
+address, url, path_hex (the URL's path bytes, hex) and password. Prints what
+differs and exits 1, or exits 0.
+"""
+
+import csv
+import json
+import sys
+import urllib.parse
+
+# RFC 3986: unreserved, sub-delims, ":", "@", "/", "%" (as the start of an escape).
+URL_CHARS = set("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~!$&'()*+,;=:@/%")
+
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+
+
+def main():
+    expected_path, csv_path, json_path, urls_path = sys.argv[1:5]
+    with open(expected_path, encoding="utf-8") as f:
+        expected = [json.loads(line) for line in f]
+
+    with open(csv_path, "rb") as f:
+        check(f.read(3) == b"\xef\xbb\xbf", "CSV: no UTF-8 byte order mark")
+    with open(csv_path, encoding="utf-8-sig", newline="") as f:
+        rows = list(csv.reader(f))
+    check(rows[:1] == [["name", "size", "address", "url", "unread"]], "CSV header: %r" % rows[:1])
+    want = [[e["name"], str(e["size"]), e["address"], e["url"], "1" if e["unread"] else "0"]
+            for e in expected]
+    check(rows[1:] == want, "CSV rows:\n%r\nwanted\n%r" % (rows[1:], want))
+
+    with open(json_path, encoding="utf-8") as f:
+        objects = [json.loads(line) for line in f]
+    keys = ["type", "name", "raw", "size", "unread", "address", "url"]
+    got = [{k: o.get(k) for k in keys} for o in objects]
+    want = [{k: e.get(k) for k in keys} for e in expected]
+    check(got == want, "JSON lines:\n%r\nwanted\n%r" % (got, want))
+
+    with open(urls_path, "rb") as f:
+        lines = f.read().decode("ascii").split("\n")
+    check(lines[-1] == "", "URL list does not end with a line feed")
+    urls = lines[:-1]
+    check(len(urls) == len(expected), "URL count %d, wanted %d" % (len(urls), len(expected)))
+    for url, e in zip(urls, expected):
+        check(set(url) <= URL_CHARS, "URL has characters a URL cannot hold: %r" % url)
+        parts = urllib.parse.urlsplit(url)
+        check(parts.scheme == "ftp", "URL scheme: %r" % url)
+        check(urllib.parse.unquote_to_bytes(parts.path).hex() == e["path_hex"], "URL path: %r" % url)
+        password = urllib.parse.unquote(parts.password) if parts.password else None
+        check(password == e["password"], "URL password: %r" % url)
+        check(url == e["url"], "URL %r, wanted %r" % (url, e["url"]))
+
+    for failure in failures:
+        print(failure)
+    sys.exit(1 if failures else 0)
+
+
+main()
