@@ -10,6 +10,7 @@
 #include "doc/TarnDoc.h"
 #include "ui/DirView.h"
 #include "ui/DisplayText.h"
+#include "ui/FileListModel.h"
 #include "ui/MainFrame.h"
 #include "ui/MainFrameTexts.h"
 #include "ui/MessageBox.h"

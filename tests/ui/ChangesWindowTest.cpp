@@ -3,6 +3,7 @@
 // removed one struck through and inert), the site's figures follow the
 // served tree, and "导出..." writes the rows shown as a CSV other programs read.
 
+#include <QHeaderView>
 #include <QProcess>
 #include <QtTest>
 #include <filesystem>
