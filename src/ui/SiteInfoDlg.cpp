@@ -51,7 +51,7 @@ CSiteInfoDlg::CSiteInfoDlg(const QString& strSite, const CSiteStats& stats, QWid
         // Figures and errors are worth copying into a report.
         pValue->setTextInteractionFlags(Qt::TextSelectableByMouse);
         pValue->setWordWrap(true);
-        pForm->addRow(Text(pszLabel) + QLatin1Char(':'), pValue);
+        pForm->addRow(Text(pszLabel) + QStringLiteral("："), pValue);
     };
 
     add(TEXT_SITE, strSite);
