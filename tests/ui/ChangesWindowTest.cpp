@@ -153,8 +153,14 @@ private slots:
                 return strPath;
             });
         m_pWindow->Frame().Action(ID_EXPORT)->trigger();
-        SetFileDialogHook(previous);
         QCOMPARE(boxes.Requests().size(), 0);
+        // A folder that is a file: the write fails and the user is told.
+        QString strGood = strPath;
+        strPath += "/x.csv";
+        m_pWindow->Frame().Action(ID_EXPORT)->trigger();
+        QVERIFY2(boxes.LastText().startsWith("无法导出"), qPrintable(boxes.LastText()));
+        strPath = strGood;
+        SetFileDialogHook(previous);
         QProcess python;
         python.start("python3", {"-c",
                                  "import csv,sys\n"
