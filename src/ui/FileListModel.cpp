@@ -1,8 +1,7 @@
 #include "ui/FileListModel.h"
 
-#include <algorithm>
-
 #include <QFont>
+#include <algorithm>
 
 #include "doc/Ancestry.h"
 #include "doc/ChangeListing.h"

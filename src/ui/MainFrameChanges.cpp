@@ -62,7 +62,17 @@ void CMainFrame::OnShowChanges()
     }
     if (nChanges == 0 && firsts.empty())
     {
-        TarnMessageBox(this, Text(frame_text::NO_CHANGES));
+        // A site never updated has no log: "no changes" would mislead.
+        std::vector<CFTPSite*> scope;
+        if (pDir != nullptr)
+            scope.push_back(pDir->GetSite());
+        else
+            for (const auto& pSite : m_pDoc->m_siteList)
+                scope.push_back(pSite.get());
+        bool bUpdated = std::any_of(scope.begin(), scope.end(),
+                                    [](CFTPSite* pSite)
+                                    { return pSite != nullptr && !GetLastRun(*pSite).empty(); });
+        TarnMessageBox(this, Text(bUpdated ? frame_text::NO_CHANGES : frame_text::NEVER_UPDATED));
         return;
     }
     if (nChanges == 0)

@@ -31,6 +31,7 @@ inline constexpr const char* DEFAULT_SUFFIX = "txt";
 
 // The change listing, the site's figures and export.
 inline constexpr const char* NO_CHANGES = "上次更新没有更改。";
+inline constexpr const char* NEVER_UPDATED = "站点还没有更新过，没有更改可显示。";
 inline constexpr const char* CHANGES_SHOWN = "上次更新的更改：%1 项";
 inline constexpr const char* FIRST_UPDATE =
     "上次更新是首次更新，没有可比较的更改：%1 个文件夹，%2 个文件，共 %3";
