@@ -28,6 +28,9 @@ enum CommandId
     ID_SHOW_FOLDER_UPDATES = 32807,
     ID_COPY_FOLDER_ADDRESS = 32808,
     ID_HELP_PDF = 32809,
+    ID_SHOW_CHANGES = 32810,
+    ID_SITE_STATS = 32811,
+    ID_EXPORT = 32812,
     // The framework's own commands.
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,

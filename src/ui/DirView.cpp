@@ -11,10 +11,12 @@
 #include "doc/FolderSnapshot.h"
 #include "doc/TarnDoc.h"
 #include "model/FTPSite.h"
+#include "model/SiteStats.h"
 #include "ui/Art.h"
 #include "ui/DisplayText.h"
 #include "ui/FileIconCache.h"
 #include "ui/MessageBox.h"
+#include "ui/StatsText.h"
 #include "ui/TarnView.h"
 
 namespace
@@ -85,7 +87,12 @@ QVariant CDirItem::data(int nColumn, int nRole) const
         CFTPSite* pSite = IsSiteItem() ? GetSite() : nullptr;
         if (pSite == nullptr)
             return {};
-        return DisplayText(CutUtf8(pSite->GetStatusText(), CDirView::MAX_TIP_BYTES));
+        QString strTip = DisplayText(CutUtf8(pSite->GetStatusText(), CDirView::MAX_TIP_BYTES));
+        // The stored figures only: a tool tip must not walk a large tree.
+        QString strStats = StatsTipText(ReadStoredStats(pSite->GetOptions()));
+        if (!strStats.isEmpty())
+            strTip += QLatin1Char('\n') + strStats;
+        return strTip;
     }
     return QTreeWidgetItem::data(nColumn, nRole);
 }

@@ -1,8 +1,10 @@
 #include "ui/FileListModel.h"
 
+#include <QFont>
 #include <algorithm>
 
 #include "doc/Ancestry.h"
+#include "doc/ChangeListing.h"
 #include "doc/FolderSnapshot.h"
 #include "doc/FormatSize.h"
 #include "model/FTPEntry.h"
@@ -19,8 +21,13 @@ const char* const TEXT_WELCOME[CFileListModel::WELCOME_LINE_COUNT] = {
     "选择左边站点可以查看站点内容",
 };
 const char* const TEXT_FOLDER_SIZE = "0";
+const char* const TEXT_ADDED = "新增";
+const char* const TEXT_RESIZED = "大小已变，原大小：";
+const char* const TEXT_REMOVED = "已删除，原大小：";
+const char* const TEXT_REMOVED_FOLDER = "已删除的文件夹，内有 %1 个文件夹、%2 个文件，共 %3";
+const char* const TEXT_NOT_CACHED = "已不在缓存中";
 
-constexpr uint64_t MAX_ROW_SIZE = (uint64_t{1} << 62) - 1;
+constexpr uint64_t MAX_ROW_SIZE = (uint64_t{1} << 61) - 1;
 
 // More separate runs of removed rows than this are dropped by one reset.
 constexpr int MAX_REMOVAL_RUNS = 32;
@@ -62,12 +69,15 @@ CFileListModel::CRow CFileListModel::FileRow(CFTPFile* pFile, uint64_t nSize)
     return row;
 }
 
-void CFileListModel::Replace(std::deque<CRow> rows, int nFolderRows)
+void CFileListModel::Replace(std::deque<CRow> rows, int nFolderRows, std::vector<CChangeNote> gone,
+                             std::unordered_map<const CObject*, CChangeNote> notes)
 {
     DropPending();
     beginResetModel();
     m_rows = std::move(rows);
     m_nFolderRows = nFolderRows;
+    m_gone = std::move(gone);
+    m_changeNotes = std::move(notes);
     endResetModel();
 }
 
@@ -98,6 +108,61 @@ void CFileListModel::ShowListing(const std::vector<CFTPDir*>& dirs,
     for (size_t i = 0; i < files.size(); ++i)
         rows.push_back(FileRow(files[i], sizes[i]));
     Replace(std::move(rows), int(dirs.size()));
+}
+
+void CFileListModel::ShowChanges(const std::vector<CChangeRow>& changes)
+{
+    std::vector<CFTPFile*> files;
+    for (const CChangeRow& change : changes)
+        if (change.pFile != nullptr)
+            files.push_back(change.pFile);
+    std::vector<uint64_t> sizes = ReadFileSizes(files);
+
+    std::deque<CRow> folderRows;
+    std::deque<CRow> fileRows;
+    std::vector<CChangeNote> gone;
+    std::unordered_map<const CObject*, CChangeNote> notes;
+    size_t nFile = 0;
+    for (const CChangeRow& change : changes)
+    {
+        const CChangeRecord& record = change.record;
+        if (record.nKind == ChangeKind::first)
+            continue;
+        CChangeNote note;
+        note.nKind = int(record.nKind);
+        note.bFolder = record.bFolder;
+        note.nSize = record.nSize;
+        note.nOldSize = record.nOldSize;
+        note.nFolders = record.nFolders;
+        note.nFiles = record.nFiles;
+        note.nBytes = record.nBytes;
+        CRow row;
+        if (change.pDir != nullptr)
+        {
+            row = FolderRow(change.pDir);
+            notes[change.pDir] = std::move(note);
+        }
+        else if (change.pFile != nullptr)
+        {
+            row = FileRow(change.pFile, sizes[nFile++]);
+            notes[change.pFile] = std::move(note);
+        }
+        else
+        {
+            size_t nSlash = record.strPath.rfind('/');
+            note.strName =
+                nSlash == std::string::npos ? record.strPath : record.strPath.substr(nSlash + 1);
+            note.strAddress = change.strAddress;
+            row.m_bGone = 1;
+            row.m_bFolder = record.bFolder ? 1 : 0;
+            row.m_nSize = gone.size();
+            gone.push_back(std::move(note));
+        }
+        (row.m_bFolder ? folderRows : fileRows).push_back(row);
+    }
+    int nFolderRows = int(folderRows.size());
+    folderRows.insert(folderRows.end(), fileRows.begin(), fileRows.end());
+    Replace(std::move(folderRows), nFolderRows, std::move(gone), std::move(notes));
 }
 
 void CFileListModel::Clear()
@@ -185,7 +250,8 @@ template <class Covered> int CFileListModel::RemoveRows(Covered covered)
     auto countFolders = [this]
     {
         return int(std::count_if(m_rows.begin(), m_rows.end(),
-                                 [](const CRow& row) { return row.m_bFolder && row.m_pEntry; }));
+                                 [](const CRow& row)
+                                 { return row.m_bFolder && (row.m_pEntry || row.m_bGone); }));
     };
     if (runs.size() > size_t(MAX_REMOVAL_RUNS))
     {
@@ -274,12 +340,32 @@ CObject* CFileListModel::EntryAt(int nRow) const
     return m_rows[size_t(nRow)].m_pEntry;
 }
 
+bool CFileListModel::HasEntries() const
+{
+    return std::any_of(m_rows.begin(), m_rows.end(),
+                       [](const CRow& row) { return row.m_pEntry != nullptr; }) ||
+           !m_pending.empty();
+}
+
+uint64_t CFileListModel::SizeAt(int nRow) const
+{
+    const CRow& row = Row(nRow);
+    if (row.m_bGone)
+        return m_gone[row.m_nSize].bFolder ? 0 : m_gone[row.m_nSize].nOldSize;
+    return row.m_nSize;
+}
+
 const std::string& CFileListModel::NameAt(int nRow) const
 {
     static const std::string s_strNone;
     const CObject* pEntry = EntryAt(nRow);
     if (pEntry == nullptr)
+    {
+        // A gone row sorts by its text name: the server's bytes are not kept.
+        if (nRow >= 0 && nRow < int(m_rows.size()) && Row(nRow).m_bGone)
+            return m_gone[Row(nRow).m_nSize].strName;
         return s_strNone;
+    }
     const CRow& row = Row(nRow);
     return row.m_bFolder ? AsDir(row)->m_strName : AsFile(row)->m_strName;
 }
@@ -305,6 +391,24 @@ int CFileListModel::columnCount(const QModelIndex& parent) const
 
 QVariant CFileListModel::Display(const CRow& row, int nColumn) const
 {
+    if (row.m_bGone)
+    {
+        const CChangeNote& note = m_gone[row.m_nSize];
+        switch (nColumn)
+        {
+        case COLUMN_NAME:
+            return QString::fromStdString(note.strName);
+        case COLUMN_SIZE:
+            if (note.bFolder)
+                return QString::fromLatin1(TEXT_FOLDER_SIZE);
+            return QString::fromStdString(FormatSize(
+                int64_t(note.nKind == int(ChangeKind::removed) ? note.nOldSize : note.nSize)));
+        case COLUMN_ADDRESS:
+            return QString::fromStdString(note.strAddress);
+        default:
+            return {};
+        }
+    }
     if (row.m_pEntry == nullptr)
     {
         if (nColumn == COLUMN_NAME && row.m_nSize < WELCOME_LINE_COUNT)
@@ -330,6 +434,34 @@ QVariant CFileListModel::Display(const CRow& row, int nColumn) const
     }
 }
 
+QVariant CFileListModel::ToolTip(const CRow& row) const
+{
+    const CChangeNote* pNote = nullptr;
+    if (row.m_bGone)
+        pNote = &m_gone[row.m_nSize];
+    else if (auto found = m_changeNotes.find(row.m_pEntry); found != m_changeNotes.end())
+        pNote = &found->second;
+    if (pNote == nullptr)
+        return {};
+    auto size = [](uint64_t n) { return QString::fromStdString(FormatSize(int64_t(n))); };
+    switch (ChangeKind(pNote->nKind))
+    {
+    case ChangeKind::removed:
+        if (pNote->bFolder)
+            return QString::fromUtf8(TEXT_REMOVED_FOLDER)
+                .arg(pNote->nFolders)
+                .arg(pNote->nFiles)
+                .arg(size(pNote->nBytes));
+        return QString::fromUtf8(TEXT_REMOVED) + size(pNote->nOldSize);
+    case ChangeKind::resized:
+        if (row.m_bGone)
+            return QString::fromUtf8(TEXT_NOT_CACHED);
+        return QString::fromUtf8(TEXT_RESIZED) + size(pNote->nOldSize);
+    default:
+        return QString::fromUtf8(row.m_bGone ? TEXT_NOT_CACHED : TEXT_ADDED);
+    }
+}
+
 QVariant CFileListModel::data(const QModelIndex& index, int nRole) const
 {
     if (!index.isValid() || index.row() >= int(m_rows.size()))
@@ -344,11 +476,23 @@ QVariant CFileListModel::data(const QModelIndex& index, int nRole) const
             return {};
         if (row.m_bFolder)
             return m_icons.FolderIcon();
-        return m_icons.FileIcon(AsFile(row)->m_strName);
+        return m_icons.FileIcon(row.m_bGone ? m_gone[row.m_nSize].strName : AsFile(row)->m_strName);
+    case Qt::FontRole:
+        if (!row.m_bGone)
+            return {};
+        {
+            QFont font;
+            font.setStrikeOut(true);
+            return font;
+        }
+    case Qt::ToolTipRole:
+        return ToolTip(row);
     case Qt::BackgroundRole:
         return row.m_bUnread && m_highlight.style() != Qt::NoBrush ? QVariant(m_highlight)
                                                                    : QVariant();
     case Qt::ForegroundRole:
+        if (row.m_bGone)
+            return QBrush(Qt::gray);
         return row.m_bUnread && m_highlightText.style() != Qt::NoBrush ? QVariant(m_highlightText)
                                                                        : QVariant();
     default:

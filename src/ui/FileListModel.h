@@ -11,6 +11,10 @@
 // timer, folders after the folder rows and files at the end, so a million
 // results do not mean a million insertions.
 //
+// A change listing ("显示更改") adds rows of entries that are no longer in
+// the cache: they keep their own copy of the name and old size, point at no
+// entry (so nothing opens or copies them) and are painted struck through.
+//
 // GUI thread only. Every row's entry stays allocated until RemoveCovered has
 // dropped it: the window calls it before the update engine's removed entries
 // are freed.
@@ -21,6 +25,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "ui/FileIconCache.h"
@@ -29,6 +34,7 @@ class CObject;
 class CFTPDir;
 class CFTPFile;
 class CSubtreeSet;
+struct CChangeRow;
 
 class CFileListModel : public QAbstractTableModel
 {
@@ -49,10 +55,12 @@ public:
 
     struct CRow
     {
-        CObject* m_pEntry = nullptr; // CFTPDir or CFTPFile; null: a welcome line
-        uint64_t m_nSize : 62 = 0;   // a file's size; a welcome line's number
+        CObject* m_pEntry = nullptr; // CFTPDir or CFTPFile; null: a welcome line or gone
+        // A file's size; a welcome line's number; a gone row's index in m_gone.
+        uint64_t m_nSize : 61 = 0;
         uint64_t m_bFolder : 1 = 0;
         uint64_t m_bUnread : 1 = 0;
+        uint64_t m_bGone : 1 = 0;
     };
 
     explicit CFileListModel(QObject* pParent = nullptr);
@@ -61,6 +69,10 @@ public:
     void ShowWelcome();
     // The rows of a listing: its folders, then its files.
     void ShowListing(const std::vector<CFTPDir*>& dirs, const std::vector<CFTPFile*>& files);
+    // The rows of a change listing, in its order (folders first): entries
+    // still cached as normal rows, the rest as gone rows. "first" lines
+    // make no row.
+    void ShowChanges(const std::vector<CChangeRow>& changes);
     // No rows.
     void Clear();
     // A result row, shown at the next flush. Call it where the entry's size
@@ -85,7 +97,12 @@ public:
     int FolderRowCount() const { return m_nFolderRows; }
     const CRow& Row(int nRow) const { return m_rows[size_t(nRow)]; }
     CObject* EntryAt(int nRow) const;
-    // The entry's name (bytes) and node address; empty for a welcome line.
+    // Some row stands for a cached entry (what an export would write).
+    bool HasEntries() const;
+    // The size the row shows, for sorting.
+    uint64_t SizeAt(int nRow) const;
+    // The entry's name (bytes; a gone row's text) and node address; empty
+    // for a welcome line (and the address of a gone row: nothing copies it).
     const std::string& NameAt(int nRow) const;
     std::string AddressAt(int nRow) const;
 
@@ -99,18 +116,38 @@ public:
 private:
     static CRow FolderRow(CFTPDir* pDir);
     static CRow FileRow(CFTPFile* pFile, uint64_t nSize);
-    void Replace(std::deque<CRow> rows, int nFolderRows);
+    // What a change listing row says beyond its entry.
+    struct CChangeNote
+    {
+        int nKind = 0; // ChangeKind
+        bool bFolder = false;
+        uint64_t nSize = 0;
+        uint64_t nOldSize = 0;
+        uint64_t nFolders = 0; // a removed folder's contents
+        uint64_t nFiles = 0;
+        uint64_t nBytes = 0;
+        std::string strName; // gone rows: the name (text) and address
+        std::string strAddress;
+    };
+
+    void Replace(std::deque<CRow> rows, int nFolderRows, std::vector<CChangeNote> gone = {},
+                 std::unordered_map<const CObject*, CChangeNote> notes = {});
     void DropPending();
     void OnFlushTimer();
     void InsertBatch(size_t nMost);
     template <class Covered> int RemoveRows(Covered covered);
     QVariant Display(const CRow& row, int nColumn) const;
+    QVariant ToolTip(const CRow& row) const;
 
     // In blocks: a million rows grow without copying them all at once.
     std::deque<CRow> m_rows;
     int m_nFolderRows = 0;
     std::deque<CRow> m_pending; // in arrival order
     QTimer m_flushTimer;
+    // Gone rows' notes, by m_nSize; the notes of cached rows of a change
+    // listing, by entry. Both are rebuilt with the rows.
+    std::vector<CChangeNote> m_gone;
+    std::unordered_map<const CObject*, CChangeNote> m_changeNotes;
     QBrush m_highlight;
     QBrush m_highlightText;
     mutable CFileIconCache m_icons;

@@ -45,8 +45,12 @@ bool CFileSortProxy::lessThan(const QModelIndex& left, const QModelIndex& right)
     switch (left.column())
     {
     case CFileListModel::COLUMN_SIZE:
-        nOrder = a.m_nSize < b.m_nSize ? -1 : (a.m_nSize > b.m_nSize ? 1 : 0);
-        break;
+    {
+        uint64_t nLeft = m_model.SizeAt(left.row());
+        uint64_t nRight = m_model.SizeAt(right.row());
+        nOrder = nLeft < nRight ? -1 : (nLeft > nRight ? 1 : 0);
+    }
+    break;
     case CFileListModel::COLUMN_ADDRESS:
         nOrder = m_model.AddressAt(left.row()).compare(m_model.AddressAt(right.row()));
         break;

@@ -24,6 +24,7 @@
 #include "ui/Art.h"
 #include "ui/CloseDlg.h"
 #include "ui/DirView.h"
+#include "ui/FileListModel.h"
 #include "ui/MainFrameTexts.h"
 #include "ui/TarnSettings.h"
 #include "ui/TarnView.h"
@@ -50,7 +51,8 @@ const int WALK_REFUSED[] = {
     ID_SEARCH,          ID_SHOW_UPDATE,      ID_SHOW_ALL_UNREAD, ID_SHOW_FOLDER_UPDATES,
     ID_MARK_SHOWN_READ, ID_MARK_UPDATE_READ, ID_MARK_ALL_READ,   ID_MARK_FOLDER_READ,
     ID_SITE_EDIT,       ID_SITE_DELETE,      ID_SITE_IMPORT,     ID_TOGGLE_VIEW,
-    ID_GO_BACK,         ID_GO_FORWARD,       ID_GO_UP,
+    ID_GO_BACK,         ID_GO_FORWARD,       ID_GO_UP,           ID_SHOW_CHANGES,
+    ID_SITE_STATS,      ID_EXPORT,
 };
 
 const char* const SETTING_GEOMETRY = "MainFrame/geometry";
@@ -89,6 +91,11 @@ CMainFrame::CMainFrame(QWidget* pParent)
 
     connect(m_pDirView, &CDirView::Navigated, this, &CMainFrame::UpdateCommandUI);
     connect(m_pFileView, &CTarnView::FolderOpened, this, &CMainFrame::UpdateCommandUI);
+    // "导出..." follows whether the list has rows to write.
+    CFileListModel* pRows = &m_pFileView->Model();
+    connect(pRows, &CFileListModel::modelReset, this, &CMainFrame::UpdateCommandUI);
+    connect(pRows, &CFileListModel::rowsInserted, this, &CMainFrame::UpdateCommandUI);
+    connect(pRows, &CFileListModel::rowsRemoved, this, &CMainFrame::UpdateCommandUI);
 
     m_progressTimer.setInterval(1000);
     connect(&m_progressTimer, &QTimer::timeout, this, &CMainFrame::OnProgressTimer);
@@ -148,6 +155,9 @@ void CMainFrame::CreateActions()
         {ID_SHOW_FOLDER_UPDATES, [this] { OnShowFolderUpdates(); }},
         {ID_COPY_FOLDER_ADDRESS, [this] { m_pDirView->OnCopyPath(); }},
         {ID_HELP_PDF, [this] { OnHelp(); }},
+        {ID_SHOW_CHANGES, [this] { OnShowChanges(); }},
+        {ID_SITE_STATS, [this] { OnSiteStats(); }},
+        {ID_EXPORT, [this] { OnExport(); }},
         {ID_APP_ABOUT, [this] { OnAbout(); }},
         {ID_APP_EXIT, [this] { close(); }},
         {ID_NEXT_PANE, [this] { FocusOtherPane(true); }},
@@ -202,24 +212,26 @@ void CMainFrame::CreateMenus()
         }
     };
     QMenuBar* pBar = menuBar();
-    add(pBar->addMenu(Text(frame_text::MENU_FILE)), {ID_SITE_IMPORT, ID_APP_EXIT});
+    add(pBar->addMenu(Text(frame_text::MENU_FILE)), {ID_SITE_IMPORT, ID_EXPORT, 0, ID_APP_EXIT});
     add(pBar->addMenu(Text(frame_text::MENU_EDIT)), {ID_SITE_ADD, ID_SITE_EDIT, ID_SITE_DELETE});
     QMenu* pView = pBar->addMenu(Text(frame_text::MENU_VIEW));
     pView->setObjectName("viewMenu");
     add(pBar->addMenu(Text(frame_text::MENU_ACTION)),
         {ID_UPDATE_SELECTED, ID_UPDATE_ALL, ID_STOP_UPDATE, 0, ID_SEARCH, ID_SHOW_UPDATE,
-         ID_SHOW_ALL_UNREAD, 0, ID_MARK_SHOWN_READ, ID_MARK_UPDATE_READ, ID_MARK_ALL_READ});
+         ID_SHOW_ALL_UNREAD, ID_SHOW_CHANGES, 0, ID_MARK_SHOWN_READ, ID_MARK_UPDATE_READ,
+         ID_MARK_ALL_READ});
     add(pBar->addMenu(Text(frame_text::MENU_SETTINGS)), {ID_SETTINGS});
     add(pBar->addMenu(Text(frame_text::MENU_HELP)), {ID_HELP_PDF, ID_APP_ABOUT});
 
     // The view menu's first two items come with the bars (CreateToolBar,
     // CreateStatusBar); the rest follow them.
     m_pSiteMenu = new QMenu(this);
-    add(m_pSiteMenu, {ID_SHOW_FOLDER_UPDATES, ID_UPDATE_SELECTED, ID_MARK_FOLDER_READ, ID_SITE_EDIT,
-                      ID_SITE_DELETE, ID_COPY_FOLDER_ADDRESS});
+    add(m_pSiteMenu,
+        {ID_SHOW_FOLDER_UPDATES, ID_SHOW_CHANGES, ID_UPDATE_SELECTED, ID_MARK_FOLDER_READ,
+         ID_SITE_EDIT, ID_SITE_DELETE, ID_COPY_FOLDER_ADDRESS, 0, ID_SITE_STATS});
     m_pFolderMenu = new QMenu(this);
-    add(m_pFolderMenu,
-        {ID_SHOW_FOLDER_UPDATES, ID_UPDATE_SELECTED, ID_MARK_FOLDER_READ, ID_COPY_FOLDER_ADDRESS});
+    add(m_pFolderMenu, {ID_SHOW_FOLDER_UPDATES, ID_SHOW_CHANGES, ID_UPDATE_SELECTED,
+                        ID_MARK_FOLDER_READ, ID_COPY_FOLDER_ADDRESS});
     m_pRowMenu = new QMenu(this);
     add(m_pRowMenu, {ID_COPY_FILE_ADDRESS});
     m_pDirView->SetContextMenus(m_pSiteMenu, m_pFolderMenu);
@@ -311,6 +323,7 @@ void CMainFrame::UpdateCommandUI()
     m_actions.value(ID_GO_BACK)->setEnabled(!bWalk && m_pDoc->CanGoBack());
     m_actions.value(ID_GO_FORWARD)->setEnabled(!bWalk && m_pDoc->CanGoForward());
     m_actions.value(ID_GO_UP)->setEnabled(!bWalk && m_pDoc->CanGoUp());
+    m_actions.value(ID_EXPORT)->setEnabled(!bWalk && m_pFileView->Model().HasEntries());
 }
 
 void CMainFrame::RunWalk(const std::function<void()>& fnWalk)

@@ -120,6 +120,10 @@ private:
     void OnSettings();
     void OnHelp();
     void OnAbout();
+    // MainFrameChanges.cpp
+    void OnShowChanges();
+    void OnSiteStats();
+    void OnExport();
 
     std::unique_ptr<CWindowDocHost> m_pHost;
     std::unique_ptr<CTarnDoc> m_pDoc;

@@ -30,6 +30,19 @@ inline constexpr const char* FILTER_TEXT = "Text File(*.txt)(*.txt)";
 inline constexpr const char* FILTER_ALL = "all files(*.*)(*)";
 inline constexpr const char* DEFAULT_SUFFIX = "txt";
 
+// The change listing, the site's figures and export.
+inline constexpr const char* NO_CHANGES = "上次更新没有更改。";
+inline constexpr const char* NEVER_UPDATED = "站点还没有更新过，没有更改可显示。";
+inline constexpr const char* CHANGES_SHOWN = "上次更新的更改：%1 项";
+inline constexpr const char* FIRST_UPDATE =
+    "上次更新是首次更新，没有可比较的更改：%1 个文件夹，%2 个文件，共 %3";
+inline constexpr const char* FIRST_UPDATES_TOO = "；另有 %1 个站点上次是首次更新";
+inline constexpr const char* EXPORT_CAPTION = "导出";
+inline constexpr const char* EXPORT_FILTERS[] = {"CSV 文件 (*.csv)", "JSON Lines (*.jsonl)",
+                                                 "URL 列表 (*.txt)"};
+inline constexpr const char* EXPORT_FAILED = "无法导出到 %1：\n%2";
+inline constexpr const char* EXPORT_DONE = "已导出 %1 行到 %2";
+
 // One command: its menu (or context menu) text, the toolbar label of the
 // toolbar's commands and the prompt the status bar shows.
 struct CCommandText
@@ -64,6 +77,9 @@ inline constexpr CCommandText COMMANDS[] = {
     {ID_SHOW_FOLDER_UPDATES, "显示更新", nullptr, nullptr},
     {ID_COPY_FOLDER_ADDRESS, "复制路径", nullptr, nullptr},
     {ID_HELP_PDF, "帮助(&H)", nullptr, nullptr},
+    {ID_SHOW_CHANGES, "显示更改", nullptr, "显示上次更新新增、删除和大小改变的文件"},
+    {ID_SITE_STATS, "站点信息", nullptr, "显示站点的统计信息"},
+    {ID_EXPORT, "导出...", nullptr, "把文件列表导出为 CSV、JSON Lines 或 URL 列表"},
     {ID_APP_ABOUT, "关于 Tarn(&A)...", nullptr, "显示程序信息、版本号和版权"},
     {ID_APP_EXIT, "退出(&X)", nullptr, "退出程序"},
     {ID_VIEW_TOOLBAR, "工具栏(&T)", nullptr, "显示或隐藏工具栏"},

@@ -2,6 +2,8 @@
 
 #include <QAbstractButton>
 #include <QFileDialog>
+#include <QRegularExpression>
+#include <algorithm>
 #include <utility>
 
 #include "doc/DocHost.h"
@@ -66,7 +68,8 @@ QString TarnGetOpenFileName(QWidget* pParent, const QStringList& filters,
                             const QString& strDefaultSuffix, const QString& strCaption,
                             const QString& strFolder)
 {
-    const FileDialogRequest request{pParent, strCaption, filters, strDefaultSuffix, strFolder};
+    const FileDialogRequest request{pParent,          strCaption, filters,
+                                    strDefaultSuffix, strFolder,  nullptr};
     if (FileHook())
         return FileHook()(request);
 
@@ -80,6 +83,38 @@ QString TarnGetOpenFileName(QWidget* pParent, const QStringList& filters,
     dialog.setDefaultSuffix(strDefaultSuffix);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+QString TarnGetSaveFileName(QWidget* pParent, const QStringList& filters, int* pnFilter,
+                            const QString& strCaption)
+{
+    *pnFilter = 0;
+    FileDialogRequest request{pParent, strCaption, filters, QString(), QString(), pnFilter};
+    if (FileHook())
+        return FileHook()(request);
+
+    auto suffixOf = [](const QString& strFilter)
+    {
+        // "CSV 文件 (*.csv)" gives "csv".
+        qsizetype nStar = strFilter.indexOf(QLatin1String("*."));
+        if (nStar < 0)
+            return QString();
+        qsizetype nEnd = strFilter.indexOf(QRegularExpression(QStringLiteral("[ )]")), nStar);
+        return strFilter.mid(nStar + 2, nEnd < 0 ? -1 : nEnd - nStar - 2);
+    };
+    QFileDialog dialog(pParent, strCaption);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters(filters);
+    if (!filters.isEmpty())
+        dialog.setDefaultSuffix(suffixOf(filters.constFirst()));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&](const QString& strFilter)
+                     { dialog.setDefaultSuffix(suffixOf(strFilter)); });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    *pnFilter = std::max<int>(0, int(filters.indexOf(dialog.selectedNameFilter())));
     return dialog.selectedFiles().constFirst();
 }
 

@@ -47,6 +47,8 @@ struct FileDialogRequest
     QStringList filters;
     QString strDefaultSuffix;
     QString strFolder;
+    // A save dialog: the hook may set the index of the filter chosen.
+    int* pnSelectedFilter = nullptr;
 };
 
 // Answers an open-file dialog with a path, or "" for Cancel.
@@ -58,5 +60,11 @@ QString TarnGetOpenFileName(QWidget* pParent, const QStringList& filters,
                             const QString& strDefaultSuffix = QString(),
                             const QString& strCaption = QString(),
                             const QString& strFolder = QString());
+
+// The save dialog (it asks before replacing a file); "" when cancelled.
+// *pnFilter gets the index of the filter selected last. Each filter's first
+// pattern gives the suffix of a name typed without one.
+QString TarnGetSaveFileName(QWidget* pParent, const QStringList& filters, int* pnFilter,
+                            const QString& strCaption = QString());
 
 FileDialogHook SetFileDialogHook(FileDialogHook hook);

@@ -69,13 +69,28 @@ void CTarnView::ShowBrowseListing()
 
 void CTarnView::ShowResultListing()
 {
+    if (m_bChangeListing)
+    {
+        ShowChangeListing();
+        return;
+    }
     m_bResultMode = true;
     m_pModel->ShowListing(m_doc.m_foundDirs, m_doc.m_foundFiles);
     scrollToTop();
 }
 
+void CTarnView::ShowChangeListing()
+{
+    m_bResultMode = true;
+    m_bChangeListing = true;
+    m_pModel->ShowChanges(m_doc.m_foundChanges);
+    scrollToTop();
+}
+
 void CTarnView::ClearList()
 {
+    // A walk fills the result rows from here on.
+    m_bChangeListing = false;
     m_pModel->Clear();
 }
 
@@ -117,6 +132,26 @@ int CTarnView::SourceRow(const QModelIndex& viewIndex) const
     if (!viewIndex.isValid())
         return -1;
     return m_pProxy->mapToSource(viewIndex).row();
+}
+
+std::vector<CExportRow> CTarnView::ExportRows() const
+{
+    m_pModel->FlushPending();
+    std::vector<CExportRow> rows;
+    for (int i = 0; i < m_pProxy->rowCount(); ++i)
+    {
+        int nRow = m_pProxy->mapToSource(m_pProxy->index(i, 0)).row();
+        CObject* pEntry = m_pModel->EntryAt(nRow);
+        if (pEntry == nullptr)
+            continue;
+        CExportRow row;
+        if (m_pModel->Row(nRow).m_bFolder)
+            row.pDir = static_cast<CFTPDir*>(pEntry);
+        else
+            row.pFile = static_cast<CFTPFile*>(pEntry);
+        rows.push_back(row);
+    }
+    return rows;
 }
 
 std::string CTarnView::FirstSelectedAddress() const

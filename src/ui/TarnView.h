@@ -10,6 +10,9 @@
 
 #include <QTableView>
 #include <string>
+#include <vector>
+
+#include "doc/Export.h"
 
 class CFileListModel;
 class CFileSortProxy;
@@ -33,8 +36,11 @@ public:
 
     // The folder listing (m_listDirs, m_listFiles); browse mode.
     void ShowBrowseListing();
-    // The result listing (m_foundDirs, m_foundFiles); result mode.
+    // The result listing (m_foundDirs, m_foundFiles), or the change listing
+    // when that was the last one; result mode.
     void ShowResultListing();
+    // The change listing (m_foundChanges); result mode.
+    void ShowChangeListing();
     // The result protocol of the document's walks. ClearList keeps the mode;
     // AppendResultRow enters result mode and, given an entry (nType
     // IUpdateObserver::entryFolder or entryFile), adds its row.
@@ -52,6 +58,9 @@ public:
     void RefreshNames();
 
     bool m_bResultMode = false;
+
+    // The rows an export writes: those of cached entries, in the order shown.
+    std::vector<CExportRow> ExportRows() const;
 
     // The node address of the first selected row ("" when none).
     std::string FirstSelectedAddress() const;
@@ -81,4 +90,6 @@ private:
     CFileListModel* m_pModel;
     CFileSortProxy* m_pProxy;
     QMenu* m_pMenu = nullptr;
+    // The result rows are the change listing's, not the last walk's.
+    bool m_bChangeListing = false;
 };
