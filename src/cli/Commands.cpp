@@ -20,7 +20,7 @@ int RunCommand(CCliContext& ctx)
     static const CEntry COMMAND_TABLE[] = {
         {"sites", RunSites},   {"add", RunAdd},       {"edit", RunEdit}, {"remove", RunRemove},
         {"import", RunImport}, {"update", RunUpdate}, {"ls", RunLs},     {"new", RunNew},
-        {"search", RunSearch}, {"read", RunRead},     {"url", RunUrl},
+        {"search", RunSearch}, {"read", RunRead},     {"url", RunUrl},   {"trust", RunTrust},
     };
     for (const CEntry& entry : COMMAND_TABLE)
     {

@@ -185,8 +185,8 @@ uint32_t CInternetSession::FetchServerCertificate(const std::string& strServer, 
         return ERROR_INTERNET_CONNECTION_ABORTED;
     }
     CInternetOptions options = GetOptions();
-    if (strServer.empty() || strServer.find_first_of(std::string("/@?# \r\n\0", 9)) !=
-                                 std::string::npos)
+    if (strServer.empty() ||
+        strServer.find_first_of(std::string("/@?# \r\n\0", 9)) != std::string::npos)
     {
         if (pstrError != nullptr)
             *pstrError = FormatInternetError(ERROR_INTERNET_INVALID_URL);

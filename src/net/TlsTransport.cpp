@@ -182,8 +182,8 @@ std::string DescribeTlsFailure(uint32_t nError, CURL* pEasy, const char* pszDeta
 }
 
 uint32_t ProbeCertificate(const std::string& strBaseUrl, const CInternetOptions& options,
-                          const std::shared_ptr<CSocketRegistry>& pRegistry,
-                          CTlsCertificate* pCert, std::string* pstrText)
+                          const std::shared_ptr<CSocketRegistry>& pRegistry, CTlsCertificate* pCert,
+                          std::string* pstrText)
 {
     auto fail = [pstrText](uint32_t nError, std::string strText = {})
     {
@@ -191,8 +191,7 @@ uint32_t ProbeCertificate(const std::string& strBaseUrl, const CInternetOptions&
             *pstrText = strText.empty() ? FormatInternetError(nError) : std::move(strText);
         return nError;
     };
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> pEasy(curl_easy_init(),
-                                                              &curl_easy_cleanup);
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> pEasy(curl_easy_init(), &curl_easy_cleanup);
     if (!pEasy)
         return fail(ERROR_NOT_ENOUGH_MEMORY);
     CURL* e = pEasy.get();

@@ -44,5 +44,5 @@ std::string DescribeTlsFailure(uint32_t nError, CURL* pEasy, const char* pszDeta
 // implicit. Its sockets go through pRegistry, so closing that cuts it.
 // 0, or an error code with the text in *pstrText.
 uint32_t ProbeCertificate(const std::string& strBaseUrl, const CInternetOptions& options,
-                          const std::shared_ptr<CSocketRegistry>& pRegistry,
-                          CTlsCertificate* pCert, std::string* pstrText);
+                          const std::shared_ptr<CSocketRegistry>& pRegistry, CTlsCertificate* pCert,
+                          std::string* pstrText);

@@ -14,8 +14,8 @@ namespace
 // How the user accepts a certificate the login refused.
 std::string TrustHint(uint32_t nError, const CFTPSite& site)
 {
-    std::string strHow = "在“站点选项”中点“信任此证书”，或运行 tarn-cli trust " +
-                         DecodeAuto(site.GetKey());
+    std::string strHow =
+        "在“站点选项”中点“信任此证书”，或运行 tarn-cli trust " + DecodeAuto(site.GetKey());
     if (nError == ERROR_FTP_TLS_PIN_MISMATCH)
         return "\n确认服务器换了证书后，要接受新证书，请" + strHow;
     if (nError == ERROR_INTERNET_INVALID_CA || nError == ERROR_INTERNET_SEC_CERT_CN_INVALID)

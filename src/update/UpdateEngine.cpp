@@ -100,8 +100,8 @@ std::string SuccessText(const CFTPSite& site, const std::string& strTlsNote)
     std::string strText = "更新成功";
     uint64_t nUnreadable = site.m_nUnreadableLines.load();
     if (nUnreadable != 0)
-        strText += "\n" + std::to_string(nUnreadable) +
-                   " 行目录列表无法识别，相关目录保留了原有条目";
+        strText +=
+            "\n" + std::to_string(nUnreadable) + " 行目录列表无法识别，相关目录保留了原有条目";
     if (!strTlsNote.empty())
         strText += "\n" + strTlsNote;
     return strText;
