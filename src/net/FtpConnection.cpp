@@ -305,7 +305,7 @@ uint32_t CFtpConnection::Connect(const std::string& strServer, const std::string
     curl_easy_setopt(m_pEasy, CURLOPT_QUOTE, nullptr);
     curl_slist_free_all(pQuote);
 
-    if (uint32_t nTlsError = ClassifyTlsResult(m_pEasy, nResult); nTlsError != 0)
+    if (uint32_t nTlsError = ClassifyTlsResult(m_pEasy, nResult, m_szCurlError); nTlsError != 0)
         return FailTls(nTlsError, strServer);
     switch (nResult)
     {

@@ -147,7 +147,7 @@ uint32_t CFtpControlChannel::Connect(const std::string& strServer, const std::st
     CURLcode nResult = curl_easy_perform(m_pEasy);
     if (m_pRegistry->IsClosed())
         return m_nDeadError = ERROR_INTERNET_CONNECTION_ABORTED;
-    if (uint32_t nTlsError = ClassifyTlsResult(m_pEasy, nResult); nTlsError != 0)
+    if (uint32_t nTlsError = ClassifyTlsResult(m_pEasy, nResult, nullptr); nTlsError != 0)
         return m_nDeadError = nTlsError;
     switch (nResult)
     {

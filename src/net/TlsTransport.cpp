@@ -121,7 +121,7 @@ bool ReadServerCertificate(CURL* pEasy, CTlsCertificate* pCert)
     return true;
 }
 
-uint32_t ClassifyTlsResult(CURL* pEasy, int nResult)
+uint32_t ClassifyTlsResult(CURL* pEasy, int nResult, const char* pszDetail)
 {
     switch (nResult)
     {
@@ -131,11 +131,14 @@ uint32_t ClassifyTlsResult(CURL* pEasy, int nResult)
         return ERROR_FTP_TLS_PIN_MISMATCH;
     case CURLE_PEER_FAILED_VERIFICATION:
     {
-        // The chain checked out, so it was the name.
+        // libcurl checks the name itself once the chain is good, and says so
+        // only in its message.
         long nVerify = 0;
         curl_easy_getinfo(pEasy, CURLINFO_SSL_VERIFYRESULT, &nVerify);
-        return nVerify == X509_V_OK ? ERROR_INTERNET_SEC_CERT_CN_INVALID
-                                    : ERROR_INTERNET_INVALID_CA;
+        bool bName = nVerify == X509_V_ERR_HOSTNAME_MISMATCH ||
+                     nVerify == X509_V_ERR_IP_ADDRESS_MISMATCH ||
+                     (pszDetail != nullptr && std::strstr(pszDetail, "host name") != nullptr);
+        return bName ? ERROR_INTERNET_SEC_CERT_CN_INVALID : ERROR_INTERNET_INVALID_CA;
     }
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
@@ -228,7 +231,7 @@ uint32_t ProbeCertificate(const std::string& strBaseUrl, const CInternetOptions&
             return 0;
         return fail(ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
     }
-    if (uint32_t nError = ClassifyTlsResult(e, nResult); nError != 0)
+    if (uint32_t nError = ClassifyTlsResult(e, nResult, szError); nError != 0)
         return fail(nError, DescribeTlsFailure(nError, e, szError, tls, nullptr, ""));
     switch (nResult)
     {

@@ -27,8 +27,9 @@ void ApplyTlsOptions(CURL* pEasy, const CTlsSettings& tls);
 // connection did not use TLS.
 [[nodiscard]] bool ReadServerCertificate(CURL* pEasy, CTlsCertificate* pCert);
 
-// The TLS error code of a failed connect, or 0 when it failed otherwise.
-uint32_t ClassifyTlsResult(CURL* pEasy, int nResult);
+// The TLS error code of a failed connect, or 0 when it failed otherwise;
+// pszDetail is the handle's error buffer (may be null).
+uint32_t ClassifyTlsResult(CURL* pEasy, int nResult, const char* pszDetail);
 
 // The text of a TLS error: what went wrong, with the fingerprint of the
 // certificate the server showed (pSeen, null when it could not be read) and,
