@@ -175,42 +175,23 @@ TEST_F(TlsTest, RefusedConnectionsSayWhyAndKeepTheCache)
         std::string strPin;             // the site's tls_pin
         std::vector<std::string> texts; // each in the status, after "更新失败:\n"
     } cases[] = {
-        {"explicit to a plain server",
-         Tls::none,
-         good,
-         TLS_EXPLICIT,
-         "",
+        // clang-format off
+        {"explicit to a plain server", Tls::none, good, TLS_EXPLICIT, "",
          {"服务器不支持 TLS 加密（拒绝了 AUTH TLS），密码没有发送"}},
-        {"self-signed",
-         Tls::explicitTls,
-         selfSigned,
-         TLS_EXPLICIT,
-         "",
+        {"self-signed", Tls::explicitTls, selfSigned, TLS_EXPLICIT, "",
          {"服务器证书不受信任（自签名证书）\n证书指纹：" + selfSigned.strPin, "tarn-cli trust"}},
-        {"try does not fall back over a bad certificate",
-         Tls::explicitTls,
-         selfSigned,
-         TLS_TRY,
-         "",
+        {"try does not fall back over a bad certificate", Tls::explicitTls, selfSigned, TLS_TRY, "",
          {"服务器证书不受信任（自签名证书）"}},
-        {"name mismatch",
-         Tls::explicitTls,
-         otherName,
-         TLS_EXPLICIT,
-         "",
+        {"name mismatch", Tls::explicitTls, otherName, TLS_EXPLICIT, "",
          {"服务器证书与主机名 127.0.0.1 不符\n证书指纹：" + otherName.strPin}},
-        {"changed key",
-         Tls::implicitTls,
-         good,
-         TLS_IMPLICIT,
-         selfSigned.strPin,
+        {"changed key", Tls::implicitTls, good, TLS_IMPLICIT, selfSigned.strPin,
          {"已信任：" + selfSigned.strPin + "\n服务器的：" + good.strPin, "tarn-cli trust"}},
-        {"implicit to an explicit server",
-         Tls::explicitTls,
-         good,
-         TLS_IMPLICIT,
-         "",
+        {"implicit to an explicit server", Tls::explicitTls, good, TLS_IMPLICIT, "",
          {"TLS 握手失败"}},
+        // Neither ignored nor replaced by the next key seen.
+        {"damaged pin", Tls::explicitTls, good, TLS_EXPLICIT, "sha256//AAAA",
+         {"tls_pin 无法识别：sha256//AAAA"}},
+        // clang-format on
     };
     for (const CCase& c : cases)
     {
