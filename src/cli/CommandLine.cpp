@@ -39,7 +39,9 @@ constexpr const char* SITE_OPTIONS =
     "                    implicit (TLS from the first byte; port 21 means port 990)\n"
     "  --trust-on-first-use\n"
     "                    accept the certificate the first TLS connection meets and pin\n"
-    "                    its key, instead of asking the system's CA store\n";
+    "                    its key, instead of asking the system's CA store\n"
+    "  --no-trust-on-first-use\n"
+    "                    ask the system's CA store again (a key pinned already stays)\n";
 
 constexpr size_t ANY_NUMBER = static_cast<size_t>(-1);
 
@@ -52,7 +54,7 @@ const CCommandSpec COMMANDS[] = {
     {"edit",
      "edit KEY [--host H] [--port N] [--user U] [--password P] [--anonymous] "
      "[--anon-update | --no-anon-update] [--nickname S] [--remark S] [--charset NAME] "
-     "[--tls MODE] [--trust-on-first-use]",
+     "[--tls MODE] [--trust-on-first-use | --no-trust-on-first-use]",
      "change the given fields of the site KEY, keep the others", SITE_OPTIONS, 1, 1, true},
     {"trust", "trust [--yes] KEY",
      "show the TLS certificate of the site KEY's server and pin its key",
@@ -310,9 +312,9 @@ ParseResult CParser::CommandOption(const std::string& strGiven)
             m_pLine->m_strTls = strValue;
             return ParseResult::run;
         }
-        if (!bAttached && strArg == "--trust-on-first-use")
+        if (!bAttached && (strArg == "--trust-on-first-use" || strArg == "--no-trust-on-first-use"))
         {
-            m_pLine->m_bTrustFirstUse = true;
+            m_pLine->m_bTrustFirstUse = strArg == "--trust-on-first-use";
             return ParseResult::run;
         }
         if (strArg == "--port")

@@ -26,7 +26,7 @@ struct CCommandLine
     std::optional<std::string> m_strRemark;
     std::optional<std::string> m_strCharset; // a known set's own name, or "auto"
     std::optional<std::string> m_strTls;     // "off", "explicit", "try" or "implicit"
-    bool m_bTrustFirstUse = false;
+    std::optional<bool> m_bTrustFirstUse;
     // trust.
     bool m_bYes = false;
     // update.

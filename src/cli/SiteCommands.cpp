@@ -76,8 +76,10 @@ bool ApplySiteOptions(CFTPSite& site, const CCommandLine& line)
                     options.Remove(OPTION_TLS);
                 else if (line.m_strTls)
                     (void)options.Set(OPTION_TLS, *line.m_strTls);
-                if (line.m_bTrustFirstUse)
+                if (line.m_bTrustFirstUse.value_or(false))
                     (void)options.Set(OPTION_TLS_TRUST, TLS_TRUST_FIRST_USE);
+                else if (line.m_bTrustFirstUse)
+                    options.Remove(OPTION_TLS_TRUST);
             });
     }
     catch (const CFileException& e)
