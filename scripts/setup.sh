@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libcurl4-openssl-dev
+  libcurl4-openssl-dev libssl-dev openssl vsftpd
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-pyftpdlib
   qt6-base-dev qt6-svg-dev fonts-wqy-microhei
@@ -13,7 +13,7 @@ packages=(
 )
 # Optional extras: the FTP-server benchmark compares against these.
 if [[ "${1:-}" == "--bench" ]]; then
-  packages+=(vsftpd lftp)
+  packages+=(lftp)
 fi
 if [[ "${1:-}" == "--fuzz" ]]; then
   packages+=(clang libclang-rt-14-dev)

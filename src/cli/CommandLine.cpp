@@ -7,6 +7,7 @@
 #include "doc/Export.h"
 #include "model/IsoTime.h"
 #include "model/NameCodec.h"
+#include "net/TlsSettings.h"
 #include "update/ListingPlan.h"
 
 namespace
@@ -34,7 +35,15 @@ constexpr const char* SITE_OPTIONS =
     "  --remark S        free-text remark\n"
     "  --charset NAME    the server's character set for names: auto (UTF-8, else\n"
     "                    GB18030), UTF-8, GB18030 (GBK), Big5, Shift_JIS, EUC-JP,\n"
-    "                    EUC-KR, Windows-1251, KOI8-R, Windows-1252, ISO-8859-1\n";
+    "                    EUC-KR, Windows-1251, KOI8-R, Windows-1252, ISO-8859-1\n"
+    "  --tls MODE        off (plain FTP, the default), explicit (AUTH TLS; never logs\n"
+    "                    in without it), try (AUTH TLS when offered, else plain) or\n"
+    "                    implicit (TLS from the first byte; port 21 means port 990)\n"
+    "  --trust-on-first-use\n"
+    "                    accept the certificate the first TLS connection meets and pin\n"
+    "                    its key, instead of asking the system's CA store\n"
+    "  --no-trust-on-first-use\n"
+    "                    ask the system's CA store again (a key pinned already stays)\n";
 
 constexpr size_t ANY_NUMBER = static_cast<size_t>(-1);
 
@@ -42,12 +51,19 @@ const CCommandSpec COMMANDS[] = {
     {"sites", "sites", "list the sites in list order", "", 0, 0, false},
     {"add",
      "add --host H [--port N] [--user U --password P | --anonymous] [--anon-update] "
-     "[--nickname S] [--remark S] [--charset NAME]",
+     "[--nickname S] [--remark S] [--charset NAME] [--tls MODE] [--trust-on-first-use]",
      "add a site (anonymous when no user is given)", SITE_OPTIONS, 0, 0, true},
     {"edit",
      "edit KEY [--host H] [--port N] [--user U] [--password P] [--anonymous] "
-     "[--anon-update | --no-anon-update] [--nickname S] [--remark S] [--charset NAME]",
+     "[--anon-update | --no-anon-update] [--nickname S] [--remark S] [--charset NAME] "
+     "[--tls MODE] [--trust-on-first-use | --no-trust-on-first-use]",
      "change the given fields of the site KEY, keep the others", SITE_OPTIONS, 1, 1, true},
+    {"trust", "trust [--yes] KEY",
+     "show the TLS certificate of the site KEY's server and pin its key",
+     "  --yes             pin without asking (otherwise asked on a terminal only)\n"
+     "Connects without logging in, shows the fingerprint of the server's public key\n"
+     "and, once confirmed, makes it the one key the site accepts (tls_pin).\n",
+     1, 1, true},
     {"remove", "remove KEY", "delete the site KEY and its cached files", "", 1, 1, true},
     {"import", "import FILE",
      "add the sites of a text file, one \"[ftp://][user[:password]@]host[:port]\" per line", "", 1,
@@ -314,6 +330,19 @@ ParseResult CParser::CommandOption(const std::string& strGiven)
             m_pLine->m_strCharset = strName;
             return ParseResult::run;
         }
+        if (strArg == "--tls")
+        {
+            TlsMode nMode;
+            if (!needValue() || !ParseTlsMode(strValue, &nMode))
+                return Fail("--tls needs off, explicit, try or implicit");
+            m_pLine->m_strTls = strValue;
+            return ParseResult::run;
+        }
+        if (!bAttached && (strArg == "--trust-on-first-use" || strArg == "--no-trust-on-first-use"))
+        {
+            m_pLine->m_bTrustFirstUse = strArg == "--trust-on-first-use";
+            return ParseResult::run;
+        }
         if (strArg == "--port")
         {
             long n = 0;
@@ -369,6 +398,11 @@ ParseResult CParser::CommandOption(const std::string& strGiven)
     if (strCommand == "ls" && !bAttached && (strArg == "-R" || strArg == "--recursive"))
     {
         m_pLine->m_bRecursive = true;
+        return ParseResult::run;
+    }
+    if (strCommand == "trust" && !bAttached && (strArg == "--yes" || strArg == "-y"))
+    {
+        m_pLine->m_bYes = true;
         return ParseResult::run;
     }
     if (strCommand == "read" && !bAttached && strArg == "--all")

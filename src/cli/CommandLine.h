@@ -25,6 +25,10 @@ struct CCommandLine
     std::optional<std::string> m_strNickname;
     std::optional<std::string> m_strRemark;
     std::optional<std::string> m_strCharset; // a known set's own name, or "auto"
+    std::optional<std::string> m_strTls;     // "off", "explicit", "try" or "implicit"
+    std::optional<bool> m_bTrustFirstUse;
+    // trust.
+    bool m_bYes = false;
     // update.
     std::optional<uint32_t> m_nThreads;
     std::optional<std::string> m_strListing; // "auto", "stat" or "list"

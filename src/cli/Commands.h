@@ -34,6 +34,7 @@ int RunSites(CCliContext& ctx);
 int RunAdd(CCliContext& ctx);
 int RunEdit(CCliContext& ctx);
 int RunRemove(CCliContext& ctx);
+int RunTrust(CCliContext& ctx);
 int RunImport(CCliContext& ctx);
 int RunUpdate(CCliContext& ctx);
 int RunLs(CCliContext& ctx);

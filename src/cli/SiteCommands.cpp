@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <unistd.h>
 
 #include "cli/CliDocHost.h"
 #include "cli/CommandLine.h"
@@ -11,6 +12,7 @@
 #include "doc/NodeAddress.h"
 #include "doc/TarnDoc.h"
 #include "model/File.h"
+#include "update/SiteConnection.h"
 
 namespace
 {
@@ -56,20 +58,28 @@ CFTPSite* FindSiteOrReport(CTarnDoc& doc, const std::string& strKey)
     return nullptr;
 }
 
-// --charset: "auto" is the default and leaves no line behind.
-bool ApplyCharset(CFTPSite& site, const CCommandLine& line)
+// --charset, --tls and --trust-on-first-use: the defaults leave no line behind.
+bool ApplySiteOptions(CFTPSite& site, const CCommandLine& line)
 {
-    if (!line.m_strCharset)
+    if (!line.m_strCharset && !line.m_strTls && !line.m_bTrustFirstUse)
         return true;
     try
     {
         site.UpdateOptions(
             [&line](CSiteOptions& options)
             {
-                if (*line.m_strCharset == CHARSET_AUTO)
+                if (line.m_strCharset && *line.m_strCharset == CHARSET_AUTO)
                     options.Remove(OPTION_CHARSET);
-                else
+                else if (line.m_strCharset)
                     (void)options.Set(OPTION_CHARSET, *line.m_strCharset);
+                if (line.m_strTls && *line.m_strTls == TLS_OFF)
+                    options.Remove(OPTION_TLS);
+                else if (line.m_strTls)
+                    (void)options.Set(OPTION_TLS, *line.m_strTls);
+                if (line.m_bTrustFirstUse.value_or(false))
+                    (void)options.Set(OPTION_TLS_TRUST, TLS_TRUST_FIRST_USE);
+                else if (line.m_bTrustFirstUse)
+                    options.Remove(OPTION_TLS_TRUST);
             });
     }
     catch (const CFileException& e)
@@ -79,13 +89,34 @@ bool ApplyCharset(CFTPSite& site, const CCommandLine& line)
     }
     return true;
 }
+
+// "explicit", "explicit (pinned)", "try (first use)"...
+std::string DescribeTls(const CTlsSettings& tls)
+{
+    std::string str = FormatTlsMode(tls.nMode);
+    if (tls.nMode == TlsMode::off)
+        return str;
+    if (!tls.strPin.empty())
+        return str + " (pinned)";
+    return tls.bTrustFirstUse ? str + " (first use)" : str;
+}
+
+bool AskYesNo(const std::string& strQuestion)
+{
+    std::printf("%s [y/N] ", strQuestion.c_str());
+    std::fflush(stdout);
+    std::string str;
+    if (!std::getline(std::cin, str))
+        return false;
+    return str == "y" || str == "Y" || str == "yes";
+}
 } // namespace
 
 int RunSites(CCliContext& ctx)
 {
     CTextTable table;
     if (!ctx.line.m_bJson)
-        table.AddRow({"KEY", "HOST", "PORT", "USER", "ANONYMOUS", "ANON-UPDATE", "CHARSET",
+        table.AddRow({"KEY", "HOST", "PORT", "USER", "ANONYMOUS", "ANON-UPDATE", "CHARSET", "TLS",
                       "NICKNAME", "REMARK"});
     table.AlignRight(2);
     for (const auto& pSite : ctx.doc.m_siteList)
@@ -97,6 +128,7 @@ int RunSites(CCliContext& ctx)
         std::string strNickname = DecodeAuto(pSite->m_strNickname);
         std::string strRemark = DecodeAuto(pSite->m_strRemark);
         std::string strCharset = pSite->GetCodec().GetCharset();
+        CTlsSettings tls = GetSiteTlsSettings(*pSite);
         if (ctx.line.m_bJson)
         {
             std::fputs(CJsonLine()
@@ -109,6 +141,9 @@ int RunSites(CCliContext& ctx)
                            .Add("anonymous", pSite->IsAnonymous())
                            .Add("anonUpdate", pSite->m_bAnonUpdate)
                            .Add("charset", strCharset)
+                           .Add("tls", FormatTlsMode(tls.nMode))
+                           .Add("tlsTrust", tls.bTrustFirstUse ? TLS_TRUST_FIRST_USE : TLS_TRUST_CA)
+                           .Add("tlsPin", tls.strPin)
                            .Finish()
                            .c_str(),
                        stdout);
@@ -116,7 +151,7 @@ int RunSites(CCliContext& ctx)
         }
         table.AddRow({strKey, strHost, std::to_string(pSite->m_nPort), strUser,
                       pSite->IsAnonymous() ? "yes" : "no", pSite->m_bAnonUpdate ? "yes" : "no",
-                      strCharset, strNickname, strRemark});
+                      strCharset, DescribeTls(tls), strNickname, strRemark});
     }
     if (!ctx.line.m_bJson && !ctx.doc.m_siteList.empty())
         table.Print(stdout);
@@ -139,7 +174,7 @@ int RunAdd(CCliContext& ctx)
     info.m_strRemark = line.m_strRemark.value_or("");
     if (!ctx.doc.AddSite(info))
         return EXIT_FAILED; // "站点已有！" is on stderr
-    if (!ApplyCharset(*ctx.doc.m_siteList.back(), line))
+    if (!ApplySiteOptions(*ctx.doc.m_siteList.back(), line))
         return EXIT_FAILED;
     return ResultOf(ctx.host);
 }
@@ -170,7 +205,7 @@ int RunEdit(CCliContext& ctx)
     }
     if (!ctx.doc.ModifySite(pSite, info))
         return EXIT_FAILED;
-    if (!ApplyCharset(*pSite, line))
+    if (!ApplySiteOptions(*pSite, line))
         return EXIT_FAILED;
     return ResultOf(ctx.host);
 }
@@ -183,6 +218,73 @@ int RunRemove(CCliContext& ctx)
     if (!ctx.doc.DeleteSite(pSite->GetKey()))
         return EXIT_FAILED;
     return ResultOf(ctx.host);
+}
+
+int RunTrust(CCliContext& ctx)
+{
+    CFTPSite* pSite = FindSiteOrReport(ctx.doc, ctx.line.m_args[0]);
+    if (pSite == nullptr)
+        return EXIT_FAILED;
+    std::string strKey = GetDisplayKey(*pSite);
+    CTlsSettings tls = GetSiteTlsSettings(*pSite);
+    if (tls.nMode == TlsMode::off)
+    {
+        ReportError("the site '" + strKey + "' does not use TLS (tarn-cli edit " + strKey +
+                    " --tls explicit)");
+        return EXIT_FAILED;
+    }
+    CTlsCertificate cert;
+    std::string strError;
+    if (!FetchSiteCertificate(*pSite, &cert, &strError))
+    {
+        ReportError("cannot read the certificate of " + strKey + ": " + strError);
+        return EXIT_FAILED;
+    }
+    bool bSame = cert.strPin == tls.strPin;
+    bool bTerminal = ::isatty(STDIN_FILENO) == 1 && !ctx.line.m_bJson;
+    if (!ctx.line.m_bJson)
+    {
+        std::printf("site:        %s\nsubject:     %s\nissuer:      %s\nexpires:     %s\n"
+                    "fingerprint: %s\n",
+                    PrintableText(strKey).c_str(), PrintableText(cert.strSubject).c_str(),
+                    PrintableText(cert.strIssuer).c_str(), PrintableText(cert.strExpires).c_str(),
+                    cert.strPin.c_str());
+        if (!tls.strPin.empty() && !bSame)
+            std::printf("pinned now:  %s\n", tls.strPin.c_str());
+    }
+    bool bPin = !bSame && (ctx.line.m_bYes || (bTerminal && AskYesNo("Trust this certificate?")));
+    if (bPin)
+    {
+        try
+        {
+            (void)TrustSiteCertificate(*pSite, cert.strPin);
+        }
+        catch (const CFileException& e)
+        {
+            ReportError("cannot write the site's options: " + std::string(e.what()));
+            return EXIT_FAILED;
+        }
+    }
+    if (ctx.line.m_bJson)
+        std::fputs(CJsonLine()
+                       .Add("key", strKey)
+                       .Add("subject", cert.strSubject)
+                       .Add("issuer", cert.strIssuer)
+                       .Add("expires", cert.strExpires)
+                       .Add("fingerprint", cert.strPin)
+                       .Add("pinned", bSame || bPin)
+                       .Finish()
+                       .c_str(),
+                   stdout);
+    else if (bSame)
+        std::printf("already trusted\n");
+    else if (bPin)
+        std::printf("trusted\n");
+    if (bSame || bPin)
+        return ResultOf(ctx.host);
+    if (!bTerminal)
+        ReportError("not trusted: confirm on a terminal or give --yes");
+    return EXIT_FAILED;
 }
 
 int RunImport(CCliContext& ctx)

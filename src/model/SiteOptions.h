@@ -26,6 +26,7 @@ inline constexpr const char* OPTION_LISTING = "listing";
 inline constexpr const char* OPTION_LISTING_FOUND = "listing_found";
 inline constexpr const char* OPTION_TLS = "tls";
 inline constexpr const char* OPTION_TLS_PIN = "tls_pin";
+inline constexpr const char* OPTION_TLS_TRUST = "tls_trust";
 
 class CSiteOptions
 {

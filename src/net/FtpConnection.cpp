@@ -5,6 +5,7 @@
 #include "net/FtpControlChannel.h"
 #include "net/InternetError.h"
 #include "net/SocketRegistry.h"
+#include "net/TlsTransport.h"
 
 namespace
 {
@@ -62,6 +63,7 @@ CFtpConnection::CFtpConnection(std::shared_ptr<CSocketRegistry> pRegistry,
     curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, m_pRegistry.get());
     curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &CloseSocket);
     curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, m_pRegistry.get());
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, m_szCurlError);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CFtpConnection::OnHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CFtpConnection::OnBody);
@@ -298,9 +300,8 @@ uint32_t CFtpConnection::Connect(const std::string& strServer, const std::string
     if (strServer.empty() || HasLineBreakOrNul(strServer) || HasLineBreakOrNul(strUser) ||
         HasLineBreakOrNul(strPassword) || strServer.find_first_of("/@?# ") != std::string::npos)
         return ERROR_INTERNET_INVALID_URL;
-    bool bIpv6 = strServer.find(':') != std::string::npos && strServer.front() != '[';
-    m_strBase =
-        "ftp://" + (bIpv6 ? "[" + strServer + "]" : strServer) + ":" + std::to_string(nPort) + "/";
+    m_strBase = MakeFtpBaseUrl(strServer, nPort, m_options.tls.nMode);
+    ApplyTlsOptions(m_pEasy, m_options.tls);
 
     curl_easy_setopt(m_pEasy, CURLOPT_USERAGENT, strAgent.c_str());
     curl_easy_setopt(m_pEasy, CURLOPT_USERNAME, strUser.c_str());
@@ -317,11 +318,14 @@ uint32_t CFtpConnection::Connect(const std::string& strServer, const std::string
     curl_easy_setopt(m_pEasy, CURLOPT_QUOTE, nullptr);
     curl_slist_free_all(pQuote);
 
+    if (uint32_t nTlsError = ClassifyTlsResult(m_pEasy, nResult, m_szCurlError); nTlsError != 0)
+        return FailTls(nTlsError, strServer);
     switch (nResult)
     {
     case CURLE_OK:
         m_strCurrentUrl = m_strBase;
         curl_easy_getinfo(m_pEasy, CURLINFO_LOCAL_PORT, &m_nControlPort);
+        TakeTlsOutcome();
         if (m_bUtf8Feature && m_options.bRequestUtf8)
             RequestUtf8Names();
         return 0;
@@ -334,6 +338,41 @@ uint32_t CFtpConnection::Connect(const std::string& strServer, const std::string
     default:
         return Classify(nResult);
     }
+}
+
+void CFtpConnection::TakeTlsOutcome()
+{
+    if (m_options.tls.nMode == TlsMode::off)
+        return;
+    m_bTlsActive = ReadServerCertificate(m_pEasy, &m_tlsCertificate);
+    // Every data connection's handshake would gather the chain again.
+    curl_easy_setopt(m_pEasy, CURLOPT_CERTINFO, 0L);
+    if (!m_bTlsActive || !m_options.tls.strPin.empty() || !m_options.tls.bTrustFirstUse)
+        return;
+    // The key just accepted is the only one the data connections and the
+    // listing connection may meet from now on.
+    m_options.tls.strPin = m_tlsCertificate.strPin;
+    curl_easy_setopt(m_pEasy, CURLOPT_PINNEDPUBLICKEY, m_options.tls.strPin.c_str());
+    m_bTrustedOnFirstUse = true;
+}
+
+uint32_t CFtpConnection::FailTls(uint32_t nError, const std::string& strServer)
+{
+    CTlsCertificate cert;
+    bool bSeen = false;
+    if (nError == ERROR_FTP_TLS_PIN_MISMATCH)
+        bSeen = ReadServerCertificate(m_pEasy, &cert);
+    else if (nError == ERROR_INTERNET_INVALID_CA || nError == ERROR_INTERNET_SEC_CERT_CN_INVALID)
+    {
+        // The refused handshake kept no certificate: one more handshake,
+        // without a login, reads it.
+        bSeen = ProbeCertificate(m_strBase, m_options, m_pRegistry, &cert, nullptr) == 0;
+    }
+    m_strTlsFailure = DescribeTlsFailure(nError, m_pEasy, m_szCurlError, m_options.tls,
+                                         bSeen ? &cert : nullptr, strServer);
+    if (bSeen)
+        m_tlsCertificate = std::move(cert);
+    return m_nDeadError = nError;
 }
 
 void CFtpConnection::RequestUtf8Names()
@@ -457,8 +496,9 @@ std::unique_ptr<CFtpControlChannel> CFtpConnection::OpenControlChannel()
         SetLastInternetError(ERROR_INTERNET_CONNECTION_ABORTED);
         return nullptr;
     }
-    std::unique_ptr<CFtpControlChannel> pChannel =
-        m_pSession->OpenControlChannel(m_strServer, m_strUser, m_strPassword, m_nPort);
+    // With the key this connection holds to, one it accepted on first use included.
+    std::unique_ptr<CFtpControlChannel> pChannel = m_pSession->OpenControlChannel(
+        m_strServer, m_strUser, m_strPassword, m_nPort, &m_options.tls);
     if (pChannel)
         pChannel->SetStopFlag(m_pStop);
     return pChannel;

@@ -16,6 +16,7 @@
 
 #include "net/FtpListParser.h"
 #include "net/InternetSession.h"
+#include "net/TlsSettings.h"
 
 class CFtpControlChannel;
 class CSocketRegistry;
@@ -62,6 +63,18 @@ public:
     bool OffersUtf8() const { return m_bUtf8Feature; }
     const CFtpConnectionStats& GetStats() const { return m_stats; }
 
+    // The TLS this connection was opened with (a key accepted on first use
+    // is its pin now).
+    const CTlsSettings& GetTlsSettings() const { return m_options.tls; }
+    // The control connection is protected by TLS (so are the listings).
+    bool UsesTls() const { return m_bTlsActive; }
+    // The server's certificate, when UsesTls.
+    const CTlsCertificate& GetTlsCertificate() const { return m_tlsCertificate; }
+    // The site trusts on first use and had no pin: this connection accepted
+    // the server's key, holds every later connection to it, and the caller
+    // should pin it (GetTlsCertificate().strPin).
+    bool WasTrustedOnFirstUse() const { return m_bTrustedOnFirstUse; }
+
     // Drops the control connection without waiting for the server.
     void Close();
 
@@ -95,6 +108,11 @@ private:
     [[nodiscard]] bool ReconnectedBehindOurBack() const;
     // "OPTS UTF8 ON" once after login; a refusal changes nothing.
     void RequestUtf8Names();
+    // After login: what TLS the control connection ended up with.
+    void TakeTlsOutcome();
+    // A connect refused for the sake of TLS: the text, with the certificate
+    // the server showed.
+    uint32_t FailTls(uint32_t nError, const std::string& strServer);
     std::string MakeUrl(const std::string& strPath) const;
 
     // libcurl's callbacks. No exception may cross them: a failure is kept
@@ -122,6 +140,11 @@ private:
     uint32_t m_nCallbackError = 0; // why a callback ended the request
     const std::atomic<int32_t>* m_pStop = nullptr;
     long m_nControlPort = 0; // local port of the control connection after login
+    char m_szCurlError[CURL_ERROR_SIZE] = {};
+    bool m_bTlsActive = false;
+    bool m_bTrustedOnFirstUse = false;
+    CTlsCertificate m_tlsCertificate;
+    std::string m_strTlsFailure; // the text of a TLS failure at login
     // Set by the session once logged in, for OpenControlChannel.
     CInternetSession* m_pSession = nullptr;
     std::string m_strServer;

@@ -8,6 +8,7 @@
 #include "net/FtpConnection.h"
 #include "net/InternetError.h"
 #include "net/SocketRegistry.h"
+#include "net/TlsTransport.h"
 
 namespace
 {
@@ -148,16 +149,17 @@ uint32_t CFtpControlChannel::Connect(const std::string& strServer, const std::st
 {
     if (m_pEasy == nullptr)
         return ERROR_NOT_ENOUGH_MEMORY;
-    bool bIpv6 = strServer.find(':') != std::string::npos && strServer.front() != '[';
-    std::string strUrl =
-        "ftp://" + (bIpv6 ? "[" + strServer + "]" : strServer) + ":" + std::to_string(nPort) + "/";
+    std::string strUrl = MakeFtpBaseUrl(strServer, nPort, m_options.tls.nMode);
     curl_easy_setopt(m_pEasy, CURLOPT_URL, strUrl.c_str());
+    ApplyTlsOptions(m_pEasy, m_options.tls);
     curl_easy_setopt(m_pEasy, CURLOPT_USERAGENT, strAgent.c_str());
     curl_easy_setopt(m_pEasy, CURLOPT_USERNAME, strUser.c_str());
     curl_easy_setopt(m_pEasy, CURLOPT_PASSWORD, strPassword.c_str());
     CURLcode nResult = curl_easy_perform(m_pEasy);
     if (m_pRegistry->IsClosed())
         return m_nDeadError = ERROR_INTERNET_CONNECTION_ABORTED;
+    if (uint32_t nTlsError = ClassifyTlsResult(m_pEasy, nResult, nullptr); nTlsError != 0)
+        return m_nDeadError = nTlsError;
     switch (nResult)
     {
     case CURLE_OK:
@@ -229,11 +231,22 @@ bool CFtpControlChannel::Send(std::string_view command)
 
 bool CFtpControlChannel::SendPending()
 {
-    while (m_nOutSent < m_strOut.size())
+    for (;;)
     {
+        if (m_nOutSent == m_strInFlight.size())
+        {
+            m_strInFlight.clear();
+            m_nOutSent = 0;
+            if (m_strOut.empty())
+                return true;
+            // TLS must be offered the very bytes it could not write last
+            // time, at the same address: commands queued meanwhile wait in
+            // m_strOut instead of moving this buffer.
+            m_strInFlight.swap(m_strOut);
+        }
         size_t nSent = 0;
-        CURLcode nResult = curl_easy_send(m_pEasy, m_strOut.data() + m_nOutSent,
-                                          m_strOut.size() - m_nOutSent, &nSent);
+        CURLcode nResult = curl_easy_send(m_pEasy, m_strInFlight.data() + m_nOutSent,
+                                          m_strInFlight.size() - m_nOutSent, &nSent);
         if (nResult == CURLE_AGAIN)
             return true;
         if (nResult != CURLE_OK)
@@ -241,9 +254,6 @@ bool CFtpControlChannel::SendPending()
         m_nOutSent += nSent;
         m_stats.nBytesSent += nSent;
     }
-    m_strOut.clear();
-    m_nOutSent = 0;
-    return true;
 }
 
 bool CFtpControlChannel::ReceiveAvailable()
@@ -360,7 +370,7 @@ bool CFtpControlChannel::Pump(int nWaitMs)
     if (nWaitMs <= 0 || !m_replies.empty())
         return true;
     pollfd pfd{m_socket, POLLIN, 0};
-    if (!m_strOut.empty())
+    if (HasUnsent())
         pfd.events |= POLLOUT;
     int nReady = poll(&pfd, 1, nWaitMs);
     if (nReady < 0 && errno != EINTR)
@@ -411,7 +421,7 @@ bool CFtpControlChannel::ReadReply(CFtpReply& reply)
         }
         if (MsSince(lastReceive) >= m_options.nControlReceiveTimeout)
             return Die(ERROR_INTERNET_TIMEOUT);
-        if (!m_strOut.empty() && MsSince(lastSend) >= m_options.nControlSendTimeout &&
+        if (HasUnsent() && MsSince(lastSend) >= m_options.nControlSendTimeout &&
             m_options.nControlSendTimeout > 0)
             return Die(ERROR_INTERNET_TIMEOUT);
         // A failure leaves the channel dead; replies read in full before it

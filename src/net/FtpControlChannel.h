@@ -102,8 +102,11 @@ private:
     CInternetOptions m_options;
     CURL* m_pEasy = nullptr;
     curl_socket_t m_socket = CURL_SOCKET_BAD;
-    std::string m_strOut;
-    size_t m_nOutSent = 0;
+    bool HasUnsent() const { return !m_strOut.empty() || m_nOutSent < m_strInFlight.size(); }
+
+    std::string m_strOut;      // queued commands not yet handed to the line
+    std::string m_strInFlight; // the bytes being sent, unchanged until all are out
+    size_t m_nOutSent = 0;     // of m_strInFlight
     std::string m_strIn;
     size_t m_nInRead = 0;
     bool m_bInReply = false; // inside a multi-line reply

@@ -11,6 +11,13 @@ bool IsConnectionLost(uint32_t nError)
            nError == ERROR_INTERNET_CONNECTION_RESET || nError == ERROR_FTP_DROPPED;
 }
 
+bool IsTlsFailure(uint32_t nError)
+{
+    return nError == ERROR_INTERNET_SEC_CERT_CN_INVALID || nError == ERROR_INTERNET_INVALID_CA ||
+           nError == ERROR_INTERNET_SECURITY_CHANNEL_ERROR || nError == ERROR_FTP_TLS_NOT_OFFERED ||
+           nError == ERROR_FTP_TLS_PIN_MISMATCH;
+}
+
 std::string FormatInternetError(uint32_t nError)
 {
     switch (nError)
@@ -41,6 +48,16 @@ std::string FormatInternetError(uint32_t nError)
         return "FTP 会话被终止";
     case ERROR_FTP_LISTING_TOO_LARGE:
         return "服务器返回的目录列表过大";
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+        return "服务器证书与主机名不符";
+    case ERROR_INTERNET_INVALID_CA:
+        return "服务器证书不受信任";
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+        return "TLS 握手失败";
+    case ERROR_FTP_TLS_NOT_OFFERED:
+        return "服务器不支持 TLS 加密（拒绝了 AUTH TLS），密码没有发送";
+    case ERROR_FTP_TLS_PIN_MISMATCH:
+        return "服务器证书的公钥与已信任的不同";
     default:
         return "Internet 错误 " + std::to_string(nError);
     }

@@ -15,14 +15,27 @@ inline constexpr uint32_t ERROR_INTERNET_INVALID_URL = 12005;
 inline constexpr uint32_t ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
 inline constexpr uint32_t ERROR_INTERNET_OPERATION_CANCELLED = 12017;
 inline constexpr uint32_t ERROR_INTERNET_CANNOT_CONNECT = 12029;
+// The certificate names another host.
+inline constexpr uint32_t ERROR_INTERNET_SEC_CERT_CN_INVALID = 12038;
+// The certificate does not chain to a trusted CA (or is expired, revoked...).
+inline constexpr uint32_t ERROR_INTERNET_INVALID_CA = 12045;
+// The TLS handshake itself failed.
+inline constexpr uint32_t ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
 inline constexpr uint32_t ERROR_INTERNET_CONNECTION_ABORTED = 12030;
 inline constexpr uint32_t ERROR_INTERNET_CONNECTION_RESET = 12031;
 inline constexpr uint32_t ERROR_FTP_DROPPED = 12111;
 // Our own: a listing larger than the listing size limit.
 inline constexpr uint32_t ERROR_FTP_LISTING_TOO_LARGE = 12901;
+// Our own: TLS was required and the server refused "AUTH TLS".
+inline constexpr uint32_t ERROR_FTP_TLS_NOT_OFFERED = 12902;
+// Our own: the server's key is not the pinned one.
+inline constexpr uint32_t ERROR_FTP_TLS_PIN_MISMATCH = 12903;
 
 // 12002, 12030, 12031 and 12111: the control connection is gone.
 [[nodiscard]] bool IsConnectionLost(uint32_t nError);
+
+// 12038, 12045, 12157, 12902, 12903: the login was refused for the sake of TLS.
+[[nodiscard]] bool IsTlsFailure(uint32_t nError);
 
 // A short human-readable text for an error code ("" for 0).
 std::string FormatInternetError(uint32_t nError);

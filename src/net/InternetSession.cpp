@@ -7,6 +7,7 @@
 #include "net/FtpControlChannel.h"
 #include "net/InternetError.h"
 #include "net/SocketRegistry.h"
+#include "net/TlsTransport.h"
 
 namespace
 {
@@ -85,6 +86,12 @@ CInternetOptions CInternetSession::GetOptions() const
     return m_options;
 }
 
+void CInternetSession::SetTlsSettings(const CTlsSettings& tls)
+{
+    std::lock_guard guard(m_lock);
+    m_options.tls = tls;
+}
+
 std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const std::string& strServer,
                                                                    const std::string& strUser,
                                                                    const std::string& strPassword,
@@ -124,6 +131,9 @@ std::unique_ptr<CFtpConnection> CInternetSession::GetFtpConnection(const std::st
         // The server's own words for a refused login ("530 Login incorrect.").
         if (nError == ERROR_INTERNET_EXTENDED_ERROR && !pConnection->GetLastReply().empty())
             strMessage = pConnection->GetLastReply();
+        // A TLS failure says which certificate it met.
+        if (IsTlsFailure(nError) && !pConnection->m_strTlsFailure.empty())
+            strMessage = pConnection->m_strTlsFailure;
         throw CInternetException(nError, strMessage);
     }
 }
@@ -142,7 +152,8 @@ std::shared_ptr<CSocketRegistry> CInternetSession::AddRegistry()
 
 std::unique_ptr<CFtpControlChannel>
 CInternetSession::OpenControlChannel(const std::string& strServer, const std::string& strUser,
-                                     const std::string& strPassword, uint16_t nPort)
+                                     const std::string& strPassword, uint16_t nPort,
+                                     const CTlsSettings* pTls)
 {
     std::shared_ptr<CSocketRegistry> pRegistry = AddRegistry();
     if (!pRegistry)
@@ -150,7 +161,10 @@ CInternetSession::OpenControlChannel(const std::string& strServer, const std::st
         SetLastInternetError(ERROR_INTERNET_CONNECTION_ABORTED);
         return nullptr;
     }
-    std::unique_ptr<CFtpControlChannel> pChannel(new CFtpControlChannel(pRegistry, GetOptions()));
+    CInternetOptions options = GetOptions();
+    if (pTls != nullptr)
+        options.tls = *pTls;
+    std::unique_ptr<CFtpControlChannel> pChannel(new CFtpControlChannel(pRegistry, options));
     uint32_t nError = pChannel->Connect(strServer, strUser, strPassword, nPort, m_strAgent);
     if (nError != 0)
     {
@@ -158,6 +172,30 @@ CInternetSession::OpenControlChannel(const std::string& strServer, const std::st
         return nullptr;
     }
     return pChannel;
+}
+
+uint32_t CInternetSession::FetchServerCertificate(const std::string& strServer, uint16_t nPort,
+                                                  CTlsCertificate* pCert, std::string* pstrError)
+{
+    std::shared_ptr<CSocketRegistry> pRegistry = AddRegistry();
+    if (!pRegistry)
+    {
+        if (pstrError != nullptr)
+            *pstrError = FormatInternetError(ERROR_INTERNET_CONNECTION_ABORTED);
+        return ERROR_INTERNET_CONNECTION_ABORTED;
+    }
+    CInternetOptions options = GetOptions();
+    if (strServer.empty() ||
+        strServer.find_first_of(std::string("/@?# \r\n\0", 9)) != std::string::npos)
+    {
+        if (pstrError != nullptr)
+            *pstrError = FormatInternetError(ERROR_INTERNET_INVALID_URL);
+        return ERROR_INTERNET_INVALID_URL;
+    }
+    std::string strUrl = MakeFtpBaseUrl(strServer, nPort, options.tls.nMode);
+    uint32_t nError = ProbeCertificate(strUrl, options, pRegistry, pCert, pstrError);
+    pRegistry->CloseAll();
+    return nError;
 }
 
 void CInternetSession::Close()

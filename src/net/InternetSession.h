@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "net/TlsSettings.h"
+
 class CFtpConnection;
 class CFtpControlChannel;
 class CSocketRegistry;
@@ -32,7 +34,7 @@ inline constexpr uint32_t INTERNET_OPTION_FTP_UTF8 = 1000;
 inline constexpr uint16_t INTERNET_DEFAULT_FTP_PORT = 21;
 
 // The time-outs a session hands to each connection it opens (ms; retries
-// is the number of connect attempts).
+// is the number of connect attempts), and its TLS.
 struct CInternetOptions
 {
     uint32_t nConnectTimeout = 60000;
@@ -42,6 +44,7 @@ struct CInternetOptions
     uint32_t nDataSendTimeout = 60000;
     uint32_t nDataReceiveTimeout = 60000;
     bool bRequestUtf8 = true;
+    CTlsSettings tls;
 };
 
 // A failure to open a connection: the error code and its message.
@@ -70,6 +73,9 @@ public:
     // One of the INTERNET_OPTION_ numbers above; false for any other.
     [[nodiscard]] bool SetOption(uint32_t nOption, uint32_t nValue);
     CInternetOptions GetOptions() const;
+    // How the connections opened from now on use TLS (TlsSettings.h). The
+    // port given to them is dialled as it is: see GetTlsPort.
+    void SetTlsSettings(const CTlsSettings& tls);
     const std::string& GetAgent() const { return m_strAgent; }
 
     // Logs in over a new control connection of its own (passive mode
@@ -81,12 +87,21 @@ public:
                                                      bool bPassive = true);
 
     // Logs in over another control connection of its own that the caller
-    // speaks on directly (see CFtpControlChannel). Null on failure, with the
-    // thread's last internet error set.
+    // speaks on directly (see CFtpControlChannel), with the session's TLS or
+    // *pTls. Null on failure, with the thread's last internet error set.
     std::unique_ptr<CFtpControlChannel> OpenControlChannel(const std::string& strServer,
                                                            const std::string& strUser,
                                                            const std::string& strPassword,
-                                                           uint16_t nPort);
+                                                           uint16_t nPort,
+                                                           const CTlsSettings* pTls = nullptr);
+
+    // Connects with the session's TLS mode (explicit when it is off or
+    // "try") up to the end of the TLS handshake and reads the server's
+    // certificate, without logging in: nothing of a login is sent, whatever
+    // the certificate. Close cuts it like any other call. 0, or an error
+    // code with its text in *pstrError.
+    [[nodiscard]] uint32_t FetchServerCertificate(const std::string& strServer, uint16_t nPort,
+                                                  CTlsCertificate* pCert, std::string* pstrError);
 
     // Cuts every connection of this session; safe from any thread and more
     // than once.

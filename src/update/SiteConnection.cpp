@@ -3,9 +3,45 @@
 #include <new>
 
 #include "model/FTPSite.h"
+#include "model/NameCodec.h"
 #include "net/FtpConnection.h"
+#include "net/InternetError.h"
 #include "net/InternetSession.h"
 #include "update/EngineState.h"
+
+namespace
+{
+// How the user accepts a certificate the login refused.
+std::string TrustHint(uint32_t nError, const CFTPSite& site)
+{
+    std::string strHow =
+        "在“站点选项”中点“信任此证书”，或运行 tarn-cli trust " + DecodeAuto(site.GetKey());
+    if (nError == ERROR_FTP_TLS_PIN_MISMATCH)
+        return "\n确认服务器换了证书后，要接受新证书，请" + strHow;
+    if (nError == ERROR_INTERNET_INVALID_CA || nError == ERROR_INTERNET_SEC_CERT_CN_INVALID)
+        return "\n确认这是该服务器的证书后，要信任它，请" + strHow;
+    return {};
+}
+
+// The pin a first connection accepted, unless one was set meanwhile.
+void RememberFirstKey(CFTPSite& site, const std::string& strPin)
+{
+    try
+    {
+        site.UpdateOptions(
+            [&strPin](CSiteOptions& options)
+            {
+                if (!options.Find(OPTION_TLS_PIN))
+                    (void)options.Set(OPTION_TLS_PIN, strPin);
+            });
+    }
+    catch (const std::exception&)
+    {
+        // The next connection trusts on first use again; the cache save
+        // that follows reports the folder's trouble.
+    }
+}
+} // namespace
 
 void SetSessionTimeouts(CInternetSession& session, const CSessionTimeouts& timeouts)
 {
@@ -27,9 +63,27 @@ std::unique_ptr<CInternetSession> OpenSiteSession(const CSessionTimeouts& timeou
     return pSession;
 }
 
-std::unique_ptr<CFtpConnection> OpenSiteConnection(CInternetSession& session, const CFTPSite& site,
+CTlsSettings GetSiteTlsSettings(const CFTPSite& site)
+{
+    CSiteOptions options = site.GetOptions();
+    CTlsSettings tls;
+    std::string strMode = options.Get(OPTION_TLS, TLS_OFF);
+    if (!strMode.empty() && !ParseTlsMode(strMode, &tls.nMode))
+        tls.nMode = TlsMode::explicitTls;
+    tls.strPin = options.Get(OPTION_TLS_PIN);
+    tls.bTrustFirstUse = options.Get(OPTION_TLS_TRUST, TLS_TRUST_CA) == TLS_TRUST_FIRST_USE;
+    return tls;
+}
+
+std::unique_ptr<CFtpConnection> OpenSiteConnection(CInternetSession& session, CFTPSite& site,
                                                    std::string* pError)
 {
+    auto fail = [pError](uint32_t nError, const std::string& strText)
+    {
+        if (pError != nullptr)
+            *pError = CInternetException(nError, strText).GetErrorMessage(1024);
+        return nullptr;
+    };
     std::string strUser = site.m_strUser;
     std::string strPassword = site.m_strPassword;
     if (site.m_bAnonUpdate)
@@ -41,18 +95,64 @@ std::unique_ptr<CFtpConnection> OpenSiteConnection(CInternetSession& session, co
     CNameCodec codec = site.GetCodec();
     bool bUtf8 = codec.IsAuto() || codec.GetCharset() == CHARSET_UTF8;
     (void)session.SetOption(INTERNET_OPTION_FTP_UTF8, bUtf8 ? 1 : 0);
+    CTlsSettings tls = GetSiteTlsSettings(site);
+    // A damaged pin must neither be ignored nor be replaced by the next key seen.
+    if (tls.nMode != TlsMode::off && !tls.strPin.empty() && !IsValidPin(tls.strPin))
+        return fail(ERROR_FTP_TLS_PIN_MISMATCH,
+                    "站点选项中的证书指纹 tls_pin 无法识别：" + tls.strPin);
+    session.SetTlsSettings(tls);
+    uint16_t nPort = GetTlsPort(tls.nMode, static_cast<uint16_t>(site.m_nPort));
     try
     {
-        std::unique_ptr<CFtpConnection> pConnection = session.GetFtpConnection(
-            site.m_strHost, strUser, strPassword, static_cast<uint16_t>(site.m_nPort), true);
+        std::unique_ptr<CFtpConnection> pConnection =
+            session.GetFtpConnection(site.m_strHost, strUser, strPassword, nPort, true);
         // A stop ends a listing in progress too, not only at the crawler's checks.
         pConnection->SetStopFlag(&g_bStopUpdate);
+        if (pConnection->WasTrustedOnFirstUse())
+            RememberFirstKey(site, pConnection->GetTlsCertificate().strPin);
         return pConnection;
     }
     catch (const CInternetException& e)
     {
-        if (pError != nullptr)
-            *pError = e.GetErrorMessage(1024);
-        return nullptr;
+        return fail(e.m_dwError, e.what() + TrustHint(e.m_dwError, site));
     }
+}
+
+std::string GetTlsNote(const CFtpConnection& connection)
+{
+    if (connection.WasTrustedOnFirstUse())
+        return "首次连接，已信任服务器证书 " + connection.GetTlsCertificate().strPin;
+    if (connection.GetTlsSettings().nMode != TlsMode::tryTls)
+        return {};
+    return connection.UsesTls() ? "已使用 TLS 加密连接" : "服务器不支持 TLS，已使用未加密的连接";
+}
+
+bool FetchSiteCertificate(const CFTPSite& site, CTlsCertificate* pCert, std::string* pError,
+                          CInternetSession* pSession)
+{
+    std::unique_ptr<CInternetSession> pOwn;
+    if (pSession == nullptr)
+    {
+        pOwn = OpenSiteSession();
+        if (!pOwn)
+        {
+            if (pError != nullptr)
+                *pError = "创建Internet会话失败";
+            return false;
+        }
+        pSession = pOwn.get();
+    }
+    CTlsSettings tls = GetSiteTlsSettings(site);
+    pSession->SetTlsSettings(tls);
+    uint16_t nPort = GetTlsPort(tls.nMode, static_cast<uint16_t>(site.m_nPort));
+    return pSession->FetchServerCertificate(site.m_strHost, nPort, pCert, pError) == 0;
+}
+
+bool TrustSiteCertificate(CFTPSite& site, const std::string& strPin)
+{
+    if (!IsValidPin(strPin))
+        return false;
+    site.UpdateOptions([&strPin](CSiteOptions& options)
+                       { (void)options.Set(OPTION_TLS_PIN, strPin); });
+    return true;
 }

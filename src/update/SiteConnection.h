@@ -2,17 +2,32 @@
 // Opening a worker's internet session and logging in to its site: the
 // session with the update engine's six time-outs, then a passive FTP
 // connection with the site's credentials (or the anonymous login when the
-// site asks for anonymous updates).
+// site asks for anonymous updates), over TLS when the site's options say so.
 //
-// Threads: the worker's own; the session may later be closed from any thread.
+// A site's TLS lives in its options (options.ini):
+//   tls        off (default), explicit, try or implicit (TlsSettings.h);
+//              a value this program does not know counts as explicit, so
+//              a newer program's choice never falls back to plain FTP
+//   tls_pin    "sha256//<base64>": the one server key the site accepts
+//   tls_trust  ca (default): without a pin the certificate must chain to
+//              the system's CA store and name the host; first-use: the
+//              first connection's key is accepted and becomes tls_pin
+//
+// Threads: the worker's own; the session may later be closed from any
+// thread. FetchSiteCertificate and TrustSiteCertificate may run on any
+// thread (the window calls them for its "信任此证书" action).
 
 #include <memory>
 #include <string>
 
 #include "net/InternetSession.h"
+#include "net/TlsSettings.h"
 
 class CFTPSite;
 class CFtpConnection;
+
+inline constexpr const char* TLS_TRUST_CA = "ca";
+inline constexpr const char* TLS_TRUST_FIRST_USE = "first-use";
 
 // The session options of an update worker: the same six values a session
 // holds, with the update engine's own defaults.
@@ -37,8 +52,33 @@ void SetSessionTimeouts(CInternetSession& session, const CSessionTimeouts& timeo
 [[nodiscard]] std::unique_ptr<CInternetSession>
 OpenSiteSession(const CSessionTimeouts& timeouts = {});
 
+// The site's TLS mode and trust, from its options (see above).
+CTlsSettings GetSiteTlsSettings(const CFTPSite& site);
+
 // Logs in to the site over a new connection of the session, which then
-// heeds the engine's stop flag. On failure returns null and puts the error
-// text (at most 1023 bytes) in *pError, for "更新失败:\n%s".
+// heeds the engine's stop flag. A site that trusts on first use and had no
+// pin gets the accepted key as its tls_pin (a pin that cannot be written is
+// asked for again next time). On failure returns null and puts the error
+// text (at most 1023 bytes) in *pError, for "更新失败:\n%s"; a certificate
+// that was refused adds how to trust it.
 [[nodiscard]] std::unique_ptr<CFtpConnection>
-OpenSiteConnection(CInternetSession& session, const CFTPSite& site, std::string* pError);
+OpenSiteConnection(CInternetSession& session, CFTPSite& site, std::string* pError);
+
+// The line a successful update adds to "更新成功" about TLS: which way a
+// "try" site was reached, or the key a first connection trusted; "" when
+// there is nothing to say.
+std::string GetTlsNote(const CFtpConnection& connection);
+
+// Reads the certificate of the site's server the way its updates connect
+// (implicit TLS for an implicit site, "AUTH TLS" otherwise), without
+// logging in: no user name or password is sent. Blocks for at most the
+// connect and receive time-outs of a worker; pSession (null: a session of
+// its own) lets another thread cut it short with Close. False with the
+// error text in *pError.
+[[nodiscard]] bool FetchSiteCertificate(const CFTPSite& site, CTlsCertificate* pCert,
+                                        std::string* pError, CInternetSession* pSession = nullptr);
+
+// Makes strPin ("sha256//<base64>", CTlsCertificate::strPin) the one key the
+// site accepts from now on, replacing any earlier pin. False for a text that
+// is no pin; raises CFileException when the options cannot be written.
+[[nodiscard]] bool TrustSiteCertificate(CFTPSite& site, const std::string& strPin);

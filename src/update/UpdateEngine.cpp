@@ -152,15 +152,19 @@ void FailTask(std::unique_ptr<UpdateTask> pTask, const std::string& strWhy)
     ReleaseSiteHold(pSite);
 }
 
-// "更新成功", with a word on listing lines that could not be read: their
-// folders kept their cached entries, which the user may want to know.
-std::string SuccessText(const CFTPSite& site)
+// "更新成功", with a word on listing lines that could not be read (their
+// folders kept their cached entries, which the user may want to know) and
+// the connection's TLS note (GetTlsNote).
+std::string SuccessText(const CFTPSite& site, const std::string& strTlsNote)
 {
+    std::string strText = "更新成功";
     uint64_t nUnreadable = site.m_nUnreadableLines.load();
-    if (nUnreadable == 0)
-        return "更新成功";
-    return "更新成功\n" + std::to_string(nUnreadable) +
-           " 行目录列表无法识别，相关目录保留了原有条目";
+    if (nUnreadable != 0)
+        strText +=
+            "\n" + std::to_string(nUnreadable) + " 行目录列表无法识别，相关目录保留了原有条目";
+    if (!strTlsNote.empty())
+        strText += "\n" + strTlsNote;
+    return strText;
 }
 
 // Queues one site: status 4, "正在等待更新...", resume point cleared.
@@ -328,6 +332,7 @@ int RunWorker(UpdateTask& task, CWorkerLease& lease, bool* pbContinued)
         return 0;
     }
 
+    std::string strTlsNote = GetTlsNote(*pConnection);
     pSite->SetStatusText("已连接,正在更新...");
     PostSiteUpdated(pSite);
 
@@ -354,7 +359,7 @@ int RunWorker(UpdateTask& task, CWorkerLease& lease, bool* pbContinued)
         if (CrawlDir(pConnection.get(), pSite, pStartDir, plan, &report, &changes))
         {
             pSite->m_bResume = 0;
-            pSite->SetStatus(SuccessText(*pSite), 2);
+            pSite->SetStatus(SuccessText(*pSite, strTlsNote), 2);
         }
     }
     catch (const std::bad_alloc&)

@@ -13,8 +13,8 @@ namespace
 {
 using Keys = std::vector<std::string>;
 const Keys ENTRY_KEYS{"type", "name", "size", "unread", "address"};
-const Keys SITE_KEYS{"key",    "host",      "port",       "user",   "nickname",
-                     "remark", "anonymous", "anonUpdate", "charset"};
+const Keys SITE_KEYS{"key",       "host",       "port",    "user", "nickname", "remark",
+                     "anonymous", "anonUpdate", "charset", "tls",  "tlsTrust", "tlsPin"};
 const Keys STATUS_KEYS{"key", "status", "text", "unreadable"};
 const Keys DONE_KEYS{"done", "total", "failed"};
 } // namespace
@@ -83,6 +83,8 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
         {{"update", "--threads", "0"}, 2, {}, "--threads"},
         {{"search"}, 2, {}, "usage:"},
         {{"url", "a", "b"}, 2, {}, "usage:"},
+        {{"edit", "127.0.0.1", "--tls", "ssl"}, 2, {}, "--tls"},
+        {{"--json", "trust", "127.0.0.1"}, 1, {}, "does not use TLS"},
     };
     for (const CRow& row : rows)
     {

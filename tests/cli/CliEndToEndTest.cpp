@@ -1,10 +1,11 @@
 // tarn-cli end to end against the local test FTP server: update and listing,
 // merge of a changed tree, search rules, read marks across restarts, and
-// the update of one folder.
+// the update of one folder; a TLS site trusted on first use.
 
 #include <algorithm>
 
 #include "cli/CliFixture.h"
+#include "support/Vsftpd.h"
 
 class CliEndToEndTest : public CliTest
 {
@@ -326,4 +327,63 @@ TEST_F(CliEndToEndTest, ListingModeIsKeptPerSiteAndAutoNotesWhatItFound)
     EXPECT_GT(m_pServer->CountCommands("MLSD"), 0);
     EXPECT_NE(ReadFileBytes(strOptions).find("listing=list\n"), std::string::npos);
     EXPECT_EQ(Cli({"update", "--listing", "fast"}).nExit, 2);
+}
+
+TEST_F(CliEndToEndTest, PinOnFirstUseHoldsAcrossARekeyUntilANewKeyIsTrusted)
+{
+    if (!CTestVsftpd::IsAvailable())
+        GTEST_SKIP() << "vsftpd cannot run here";
+    ServeFirstTree();
+    CTempDir certs;
+    CTestCert first, second;
+    ASSERT_TRUE(MakeSelfSignedCert(certs.Path(), "tarn.test", &first));
+    ASSERT_TRUE(MakeSelfSignedCert(certs.Path(), "tarn.test", &second));
+    auto serve = [&](const CTestCert& cert)
+    {
+        CTestVsftpd::COptions options;
+        options.nTls = CTestVsftpd::Tls::explicitTls;
+        options.strCertFile = cert.strCertFile;
+        options.strKeyFile = cert.strKeyFile;
+        return std::make_unique<CTestVsftpd>(m_served.Path(), options);
+    };
+    auto pServer = serve(first);
+    ASSERT_EQ(Cli({"add", "--host", "127.0.0.1", "--port", std::to_string(pServer->GetPort()),
+                   "--tls", "explicit", "--trust-on-first-use"})
+                  .nExit,
+              0);
+    CCliResult r = Json({"update"});
+    ASSERT_EQ(r.nExit, 0) << r.strOut << r.strErr;
+    EXPECT_NE(r.strOut.find("首次连接，已信任服务器证书 " + first.strPin), std::string::npos);
+    std::set<std::string> cached = ListedTree(Objects(Json({"ls", "-R", ANON_KEY})), ANON_KEY);
+    EXPECT_EQ(cached, ServedTree());
+
+    // The server gets a new key; the site a new key of its own ("127.1" is
+    // 127.0.0.1 by another name), which moves its folder and options.
+    pServer = serve(second);
+    ASSERT_EQ(
+        Cli({"edit", ANON_KEY, "--host", "127.1", "--port", std::to_string(pServer->GetPort())})
+            .nExit,
+        0);
+    std::vector<CJsonObject> sites = Objects(Json({"sites"}));
+    ASSERT_EQ(sites.size(), 1u);
+    EXPECT_EQ(sites[0]["key"], "127.1");
+    EXPECT_EQ(sites[0]["tlsPin"], first.strPin);
+
+    r = Cli({"update"});
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_NE(r.strOut.find("已信任：" + first.strPin), std::string::npos) << r.strOut;
+    EXPECT_NE(r.strOut.find("服务器的：" + second.strPin), std::string::npos) << r.strOut;
+    EXPECT_NE(r.strOut.find("tarn-cli trust 127.1"), std::string::npos) << r.strOut;
+    EXPECT_EQ(ListedTree(Objects(Json({"ls", "-R", "127.1"})), "127.1"), cached);
+
+    // Off a terminal nothing is pinned without --yes.
+    r = Cli({"trust", "127.1"});
+    EXPECT_EQ(r.nExit, 1);
+    EXPECT_NE(r.strOut.find("fingerprint: " + second.strPin), std::string::npos) << r.strOut;
+    EXPECT_EQ(Objects(Json({"sites"}))[0]["tlsPin"], first.strPin);
+    r = Cli({"trust", "--yes", "127.1"});
+    EXPECT_EQ(r.nExit, 0) << r.strErr;
+    EXPECT_EQ(Objects(Json({"sites"}))[0]["tlsPin"], second.strPin);
+    r = Cli({"update"});
+    EXPECT_EQ(r.nExit, 0) << r.strOut << r.strErr;
 }

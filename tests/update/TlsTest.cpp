@@ -1,0 +1,239 @@
+// Updates over TLS against real vsftpd servers with certificates made here:
+// the same cache as plain FTP, and each refusal with its own text and the
+// cache untouched. Skipped where vsftpd cannot run.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "model/FTPSite.h"
+#include "model/ProgramFolder.h"
+#include "net/TlsSettings.h"
+#include "support/RecordingObserver.h"
+#include "support/TempDir.h"
+#include "support/TreeBuilder.h"
+#include "support/Vsftpd.h"
+#include "update/ListingPlan.h"
+#include "update/SiteConnection.h"
+#include "update/UpdateEngine.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Tls = CTestVsftpd::Tls;
+
+namespace
+{
+class TlsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!CTestVsftpd::IsAvailable())
+            GTEST_SKIP() << "vsftpd cannot run here";
+        SetProgramFolder(m_data.Path());
+        g_bStopUpdate = 0;
+        CSessionTimeouts timeouts;
+        timeouts.nControlReceiveTimeout = 5000;
+        timeouts.nDataReceiveTimeout = 5000;
+        SetEngineTimeouts(timeouts);
+        SetUpdateObserver(&m_observer);
+        m_progress.SetTimerSwitch([this](bool bRun) { m_bTimerRunning = bRun; });
+
+        fs::create_directories(m_served.Path() + "/中文 目录/sub");
+        fs::create_directories(m_served.Path() + "/empty");
+        std::ofstream(m_served.Path() + "/中文 目录/a.txt") << "aaa";
+        std::ofstream(m_served.Path() + "/中文 目录/sub/b.bin") << std::string(70000, 'b');
+        std::ofstream(m_served.Path() + "/readme") << "r";
+
+        // A CA of our own, trusted in place of the system's.
+        ASSERT_TRUE(MakeSelfSignedCert(m_certs.Path(), "Tarn Test CA", &m_ca));
+        SetTlsCaBundle(m_ca.strCertFile);
+    }
+
+    void TearDown() override
+    {
+        SetTlsCaBundle("");
+        AbortForClose();
+        ShutdownEngine();
+        m_observer.Drain();
+        SetUpdateObserver(nullptr);
+        SetEngineTimeouts(CSessionTimeouts{});
+    }
+
+    std::unique_ptr<CTestVsftpd> Serve(Tls nTls, const CTestCert& cert)
+    {
+        CTestVsftpd::COptions options;
+        options.nTls = nTls;
+        options.strCertFile = cert.strCertFile;
+        options.strKeyFile = cert.strKeyFile;
+        auto pServer = std::make_unique<CTestVsftpd>(m_served.Path(), options);
+        EXPECT_NE(pServer->GetPort(), 0);
+        return pServer;
+    }
+
+    // A new anonymous site at the server, with options of its own only.
+    std::unique_ptr<CFTPSite> MakeSite(uint16_t nPort, const char* pszTls, const char* pszListing)
+    {
+        fs::remove_all(GetSiteFolderPath(m_data.Path(), "127.0.0.1"));
+        auto pSite = std::make_unique<CFTPSite>();
+        pSite->m_strHost = "127.0.0.1";
+        pSite->m_nPort = nPort;
+        pSite->m_strUser = "anonymous";
+        pSite->m_strPassword = ANON_PASSWORD;
+        pSite->m_nLoadState = 1;
+        pSite->UpdateOptions(
+            [&](CSiteOptions& options)
+            {
+                (void)options.Set(OPTION_LISTING, pszListing);
+                (void)options.Set(OPTION_TLS, pszTls);
+            });
+        return pSite;
+    }
+
+    // Updates the one site to the end; its status text.
+    std::string Update(std::unique_ptr<CFTPSite>& pSite)
+    {
+        std::vector<std::unique_ptr<CFTPSite>> sites;
+        sites.push_back(std::move(pSite));
+        UpdateAll(sites, m_progress);
+        auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (std::chrono::steady_clock::now() < deadline)
+        {
+            m_progress.OnTimer();
+            if (!m_bTimerRunning)
+                break;
+            std::this_thread::sleep_for(20ms);
+        }
+        m_observer.Drain();
+        pSite = std::move(sites[0]);
+        return pSite->GetStatusText();
+    }
+
+    CTempDir m_data;
+    CTempDir m_served;
+    CTempDir m_certs;
+    CTestCert m_ca;
+    CRecordingObserver m_observer;
+    CUpdateProgress m_progress;
+    bool m_bTimerRunning = false;
+};
+} // namespace
+
+TEST_F(TlsTest, ProtectedUpdatesCacheWhatAPlainOneDoes)
+{
+    CTestCert cert;
+    ASSERT_TRUE(MakeCaSignedCert(m_certs.Path(), m_ca, "127.0.0.1", "IP:127.0.0.1", &cert));
+    auto pPlainServer = Serve(Tls::none, cert);
+    auto pPlain = MakeSite(pPlainServer->GetPort(), TLS_OFF, LISTING_LIST);
+    ASSERT_EQ(Update(pPlain), "更新成功");
+    std::vector<std::string> plainTree = DescribeTree(*pPlain->m_pRoot);
+    ASSERT_EQ(plainTree.size(), 6u);
+
+    struct CCase
+    {
+        Tls nServer;
+        const char* pszSite;
+        const char* pszListing; // list: a protected data connection per folder
+        const char* pszStatus;
+    } cases[] = {
+        {Tls::explicitTls, TLS_EXPLICIT, LISTING_LIST, "更新成功"},
+        {Tls::explicitTls, TLS_EXPLICIT, LISTING_STAT, "更新成功"},
+        {Tls::implicitTls, TLS_IMPLICIT, LISTING_LIST, "更新成功"},
+        {Tls::implicitTls, TLS_IMPLICIT, LISTING_STAT, "更新成功"},
+        {Tls::explicitTls, TLS_TRY, LISTING_LIST, "更新成功\n已使用 TLS 加密连接"},
+        {Tls::none, TLS_TRY, LISTING_LIST, "更新成功\n服务器不支持 TLS，已使用未加密的连接"},
+    };
+    for (const CCase& c : cases)
+    {
+        SCOPED_TRACE(std::string(c.pszSite) + " " + c.pszListing);
+        auto pServer = c.nServer == Tls::none ? nullptr : Serve(c.nServer, cert);
+        auto pSite =
+            MakeSite((pServer ? pServer : pPlainServer)->GetPort(), c.pszSite, c.pszListing);
+        EXPECT_EQ(Update(pSite), c.pszStatus);
+        EXPECT_EQ(DescribeTree(*pSite->m_pRoot), plainTree);
+        // A CA-checked site never gets a pin of its own.
+        EXPECT_EQ(pSite->GetOptions().Get(OPTION_TLS_PIN), "");
+    }
+}
+
+TEST_F(TlsTest, RefusedConnectionsSayWhyAndKeepTheCache)
+{
+    CTestCert selfSigned, otherName, good;
+    ASSERT_TRUE(MakeSelfSignedCert(m_certs.Path(), "127.0.0.1", &selfSigned));
+    ASSERT_TRUE(MakeCaSignedCert(m_certs.Path(), m_ca, "other.test", "DNS:other.test", &otherName));
+    ASSERT_TRUE(MakeCaSignedCert(m_certs.Path(), m_ca, "127.0.0.1", "IP:127.0.0.1", &good));
+
+    struct CCase
+    {
+        const char* pszName;
+        Tls nServer;
+        const CTestCert& cert;
+        const char* pszSite;
+        std::string strPin;             // the site's tls_pin
+        std::vector<std::string> texts; // each in the status, after "更新失败:\n"
+    } cases[] = {
+        // clang-format off
+        {"explicit to a plain server", Tls::none, good, TLS_EXPLICIT, "",
+         {"服务器不支持 TLS 加密（拒绝了 AUTH TLS），密码没有发送"}},
+        {"self-signed", Tls::explicitTls, selfSigned, TLS_EXPLICIT, "",
+         {"服务器证书不受信任（自签名证书）\n证书指纹：" + selfSigned.strPin, "tarn-cli trust"}},
+        {"try does not fall back over a bad certificate", Tls::explicitTls, selfSigned, TLS_TRY, "",
+         {"服务器证书不受信任（自签名证书）"}},
+        {"name mismatch", Tls::explicitTls, otherName, TLS_EXPLICIT, "",
+         {"服务器证书与主机名 127.0.0.1 不符\n证书指纹：" + otherName.strPin}},
+        {"changed key", Tls::implicitTls, good, TLS_IMPLICIT, selfSigned.strPin,
+         {"已信任：" + selfSigned.strPin + "\n服务器的：" + good.strPin, "tarn-cli trust"}},
+        {"implicit to an explicit server", Tls::explicitTls, good, TLS_IMPLICIT, "",
+         {"TLS 握手失败"}},
+        // Neither ignored nor replaced by the next key seen.
+        {"damaged pin", Tls::explicitTls, good, TLS_EXPLICIT, "sha256//AAAA",
+         {"tls_pin 无法识别：sha256//AAAA"}},
+        // clang-format on
+    };
+    for (const CCase& c : cases)
+    {
+        SCOPED_TRACE(c.pszName);
+        auto pServer = Serve(c.nServer, c.cert);
+        auto pSite = MakeSite(pServer->GetPort(), c.pszSite, LISTING_AUTO);
+        if (!c.strPin.empty())
+            pSite->UpdateOptions([&](CSiteOptions& options)
+                                 { (void)options.Set(OPTION_TLS_PIN, c.strPin); });
+        AddFile(AddDir(pSite->m_pRoot.get(), "kept"), "kept.txt", 7);
+        std::vector<std::string> before = DescribeTree(*pSite->m_pRoot);
+
+        std::string strStatus = Update(pSite);
+        EXPECT_EQ(strStatus.rfind("更新失败:\n", 0), 0u) << strStatus;
+        for (const std::string& strText : c.texts)
+            EXPECT_NE(strStatus.find(strText), std::string::npos) << strStatus;
+        EXPECT_EQ(DescribeTree(*pSite->m_pRoot), before);
+        EXPECT_EQ(pSite->GetOptions().Get(OPTION_TLS_PIN), c.strPin);
+        // The password waits for the protected channel, and no login at all
+        // follows a refused certificate.
+        EXPECT_EQ(pServer->ReadLog().find("\"PASS"), std::string::npos);
+    }
+}
+
+TEST_F(TlsTest, CertificateFetchedForTrustReadsTheKeyWithoutLoggingIn)
+{
+    CTestCert selfSigned;
+    ASSERT_TRUE(MakeSelfSignedCert(m_certs.Path(), "127.0.0.1", &selfSigned));
+    for (Tls nTls : {Tls::explicitTls, Tls::implicitTls})
+    {
+        auto pServer = Serve(nTls, selfSigned);
+        auto pSite = MakeSite(pServer->GetPort(), nTls == Tls::explicitTls ? TLS_TRY : TLS_IMPLICIT,
+                              LISTING_AUTO);
+        CTlsCertificate cert;
+        std::string strError;
+        ASSERT_TRUE(FetchSiteCertificate(*pSite, &cert, &strError)) << strError;
+        EXPECT_EQ(cert.strPin, selfSigned.strPin);
+        EXPECT_NE(cert.strSubject.find("127.0.0.1"), std::string::npos) << cert.strSubject;
+        EXPECT_EQ(pServer->ReadLog().find("\"USER"), std::string::npos);
+
+        ASSERT_TRUE(TrustSiteCertificate(*pSite, cert.strPin));
+        EXPECT_EQ(Update(pSite).rfind("更新成功", 0), 0u);
+        EXPECT_EQ(pSite->m_pRoot->m_dirList.size(), 2u);
+    }
+}
