@@ -16,6 +16,7 @@
 #include "ui/FileIconCache.h"
 #include "ui/MessageBox.h"
 #include "ui/TarnView.h"
+#include "update/SiteConnection.h"
 
 namespace
 {
@@ -32,6 +33,32 @@ std::string CutUtf8(std::string str, size_t nBytes)
         --nEnd;
     str.resize(nEnd);
     return str;
+}
+
+// The tip's line about TLS; empty for a plain FTP site.
+QString TlsTip(const CFTPSite& site)
+{
+    CTlsSettings tls = GetSiteTlsSettings(site);
+    const char* pszMode = nullptr;
+    switch (tls.nMode)
+    {
+    case TlsMode::off:
+        return {};
+    case TlsMode::explicitTls:
+        pszMode = "显式 TLS";
+        break;
+    case TlsMode::tryTls:
+        pszMode = "尽量 TLS";
+        break;
+    case TlsMode::implicitTls:
+        pszMode = "隐式 TLS";
+        break;
+    }
+    const char* pszTrust = !tls.strPin.empty()  ? "只接受已信任的证书"
+                           : tls.bTrustFirstUse ? "首次连接时信任服务器证书"
+                                                : "证书须由系统信任的机构签发";
+    return QString::fromUtf8("加密：%1，%2")
+        .arg(QString::fromUtf8(pszMode), QString::fromUtf8(pszTrust));
 }
 
 CDirItem* AsDirItem(QTreeWidgetItem* pItem)
@@ -85,7 +112,11 @@ QVariant CDirItem::data(int nColumn, int nRole) const
         CFTPSite* pSite = IsSiteItem() ? GetSite() : nullptr;
         if (pSite == nullptr)
             return {};
-        return DisplayText(CutUtf8(pSite->GetStatusText(), CDirView::MAX_TIP_BYTES));
+        QString strTls = TlsTip(*pSite);
+        if (strTls.isEmpty())
+            return DisplayText(CutUtf8(pSite->GetStatusText(), CDirView::MAX_TIP_BYTES));
+        return DisplayText(CutUtf8(pSite->GetStatusText(), CDirView::MAX_TLS_TIP_BYTES)) + "\n" +
+               strTls;
     }
     return QTreeWidgetItem::data(nColumn, nRole);
 }
