@@ -49,8 +49,9 @@ const char* const TEXT_PIN = "已信任的证书：";
 const char* const TEXT_NO_PIN = "无";
 const char* const TEXT_FORGET = "忘记";
 const char* const TEXT_TRUST = "信任此证书";
-const char* const TEXT_TLS_HINT = "有已信任的证书时，只接受它的公钥；没有时，证书须由系统信任的"
-                                  "证书机构签发，或在首次连接时信任。";
+// Broken by hand: a second wrapped hint would leave the dialog too short.
+const char* const TEXT_TLS_HINT = "有已信任的证书时，只接受它的公钥；没有时，证书须由\n"
+                                  "系统信任的证书机构签发，或在首次连接时信任。";
 const char* const TEXT_FETCHING = "正在读取服务器证书…";
 const char* const TEXT_NO_HOST = "请先在“服务器”中填写站点地址。";
 const char* const TEXT_FETCH_FAILED = "未能读取服务器 %1 的证书：\n%2";
@@ -305,11 +306,14 @@ QWidget* CSiteOptionsDlg::MakeTlsSection()
     m_pButtonForget->setObjectName("forgetPin");
     m_pButtonForget->setAutoDefault(false);
     connect(m_pButtonForget, &QPushButton::clicked, this, [this] { ShowPin({}); });
+    // The pin has a line of its own: 52 characters that must show whole.
     auto* pPinRow = new QHBoxLayout;
     pPinRow->addWidget(new QLabel(Text(TEXT_PIN)));
-    pPinRow->addWidget(m_pLabelPin, 1);
+    pPinRow->addStretch();
     pPinRow->addWidget(m_pButtonForget);
     pBox->addLayout(pPinRow);
+    m_pLabelPin->setContentsMargins(16, 0, 0, 4);
+    pBox->addWidget(m_pLabelPin);
 
     m_pButtonTrust = new QPushButton(Text(TEXT_TRUST));
     m_pButtonTrust->setObjectName("trustCertificate");
@@ -321,7 +325,7 @@ QWidget* CSiteOptionsDlg::MakeTlsSection()
     pTrustRow->addWidget(m_pButtonTrust);
     pTrustRow->addWidget(m_pLabelFetch, 1);
     pBox->addLayout(pTrustRow);
-    pBox->addWidget(Hint(TEXT_TLS_HINT));
+    pBox->addWidget(new QLabel(Text(TEXT_TLS_HINT)));
     return pGroup;
 }
 
@@ -353,6 +357,11 @@ void CSiteOptionsDlg::showEvent(QShowEvent* pEvent)
         ShowPin(m_choices.m_strPin);
         EnableTls();
         m_pComboCharset->setFocus();
+        // A window is first sized without asking its wrapped hints how tall
+        // they are at its width, which squeezed the last section.
+        int nHeight = heightForWidth(width());
+        if (nHeight > height())
+            resize(width(), nHeight);
     }
     QDialog::showEvent(pEvent);
 }

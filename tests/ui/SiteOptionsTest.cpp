@@ -54,7 +54,7 @@ void AnswerSiteAndOptions(const COptionsAnswer& answer, bool bSiteOk, QStringLis
                     {
                         *pSeen << pCharset->currentData().toString();
                         for (auto* pButton : options.findChildren<QRadioButton*>())
-                            if (pButton->isChecked())
+                            if (pButton->isChecked() && pButton->objectName().startsWith("listing"))
                                 *pSeen << pButton->objectName();
                         *pSeen << options.findChild<QLabel*>("listingFound")->text();
                     }
