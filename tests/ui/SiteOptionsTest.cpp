@@ -197,6 +197,12 @@ private slots:
         m_pSite->UpdateOptions([&](CSiteOptions& options)
                                { (void)options.Set(OPTION_TLS_PIN, strPin); });
         QVERIFY(m_pWindow->TopItem(0)->toolTip(0).endsWith("只接受已信任的证书"));
+        // A refused key's text runs long, and shows whole.
+        const std::string strFailed =
+            "更新失败:\n" + std::string(1000, 'x') + "\n已信任：" + strPin;
+        m_pSite->SetStatus(strFailed, 1);
+        QVERIFY(m_pWindow->TopItem(0)->toolTip(0).startsWith(QString::fromStdString(strFailed)));
+        m_pSite->SetStatus("未更新", 0);
         QString strShown;
         AnswerOptions(
             [&strShown](CSiteOptionsDlg& dlg)
