@@ -74,11 +74,14 @@ protected:
         return pServer;
     }
 
-    // A new anonymous site at the server, with options of its own only.
-    std::unique_ptr<CFTPSite> MakeSite(uint16_t nPort, const char* pszTls, const char* pszListing)
+    // A new anonymous site at the server, with options of its own only. It
+    // lives until the engine is shut down: a worker lets go of its site
+    // after the run has ended.
+    CFTPSite* MakeSite(uint16_t nPort, const char* pszTls, const char* pszListing)
     {
         fs::remove_all(GetSiteFolderPath(m_data.Path(), "127.0.0.1"));
-        auto pSite = std::make_unique<CFTPSite>();
+        m_sites.push_back(std::make_unique<CFTPSite>());
+        CFTPSite* pSite = m_sites.back().get();
         pSite->m_strHost = "127.0.0.1";
         pSite->m_nPort = nPort;
         pSite->m_strUser = "anonymous";
@@ -94,10 +97,14 @@ protected:
     }
 
     // Updates the one site to the end; its status text.
-    std::string Update(std::unique_ptr<CFTPSite>& pSite)
+    std::string Update(CFTPSite* pSite)
     {
         std::vector<std::unique_ptr<CFTPSite>> sites;
-        sites.push_back(std::move(pSite));
+        for (auto& p : m_sites)
+        {
+            if (p.get() == pSite)
+                sites.push_back(std::move(p));
+        }
         UpdateAll(sites, m_progress);
         auto deadline = std::chrono::steady_clock::now() + 30s;
         while (std::chrono::steady_clock::now() < deadline)
@@ -108,7 +115,11 @@ protected:
             std::this_thread::sleep_for(20ms);
         }
         m_observer.Drain();
-        pSite = std::move(sites[0]);
+        for (auto& p : m_sites)
+        {
+            if (!p)
+                p = std::move(sites[0]);
+        }
         return pSite->GetStatusText();
     }
 
@@ -116,6 +127,7 @@ protected:
     CTempDir m_served;
     CTempDir m_certs;
     CTestCert m_ca;
+    std::vector<std::unique_ptr<CFTPSite>> m_sites;
     CRecordingObserver m_observer;
     CUpdateProgress m_progress;
     bool m_bTimerRunning = false;
