@@ -18,6 +18,7 @@
 #include "ui/MessageBox.h"
 #include "ui/StatsText.h"
 #include "ui/TarnView.h"
+#include "update/SiteConnection.h"
 
 namespace
 {
@@ -34,6 +35,32 @@ std::string CutUtf8(std::string str, size_t nBytes)
         --nEnd;
     str.resize(nEnd);
     return str;
+}
+
+// The tip's line about TLS; empty for a plain FTP site.
+QString TlsTip(const CFTPSite& site)
+{
+    CTlsSettings tls = GetSiteTlsSettings(site);
+    const char* pszMode = nullptr;
+    switch (tls.nMode)
+    {
+    case TlsMode::off:
+        return {};
+    case TlsMode::explicitTls:
+        pszMode = "显式 TLS";
+        break;
+    case TlsMode::tryTls:
+        pszMode = "尽量 TLS";
+        break;
+    case TlsMode::implicitTls:
+        pszMode = "隐式 TLS";
+        break;
+    }
+    const char* pszTrust = !tls.strPin.empty()  ? "只接受已信任的证书"
+                           : tls.bTrustFirstUse ? "首次连接时信任服务器证书"
+                                                : "证书须由系统信任的机构签发";
+    return QString::fromUtf8("加密：%1，%2")
+        .arg(QString::fromUtf8(pszMode), QString::fromUtf8(pszTrust));
 }
 
 CDirItem* AsDirItem(QTreeWidgetItem* pItem)
@@ -87,7 +114,12 @@ QVariant CDirItem::data(int nColumn, int nRole) const
         CFTPSite* pSite = IsSiteItem() ? GetSite() : nullptr;
         if (pSite == nullptr)
             return {};
-        QString strTip = DisplayText(CutUtf8(pSite->GetStatusText(), CDirView::MAX_TIP_BYTES));
+        QString strTls = TlsTip(*pSite);
+        QString strTip = DisplayText(
+            CutUtf8(pSite->GetStatusText(),
+                    strTls.isEmpty() ? CDirView::MAX_TIP_BYTES : CDirView::MAX_TLS_TIP_BYTES));
+        if (!strTls.isEmpty())
+            strTip += QLatin1Char('\n') + strTls;
         // The stored figures only: a tool tip must not walk a large tree.
         QString strStats = StatsTipText(ReadStoredStats(pSite->GetOptions()));
         if (!strStats.isEmpty())

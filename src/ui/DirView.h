@@ -53,6 +53,9 @@ class CDirView : public QTreeWidget
 public:
     // Longest tool tip, in bytes of the status text.
     static constexpr size_t MAX_TIP_BYTES = 1000;
+    // A failed TLS login's text (with its fingerprints and how to trust a
+    // key) runs to "更新失败:\n" and 1023 bytes: it shows whole.
+    static constexpr size_t MAX_TLS_TIP_BYTES = 1100;
 
     CDirView(CTarnDoc& doc, CTarnView& fileView, QWidget* pParent = nullptr);
     ~CDirView() override;

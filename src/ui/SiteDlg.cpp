@@ -171,6 +171,9 @@ void CSiteDlg::OnAdvanced()
 {
     CSiteOptionsDlg dlg(this);
     dlg.m_choices = m_pendingChoices;
+    // "信任此证书" asks the server the fields name now, saved or not.
+    dlg.m_strHost = m_pEditHost->text().toStdString();
+    dlg.m_nPort = int32_t(ScanLeadingUnsigned(m_pEditPort->text()).value_or(21));
     if (dlg.exec() == QDialog::Accepted)
         m_pendingChoices = dlg.m_choices;
 }

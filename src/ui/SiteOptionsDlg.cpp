@@ -1,6 +1,7 @@
 #include "ui/SiteOptionsDlg.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -14,7 +15,12 @@
 
 #include "model/NameCodec.h"
 #include "model/SiteOptions.h"
+#include "net/InternetSession.h"
+#include "net/TlsSettings.h"
+#include "ui/DisplayText.h"
+#include "ui/MessageBox.h"
 #include "update/ListingPlan.h"
+#include "update/SiteConnection.h"
 
 namespace
 {
@@ -33,6 +39,28 @@ const char* const TEXT_LISTING_LIST = "LIST（每个目录一个数据连接）"
 const char* const TEXT_FOUND = "上次自动检测的结果：%1";
 const char* const TEXT_NOT_FOUND_YET = "尚未自动检测过。";
 const char* const TEXT_LISTING_HINT = "从下一次更新起生效。";
+const char* const TEXT_TLS_GROUP = "加密（FTP over TLS）";
+const char* const TEXT_TLS_OFF = "不加密（普通 FTP）";
+const char* const TEXT_TLS_EXPLICIT = "显式 TLS（AUTH TLS，服务器不支持则失败）";
+const char* const TEXT_TLS_TRY = "尽量 TLS（服务器支持时加密）";
+const char* const TEXT_TLS_IMPLICIT = "隐式 TLS（端口 990）";
+const char* const TEXT_TRUST_FIRST_USE = "首次连接时信任服务器证书";
+const char* const TEXT_PIN = "已信任的证书：";
+const char* const TEXT_NO_PIN = "无";
+const char* const TEXT_FORGET = "忘记";
+const char* const TEXT_TRUST = "信任此证书";
+// Broken by hand: a second wrapped hint would leave the dialog too short.
+const char* const TEXT_TLS_HINT = "有已信任的证书时，只接受它的公钥；没有时，证书须由\n"
+                                  "系统信任的证书机构签发，或在首次连接时信任。";
+const char* const TEXT_FETCHING = "正在读取服务器证书…";
+const char* const TEXT_NO_HOST = "请先在“服务器”中填写站点地址。";
+const char* const TEXT_FETCH_FAILED = "未能读取服务器 %1 的证书：\n%2";
+const char* const TEXT_CERT =
+    "服务器 %1 的证书：\n\n主题：%2\n颁发者：%3\n有效期至：%4\n指纹：%5\n";
+const char* const TEXT_CERT_SAME = "\n本站点已信任这个证书。";
+const char* const TEXT_CERT_REPLACES = "\n它将取代已信任的证书：\n%1\n";
+const char* const TEXT_CERT_ASK = "\n请确认这是该服务器的证书。信任后，本站点只接受这个公钥"
+                                  "（按“确定”保存站点后生效）。\n\n信任此证书吗？";
 const char* const TEXT_OK = "确定";
 const char* const TEXT_CANCEL = "取消";
 
@@ -66,6 +94,15 @@ const std::array<CListingLabel, 3> LISTING_LABELS = {{
     {LISTING_AUTO, TEXT_LISTING_AUTO, "listingAuto"},
     {LISTING_STAT, TEXT_LISTING_STAT, "listingStat"},
     {LISTING_LIST, TEXT_LISTING_LIST, "listingList"},
+}};
+
+// The TLS modes in the order they are offered; the button ids are the
+// indexes.
+const std::array<CListingLabel, 4> TLS_LABELS = {{
+    {TLS_OFF, TEXT_TLS_OFF, "tlsOff"},
+    {TLS_EXPLICIT, TEXT_TLS_EXPLICIT, "tlsExplicit"},
+    {TLS_TRY, TEXT_TLS_TRY, "tlsTry"},
+    {TLS_IMPLICIT, TEXT_TLS_IMPLICIT, "tlsImplicit"},
 }};
 
 QString Text(const char* psz)
@@ -120,7 +157,7 @@ void WriteChoice(CSiteOptions* pOptions, const char* pszKey, const std::string& 
 
 CSiteChoices::CSiteChoices()
     : m_strCharset(CHARSET_AUTO), m_strFallback(DEFAULT_CHARSET_FALLBACK),
-      m_strListing(LISTING_AUTO)
+      m_strListing(LISTING_AUTO), m_strTls(TLS_OFF)
 {
 }
 
@@ -141,6 +178,15 @@ CSiteChoices CSiteChoices::FromOptions(const CSiteOptions& options)
     if (ParseListingMode(options.Get(OPTION_LISTING_FOUND), &nFound) &&
         nFound != ListingMode::automatic)
         choices.m_strListingFound = FormatListingMode(nFound);
+    // As the updates read it: a mode this program does not know still
+    // keeps the password off the wire.
+    std::string strTls = options.Get(OPTION_TLS, TLS_OFF);
+    TlsMode nTls = TlsMode::off;
+    if (!strTls.empty() && !ParseTlsMode(strTls, &nTls))
+        nTls = TlsMode::explicitTls;
+    choices.m_strTls = FormatTlsMode(nTls);
+    choices.m_bTrustFirstUse = options.Get(OPTION_TLS_TRUST, TLS_TRUST_CA) == TLS_TRUST_FIRST_USE;
+    choices.m_strPin = options.Get(OPTION_TLS_PIN);
     return choices;
 }
 
@@ -152,6 +198,14 @@ void CSiteChoices::WriteChanges(const CSiteChoices& before, CSiteOptions* pOptio
         WriteChoice(pOptions, OPTION_CHARSET_FALLBACK, m_strFallback, DEFAULT_CHARSET_FALLBACK);
     if (m_strListing != before.m_strListing)
         WriteChoice(pOptions, OPTION_LISTING, m_strListing, LISTING_AUTO);
+    if (m_strTls != before.m_strTls)
+        WriteChoice(pOptions, OPTION_TLS, m_strTls, TLS_OFF);
+    if (m_bTrustFirstUse != before.m_bTrustFirstUse)
+        WriteChoice(pOptions, OPTION_TLS_TRUST,
+                    m_bTrustFirstUse ? TLS_TRUST_FIRST_USE : TLS_TRUST_CA, TLS_TRUST_CA);
+    // Unchanged here, a key the first connection pinned meanwhile stays.
+    if (m_strPin != before.m_strPin)
+        WriteChoice(pOptions, OPTION_TLS_PIN, m_strPin, "");
 }
 
 CSiteOptionsDlg::CSiteOptionsDlg(QWidget* pParent) : QDialog(pParent)
@@ -175,6 +229,7 @@ CSiteOptionsDlg::CSiteOptionsDlg(QWidget* pParent) : QDialog(pParent)
     auto* pLayout = new QVBoxLayout(this);
     pLayout->addWidget(MakeCharsetSection());
     pLayout->addWidget(MakeListingSection());
+    pLayout->addWidget(MakeTlsSection());
     pLayout->addStretch();
     pLayout->addSpacing(8);
     pLayout->addLayout(pButtons);
@@ -224,6 +279,56 @@ QWidget* CSiteOptionsDlg::MakeListingSection()
     return pGroup;
 }
 
+QWidget* CSiteOptionsDlg::MakeTlsSection()
+{
+    auto* pGroup = new QGroupBox(Text(TEXT_TLS_GROUP));
+    auto* pBox = new QVBoxLayout(pGroup);
+    m_pTlsGroup = new QButtonGroup(this);
+    for (size_t i = 0; i < TLS_LABELS.size(); ++i)
+    {
+        auto* pButton = new QRadioButton(Text(TLS_LABELS[i].pszLabel));
+        pButton->setObjectName(TLS_LABELS[i].pszObjectName);
+        m_pTlsGroup->addButton(pButton, int(i));
+        pBox->addWidget(pButton);
+    }
+    connect(m_pTlsGroup, &QButtonGroup::idToggled, this, &CSiteOptionsDlg::EnableTls);
+
+    m_pCheckTrustFirstUse = new QCheckBox(Text(TEXT_TRUST_FIRST_USE));
+    m_pCheckTrustFirstUse->setObjectName("trustFirstUse");
+    pBox->addSpacing(4);
+    pBox->addWidget(m_pCheckTrustFirstUse);
+
+    m_pLabelPin = new QLabel;
+    m_pLabelPin->setObjectName("tlsPin");
+    // People compare it with what the server's owner told them.
+    m_pLabelPin->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_pButtonForget = new QPushButton(Text(TEXT_FORGET));
+    m_pButtonForget->setObjectName("forgetPin");
+    m_pButtonForget->setAutoDefault(false);
+    connect(m_pButtonForget, &QPushButton::clicked, this, [this] { ShowPin({}); });
+    // The pin has a line of its own: 52 characters that must show whole.
+    auto* pPinRow = new QHBoxLayout;
+    pPinRow->addWidget(new QLabel(Text(TEXT_PIN)));
+    pPinRow->addStretch();
+    pPinRow->addWidget(m_pButtonForget);
+    pBox->addLayout(pPinRow);
+    m_pLabelPin->setContentsMargins(16, 0, 0, 4);
+    pBox->addWidget(m_pLabelPin);
+
+    m_pButtonTrust = new QPushButton(Text(TEXT_TRUST));
+    m_pButtonTrust->setObjectName("trustCertificate");
+    m_pButtonTrust->setAutoDefault(false);
+    connect(m_pButtonTrust, &QPushButton::clicked, this, &CSiteOptionsDlg::OnTrustCertificate);
+    m_pLabelFetch = new QLabel;
+    m_pLabelFetch->setObjectName("fetchState");
+    auto* pTrustRow = new QHBoxLayout;
+    pTrustRow->addWidget(m_pButtonTrust);
+    pTrustRow->addWidget(m_pLabelFetch, 1);
+    pBox->addLayout(pTrustRow);
+    pBox->addWidget(new QLabel(Text(TEXT_TLS_HINT)));
+    return pGroup;
+}
+
 void CSiteOptionsDlg::showEvent(QShowEvent* pEvent)
 {
     if (!pEvent->spontaneous())
@@ -242,7 +347,21 @@ void CSiteOptionsDlg::showEvent(QShowEvent* pEvent)
             if (m_choices.m_strListingFound == label.pszValue)
                 strFound = Text(TEXT_FOUND).arg(Text(label.pszLabel));
         m_pLabelFound->setText(strFound);
+
+        int nTls = 0;
+        for (size_t i = 0; i < TLS_LABELS.size(); ++i)
+            if (m_choices.m_strTls == TLS_LABELS[i].pszValue)
+                nTls = int(i);
+        m_pTlsGroup->button(nTls)->setChecked(true);
+        m_pCheckTrustFirstUse->setChecked(m_choices.m_bTrustFirstUse);
+        ShowPin(m_choices.m_strPin);
+        EnableTls();
         m_pComboCharset->setFocus();
+        // A window is first sized without asking its wrapped hints how tall
+        // they are at its width, which squeezed the last section.
+        int nHeight = heightForWidth(width());
+        if (nHeight > height())
+            resize(width(), nHeight);
     }
     QDialog::showEvent(pEvent);
 }
@@ -254,7 +373,122 @@ void CSiteOptionsDlg::accept()
     int nListing = m_pListingGroup->checkedId();
     if (nListing >= 0 && size_t(nListing) < LISTING_LABELS.size())
         m_choices.m_strListing = LISTING_LABELS[size_t(nListing)].pszValue;
+    int nTls = m_pTlsGroup->checkedId();
+    if (nTls >= 0 && size_t(nTls) < TLS_LABELS.size())
+        m_choices.m_strTls = TLS_LABELS[size_t(nTls)].pszValue;
+    m_choices.m_bTrustFirstUse = m_pCheckTrustFirstUse->isChecked();
+    m_choices.m_strPin = m_strShownPin;
     QDialog::accept();
+}
+
+void CSiteOptionsDlg::done(int nResult)
+{
+    StopFetch();
+    QDialog::done(nResult);
+}
+
+CSiteOptionsDlg::~CSiteOptionsDlg()
+{
+    StopFetch();
+}
+
+void CSiteOptionsDlg::EnableTls()
+{
+    bool bTls = m_pTlsGroup->checkedId() > 0;
+    m_pCheckTrustFirstUse->setEnabled(bTls);
+    m_pButtonTrust->setEnabled(bTls && !m_fetch.joinable());
+}
+
+void CSiteOptionsDlg::ShowPin(const std::string& strPin)
+{
+    m_strShownPin = strPin;
+    m_pLabelPin->setText(strPin.empty() ? Text(TEXT_NO_PIN) : DisplayText(strPin));
+    m_pButtonForget->setEnabled(!strPin.empty());
+}
+
+void CSiteOptionsDlg::OnTrustCertificate()
+{
+    int nTls = m_pTlsGroup->checkedId();
+    if (m_fetch.joinable() || nTls <= 0 || size_t(nTls) >= TLS_LABELS.size())
+        return;
+    if (m_strHost.empty())
+    {
+        TarnMessageBox(this, Text(TEXT_NO_HOST));
+        return;
+    }
+    CTlsSettings tls;
+    (void)ParseTlsMode(TLS_LABELS[size_t(nTls)].pszValue, &tls.nMode);
+    m_pFetchSession = OpenSiteSession();
+    if (!m_pFetchSession)
+    {
+        OnCertificateFetched(m_nFetch, false, {}, "创建Internet会话失败");
+        return;
+    }
+    const unsigned nFetch = ++m_nFetch;
+    m_pButtonTrust->setEnabled(false);
+    m_pLabelFetch->setText(Text(TEXT_FETCHING));
+    setCursor(Qt::WaitCursor);
+    m_fetch = std::thread(
+        [this, nFetch, tls, strHost = m_strHost, nPort = m_nPort, pSession = m_pFetchSession.get()]
+        {
+            auto pCert = std::make_shared<CTlsCertificate>();
+            auto pError = std::make_shared<std::string>();
+            bool bOk =
+                FetchSiteCertificate(strHost, nPort, tls, pCert.get(), pError.get(), pSession);
+            // The dialog joins this thread before it goes, so it is still
+            // there to take the event; a stale result is dropped by number.
+            QMetaObject::invokeMethod(
+                this,
+                [this, nFetch, bOk, pCert, pError]
+                { OnCertificateFetched(nFetch, bOk, *pCert, *pError); },
+                Qt::QueuedConnection);
+        });
+}
+
+void CSiteOptionsDlg::OnCertificateFetched(unsigned nFetch, bool bOk, const CTlsCertificate& cert,
+                                           const std::string& strError)
+{
+    if (nFetch != m_nFetch)
+        return;
+    StopFetch();
+    QString strServer = DisplayText(m_strHost);
+    if (!bOk)
+    {
+        TarnMessageBox(this, Text(TEXT_FETCH_FAILED).arg(strServer, DisplayText(strError)),
+                       TarnCaption(), QMessageBox::Ok, QMessageBox::Warning);
+        return;
+    }
+    QString strText =
+        Text(TEXT_CERT).arg(strServer, DisplayText(cert.strSubject), DisplayText(cert.strIssuer),
+                            DisplayText(cert.strExpires), DisplayText(cert.strPin));
+    if (cert.strPin == m_strShownPin)
+    {
+        TarnMessageBox(this, strText + Text(TEXT_CERT_SAME), Text(TEXT_TRUST));
+        return;
+    }
+    if (!m_strShownPin.empty())
+        strText += Text(TEXT_CERT_REPLACES).arg(DisplayText(m_strShownPin));
+    if (TarnMessageBox(this, strText + Text(TEXT_CERT_ASK), Text(TEXT_TRUST),
+                       QMessageBox::Yes | QMessageBox::No,
+                       QMessageBox::Question) == QMessageBox::Yes)
+        ShowPin(cert.strPin);
+}
+
+void CSiteOptionsDlg::StopFetch()
+{
+    if (m_fetch.joinable())
+    {
+        m_pFetchSession->Close();
+        m_fetch.join();
+        ++m_nFetch;
+    }
+    m_pFetchSession.reset();
+    if (m_pLabelFetch != nullptr)
+    {
+        m_pLabelFetch->clear();
+        unsetCursor();
+        EnableTls();
+    }
 }
 
 void CSiteOptionsDlg::EnableFallback()

@@ -1,22 +1,31 @@
 #pragma once
 // "站点选项": the options of one site that site.ds has no field for, opened
 // from the site dialog's "高级..." button. One section per subject (the
-// character set of the server's names, the way folders are listed), each
+// character set of the server's names, the way folders are listed, TLS), each
 // reading and writing its own keys of CSiteChoices, so a new subject is a
 // new section and a few new members.
 //
 // The caller fills m_choices, runs exec(), and on QDialog::Accepted reads
 // them back; the dialog shows the members whenever it is shown and copies
-// the fields back on OK. It never touches a site or its options file.
-// GUI thread only.
+// the fields back on OK. It never touches a site or its options file: a
+// certificate trusted with "信任此证书" is pinned only when the caller
+// writes the choices. GUI thread only (the certificate is read on a thread
+// of the dialog's own, which it stops before it closes).
 
 #include <QDialog>
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <thread>
 
+class CInternetSession;
 class CSiteOptions;
+struct CTlsCertificate;
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QLabel;
+class QPushButton;
 
 // The dialog's choices as option values; "auto" leaves the choice to the
 // program.
@@ -28,6 +37,9 @@ struct CSiteChoices
     // What auto found the last time it compared the two ways ("" before
     // it first did): shown, never written.
     std::string m_strListingFound;
+    std::string m_strTls; // off, explicit, try or implicit
+    bool m_bTrustFirstUse = false;
+    std::string m_strPin; // the one server key accepted; "" none
 
     CSiteChoices();
     // What the options say; a value this program does not know reads as
@@ -47,10 +59,15 @@ class CSiteOptionsDlg : public QDialog
 
 public:
     explicit CSiteOptionsDlg(QWidget* pParent = nullptr);
+    ~CSiteOptionsDlg() override;
 
     CSiteChoices m_choices;
+    // The server "信任此证书" asks, as the site dialog has it now.
+    std::string m_strHost;
+    int32_t m_nPort = 21;
 
     void accept() override;
+    void done(int nResult) override;
 
 protected:
     void showEvent(QShowEvent* pEvent) override;
@@ -58,10 +75,31 @@ protected:
 private:
     QWidget* MakeCharsetSection();
     QWidget* MakeListingSection();
+    QWidget* MakeTlsSection();
     void EnableFallback();
+    void EnableTls();
+    void ShowPin(const std::string& strPin);
+    void OnTrustCertificate();
+    void OnCertificateFetched(unsigned nFetch, bool bOk, const CTlsCertificate& cert,
+                              const std::string& strError);
+    // Cuts a certificate read short and waits for its thread.
+    void StopFetch();
 
     QComboBox* m_pComboCharset = nullptr;
     QComboBox* m_pComboFallback = nullptr;
     QButtonGroup* m_pListingGroup = nullptr;
     QLabel* m_pLabelFound = nullptr;
+    QButtonGroup* m_pTlsGroup = nullptr;
+    QCheckBox* m_pCheckTrustFirstUse = nullptr;
+    QLabel* m_pLabelPin = nullptr;
+    QPushButton* m_pButtonForget = nullptr;
+    QPushButton* m_pButtonTrust = nullptr;
+    QLabel* m_pLabelFetch = nullptr;
+    // The pin as the section shows it, until OK.
+    std::string m_strShownPin;
+
+    std::unique_ptr<CInternetSession> m_pFetchSession;
+    std::thread m_fetch;
+    // Which read a result answers: one cut short or from before is ignored.
+    unsigned m_nFetch = 0;
 };

@@ -130,6 +130,13 @@ std::string GetTlsNote(const CFtpConnection& connection)
 bool FetchSiteCertificate(const CFTPSite& site, CTlsCertificate* pCert, std::string* pError,
                           CInternetSession* pSession)
 {
+    return FetchSiteCertificate(site.m_strHost, site.m_nPort, GetSiteTlsSettings(site), pCert,
+                                pError, pSession);
+}
+
+bool FetchSiteCertificate(const std::string& strHost, int32_t nPort, const CTlsSettings& tls,
+                          CTlsCertificate* pCert, std::string* pError, CInternetSession* pSession)
+{
     std::unique_ptr<CInternetSession> pOwn;
     if (pSession == nullptr)
     {
@@ -142,10 +149,9 @@ bool FetchSiteCertificate(const CFTPSite& site, CTlsCertificate* pCert, std::str
         }
         pSession = pOwn.get();
     }
-    CTlsSettings tls = GetSiteTlsSettings(site);
     pSession->SetTlsSettings(tls);
-    uint16_t nPort = GetTlsPort(tls.nMode, static_cast<uint16_t>(site.m_nPort));
-    return pSession->FetchServerCertificate(site.m_strHost, nPort, pCert, pError) == 0;
+    uint16_t nTlsPort = GetTlsPort(tls.nMode, static_cast<uint16_t>(nPort));
+    return pSession->FetchServerCertificate(strHost, nTlsPort, pCert, pError) == 0;
 }
 
 bool TrustSiteCertificate(CFTPSite& site, const std::string& strPin)

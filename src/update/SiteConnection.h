@@ -77,6 +77,11 @@ std::string GetTlsNote(const CFtpConnection& connection);
 // error text in *pError.
 [[nodiscard]] bool FetchSiteCertificate(const CFTPSite& site, CTlsCertificate* pCert,
                                         std::string* pError, CInternetSession* pSession = nullptr);
+// The same for a server and TLS choice not saved yet (the site dialog asks
+// before its choices are written); nPort is the site's port.
+[[nodiscard]] bool FetchSiteCertificate(const std::string& strHost, int32_t nPort,
+                                        const CTlsSettings& tls, CTlsCertificate* pCert,
+                                        std::string* pError, CInternetSession* pSession = nullptr);
 
 // Makes strPin ("sha256//<base64>", CTlsCertificate::strPin) the one key the
 // site accepts from now on, replacing any earlier pin. False for a text that

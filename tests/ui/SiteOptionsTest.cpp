@@ -1,6 +1,6 @@
 // The site's options through the window: "高级..." in the site dialog,
-// what reaches options.ini, names shown again in a new character set, and
-// the URL a copy confirmation shows.
+// what reaches options.ini, names shown again in a new character set, the
+// URL a copy confirmation shows, and a server's certificate trusted.
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,6 +15,8 @@
 
 #include "UiTestSupport.h"
 #include "WindowTestSupport.h"
+#include "support/TempDir.h"
+#include "support/Vsftpd.h"
 #include "ui/DisplayText.h"
 #include "ui/SiteDlg.h"
 #include "ui/SiteOptionsDlg.h"
@@ -52,7 +54,7 @@ void AnswerSiteAndOptions(const COptionsAnswer& answer, bool bSiteOk, QStringLis
                     {
                         *pSeen << pCharset->currentData().toString();
                         for (auto* pButton : options.findChildren<QRadioButton*>())
-                            if (pButton->isChecked())
+                            if (pButton->isChecked() && pButton->objectName().startsWith("listing"))
                                 *pSeen << pButton->objectName();
                         *pSeen << options.findChild<QLabel*>("listingFound")->text();
                     }
@@ -64,6 +66,24 @@ void AnswerSiteAndOptions(const COptionsAnswer& answer, bool bSiteOk, QStringLis
                 });
             dlg.findChild<QPushButton*>("advanced")->click();
             dlg.findChild<QPushButton*>(bSiteOk ? "ok" : "cancel")->click();
+        });
+}
+
+// Opens "高级..." in the site dialog, lets fn work the options dialog, then
+// presses OK in both.
+void AnswerOptions(std::function<void(CSiteOptionsDlg&)> fn)
+{
+    AnswerNextDialog<CSiteDlg>(
+        [fn](CSiteDlg& dlg)
+        {
+            AnswerNextDialog<CSiteOptionsDlg>(
+                [fn](CSiteOptionsDlg& options)
+                {
+                    fn(options);
+                    options.findChild<QPushButton*>("ok")->click();
+                });
+            dlg.findChild<QPushButton*>("advanced")->click();
+            dlg.findChild<QPushButton*>("ok")->click();
         });
 }
 
@@ -152,6 +172,92 @@ private slots:
         CFTPSite* pNew = m_pWindow->Doc().FindSite("new.example");
         QVERIFY(pNew != nullptr);
         QCOMPARE(ReadFile(OptionsPath(*pNew)), std::string("charset=Big5\nlisting=stat\n"));
+    }
+
+    void TlsChoicesReachTheOptionsFileAndTheToolTip()
+    {
+        const std::string strPath = OptionsPath(*m_pSite);
+        m_pWindow->Select(m_pWindow->TopItem(0));
+        AnswerOptions(
+            [](CSiteOptionsDlg& dlg)
+            {
+                // A plain site offers no trust until it chooses TLS.
+                QVERIFY(!dlg.findChild<QPushButton*>("trustCertificate")->isEnabled());
+                dlg.findChild<QRadioButton*>("tlsImplicit")->click();
+                dlg.findChild<QCheckBox*>("trustFirstUse")->click();
+            });
+        Run(ID_SITE_EDIT);
+        QCOMPARE(ReadFile(strPath), std::string("tls=implicit\ntls_trust=first-use\n"));
+        QCOMPARE(m_pWindow->TopItem(0)->toolTip(0),
+                 QStringLiteral("未更新\n加密：隐式 TLS，首次连接时信任服务器证书"));
+
+        // The key a first connection pinned shows, and forgetting it drops
+        // its line; back to plain FTP drops the mode's.
+        const std::string strPin = "sha256//" + std::string(43, 'A') + "=";
+        m_pSite->UpdateOptions([&](CSiteOptions& options)
+                               { (void)options.Set(OPTION_TLS_PIN, strPin); });
+        QVERIFY(m_pWindow->TopItem(0)->toolTip(0).endsWith("只接受已信任的证书"));
+        // A refused key's text runs long, and shows whole.
+        const std::string strFailed =
+            "更新失败:\n" + std::string(1000, 'x') + "\n已信任：" + strPin;
+        m_pSite->SetStatus(strFailed, 1);
+        QVERIFY(m_pWindow->TopItem(0)->toolTip(0).startsWith(QString::fromStdString(strFailed)));
+        m_pSite->SetStatus("未更新", 0);
+        QString strShown;
+        AnswerOptions(
+            [&strShown](CSiteOptionsDlg& dlg)
+            {
+                strShown = dlg.findChild<QLabel*>("tlsPin")->text();
+                dlg.findChild<QPushButton*>("forgetPin")->click();
+                dlg.findChild<QRadioButton*>("tlsOff")->click();
+            });
+        Run(ID_SITE_EDIT);
+        QCOMPARE(strShown, QString::fromStdString(strPin));
+        QCOMPARE(ReadFile(strPath), std::string("tls_trust=first-use\n"));
+        QCOMPARE(m_pWindow->TopItem(0)->toolTip(0), QStringLiteral("未更新"));
+    }
+
+    void TrustCertificatePinsTheServersKeyWithoutLoggingIn()
+    {
+        if (!CTestVsftpd::IsAvailable())
+            QSKIP("vsftpd cannot run here");
+        CTempDir certs;
+        CTempDir served;
+        CTestCert cert;
+        QVERIFY(MakeSelfSignedCert(certs.Path(), "127.0.0.1", &cert));
+        CTestVsftpd server(served.Path(),
+                           {CTestVsftpd::Tls::explicitTls, cert.strCertFile, cert.strKeyFile});
+        QVERIFY(server.GetPort() != 0);
+        CFTPSite* pSite = m_pWindow->AddSite("127.0.0.1");
+        pSite->m_nPort = server.GetPort();
+        m_pWindow->Tree().FillTree();
+        m_pWindow->Select(m_pWindow->TopItem(0));
+
+        CMessageBoxRecorder boxes(QMessageBox::Yes);
+        QString strPinShown;
+        AnswerOptions(
+            [&](CSiteOptionsDlg& dlg)
+            {
+                auto* pTrust = dlg.findChild<QPushButton*>("trustCertificate");
+                // Implicit TLS against this server fails, and says so.
+                dlg.findChild<QRadioButton*>("tlsImplicit")->click();
+                pTrust->click();
+                QVERIFY(!pTrust->isEnabled());
+                QVERIFY(!dlg.findChild<QLabel*>("fetchState")->text().isEmpty());
+                QVERIFY(QTest::qWaitFor([&] { return boxes.Requests().size() == 1; }, 20000));
+                QCOMPARE(boxes.Requests()[0].icon, QMessageBox::Warning);
+
+                dlg.findChild<QRadioButton*>("tlsExplicit")->click();
+                pTrust->click();
+                QVERIFY(QTest::qWaitFor([&] { return boxes.Requests().size() == 2; }, 20000));
+                strPinShown = dlg.findChild<QLabel*>("tlsPin")->text();
+            });
+        Run(ID_SITE_EDIT);
+        QVERIFY2(boxes.LastText().contains(QString::fromStdString(cert.strPin)),
+                 qPrintable(boxes.LastText()));
+        QCOMPARE(strPinShown, QString::fromStdString(cert.strPin));
+        QCOMPARE(ReadFile(OptionsPath(*pSite)), "tls=explicit\ntls_pin=" + cert.strPin + "\n");
+        QCOMPARE(server.ReadLog().find("\"USER"), std::string::npos);
     }
 
     void NewCharsetRelabelsTreeAndListAtOnce_data()
