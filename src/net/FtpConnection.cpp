@@ -18,19 +18,6 @@ long Seconds(uint32_t nMs)
     return static_cast<long>((nMs + 999) / 1000);
 }
 
-curl_socket_t OpenSocket(void* pClient, curlsocktype, curl_sockaddr* pAddress)
-{
-    auto* pRegistry = static_cast<CSocketRegistry*>(pClient);
-    int fd = pRegistry->Open(pAddress->family, pAddress->socktype, pAddress->protocol);
-    return fd < 0 ? CURL_SOCKET_BAD : fd;
-}
-
-int CloseSocket(void* pClient, curl_socket_t fd)
-{
-    static_cast<CSocketRegistry*>(pClient)->Release(fd);
-    return 0;
-}
-
 bool HasLineBreakOrNul(const std::string& str)
 {
     return str.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
@@ -59,10 +46,7 @@ CFtpConnection::CFtpConnection(std::shared_ptr<CSocketRegistry> pRegistry,
         return;
     CURL* e = m_pEasy;
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &OpenSocket);
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, m_pRegistry.get());
-    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &CloseSocket);
-    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, m_pRegistry.get());
+    AttachSocketRegistry(e, m_pRegistry.get());
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, m_szCurlError);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CFtpConnection::OnHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, this);

@@ -18,19 +18,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int POLL_SLICE_MS = 50;
 constexpr size_t RECEIVE_CHUNK = 64 * 1024;
 
-curl_socket_t OpenSocket(void* pClient, curlsocktype, curl_sockaddr* pAddress)
-{
-    auto* pRegistry = static_cast<CSocketRegistry*>(pClient);
-    int fd = pRegistry->Open(pAddress->family, pAddress->socktype, pAddress->protocol);
-    return fd < 0 ? CURL_SOCKET_BAD : fd;
-}
-
-int CloseSocket(void* pClient, curl_socket_t fd)
-{
-    static_cast<CSocketRegistry*>(pClient)->Release(fd);
-    return 0;
-}
-
 bool IsDigit(char c)
 {
     return c >= '0' && c <= '9';
@@ -78,10 +65,7 @@ CFtpControlChannel::CFtpControlChannel(std::shared_ptr<CSocketRegistry> pRegistr
         return;
     CURL* e = m_pEasy;
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &OpenSocket);
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, m_pRegistry.get());
-    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &CloseSocket);
-    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, m_pRegistry.get());
+    AttachSocketRegistry(e, m_pRegistry.get());
     curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CFtpControlChannel::OnProgress);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);

@@ -13,7 +13,9 @@ int CSocketRegistry::Open(int nFamily, int nType, int nProtocol)
     int fd = socket(nFamily, nType | SOCK_CLOEXEC, nProtocol);
     if (fd < 0)
         return -1;
-    struct stat st{};
+    struct stat st
+    {
+    };
     fstat(fd, &st);
     // libcurl may close a socket that is still connecting without telling
     // us; its number can come back here, so drop the stale record.
@@ -37,8 +39,34 @@ void CSocketRegistry::CloseAll()
     {
         // A number libcurl closed behind our back may now be someone else's
         // socket or file: only shut it down if it still is the same socket.
-        struct stat st{};
+        struct stat st
+        {
+        };
         if (fstat(record.fd, &st) == 0 && st.st_dev == record.nDevice && st.st_ino == record.nInode)
             shutdown(record.fd, SHUT_RDWR);
     }
+}
+
+namespace
+{
+curl_socket_t OpenSocket(void* pClient, curlsocktype, curl_sockaddr* pAddress)
+{
+    auto* pRegistry = static_cast<CSocketRegistry*>(pClient);
+    int fd = pRegistry->Open(pAddress->family, pAddress->socktype, pAddress->protocol);
+    return fd < 0 ? CURL_SOCKET_BAD : fd;
+}
+
+int CloseSocket(void* pClient, curl_socket_t fd)
+{
+    static_cast<CSocketRegistry*>(pClient)->Release(fd);
+    return 0;
+}
+} // namespace
+
+void AttachSocketRegistry(CURL* e, CSocketRegistry* pRegistry)
+{
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &OpenSocket);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, pRegistry);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &CloseSocket);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, pRegistry);
 }

@@ -6,6 +6,8 @@
 // Threads: Open/Release run on the connection's thread inside libcurl
 // callbacks; CloseAll and IsClosed on any thread.
 
+#include <curl/curl.h>
+
 #include <atomic>
 #include <mutex>
 #include <sys/types.h>
@@ -36,3 +38,6 @@ private:
     std::atomic<bool> m_bClosed{false};
     std::vector<CRecord> m_records;
 };
+
+// Makes every socket of the handle go through the registry.
+void AttachSocketRegistry(CURL* e, CSocketRegistry* pRegistry);

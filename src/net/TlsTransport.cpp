@@ -14,19 +14,6 @@ namespace
 // fails on the pin before libcurl logs in.
 constexpr const char* UNMATCHABLE_PIN = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
 
-curl_socket_t OpenSocket(void* pClient, curlsocktype, curl_sockaddr* pAddress)
-{
-    auto* pRegistry = static_cast<CSocketRegistry*>(pClient);
-    int fd = pRegistry->Open(pAddress->family, pAddress->socktype, pAddress->protocol);
-    return fd < 0 ? CURL_SOCKET_BAD : fd;
-}
-
-int CloseSocket(void* pClient, curl_socket_t fd)
-{
-    static_cast<CSocketRegistry*>(pClient)->Release(fd);
-    return 0;
-}
-
 bool StartsWith(const char* psz, std::string_view prefix)
 {
     return std::strncmp(psz, prefix.data(), prefix.size()) == 0;
@@ -200,10 +187,7 @@ uint32_t ProbeCertificate(const std::string& strBaseUrl, const CInternetOptions&
     CURL* e = pEasy.get();
     char szError[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &OpenSocket);
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, pRegistry.get());
-    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &CloseSocket);
-    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, pRegistry.get());
+    AttachSocketRegistry(e, pRegistry.get());
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, szError);
     curl_easy_setopt(e, CURLOPT_PROXY, "");
     curl_easy_setopt(e, CURLOPT_CONNECT_ONLY, 1L);

@@ -135,6 +135,9 @@ TEST_P(CrawlerResumeTest, ResumeFolderThatIsTheStartFolderIsListedAfresh)
     EXPECT_EQ(pSite->m_bResume, 1);
     EXPECT_EQ(pSite->m_pResumeDir.load(), pB);
 
+    // In auto mode the two listings of the start folder race on two
+    // connections, so the drops left unspent vary from run to run.
+    m_pServer->ClearFaults();
     m_pServer->ClearLog();
     ASSERT_EQ(Crawl(*pSite, pB), 1);
     EXPECT_EQ(pSite->m_bResume, 0);
