@@ -6,6 +6,7 @@
 #include <poll.h>
 
 #include "net/FtpConnection.h"
+#include "net/FtpListTokens.h"
 #include "net/InternetError.h"
 #include "net/SocketRegistry.h"
 #include "net/TlsTransport.h"
@@ -34,20 +35,6 @@ bool IsReplyStart(std::string_view line)
 int ReplyCode(std::string_view line)
 {
     return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-    {
-        char ca = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 32) : a[i];
-        char cb = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 32) : b[i];
-        if (ca != cb)
-            return false;
-    }
-    return true;
 }
 
 int64_t MsSince(Clock::time_point t)
@@ -188,7 +175,7 @@ bool CFtpControlChannel::HasFeature(std::string_view name) const
         while (!line.empty() && line.front() == ' ')
             line.remove_prefix(1);
         size_t nSpace = line.find(' ');
-        if (EqualsNoCase(line.substr(0, nSpace), name))
+        if (ListEqualsNoCase(line.substr(0, nSpace), name))
             return true;
     }
     return false;

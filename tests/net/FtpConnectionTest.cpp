@@ -3,8 +3,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sys/socket.h>
-#include <netinet/in.h>
 #include <thread>
 #include <unistd.h>
 
@@ -13,6 +11,7 @@
 #include "net/InternetError.h"
 #include "net/InternetSession.h"
 #include "support/FtpServer.h"
+#include "support/LoopbackPort.h"
 #include "support/TempDir.h"
 
 namespace
@@ -55,20 +54,6 @@ std::vector<std::string> Names(CFtpConnection& connection)
     find.Close();
     std::sort(names.begin(), names.end());
     return names;
-}
-
-// A port on 127.0.0.1 that nothing listens on.
-uint16_t ClosedPort()
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t nLength = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &nLength);
-    close(fd);
-    return ntohs(address.sin_port);
 }
 
 class FtpConnectionTest : public ::testing::Test
@@ -207,7 +192,7 @@ TEST_F(FtpConnectionTest, ConnectFailuresRaiseWithText)
     }
     try
     {
-        auto pConnection = pSession->GetFtpConnection("127.0.0.1", "user", "pass", ClosedPort());
+        auto pConnection = pSession->GetFtpConnection("127.0.0.1", "user", "pass", FindFreeLoopbackPort());
         FAIL() << "connected to a closed port";
     }
     catch (const CInternetException& e)

@@ -1,4 +1,5 @@
 #include "support/Vsftpd.h"
+#include "support/LoopbackPort.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -18,19 +19,6 @@ extern char** environ;
 namespace
 {
 constexpr const char* VSFTPD = "/usr/sbin/vsftpd";
-
-uint16_t FreePort()
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t nLength = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &nLength);
-    close(fd);
-    return ntohs(address.sin_port);
-}
 
 bool Accepts(uint16_t nPort)
 {
@@ -63,7 +51,7 @@ CTestVsftpd::CTestVsftpd(const std::string& strRoot, const COptions& options)
     std::filesystem::create_directory(m_strStateDir + "/empty");
     // The anonymous user must be able to enter the served folder.
     std::filesystem::permissions(strRoot, std::filesystem::perms(0755));
-    uint16_t nPort = FreePort();
+    uint16_t nPort = FindFreeLoopbackPort();
     std::string strConfig = m_strStateDir + "/vsftpd.conf";
     std::ofstream(strConfig) << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
                              << "listen_port=" << nPort << "\nbackground=NO\n"
