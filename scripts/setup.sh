@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config ccache
   libcurl4-openssl-dev libssl-dev openssl vsftpd
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-pyftpdlib
