@@ -1,7 +1,9 @@
 #include "doc/Export.h"
 
+#include <cerrno>
 #include <mutex>
 #include <shared_mutex>
+#include <sys/stat.h>
 
 #include "doc/FtpUrl.h"
 #include "doc/NodeAddress.h"
@@ -16,16 +18,28 @@ constexpr size_t SINK_CHUNK = 64 * 1024;
 
 constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
 
+// A spreadsheet takes a cell that begins with one of these as a formula: a
+// server could list a file named "=HYPERLINK(...)" that runs on opening.
+bool LooksLikeFormula(std::string_view strField)
+{
+    return !strField.empty() &&
+           std::string_view("=+-@\t\r").find(strField[0]) != std::string_view::npos;
+}
+
 // RFC 4180: a field with a comma, a quote or a line break is quoted, its
-// quotes doubled.
+// quotes doubled. A field that would read as a formula gets a leading "'",
+// which spreadsheets take as "text" and do not show.
 void AppendCsvField(std::string* pstrOut, std::string_view strField)
 {
+    std::string_view strMark = LooksLikeFormula(strField) ? "'" : "";
     if (strField.find_first_of(",\"\r\n") == std::string_view::npos)
     {
+        *pstrOut += strMark;
         *pstrOut += strField;
         return;
     }
     *pstrOut += '"';
+    *pstrOut += strMark;
     for (char c : strField)
     {
         if (c == '"')
@@ -61,6 +75,7 @@ public:
         {
             m_pSite = pSite;
             m_codec = pSite->GetCodec();
+            m_access = GetUrlAccess(*pSite);
         }
         std::shared_lock lock(pSite->m_treeLock);
         const std::string& strName =
@@ -87,13 +102,14 @@ public:
                 strPath += '/';
             strPath += row.pFile->m_strName;
         }
-        pText->strUrl = BuildFtpUrl(*pSite, strPath);
+        pText->strUrl = BuildFtpUrl(*pSite, m_access, UrlLogin::userOnly, strPath);
         return true;
     }
 
 private:
     const CFTPSite* m_pSite = nullptr;
     CNameCodec m_codec;
+    CUrlAccess m_access;
 };
 } // namespace
 
@@ -204,8 +220,14 @@ bool ExportToFile(const std::string& strPath, const std::vector<CExportRow>& row
 {
     try
     {
+        // The file it replaces keeps its mode: one its owner made private
+        // stays private.
+        struct stat existing = {};
+        bool bReplaces = ::stat(strPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
         CAtomicFileWriter writer;
         writer.OpenOrThrow(strPath);
+        if (bReplaces && ::chmod(writer.GetTempPath().c_str(), existing.st_mode & 0777) != 0)
+            throw CFileException::FromErrno(errno, strPath);
         WriteExport(rows, nFormat,
                     [&writer](std::string_view piece)
                     { writer.GetFile()->Write(piece.data(), piece.size()); });

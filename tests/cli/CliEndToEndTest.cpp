@@ -387,3 +387,44 @@ TEST_F(CliEndToEndTest, PinOnFirstUseHoldsAcrossARekeyUntilANewKeyIsTrusted)
     r = Cli({"update"});
     EXPECT_EQ(r.nExit, 0) << r.strOut << r.strErr;
 }
+
+// What other programs are handed: a plain site's URL logs in with its
+// password, a TLS site's never (the receiver would send it in clear), and
+// exports carry none for any site.
+TEST_F(CliEndToEndTest, UrlsOfTlsSitesAndExportsCarryNoPassword)
+{
+    ServeFirstTree();
+    AddUserSite();
+    Update();
+    const std::string strFile = std::string(USER_KEY) + "/docs/a.txt";
+    const std::string strHost = "127.0.0.1:" + Port();
+    EXPECT_EQ(Cli({"url", strFile}).strOut, "ftp://user:pass@" + strHost + "/docs/a.txt\n");
+    for (const char* pszFormat : {"urls", "csv", "json"})
+    {
+        std::string strOut = Cli({"ls", "-R", "--format", pszFormat, USER_KEY}).strOut;
+        EXPECT_NE(strOut.find("ftp://user@" + strHost + "/docs/a.txt"), std::string::npos)
+            << strOut;
+        EXPECT_EQ(strOut.find("pass"), std::string::npos) << strOut;
+    }
+
+    struct CRow
+    {
+        std::vector<std::string> edit;
+        std::string strUrl;
+    } rows[] = {
+        {{"--tls", "explicit"}, "ftp://user@" + strHost + "/docs/a.txt"},
+        {{"--tls", "try"}, "ftp://user@" + strHost + "/docs/a.txt"},
+        // Implicit TLS on port 21 is reached on 990, and says so.
+        {{"--tls", "implicit", "--port", "21"}, "ftps://user@127.0.0.1:990/docs/a.txt"},
+    };
+    for (CRow& row : rows)
+    {
+        row.edit.insert(row.edit.begin(), {"edit", USER_KEY});
+        ASSERT_EQ(Cli(row.edit).nExit, 0) << row.edit[2];
+        EXPECT_EQ(Cli({"url", strFile}).strOut, row.strUrl + "\n");
+        EXPECT_EQ(Objects(Json({"url", strFile})).at(0)["url"], row.strUrl);
+        std::string strOut =
+            Cli({"ls", "--format", "urls", std::string(USER_KEY) + "/docs"}).strOut;
+        EXPECT_NE(strOut.find(row.strUrl), std::string::npos) << strOut;
+    }
+}
