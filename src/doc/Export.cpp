@@ -13,8 +13,9 @@
 
 namespace
 {
-// Pieces of about this size go to the sink.
-constexpr size_t SINK_CHUNK = 64 * 1024;
+// Pieces of about this size go to the sink; the tree lock is let go before
+// each, and what was learnt of a big folder's names checked again after.
+constexpr size_t SINK_CHUNK = 1024 * 1024;
 
 constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
 
@@ -61,6 +62,8 @@ struct CRowText
     std::string strUrl;
 };
 
+// Reads rows under their site's tree lock (shared), held from row to row of
+// one site and let go before any output is handed on.
 class CRowReader
 {
 public:
@@ -73,11 +76,13 @@ public:
             return false;
         if (pSite != m_pSite)
         {
+            Release();
             m_pSite = pSite;
             m_codec = pSite->GetCodec();
             m_access = GetUrlAccess(*pSite);
         }
-        std::shared_lock lock(pSite->m_treeLock);
+        if (!m_lock.owns_lock())
+            m_lock = std::shared_lock(pSite->m_treeLock);
         const std::string& strName =
             row.pDir != nullptr ? row.pDir->m_strName : row.pFile->m_strName;
         pText->bFolder = row.pDir != nullptr;
@@ -88,7 +93,7 @@ public:
         std::string strPath;
         if (row.pDir != nullptr)
         {
-            pText->strAddress = GetDisplayAddress(*row.pDir, m_codec);
+            pText->strAddress = m_writer.Of(*row.pDir, m_codec);
             strPath = row.pDir->GetPath();
             // A folder's URL ends with "/", as download tools expect of one.
             if (!strPath.ends_with('/'))
@@ -96,7 +101,7 @@ public:
         }
         else
         {
-            pText->strAddress = GetDisplayAddress(*row.pFile, m_codec);
+            pText->strAddress = m_writer.Of(*row.pFile, m_codec);
             strPath = row.pFile->m_pParent != nullptr ? row.pFile->m_pParent->GetPath() : "/";
             if (!strPath.ends_with('/'))
                 strPath += '/';
@@ -106,10 +111,20 @@ public:
         return true;
     }
 
+    void Release()
+    {
+        if (!m_lock.owns_lock())
+            return;
+        m_lock.unlock();
+        m_writer.Recheck();
+    }
+
 private:
     const CFTPSite* m_pSite = nullptr;
     CNameCodec m_codec;
     CUrlAccess m_access;
+    std::shared_lock<std::shared_mutex> m_lock;
+    CAddressWriter m_writer;
 };
 } // namespace
 
@@ -200,10 +215,12 @@ void WriteExport(const std::vector<CExportRow>& rows, ExportFormat nFormat,
         }
         if (strOut.size() >= SINK_CHUNK)
         {
+            reader.Release();
             sink(strOut);
             strOut.clear();
         }
     }
+    reader.Release();
     if (!strOut.empty())
         sink(strOut);
 }

@@ -428,3 +428,29 @@ TEST_F(CliEndToEndTest, UrlsOfTlsSitesAndExportsCarryNoPassword)
         EXPECT_NE(strOut.find(row.strUrl), std::string::npos) << strOut;
     }
 }
+
+// A server listing "中文.txt" twice, in GB18030 and in UTF-8: each has an
+// address of its own, and url and read reach the one it names.
+TEST_F(CliEndToEndTest, TwoNamesThatReadAlikeAreReachedEachByItsOwnAddress)
+{
+    Put("mix/中文.txt", "utf-8");
+    Put("mix/\xd6\xd0\xce\xc4.txt", "gbk");
+    Serve();
+    AddAnonymousSite();
+    Update();
+
+    const std::string strUtf8 = "ftp://127.0.0.1/mix/中文.txt";
+    const std::string strGbk = "ftp://127.0.0.1/mix/%D6%D0%CE%C4.txt";
+    EXPECT_EQ(Addresses(Objects(Json({"ls", "127.0.0.1/mix"}))),
+              (std::set<std::string>{strUtf8, strGbk}));
+    const std::string strUrl = "ftp://127.0.0.1:" + Port() + "/mix/";
+    EXPECT_EQ(Cli({"url", strUtf8}).strOut, strUrl + "%E4%B8%AD%E6%96%87.txt\n");
+    EXPECT_EQ(Cli({"url", strGbk}).strOut, strUrl + "%D6%D0%CE%C4.txt\n");
+
+    ASSERT_EQ(Cli({"read", strGbk}).nExit, 0);
+    std::set<std::string> unread;
+    for (const CJsonObject& o : Objects(Json({"ls", "-R", ANON_KEY})))
+        if (o["unread"] == "true")
+            unread.insert(o["address"]);
+    EXPECT_EQ(unread, (std::set<std::string>{"ftp://127.0.0.1/mix", strUtf8}));
+}
