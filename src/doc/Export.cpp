@@ -29,7 +29,7 @@ bool LooksLikeFormula(std::string_view strField)
 
 // RFC 4180: a field with a comma, a quote or a line break is quoted, its
 // quotes doubled. A field that would read as a formula gets a leading "'",
-// which spreadsheets take as "text" and do not show.
+// which makes a spreadsheet read it as text.
 void AppendCsvField(std::string* pstrOut, std::string_view strField)
 {
     std::string_view strMark = LooksLikeFormula(strField) ? "'" : "";
