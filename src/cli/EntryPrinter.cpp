@@ -29,13 +29,13 @@ const CNameCodec& CEntryPrinter::CodecOf(const CFTPSite* pSite)
 void CEntryPrinter::Dir(const CFTPDir& dir)
 {
     const CNameCodec& codec = CodecOf(dir.GetSite());
-    Print("dir", dir.m_strName, 0, dir.m_nState != 0, GetDisplayAddress(dir, codec), true);
+    Print("dir", dir.m_strName, 0, dir.m_nState != 0, m_addresses.Of(dir, codec), true);
 }
 
 void CEntryPrinter::File(const CFTPFile& file)
 {
     const CNameCodec& codec = CodecOf(file.GetSite());
-    Print("file", file.m_strName, file.m_nSize, file.m_nState != 0, GetDisplayAddress(file, codec),
+    Print("file", file.m_strName, file.m_nSize, file.m_nState != 0, m_addresses.Of(file, codec),
           false);
 }
 

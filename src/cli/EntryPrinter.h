@@ -6,11 +6,13 @@
 // decoded with the entry's site's character set; a JSON line also gives
 // "raw", the name's bytes percent-encoded, when they are not UTF-8.
 //
-// Thread: tarn-cli's main thread.
+// Thread: tarn-cli's main thread, while no update changes the trees (an
+// address writer remembers the folders it met).
 
 #include <string>
 
 #include "cli/TextTable.h"
+#include "doc/NodeAddress.h"
 #include "model/NameCodec.h"
 
 class CFTPDir;
@@ -35,4 +37,5 @@ private:
     CTextTable m_table;
     const CFTPSite* m_pSite = nullptr;
     CNameCodec m_codec;
+    CAddressWriter m_addresses;
 };

@@ -1,7 +1,9 @@
 #include "doc/Export.h"
 
+#include <cerrno>
 #include <mutex>
 #include <shared_mutex>
+#include <sys/stat.h>
 
 #include "doc/FtpUrl.h"
 #include "doc/NodeAddress.h"
@@ -11,21 +13,34 @@
 
 namespace
 {
-// Pieces of about this size go to the sink.
-constexpr size_t SINK_CHUNK = 64 * 1024;
+// Pieces of about this size go to the sink; the tree lock is let go before
+// each, and what was learnt of a big folder's names checked again after.
+constexpr size_t SINK_CHUNK = 1024 * 1024;
 
 constexpr std::string_view UTF8_BOM = "\xEF\xBB\xBF";
 
+// A spreadsheet takes a cell that begins with one of these as a formula: a
+// server could list a file named "=HYPERLINK(...)" that runs on opening.
+bool LooksLikeFormula(std::string_view strField)
+{
+    return !strField.empty() &&
+           std::string_view("=+-@\t\r").find(strField[0]) != std::string_view::npos;
+}
+
 // RFC 4180: a field with a comma, a quote or a line break is quoted, its
-// quotes doubled.
+// quotes doubled. A field that would read as a formula gets a leading "'",
+// which makes a spreadsheet read it as text.
 void AppendCsvField(std::string* pstrOut, std::string_view strField)
 {
+    std::string_view strMark = LooksLikeFormula(strField) ? "'" : "";
     if (strField.find_first_of(",\"\r\n") == std::string_view::npos)
     {
+        *pstrOut += strMark;
         *pstrOut += strField;
         return;
     }
     *pstrOut += '"';
+    *pstrOut += strMark;
     for (char c : strField)
     {
         if (c == '"')
@@ -47,6 +62,8 @@ struct CRowText
     std::string strUrl;
 };
 
+// Reads rows under their site's tree lock (shared), held from row to row of
+// one site and let go before any output is handed on.
 class CRowReader
 {
 public:
@@ -59,10 +76,13 @@ public:
             return false;
         if (pSite != m_pSite)
         {
+            Release();
             m_pSite = pSite;
             m_codec = pSite->GetCodec();
+            m_access = GetUrlAccess(*pSite);
         }
-        std::shared_lock lock(pSite->m_treeLock);
+        if (!m_lock.owns_lock())
+            m_lock = std::shared_lock(pSite->m_treeLock);
         const std::string& strName =
             row.pDir != nullptr ? row.pDir->m_strName : row.pFile->m_strName;
         pText->bFolder = row.pDir != nullptr;
@@ -73,7 +93,7 @@ public:
         std::string strPath;
         if (row.pDir != nullptr)
         {
-            pText->strAddress = GetDisplayAddress(*row.pDir, m_codec);
+            pText->strAddress = m_writer.Of(*row.pDir, m_codec);
             strPath = row.pDir->GetPath();
             // A folder's URL ends with "/", as download tools expect of one.
             if (!strPath.ends_with('/'))
@@ -81,19 +101,30 @@ public:
         }
         else
         {
-            pText->strAddress = GetDisplayAddress(*row.pFile, m_codec);
+            pText->strAddress = m_writer.Of(*row.pFile, m_codec);
             strPath = row.pFile->m_pParent != nullptr ? row.pFile->m_pParent->GetPath() : "/";
             if (!strPath.ends_with('/'))
                 strPath += '/';
             strPath += row.pFile->m_strName;
         }
-        pText->strUrl = BuildFtpUrl(*pSite, strPath);
+        pText->strUrl = BuildFtpUrl(*pSite, m_access, UrlLogin::userOnly, strPath);
         return true;
+    }
+
+    void Release()
+    {
+        if (!m_lock.owns_lock())
+            return;
+        m_lock.unlock();
+        m_writer.Recheck();
     }
 
 private:
     const CFTPSite* m_pSite = nullptr;
     CNameCodec m_codec;
+    CUrlAccess m_access;
+    std::shared_lock<std::shared_mutex> m_lock;
+    CAddressWriter m_writer;
 };
 } // namespace
 
@@ -184,10 +215,12 @@ void WriteExport(const std::vector<CExportRow>& rows, ExportFormat nFormat,
         }
         if (strOut.size() >= SINK_CHUNK)
         {
+            reader.Release();
             sink(strOut);
             strOut.clear();
         }
     }
+    reader.Release();
     if (!strOut.empty())
         sink(strOut);
 }
@@ -204,8 +237,14 @@ bool ExportToFile(const std::string& strPath, const std::vector<CExportRow>& row
 {
     try
     {
+        // The file it replaces keeps its mode: one its owner made private
+        // stays private.
+        struct stat existing = {};
+        bool bReplaces = ::stat(strPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
         CAtomicFileWriter writer;
         writer.OpenOrThrow(strPath);
+        if (bReplaces && ::chmod(writer.GetTempPath().c_str(), existing.st_mode & 0777) != 0)
+            throw CFileException::FromErrno(errno, strPath);
         WriteExport(rows, nFormat,
                     [&writer](std::string_view piece)
                     { writer.GetFile()->Write(piece.data(), piece.size()); });

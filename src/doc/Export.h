@@ -7,15 +7,17 @@
 //   csv    UTF-8 with a byte order mark (so spreadsheets read it as UTF-8),
 //          a header row "name,size,address,url,unread", CRLF line ends, and
 //          RFC 4180 quoting of fields holding commas, quotes or line breaks;
-//          size in bytes (0 for a folder), unread 1 or 0.
+//          size in bytes (0 for a folder), unread 1 or 0. A field that
+//          begins with "=", "+", "-", "@", a tab or a carriage return gets
+//          a leading "'", so a spreadsheet never runs a name as a formula.
 //   json   one object per row: type ("dir"/"file"), name, raw (the name's
 //          bytes percent-encoded, only when they are not UTF-8), size,
 //          unread, address, url; as tarn-cli --json lists entries, plus url.
 //   urls   one FTP URL per line (a folder's ends with "/").
 //
 // Names and addresses are text (the site's character set decoded); URLs carry
-// the server's bytes, percent-encoded, with the site's login unless it is
-// anonymous.
+// the server's bytes, percent-encoded, and the site's user name unless it is
+// anonymous, never its password (FtpUrl.h).
 //
 // Thread: the GUI thread (tarn-cli's main thread). Each row is read under its
 // site's tree lock (shared); the output is handed on without the lock.
@@ -57,6 +59,7 @@ void WriteExport(const std::vector<CExportRow>& rows, ExportFormat nFormat,
                  const std::function<void(std::string_view)>& sink);
 std::string FormatExport(const std::vector<CExportRow>& rows, ExportFormat nFormat);
 // Writes the export to a file, replacing it atomically (a failure leaves an
-// existing file as it was). False with the system's reason in *pstrError.
+// existing file as it was) and keeping a replaced file's mode. False with the
+// system's reason in *pstrError.
 [[nodiscard]] bool ExportToFile(const std::string& strPath, const std::vector<CExportRow>& rows,
                                 ExportFormat nFormat, std::string* pstrError);

@@ -1,6 +1,7 @@
 #include "doc/FtpUrl.h"
 
 #include "model/FTPSite.h"
+#include "update/SiteConnection.h"
 
 namespace
 {
@@ -37,20 +38,47 @@ std::string PercentEncode(std::string_view str, std::string_view strKeep)
     return strOut;
 }
 
-std::string BuildFtpUrl(const CFTPSite& site, std::string_view strPath)
+CUrlAccess GetUrlAccess(const CFTPSite& site)
 {
-    std::string strUrl = "ftp://";
+    // The same reading of the options as the site's connections.
+    TlsMode nMode = GetSiteTlsSettings(site).nMode;
+    CUrlAccess access;
+    access.bTls = nMode != TlsMode::off;
+    access.bImplicitTls = nMode == TlsMode::implicitTls;
+    access.nPort = site.m_nPort;
+    if (access.bImplicitTls && site.m_nPort >= 0 && site.m_nPort <= UINT16_MAX)
+        access.nPort = GetTlsPort(nMode, static_cast<uint16_t>(site.m_nPort));
+    return access;
+}
+
+std::string BuildFtpUrl(const CFTPSite& site, const CUrlAccess& access, UrlLogin nLogin,
+                        std::string_view strPath)
+{
+    std::string strUrl = access.bImplicitTls ? "ftps://" : "ftp://";
     if (!site.IsAnonymous())
     {
         strUrl += PercentEncode(site.m_strUser, USER_INFO_KEEP);
-        strUrl += ':';
-        strUrl += PercentEncode(site.m_strPassword, USER_INFO_KEEP);
+        if (nLogin == UrlLogin::withPassword && !access.bTls)
+        {
+            strUrl += ':';
+            strUrl += PercentEncode(site.m_strPassword, USER_INFO_KEEP);
+        }
         strUrl += '@';
     }
     bool bIpv6 = site.m_strHost.find(':') != std::string::npos && !site.m_strHost.starts_with('[');
     strUrl += bIpv6 ? "[" + site.m_strHost + "]" : site.m_strHost;
     strUrl += ':';
-    strUrl += std::to_string(site.m_nPort);
+    strUrl += std::to_string(access.nPort);
     strUrl += PercentEncode(strPath, PATH_KEEP);
     return strUrl;
+}
+
+std::string BuildFtpUrl(const CFTPSite& site, std::string_view strPath)
+{
+    return BuildFtpUrl(site, GetUrlAccess(site), UrlLogin::withPassword, strPath);
+}
+
+bool IsPasswordLeftOut(const CFTPSite& site)
+{
+    return !site.IsAnonymous() && GetUrlAccess(site).bTls;
 }

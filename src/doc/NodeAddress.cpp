@@ -1,7 +1,9 @@
 #include "doc/NodeAddress.h"
 
+#include <algorithm>
 #include <mutex>
 #include <shared_mutex>
+#include <unordered_set>
 #include <vector>
 
 #include "doc/FtpUrl.h"
@@ -9,10 +11,277 @@
 
 namespace
 {
-// "ftp://key/" then the names from the root down to pParent, then strOwn.
-std::string DisplayAddress(const CFTPDir* pParent, const std::string& strOwn,
-                           const CNameCodec& codec)
+// Folders an address writer keeps what it learnt of; past that it starts
+// afresh, so a walk over a whole tree stays bounded.
+constexpr size_t MAX_FOLDERS_KEPT = 4096;
+
+CNameCodec CodecOf(const CFTPSite* pSite)
 {
+    return pSite != nullptr ? pSite->GetCodec() : CNameCodec();
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// A name as its bytes: "%XX" for "%" and the bytes at or above 0x80, or for
+// every byte.
+std::string EscapeName(std::string_view strName, bool bEveryByte)
+{
+    static constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
+    std::string str;
+    for (char ch : strName)
+    {
+        auto c = static_cast<unsigned char>(ch);
+        if (!bEveryByte && c < 0x80 && c != '%')
+        {
+            str += ch;
+            continue;
+        }
+        str += '%';
+        str += HEX_DIGITS[c >> 4];
+        str += HEX_DIGITS[c & 0x0F];
+    }
+    return str;
+}
+
+// The bytes a "%XX" form stands for; false when strName holds no such form
+// or a "%" without two hex digits.
+bool UnescapeName(std::string_view strName, std::string* pBytes)
+{
+    if (strName.find('%') == std::string_view::npos)
+        return false;
+    pBytes->clear();
+    for (size_t i = 0; i < strName.size(); ++i)
+    {
+        if (strName[i] != '%')
+        {
+            *pBytes += strName[i];
+            continue;
+        }
+        if (i + 2 >= strName.size())
+            return false;
+        int nHigh = HexValue(strName[i + 1]);
+        int nLow = HexValue(strName[i + 2]);
+        if (nHigh < 0 || nLow < 0)
+            return false;
+        *pBytes += static_cast<char>(nHigh * 16 + nLow);
+        i += 2;
+    }
+    return true;
+}
+
+template <class T>
+T* FindByBytes(const std::vector<std::unique_ptr<T>>& list, std::string_view strName)
+{
+    for (const auto& p : list)
+    {
+        if (p->m_strName == strName)
+            return p.get();
+    }
+    return nullptr;
+}
+
+// The child of dir that strName names (see ResolveAddress); one of *ppDir
+// and *ppFile is set, or false.
+bool FindChild(const CFTPDir& dir, std::string_view strName, const CNameCodec& codec,
+               CFTPDir** ppDir, CFTPFile** ppFile)
+{
+    *ppDir = FindByBytes(dir.m_dirList, strName);
+    if (*ppDir == nullptr)
+        *ppFile = FindByBytes(dir.m_fileList, strName);
+    if (*ppDir != nullptr || *ppFile != nullptr)
+        return true;
+    std::string strBytes;
+    if (UnescapeName(strName, &strBytes))
+    {
+        *ppDir = FindByBytes(dir.m_dirList, strBytes);
+        if (*ppDir == nullptr)
+            *ppFile = FindByBytes(dir.m_fileList, strBytes);
+        if (*ppDir != nullptr || *ppFile != nullptr)
+            return true;
+    }
+    // By text: a name whose text is exactly its own before one read with
+    // stand-ins (which the listings show as its bytes).
+    std::string strText;
+    auto matches = [&](const std::string& strOwn)
+    {
+        if (codec.IsDecodedAsIs(strOwn))
+            return false; // its text is its bytes: compared above
+        codec.DecodeTo(strOwn, &strText);
+        return strText == strName;
+    };
+    CFTPDir* pInexactDir = nullptr;
+    CFTPFile* pInexactFile = nullptr;
+    for (const auto& p : dir.m_dirList)
+    {
+        if (!matches(p->m_strName))
+            continue;
+        if (codec.IsDecodedExactly(p->m_strName))
+        {
+            *ppDir = p.get();
+            return true;
+        }
+        if (pInexactDir == nullptr)
+            pInexactDir = p.get();
+    }
+    for (const auto& p : dir.m_fileList)
+    {
+        if (!matches(p->m_strName))
+            continue;
+        if (codec.IsDecodedExactly(p->m_strName))
+        {
+            *ppFile = p.get();
+            return true;
+        }
+        if (pInexactFile == nullptr)
+            pInexactFile = p.get();
+    }
+    *ppDir = pInexactDir;
+    *ppFile = pInexactDir == nullptr ? pInexactFile : nullptr;
+    return *ppDir != nullptr || *ppFile != nullptr;
+}
+} // namespace
+
+// What a writer learnt of one folder's names.
+struct CAddressWriter::CFolder
+{
+    uint64_t nEntries = 0; // EntriesOf when learnt
+    bool bChecked = true;  // since the last Recheck
+    // The names another name's text or "%XX" form could equal: UTF-8 ones
+    // beyond ASCII, and ASCII ones holding "%".
+    std::unordered_set<std::string_view> names;
+    // The texts of the names not read as their bytes, as sorted hashes (a
+    // clash only makes a name show as its bytes); kept only when two names
+    // read alike.
+    std::vector<size_t> texts;
+};
+
+namespace
+{
+// Which entries a folder holds, in one number (FNV-1a over the entries'
+// addresses and the list sizes): entries keep their names, so the same
+// entries mean the same names.
+uint64_t EntriesOf(const CFTPDir& dir)
+{
+    uint64_t nHash = 14695981039346656037ULL;
+    auto mix = [&nHash](uint64_t n)
+    {
+        nHash ^= n;
+        nHash *= 1099511628211ULL;
+    };
+    mix(dir.m_dirList.size());
+    for (const auto& p : dir.m_dirList)
+        mix(reinterpret_cast<uintptr_t>(p.get()));
+    mix(dir.m_fileList.size());
+    for (const auto& p : dir.m_fileList)
+        mix(reinterpret_cast<uintptr_t>(p.get()));
+    return nHash;
+}
+} // namespace
+
+CAddressWriter::CAddressWriter() = default;
+CAddressWriter::~CAddressWriter() = default;
+
+void CAddressWriter::Recheck()
+{
+    for (auto& [pDir, pFolder] : m_folders)
+        pFolder->bChecked = false;
+}
+
+std::string CAddressWriter::Of(const CFTPDir& dir, const CNameCodec& codec)
+{
+    if (dir.m_pParent == nullptr)
+        return "ftp://" + (dir.m_pSite != nullptr ? GetDisplayKey(*dir.m_pSite) : "") + "/";
+    return Address(dir.m_pParent, dir.m_strName, codec);
+}
+
+std::string CAddressWriter::Of(const CFTPFile& file, const CNameCodec& codec)
+{
+    return Address(file.m_pParent, file.m_strName, codec);
+}
+
+CAddressWriter::CFolder& CAddressWriter::FolderOf(const CFTPDir& dir)
+{
+    std::unique_ptr<CFolder>& pFolder = m_folders[&dir];
+    if (pFolder != nullptr && !pFolder->bChecked)
+    {
+        if (pFolder->nEntries == EntriesOf(dir))
+            pFolder->bChecked = true;
+        else
+            pFolder.reset();
+    }
+    if (pFolder == nullptr)
+    {
+        pFolder = std::make_unique<CFolder>();
+        pFolder->nEntries = EntriesOf(dir);
+        std::string strText;
+        auto learn = [&](const std::string& strOther)
+        {
+            bool bAscii = IsAscii(strOther);
+            if ((bAscii && strOther.find('%') != std::string::npos) ||
+                (!bAscii && IsValidUtf8(strOther)))
+                pFolder->names.insert(strOther);
+            if (m_codec.IsDecodedAsIs(strOther))
+                return;
+            m_codec.DecodeTo(strOther, &strText);
+            pFolder->texts.push_back(std::hash<std::string_view>()(strText));
+        };
+        for (const auto& p : dir.m_dirList)
+            learn(p->m_strName);
+        for (const auto& p : dir.m_fileList)
+            learn(p->m_strName);
+        std::sort(pFolder->texts.begin(), pFolder->texts.end());
+        if (std::adjacent_find(pFolder->texts.begin(), pFolder->texts.end()) ==
+            pFolder->texts.end())
+            std::vector<size_t>().swap(pFolder->texts);
+    }
+    return *pFolder;
+}
+
+void CAddressWriter::AppendName(const CFTPDir& parent, const std::string& strName,
+                                std::string* pOut)
+{
+    if (m_codec.IsDecodedAsIs(strName))
+    {
+        *pOut += strName;
+        return;
+    }
+    m_codec.DecodeTo(strName, &m_strText);
+    CFolder& folder = FolderOf(parent);
+    bool bAsBytes = m_strText != strName && folder.names.contains(m_strText);
+    if (!bAsBytes && !folder.texts.empty())
+    {
+        auto range = std::equal_range(folder.texts.begin(), folder.texts.end(),
+                                      std::hash<std::string_view>()(m_strText));
+        bAsBytes = range.second - range.first > 1 && !m_codec.IsDecodedExactly(strName);
+    }
+    if (!bAsBytes)
+    {
+        *pOut += m_strText;
+        return;
+    }
+    std::string strBytes = EscapeName(strName, false);
+    if (folder.names.contains(strBytes))
+        strBytes = EscapeName(strName, true);
+    *pOut += strBytes;
+}
+
+std::string CAddressWriter::Address(const CFTPDir* pParent, const std::string& strOwn,
+                                    const CNameCodec& codec)
+{
+    if (!(codec == m_codec) || m_folders.size() >= MAX_FOLDERS_KEPT)
+    {
+        m_codec = codec;
+        m_folders.clear();
+    }
     std::vector<const CFTPDir*> chain;
     const CFTPDir* pTop = pParent;
     for (const CFTPDir* p = pParent; p != nullptr; p = p->m_pParent)
@@ -27,39 +296,15 @@ std::string DisplayAddress(const CFTPDir* pParent, const std::string& strOwn,
     // The root (last in the chain) has no name of its own.
     for (size_t i = chain.size(); i-- > 1;)
     {
-        str += codec.Decode(chain[i - 1]->m_strName);
+        AppendName(*chain[i], chain[i - 1]->m_strName, &str);
         str += '/';
     }
-    str += codec.Decode(strOwn);
+    if (pParent != nullptr)
+        AppendName(*pParent, strOwn, &str);
+    else
+        str += m_codec.Decode(strOwn);
     return str;
 }
-
-CNameCodec CodecOf(const CFTPSite* pSite)
-{
-    return pSite != nullptr ? pSite->GetCodec() : CNameCodec();
-}
-
-// The first entry of the list named strName: by its bytes, else by its text.
-template <class T>
-T* FindByName(const std::vector<std::unique_ptr<T>>& list, std::string_view strName,
-              const CNameCodec& codec, std::string& strText)
-{
-    for (const auto& p : list)
-    {
-        if (p->m_strName == strName)
-            return p.get();
-    }
-    for (const auto& p : list)
-    {
-        if (codec.IsDecodedAsIs(p->m_strName))
-            continue; // its text is its bytes: compared above
-        codec.DecodeTo(p->m_strName, &strText);
-        if (strText == strName)
-            return p.get();
-    }
-    return nullptr;
-}
-} // namespace
 
 std::string GetDisplayKey(const CFTPSite& site)
 {
@@ -68,14 +313,14 @@ std::string GetDisplayKey(const CFTPSite& site)
 
 std::string GetDisplayAddress(const CFTPDir& dir, const CNameCodec& codec)
 {
-    if (dir.m_pParent == nullptr)
-        return "ftp://" + (dir.m_pSite != nullptr ? GetDisplayKey(*dir.m_pSite) : "") + "/";
-    return DisplayAddress(dir.m_pParent, dir.m_strName, codec);
+    CAddressWriter writer;
+    return writer.Of(dir, codec);
 }
 
 std::string GetDisplayAddress(const CFTPFile& file, const CNameCodec& codec)
 {
-    return DisplayAddress(file.m_pParent, file.m_strName, codec);
+    CAddressWriter writer;
+    return writer.Of(file, codec);
 }
 
 std::string GetDisplayAddress(const CFTPDir& dir)
@@ -95,7 +340,6 @@ bool FindEntryByPath(CFTPSite& site, std::string_view strPath, const CNameCodec&
     pRef->pSite = &site;
     CFTPDir* pDir = site.m_pRoot.get();
     CFTPFile* pFile = nullptr;
-    std::string strText;
     while (!strPath.empty())
     {
         size_t nSlash = strPath.find('/');
@@ -106,15 +350,10 @@ bool FindEntryByPath(CFTPSite& site, std::string_view strPath, const CNameCodec&
             continue;
         if (pDir == nullptr)
             return false; // a name below a file
-        if (CFTPDir* pSub = FindByName(pDir->m_dirList, strName, codec, strText))
-        {
-            pDir = pSub;
-            continue;
-        }
-        pFile = FindByName(pDir->m_fileList, strName, codec, strText);
-        if (pFile == nullptr)
+        CFTPDir* pSub = nullptr;
+        if (!FindChild(*pDir, strName, codec, &pSub, &pFile))
             return false;
-        pDir = nullptr;
+        pDir = pSub;
     }
     pRef->pDir = pDir;
     pRef->pFile = pDir == nullptr ? pFile : nullptr;

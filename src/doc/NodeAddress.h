@@ -4,11 +4,21 @@
 // the key (host, user) by the automatic rule. The cache keeps the server's
 // bytes; only FTP URLs carry them (BuildFtpUrl, CTarnDoc::GetUrl).
 //
+// Every entry of a folder keeps an address of its own. A name whose text
+// would name another entry (another entry's bytes are that text, as with a
+// GB18030 "中文.txt" beside a UTF-8 one; or its bytes are not its set's own
+// spelling of that text and another entry reads the same) is written as its
+// bytes: those at or above 0x80 and "%" as "%XX" ("%D6%D0%CE%C4.txt"), or
+// every byte so should that form be another entry's name. Other names read
+// as their text, as they always have.
+//
 // Threads: the caller holds the site's tree lock (shared), or no update
 // changes the tree; ResolveAddress takes the lock itself.
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "model/NameCodec.h"
 
@@ -26,6 +36,36 @@ std::string GetDisplayAddress(const CFTPFile& file, const CNameCodec& codec);
 std::string GetDisplayAddress(const CFTPDir& dir);
 std::string GetDisplayAddress(const CFTPFile& file);
 
+// Display addresses of many entries (listings, exports). What it learns of
+// a folder's names is kept, so a folder of n names costs O(n), not O(n²).
+// Use it under the site's tree lock (or where no update runs). A caller that
+// lets go of the lock calls Recheck: each folder is then compared with its
+// entries (which ones, not their names) before what was learnt is used
+// again. That relies on what the host guarantees anyway: an entry unlinked
+// meanwhile is not freed while the caller still holds rows of the tree.
+class CAddressWriter
+{
+public:
+    CAddressWriter();
+    ~CAddressWriter();
+    CAddressWriter(const CAddressWriter&) = delete;
+    CAddressWriter& operator=(const CAddressWriter&) = delete;
+
+    std::string Of(const CFTPDir& dir, const CNameCodec& codec);
+    std::string Of(const CFTPFile& file, const CNameCodec& codec);
+    void Recheck();
+
+private:
+    struct CFolder;
+    std::string Address(const CFTPDir* pParent, const std::string& strOwn, const CNameCodec& codec);
+    void AppendName(const CFTPDir& parent, const std::string& strName, std::string* pOut);
+    CFolder& FolderOf(const CFTPDir& dir);
+
+    CNameCodec m_codec;
+    std::unordered_map<const CFTPDir*, std::unique_ptr<CFolder>> m_folders;
+    std::string m_strText;
+};
+
 struct CEntryRef
 {
     CFTPSite* pSite = nullptr;
@@ -41,10 +81,11 @@ enum class ResolveResult
 };
 
 // The entry a typed or copied address names ("ftp://<key>/<path>" or
-// "<key>/<path>"): key and names compared with their text, or byte for byte
-// (a name that reads the same as another in its folder is found by its
-// bytes). A path names a folder before a file of the same name; empty
-// components (a trailing "/") are ignored. Loads the site's tree if needed.
+// "<key>/<path>"): each name compared byte for byte, then as the bytes a
+// "%XX" form stands for, then with its text (a name whose text is exactly
+// its own first). A path names a folder before a file of the same name;
+// empty components (a trailing "/") are ignored. Loads the site's tree if
+// needed.
 [[nodiscard]] ResolveResult ResolveAddress(CTarnDoc& doc, const std::string& strAddress,
                                            CEntryRef* pRef);
 // The same for a path below a site whose tree is loaded; no loading, no

@@ -388,14 +388,13 @@ void CNameCodec::DecodeTo(std::string_view bytes, std::string* pText) const
     }
 }
 
-bool CNameCodec::Encode(std::string_view text, std::string* pBytes) const
+namespace
 {
-    if (IsAuto() || m_strCharset == CHARSET_UTF8 || IsAscii(text))
-    {
-        pBytes->assign(text);
-        return true;
-    }
-    iconv_t cd = t_iconv.Get(KNOWN_SETS[static_cast<size_t>(m_nDecodingSet)].pszIconv, "UTF-8");
+// UTF-8 text -> the bytes of a known set; false when the text cannot be
+// written in it.
+bool EncodeWith(const char* pszSet, std::string_view text, std::string* pBytes)
+{
+    iconv_t cd = t_iconv.Get(pszSet, "UTF-8");
     if (cd == reinterpret_cast<iconv_t>(-1))
         return false;
     pBytes->clear();
@@ -412,6 +411,27 @@ bool CNameCodec::Encode(std::string_view text, std::string* pBytes) const
             return false;
     }
     return true;
+}
+} // namespace
+
+bool CNameCodec::Encode(std::string_view text, std::string* pBytes) const
+{
+    if (IsAuto() || m_strCharset == CHARSET_UTF8 || IsAscii(text))
+    {
+        pBytes->assign(text);
+        return true;
+    }
+    return EncodeWith(KNOWN_SETS[static_cast<size_t>(m_nDecodingSet)].pszIconv, text, pBytes);
+}
+
+bool CNameCodec::IsDecodedExactly(std::string_view bytes) const
+{
+    if (IsDecodedAsIs(bytes))
+        return true;
+    std::string strBytes;
+    return EncodeWith(KNOWN_SETS[static_cast<size_t>(m_nDecodingSet)].pszIconv, Decode(bytes),
+                      &strBytes) &&
+           strBytes == bytes;
 }
 
 std::string DecodeAuto(std::string_view bytes)

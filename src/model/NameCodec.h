@@ -52,6 +52,11 @@ public:
     // UTF-8 -> the site's bytes (auto: UTF-8 itself). False when the text
     // cannot be written in the site's set.
     [[nodiscard]] bool Encode(std::string_view text, std::string* pBytes) const;
+    // True when Decode's text, written back in the set it was read in,
+    // gives these bytes again: false for a name with bytes the set cannot
+    // read (shown as stand-ins) or a character's second spelling, whose text
+    // may be another name's too.
+    [[nodiscard]] bool IsDecodedExactly(std::string_view bytes) const;
 
     bool operator==(const CNameCodec&) const = default;
 

@@ -554,9 +554,10 @@ void CDirView::OnCopyPath()
     std::string strAddress = pItem->m_pDir->GetAddress();
     if (!m_doc.CopyAddress(strAddress))
         return;
-    TarnMessageBox(window(), QString::fromUtf8(TEXT_PATH_COPIED) + "\n\n" +
-                                 DisplayUrl(m_doc.GetUrl(strAddress),
-                                            DisplayName(strAddress, pItem->GetSite())));
+    TarnMessageBox(window(),
+                   QString::fromUtf8(TEXT_PATH_COPIED) + "\n\n" +
+                       CopiedUrlText(m_doc.GetUrl(strAddress),
+                                     DisplayName(strAddress, pItem->GetSite()), pItem->GetSite()));
 }
 
 void CDirView::scrollTo(const QModelIndex& index, ScrollHint hint)

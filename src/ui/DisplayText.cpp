@@ -1,5 +1,6 @@
 #include "ui/DisplayText.h"
 
+#include "doc/FtpUrl.h"
 #include "model/FTPSite.h"
 #include "model/NameCodec.h"
 
@@ -8,6 +9,8 @@ namespace
 // What a shown URL adds.
 const char* const TEXT_HIDDEN_PASSWORD = "******";
 const char* const TEXT_URL_READS = "（即 %1）";
+const char* const TEXT_NO_PASSWORD = "此站点使用 TLS 加密，复制的地址中没有密码："
+                                     "接收地址的程序可能不加密就登录，会把密码明文发出。";
 } // namespace
 
 QString DisplayName(std::string_view bytes, const CFTPSite* pSite)
@@ -53,5 +56,13 @@ QString DisplayUrl(std::string_view strUrl, const QString& strAddressText)
     QString strText = QString::fromUtf8(strShown.data(), qsizetype(strShown.size()));
     if (bEncodedPath)
         strText += '\n' + QString::fromUtf8(TEXT_URL_READS).arg(strAddressText);
+    return strText;
+}
+
+QString CopiedUrlText(std::string_view strUrl, const QString& strAddressText, const CFTPSite* pSite)
+{
+    QString strText = DisplayUrl(strUrl, strAddressText);
+    if (pSite != nullptr && IsPasswordLeftOut(*pSite))
+        strText += "\n\n" + QString::fromUtf8(TEXT_NO_PASSWORD);
     return strText;
 }

@@ -21,3 +21,7 @@ QString SiteLabel(const CFTPSite& site);
 // character set), strAddressText as the text those bytes stand for, on the
 // next line.
 QString DisplayUrl(std::string_view strUrl, const QString& strAddressText);
+// What the copy confirmation shows below its first line: the URL as
+// DisplayUrl shows it and, when pSite's URLs leave out its password, why.
+QString CopiedUrlText(std::string_view strUrl, const QString& strAddressText,
+                      const CFTPSite* pSite);

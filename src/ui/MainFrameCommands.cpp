@@ -287,9 +287,9 @@ void CMainFrame::OnCopyFileAddress()
         return;
     size_t nPathStart = 0;
     const CFTPSite* pSite = m_pDoc->FindSiteByAddress(strAddress, &nPathStart);
-    TarnMessageBox(this,
-                   Text(frame_text::PATH_COPIED) + "\n\n" +
-                       DisplayUrl(m_pDoc->GetUrl(strAddress), DisplayName(strAddress, pSite)));
+    TarnMessageBox(
+        this, Text(frame_text::PATH_COPIED) + "\n\n" +
+                  CopiedUrlText(m_pDoc->GetUrl(strAddress), DisplayName(strAddress, pSite), pSite));
 }
 
 void CMainFrame::OnGoBack()

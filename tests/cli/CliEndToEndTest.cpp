@@ -387,3 +387,70 @@ TEST_F(CliEndToEndTest, PinOnFirstUseHoldsAcrossARekeyUntilANewKeyIsTrusted)
     r = Cli({"update"});
     EXPECT_EQ(r.nExit, 0) << r.strOut << r.strErr;
 }
+
+// What other programs are handed: a plain site's URL logs in with its
+// password, a TLS site's never (the receiver would send it in clear), and
+// exports carry none for any site.
+TEST_F(CliEndToEndTest, UrlsOfTlsSitesAndExportsCarryNoPassword)
+{
+    ServeFirstTree();
+    AddUserSite();
+    Update();
+    const std::string strFile = std::string(USER_KEY) + "/docs/a.txt";
+    const std::string strHost = "127.0.0.1:" + Port();
+    EXPECT_EQ(Cli({"url", strFile}).strOut, "ftp://user:pass@" + strHost + "/docs/a.txt\n");
+    for (const char* pszFormat : {"urls", "csv", "json"})
+    {
+        std::string strOut = Cli({"ls", "-R", "--format", pszFormat, USER_KEY}).strOut;
+        EXPECT_NE(strOut.find("ftp://user@" + strHost + "/docs/a.txt"), std::string::npos)
+            << strOut;
+        EXPECT_EQ(strOut.find("pass"), std::string::npos) << strOut;
+    }
+
+    struct CRow
+    {
+        std::vector<std::string> edit;
+        std::string strUrl;
+    } rows[] = {
+        {{"--tls", "explicit"}, "ftp://user@" + strHost + "/docs/a.txt"},
+        {{"--tls", "try"}, "ftp://user@" + strHost + "/docs/a.txt"},
+        // Implicit TLS on port 21 is reached on 990, and says so.
+        {{"--tls", "implicit", "--port", "21"}, "ftps://user@127.0.0.1:990/docs/a.txt"},
+    };
+    for (CRow& row : rows)
+    {
+        row.edit.insert(row.edit.begin(), {"edit", USER_KEY});
+        ASSERT_EQ(Cli(row.edit).nExit, 0) << row.edit[2];
+        EXPECT_EQ(Cli({"url", strFile}).strOut, row.strUrl + "\n");
+        EXPECT_EQ(Objects(Json({"url", strFile})).at(0)["url"], row.strUrl);
+        std::string strOut =
+            Cli({"ls", "--format", "urls", std::string(USER_KEY) + "/docs"}).strOut;
+        EXPECT_NE(strOut.find(row.strUrl), std::string::npos) << strOut;
+    }
+}
+
+// A server listing "中文.txt" twice, in GB18030 and in UTF-8: each has an
+// address of its own, and url and read reach the one it names.
+TEST_F(CliEndToEndTest, TwoNamesThatReadAlikeAreReachedEachByItsOwnAddress)
+{
+    Put("mix/中文.txt", "utf-8");
+    Put("mix/\xd6\xd0\xce\xc4.txt", "gbk");
+    Serve();
+    AddAnonymousSite();
+    Update();
+
+    const std::string strUtf8 = "ftp://127.0.0.1/mix/中文.txt";
+    const std::string strGbk = "ftp://127.0.0.1/mix/%D6%D0%CE%C4.txt";
+    EXPECT_EQ(Addresses(Objects(Json({"ls", "127.0.0.1/mix"}))),
+              (std::set<std::string>{strUtf8, strGbk}));
+    const std::string strUrl = "ftp://127.0.0.1:" + Port() + "/mix/";
+    EXPECT_EQ(Cli({"url", strUtf8}).strOut, strUrl + "%E4%B8%AD%E6%96%87.txt\n");
+    EXPECT_EQ(Cli({"url", strGbk}).strOut, strUrl + "%D6%D0%CE%C4.txt\n");
+
+    ASSERT_EQ(Cli({"read", strGbk}).nExit, 0);
+    std::set<std::string> unread;
+    for (const CJsonObject& o : Objects(Json({"ls", "-R", ANON_KEY})))
+        if (o["unread"] == "true")
+            unread.insert(o["address"]);
+    EXPECT_EQ(unread, (std::set<std::string>{"ftp://127.0.0.1/mix", strUtf8}));
+}

@@ -114,3 +114,74 @@ TEST_F(CharsetTest, AddressesShowTextResolveBackAndUrlsCarryTheServersBytes)
     CEntryRef ref;
     EXPECT_EQ(ResolveAddress(*m_pDoc, "ftp://gb/软件/nothing", &ref), ResolveResult::noEntry);
 }
+
+// Names that read the same as another entry's in their folder keep an
+// address of their own, which leads back to them; names of ordinary folders
+// read as before.
+TEST_F(CharsetTest, EntriesThatReadAlikeKeepAddressesOfTheirOwn)
+{
+    const std::string strUtf8 = "中文.txt";
+    const std::string strGbk = "\xd6\xd0\xce\xc4.txt"; // 中文.txt in GB18030
+    CFTPDir* pRoot = m_pGb->m_pRoot.get();             // auto; holds a UTF-8 中文.txt already
+    CFTPFile* pUtf8 = pRoot->m_fileList.back().get();
+    CFTPFile* pGbk = AddFile(pRoot, strGbk);
+    // Beside a name that is the first form of the GBK one's bytes.
+    CFTPDir* pTwice = AddDir(pRoot, "twice");
+    CFTPFile* pTwiceUtf8 = AddFile(pTwice, strUtf8);
+    CFTPFile* pTwiceGbk = AddFile(pTwice, strGbk);
+    CFTPFile* pLiteral = AddFile(pTwice, "%D6%D0%CE%C4.txt");
+    // 0x80 is no GB18030 byte: it reads as Windows-1252's "€", as A2 E3 does.
+    CFTPFile* pStandIn = AddFile(pRoot, "\x80.txt");
+    CFTPFile* pEuro = AddFile(pRoot, "\xa2\xe3.txt");
+    // A GBK folder beside a UTF-8 file of the same text.
+    CFTPDir* pGbkDir = AddDir(pRoot, "\xd6\xd0\xce\xc4");
+    CFTPFile* pUtf8File = AddFile(pRoot, "中文");
+    CFTPFile* pBelow = AddFile(pGbkDir, "a.txt");
+    // A GB18030 site: the UTF-8 bytes read as other characters, and are the
+    // GBK name's text.
+    CFTPSite* pGbSite = AddAnonSite("gbsite");
+    pGbSite->UpdateOptions([](CSiteOptions& o) { (void)o.Set(OPTION_CHARSET, "GB18030"); });
+    CFTPFile* pSetGbk = AddFile(pGbSite->m_pRoot.get(), strGbk);
+    CFTPFile* pSetUtf8 = AddFile(pGbSite->m_pRoot.get(), strUtf8);
+
+    struct Row
+    {
+        CObject* pEntry;
+        const char* pszAddress;
+        const char* pszUrl;
+    } rows[] = {
+        {pUtf8, "ftp://gb/中文.txt", "ftp://gb:21/%E4%B8%AD%E6%96%87.txt"},
+        {pGbk, "ftp://gb/%D6%D0%CE%C4.txt", "ftp://gb:21/%D6%D0%CE%C4.txt"},
+        {pTwiceUtf8, "ftp://gb/twice/中文.txt", "ftp://gb:21/twice/%E4%B8%AD%E6%96%87.txt"},
+        {pTwiceGbk, "ftp://gb/twice/%D6%D0%CE%C4%2E%74%78%74",
+         "ftp://gb:21/twice/%D6%D0%CE%C4.txt"},
+        {pLiteral, "ftp://gb/twice/%D6%D0%CE%C4.txt", "ftp://gb:21/twice/%25D6%25D0%25CE%25C4.txt"},
+        {pStandIn, "ftp://gb/%80.txt", "ftp://gb:21/%80.txt"},
+        {pEuro, "ftp://gb/€.txt", "ftp://gb:21/%A2%E3.txt"},
+        {pGbkDir, "ftp://gb/%D6%D0%CE%C4", "ftp://gb:21/%D6%D0%CE%C4"},
+        {pUtf8File, "ftp://gb/中文", "ftp://gb:21/%E4%B8%AD%E6%96%87"},
+        {pBelow, "ftp://gb/%D6%D0%CE%C4/a.txt", "ftp://gb:21/%D6%D0%CE%C4/a.txt"},
+        {pSetGbk, "ftp://gbsite/%D6%D0%CE%C4.txt", "ftp://gbsite:21/%D6%D0%CE%C4.txt"},
+        // 涓, a private-use character, 枃.
+        {pSetUtf8, "ftp://gbsite/涓\xEE\x85\x9F枃.txt", "ftp://gbsite:21/%E4%B8%AD%E6%96%87.txt"},
+        // Ordinary names read as before.
+        {m_pGbFile, "ftp://gb/软件/檔案.txt", "ftp://gb:21/%C8%ED%BC%FE/%99n%B0%B8.txt"},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.pszAddress);
+        auto* pDir = dynamic_cast<CFTPDir*>(row.pEntry);
+        auto* pFile = dynamic_cast<CFTPFile*>(row.pEntry);
+        EXPECT_EQ(pDir != nullptr ? GetDisplayAddress(*pDir) : GetDisplayAddress(*pFile),
+                  row.pszAddress);
+        // What is shown, and the bytes the window hands on, lead back to it.
+        const std::string strStored = pDir != nullptr ? pDir->GetAddress() : pFile->GetAddress();
+        for (const std::string& strTyped : {std::string(row.pszAddress), strStored})
+        {
+            CEntryRef ref;
+            ASSERT_EQ(ResolveAddress(*m_pDoc, strTyped, &ref), ResolveResult::found);
+            EXPECT_EQ(pDir != nullptr ? static_cast<CObject*>(ref.pDir) : ref.pFile, row.pEntry);
+            EXPECT_EQ(m_pDoc->GetUrl(strTyped), row.pszUrl);
+        }
+    }
+}

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 
 #include "doc/DocFixture.h"
 #include "doc/Export.h"
@@ -44,6 +45,20 @@ TEST_F(DocTest, ExportsOpenRightInOtherPrograms)
     AddFile(pRoot, "two\r\nlines.txt", 3, 1);
     AddFile(pRoot, "中文,名字.txt", 1536);
     AddFile(pDir, "\xd6\xd0\xce\xc4.txt", 5368709120); // 中文.txt in GBK
+    // Names a spreadsheet would take for formulas.
+    AddFile(pRoot, "=HYPERLINK(\"http://x\",\"y\").txt");
+    AddFile(pRoot, "+1.txt");
+    AddFile(pRoot, "-rf.txt");
+    AddFile(pRoot, "@cmd.txt");
+    AddFile(pRoot, "\tTab.txt");
+    AddFile(pRoot, "\rCR.txt");
+    // A site with TLS from the first byte, entered with port 21.
+    info.m_strHost = "s";
+    info.m_nPort = 21;
+    ASSERT_TRUE(m_pDoc->AddSite(info));
+    CFTPSite* pTls = m_pDoc->FindSite("s@u");
+    pTls->UpdateOptions([](CSiteOptions& o) { (void)o.Set(OPTION_TLS, "implicit"); });
+    AddFile(pTls->m_pRoot.get(), "t.txt");
     m_pDoc->NavigateTo(pRoot);
     ASSERT_TRUE(m_pDoc->Search("t")); // every file, and the folder: a result listing
 
@@ -51,33 +66,54 @@ TEST_F(DocTest, ExportsOpenRightInOtherPrograms)
     {
         const char* pszType;
         const char* pszName;
-        const char* pszRaw; // nullptr: the name is UTF-8
+        const char* pszCsvName; // nullptr: as pszName
+        const char* pszRaw;     // nullptr: the name is UTF-8
         uint64_t nSize;
         bool bUnread;
         const char* pszAddress;
         const char* pszPath; // the server's bytes
         const char* pszUrl;
     };
+    // Never a password: other programs read these files, and anyone they
+    // are passed to.
     const CRow rows[] = {
-        {"dir", "dir, with comma", nullptr, 0, true, "ftp://h@u/dir, with comma",
-         "/dir, with comma/", "ftp://u:p%40ss%3Aw%2Frd@h:2121/dir,%20with%20comma/"},
-        {"file", "中文.txt", "%D6%D0%CE%C4.txt", 5368709120, false,
+        {"dir", "dir, with comma", nullptr, nullptr, 0, true, "ftp://h@u/dir, with comma",
+         "/dir, with comma/", "ftp://u@h:2121/dir,%20with%20comma/"},
+        {"file", "中文.txt", nullptr, "%D6%D0%CE%C4.txt", 5368709120, false,
          "ftp://h@u/dir, with comma/中文.txt", "/dir, with comma/\xd6\xd0\xce\xc4.txt",
-         "ftp://u:p%40ss%3Aw%2Frd@h:2121/dir,%20with%20comma/%D6%D0%CE%C4.txt"},
-        {"file", "a,b.txt", nullptr, 10, false, "ftp://h@u/a,b.txt", "/a,b.txt",
-         "ftp://u:p%40ss%3Aw%2Frd@h:2121/a,b.txt"},
-        {"file", "say \"hi\".txt", nullptr, 0, false, "ftp://h@u/say \"hi\".txt", "/say \"hi\".txt",
-         "ftp://u:p%40ss%3Aw%2Frd@h:2121/say%20%22hi%22.txt"},
-        {"file", "two\r\nlines.txt", nullptr, 3, true, "ftp://h@u/two\r\nlines.txt",
-         "/two\r\nlines.txt", "ftp://u:p%40ss%3Aw%2Frd@h:2121/two%0D%0Alines.txt"},
-        {"file", "中文,名字.txt", nullptr, 1536, false, "ftp://h@u/中文,名字.txt", "/中文,名字.txt",
-         "ftp://u:p%40ss%3Aw%2Frd@h:2121/%E4%B8%AD%E6%96%87,%E5%90%8D%E5%AD%97.txt"},
+         "ftp://u@h:2121/dir,%20with%20comma/%D6%D0%CE%C4.txt"},
+        {"file", "a,b.txt", nullptr, nullptr, 10, false, "ftp://h@u/a,b.txt", "/a,b.txt",
+         "ftp://u@h:2121/a,b.txt"},
+        {"file", "say \"hi\".txt", nullptr, nullptr, 0, false, "ftp://h@u/say \"hi\".txt",
+         "/say \"hi\".txt", "ftp://u@h:2121/say%20%22hi%22.txt"},
+        {"file", "two\r\nlines.txt", nullptr, nullptr, 3, true, "ftp://h@u/two\r\nlines.txt",
+         "/two\r\nlines.txt", "ftp://u@h:2121/two%0D%0Alines.txt"},
+        {"file", "中文,名字.txt", nullptr, nullptr, 1536, false, "ftp://h@u/中文,名字.txt",
+         "/中文,名字.txt", "ftp://u@h:2121/%E4%B8%AD%E6%96%87,%E5%90%8D%E5%AD%97.txt"},
+        {"file", "=HYPERLINK(\"http://x\",\"y\").txt", "'=HYPERLINK(\"http://x\",\"y\").txt",
+         nullptr, 0, false, "ftp://h@u/=HYPERLINK(\"http://x\",\"y\").txt",
+         "/=HYPERLINK(\"http://x\",\"y\").txt",
+         "ftp://u@h:2121/=HYPERLINK(%22http://x%22,%22y%22).txt"},
+        {"file", "+1.txt", "'+1.txt", nullptr, 0, false, "ftp://h@u/+1.txt", "/+1.txt",
+         "ftp://u@h:2121/+1.txt"},
+        {"file", "-rf.txt", "'-rf.txt", nullptr, 0, false, "ftp://h@u/-rf.txt", "/-rf.txt",
+         "ftp://u@h:2121/-rf.txt"},
+        {"file", "@cmd.txt", "'@cmd.txt", nullptr, 0, false, "ftp://h@u/@cmd.txt", "/@cmd.txt",
+         "ftp://u@h:2121/@cmd.txt"},
+        {"file", "\tTab.txt", "'\tTab.txt", nullptr, 0, false, "ftp://h@u/\tTab.txt", "/\tTab.txt",
+         "ftp://u@h:2121/%09Tab.txt"},
+        {"file", "\rCR.txt", "'\rCR.txt", nullptr, 0, false, "ftp://h@u/\rCR.txt", "/\rCR.txt",
+         "ftp://u@h:2121/%0DCR.txt"},
+        {"file", "t.txt", nullptr, nullptr, 0, false, "ftp://s@u/t.txt", "/t.txt",
+         "ftps://u@s:990/t.txt"},
     };
     std::string strExpected;
     for (const CRow& row : rows)
     {
         CJsonLine line;
         line.Add("type", row.pszType).Add("name", row.pszName);
+        if (row.pszCsvName != nullptr)
+            line.Add("csv_name", row.pszCsvName);
         if (row.pszRaw != nullptr)
             line.Add("raw", row.pszRaw);
         line.Add("size", row.nSize)
@@ -85,7 +121,7 @@ TEST_F(DocTest, ExportsOpenRightInOtherPrograms)
             .Add("address", row.pszAddress)
             .Add("url", row.pszUrl)
             .Add("path_hex", Hex(row.pszPath))
-            .Add("password", "p@ss:w/rd");
+            .Add("user", "u");
         strExpected += line.Finish();
     }
     WriteFileBytes(m_dir / "expected.jsonl", strExpected);
@@ -99,6 +135,7 @@ TEST_F(DocTest, ExportsOpenRightInOtherPrograms)
         std::string strPath = m_dir / (std::string("export") + GetExportExtension(nFormat));
         std::string strError;
         ASSERT_TRUE(ExportToFile(strPath, exportRows, nFormat, &strError)) << strError;
+        EXPECT_EQ(ReadFileBytes(strPath).find("p%40ss"), std::string::npos);
         strCommand += " '" + strPath + "'";
     }
     EXPECT_EQ(std::system(strCommand.c_str()), 0) << strCommand;
@@ -110,5 +147,43 @@ TEST_F(DocTest, ExportsOpenRightInOtherPrograms)
     EXPECT_FALSE(ExportToFile(m_dir / "plain/x.csv", exportRows, ExportFormat::csv, &strError));
     EXPECT_FALSE(strError.empty());
     EXPECT_EQ(ReadFileBytes(m_dir / "plain"), "old");
+}
+
+// Someone who made an export private keeps it private when it is written
+// again; a new one is an ordinary file.
+TEST_F(DocTest, ExportKeepsTheModeOfTheFileItReplaces)
+{
+    AddFile(AddAnonSite("h")->m_pRoot.get(), "a.txt");
+    m_pDoc->NavigateTo(m_pDoc->FindSite("h")->m_pRoot.get());
+    mode_t nUmask = ::umask(0);
+    ::umask(nUmask);
+    struct
+    {
+        const char* pszName;
+        int nExisting; // -1: no file yet
+        mode_t nAfter;
+    } rows[] = {
+        {"private.csv", 0600, 0600},
+        {"shared.csv", 0640, 0640},
+        {"new.csv", -1, 0644 & ~nUmask},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.pszName);
+        std::string strPath = m_dir / row.pszName;
+        if (row.nExisting >= 0)
+        {
+            WriteFileBytes(strPath, "old");
+            ASSERT_EQ(::chmod(strPath.c_str(), static_cast<mode_t>(row.nExisting)), 0);
+        }
+        std::string strError;
+        ASSERT_TRUE(
+            ExportToFile(strPath, GetListingRows(*m_pDoc, false), ExportFormat::csv, &strError))
+            << strError;
+        struct stat st = {};
+        ASSERT_EQ(::stat(strPath.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, row.nAfter);
+        EXPECT_NE(ReadFileBytes(strPath), "old");
+    }
 }
 } // namespace

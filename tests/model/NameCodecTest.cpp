@@ -100,6 +100,31 @@ TEST(NameCodecTest, EncodesTypedTextBackToTheSitesBytes)
     EXPECT_FALSE(CNameCodec("Windows-1251").Encode("中文", &strBytes));
 }
 
+// A name that does not read back as its own bytes may read as another
+// name does: node addresses then show it as its bytes.
+TEST(NameCodecTest, TellsNamesWhoseTextIsExactlyTheirOwn)
+{
+    struct
+    {
+        const char* pszCharset;
+        const char* pszBytes;
+        bool bExact;
+    } rows[] = {
+        {"auto", "中文.txt", true},
+        {"auto", "\xd6\xd0\xce\xc4.txt", true}, // GB18030, the fallback
+        {"auto", "\x80.txt", false},            // no GB18030 byte: a stand-in
+        {"GB18030", "\xe4\xb8\xad\xe6\x96\x87", true},
+        {"Big5", "\xa4\x51", true},  // 十
+        {"Big5", "\xa2\xcc", false}, // 十 again, its second spelling
+        {"UTF-8", "a\xff", false},
+        {"Windows-1252", "\x81", false}, // a hole in the set
+        {"Windows-1251", "\xcf\xe0\xef\xea\xe0", true},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(CNameCodec(row.pszCharset).IsDecodedExactly(row.pszBytes), row.bExact)
+            << row.pszCharset << " " << row.pszBytes;
+}
+
 TEST(NameCodecTest, NamesOfTheSetsAreNormalised)
 {
     EXPECT_EQ(NormalizeCharsetName("gb2312"), "GB18030");

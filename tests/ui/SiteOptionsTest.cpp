@@ -3,6 +3,7 @@
 // URL a copy confirmation shows, and a server's certificate trusted.
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -310,6 +311,51 @@ private slots:
         Run(ID_COPY_FOLDER_ADDRESS);
         QVERIFY2(boxes.LastText().contains(strEncoded), qPrintable(boxes.LastText()));
         QVERIFY2(boxes.LastText().contains(strShown), qPrintable(boxes.LastText()));
+    }
+
+    // The program a copied URL is pasted into knows nothing of the site's
+    // TLS: the password stays out, and the box says why.
+    void CopiedUrlOfATlsSiteLeavesOutThePasswordAndSaysWhy_data()
+    {
+        QTest::addColumn<QString>("strTls");
+        QTest::addColumn<int>("nCommand");
+        QTest::addColumn<QString>("strUrl");
+        QTest::addColumn<bool>("bNote");
+        QTest::newRow("implicit, folder")
+            << "implicit" << int(ID_COPY_FOLDER_ADDRESS) << "ftps://u@s:990/" << true;
+        QTest::newRow("explicit, file")
+            << "explicit" << int(ID_COPY_FILE_ADDRESS) << "ftp://u@s:21/f.txt" << true;
+        QTest::newRow("plain, file")
+            << "off" << int(ID_COPY_FILE_ADDRESS) << "ftp://u:secret@s:21/f.txt" << false;
+    }
+
+    void CopiedUrlOfATlsSiteLeavesOutThePasswordAndSaysWhy()
+    {
+        QFETCH(QString, strTls);
+        QFETCH(int, nCommand);
+        QFETCH(QString, strUrl);
+        QFETCH(bool, bNote);
+        CSiteInfo info;
+        info.m_strHost = "s";
+        info.m_strUser = "u";
+        info.m_strPassword = "secret";
+        QVERIFY(m_pWindow->Doc().AddSite(info));
+        CFTPSite* pSite = m_pWindow->Doc().m_siteList.back().get();
+        pSite->UpdateOptions([&](CSiteOptions& o)
+                             { (void)o.Set(OPTION_TLS, strTls.toStdString()); });
+        AddFile(pSite->m_pRoot.get(), "f.txt");
+        m_pWindow->Tree().FillTree();
+        m_pWindow->Select(m_pWindow->TopItem(1));
+        QCOMPARE(m_pWindow->Rows(), QStringList({"f.txt"}));
+        m_pWindow->List().selectRow(0);
+
+        CMessageBoxRecorder boxes;
+        Run(nCommand);
+        QCOMPARE(QGuiApplication::clipboard()->text(), strUrl);
+        QCOMPARE(boxes.Requests().size(), 1);
+        const QString strNote = QStringLiteral("此站点使用 TLS 加密，复制的地址中没有密码");
+        QVERIFY2(boxes.LastText().contains(strNote) == bNote, qPrintable(boxes.LastText()));
+        QVERIFY2(!boxes.LastText().contains("secret"), qPrintable(boxes.LastText()));
     }
 
     void ShownUrlHidesThePasswordAndReadsEncodedPaths_data()
