@@ -187,7 +187,7 @@ bool IsPlan9Mode(std::string_view str)
 // that some servers print instead of the letters.
 bool IsNumericMode(std::string_view str, char& cType)
 {
-    if (str.size() < 3 || str.size() > 6)
+    if (str.size() < 3 || str.size() > (str[0] == '0' ? 7u : 6u))
         return false;
     unsigned nMode = 0;
     for (char c : str)
@@ -337,6 +337,27 @@ bool SplitJoinedSize(std::string_view str, uint64_t& nSize)
            ListParseNumber(str.substr(nDigits), nSize);
 }
 
+// "01-xyz-99", "2004/7/15": three groups joined by one separator, as a
+// date is written whatever its month word.
+bool IsDateShaped(std::string_view str)
+{
+    if (str.empty() || !IsListDigit(str.front()) || !IsListDigit(str.back()))
+        return false;
+    char cSeparator = 0;
+    int nSeparators = 0;
+    for (size_t i = 0; i < str.size(); ++i)
+    {
+        char c = str[i];
+        if (c != '-' && c != '/' && c != '.')
+            continue;
+        if ((cSeparator != 0 && c != cSeparator) || IsListBlank(str[i - 1]) || str[i - 1] == c)
+            return false;
+        cSeparator = c;
+        ++nSeparators;
+    }
+    return nSeparators == 2;
+}
+
 // "1,   3" (two fields) or "8,0": a device's numbers where the size stands.
 bool IsDeviceNumbers(const CListTokens& tokens, size_t nSize)
 {
@@ -358,6 +379,7 @@ ELine ParseUnixFields(const CListTokens& tokens, size_t nFirst, char cType, bool
     std::string_view line = tokens.Line();
     size_t nCount = tokens.Count();
     size_t nLast = 0;
+    size_t nDate = 0;
     uint64_t nSize = 0;
     bool bFound = false;
 
@@ -387,6 +409,7 @@ ELine ParseUnixFields(const CListTokens& tokens, size_t nFirst, char cType, bool
             if (nLength == 0)
                 continue;
             bFound = true;
+            nDate = i;
             nLast = i + nLength - 1;
             nSize = n;
         }
@@ -398,9 +421,10 @@ ELine ParseUnixFields(const CListTokens& tokens, size_t nFirst, char cType, bool
     if (bFound)
     {
         // ls separates the date from the name by one blank; further blanks
-        // belong to the name.
+        // belong to the name. A lone numeric date ("2004.07.15") is padded
+        // to the width of a date with a time, so its blanks are padding.
         nNameStart = tokens.End(nLast) + 1;
-        if (bNameAfterBlanks)
+        if (bNameAfterBlanks || nLast == nDate)
             while (nNameStart < line.size() && IsListBlank(line[nNameStart]))
                 ++nNameStart;
     }
@@ -425,7 +449,8 @@ ELine ParseUnixFields(const CListTokens& tokens, size_t nFirst, char cType, bool
             if (nSizeField + 1 >= nCount || !ListAllDigits(tokens.Text(nFirst)) ||
                 !ParseListSize(tokens.Text(nSizeField), nSize))
                 continue;
-            bool bDateLike = false;
+            bool bDateLike = (ClassifyDateField(tokens.Text(nSizeField + 1)) & DATE_MONTH) ||
+                             IsDateShaped(tokens.Text(nSizeField + 1));
             for (size_t k = nSizeField + 1; k < nCount && k <= nSizeField + 3; ++k)
                 if (ClassifyDateField(tokens.Text(k)) & (DATE_TIME | DATE_FULL | DATE_MONTHDAY))
                     bDateLike = true;
@@ -499,6 +524,44 @@ bool ParseDos(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
         if (nBracket != std::string_view::npos)
             name = name.substr(0, nBracket);
     }
+    result = TakeEntry(name, bDirectory, nSize, entry);
+    return true;
+}
+
+// 0100644   500  101   12345    123456789  name: the whole st_mode in C's
+// octal notation, owner and group numbers, size, and the time in seconds
+// since 1970.
+bool ParseStatNumbers(const CListTokens& tokens, char cType, CFtpListEntry& entry, ELine& result)
+{
+    std::string_view mode = tokens.Text(0);
+    if (tokens.Count() < 6 || mode.size() < 6 || mode[0] != '0')
+        return false;
+    for (size_t i = 1; i <= 4; ++i)
+        if (!ListAllDigits(tokens.Text(i)))
+            return false;
+    uint64_t nSize = 0;
+    if (!ListParseNumber(tokens.Text(3), nSize))
+        return false;
+    result = TakeEntry(tokens.Rest(5), cType == 'd', nSize, entry);
+    return true;
+}
+
+// SIZE MONTH DAY, YEAR TIME NAME: an older VShell layout without
+// permissions: "206876  Apr 04, 2000 21:06 name". A folder's name ends in
+// "/", which no Windows name can hold.
+bool ParseVShell(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+{
+    uint64_t nSize = 0;
+    if (tokens.Count() < 5 || !ListParseNumber(tokens.Text(0), nSize) ||
+        tokens.Text(2).back() != ',')
+        return false;
+    size_t nLength = MatchListDate(tokens, 1, EDateForm::STRONG);
+    if (nLength < 3 || 1 + nLength >= tokens.Count())
+        return false;
+    std::string_view name = tokens.Rest(1 + nLength);
+    bool bDirectory = name.size() > 1 && name.back() == '/';
+    if (bDirectory)
+        name.remove_suffix(1);
     result = TakeEntry(name, bDirectory, nSize, entry);
     return true;
 }
@@ -583,31 +646,66 @@ bool IsVmsDate(std::string_view str)
         str[nDash + 4] != '-')
         return false;
     std::string_view year = str.substr(nDash + 5);
-    for (size_t i = nDash + 1; i < nDash + 4; ++i)
-        if (IsListDigit(str[i]) || IsListBlank(str[i]))
-            return false;
     return ListAllDigits(str.substr(0, nDash)) && (year.size() == 2 || year.size() == 4) &&
-           ListAllDigits(year);
+           ListAllDigits(year) && ListMonthNumber(str.substr(nDash + 1, 3)) != 0;
 }
 
-// The fields after a VMS name: "1/3  5-JUN-1995 13:33:57 [SMITH] (RWED,...)",
-// a size alone, a date alone, or a "%RMS-E-PRV" message where the server
-// could not read the file's attributes.
+// "10:30", "10:30:13", "10:30:13.64".
+bool IsVmsTime(std::string_view str)
+{
+    size_t nDot = str.find('.');
+    if (nDot != std::string_view::npos &&
+        (nDot + 3 != str.size() || !ListAllDigits(str.substr(nDot + 1))))
+        return false;
+    return IsListClock(str.substr(0, nDot));
+}
+
+// From field i, a run of fields that opens with cOpen and closes with
+// cClose ("[GROUP,SMITH]", "(RWED,RWED,RE,)"); i is moved past it.
+bool SkipBracketed(const CListTokens& tokens, size_t& i, char cOpen, char cClose)
+{
+    if (i >= tokens.Count() || tokens.Text(i)[0] != cOpen)
+        return true;
+    while (i < tokens.Count() && tokens.Text(i).back() != cClose)
+        ++i;
+    if (i == tokens.Count())
+        return false;
+    ++i;
+    return true;
+}
+
+// The fields after a VMS name, all of them: "1/3  5-JUN-1995 13:33:57
+// [SMITH] (RWED,...)", with or without the used/allocated split, owner,
+// protection or time; a size alone, a date alone; or a "%RMS-E-PRV"
+// message where the server could not read the file's attributes.
 bool ParseVmsTail(const CListTokens& tokens, size_t nFrom, uint64_t& nSize)
 {
-    if (nFrom >= tokens.Count())
+    size_t nCount = tokens.Count();
+    if (nFrom >= nCount || tokens.HasMore())
         return false;
     std::string_view field = tokens.Text(nFrom);
     nSize = 0;
-    if (field[0] == '%' || IsVmsDate(field))
+    if (field[0] == '%')
         return true;
-    size_t nSlash = field.find('/');
+    size_t i = nFrom;
     uint64_t nBlocks = 0;
-    if (!ListParseNumber(field.substr(0, nSlash), nBlocks))
-        return false;
-    if (nSlash != std::string_view::npos && !ListAllDigits(field.substr(nSlash + 1)))
-        return false;
-    if (nFrom + 1 < tokens.Count() && !IsVmsDate(tokens.Text(nFrom + 1)))
+    if (!IsVmsDate(field))
+    {
+        size_t nSlash = field.find('/');
+        if (!ListParseNumber(field.substr(0, nSlash), nBlocks) ||
+            (nSlash != std::string_view::npos && !ListAllDigits(field.substr(nSlash + 1))))
+            return false;
+        ++i;
+    }
+    if (i < nCount)
+    {
+        if (!IsVmsDate(tokens.Text(i)))
+            return false;
+        ++i;
+        if (i < nCount && IsVmsTime(tokens.Text(i)))
+            ++i;
+    }
+    if (!SkipBracketed(tokens, i, '[', ']') || !SkipBracketed(tokens, i, '(', ')') || i != nCount)
         return false;
     return MultiplyChecked(nBlocks, VMS_BLOCK, nSize);
 }
@@ -654,6 +752,12 @@ bool ParseMvsDataSet(const CListTokens& tokens, CFtpListEntry& entry, ELine& res
         result = TakeEntry(last, true, 0, entry);
         return true;
     }
+    // A data set on tape: "V43525 Tape  NAME".
+    if (nCount == 3 && tokens.Text(1) == "Tape" && first.size() <= 6)
+    {
+        result = TakeEntry(last, false, 0, entry);
+        return true;
+    }
     if (nCount == 6 && tokens.Text(1) == "Not" && tokens.Text(2) == "Direct")
     {
         result = TakeEntry(last, false, 0, entry);
@@ -689,29 +793,59 @@ bool IsMemberName(std::string_view str)
     return true;
 }
 
-// Members of a partitioned data set. Their sizes are counted in records
-// (source) or given in hex bytes (load modules); only the latter are kept.
+// NAME SIZE TTR [ALIAS-OF] AC ATTRIBUTES... AMODE RMODE: a load module
+// (sizes and TTR in hex).
+bool IsLoadModule(const CListTokens& tokens, uint64_t& nSize)
+{
+    size_t nCount = tokens.Count();
+    if (nCount < 6 || tokens.HasMore() || tokens.Text(1).size() != 6 ||
+        tokens.Text(2).size() != 6 || !ParseHex(tokens.Text(1), nSize) ||
+        !IsHexDigits(tokens.Text(2)))
+        return false;
+    std::string_view amode = tokens.Text(nCount - 2);
+    std::string_view rmode = tokens.Text(nCount - 1);
+    return (amode == "24" || amode == "31" || amode == "64" || amode == "ANY") &&
+           (rmode == "24" || rmode == "ANY");
+}
+
+// NAME VV.MM CREATED CHANGED TIME SIZE INIT MOD [ID]: a member with ISPF
+// statistics (its size counts records, so none is kept).
+bool IsSourceMember(const CListTokens& tokens)
+{
+    size_t nCount = tokens.Count();
+    if ((nCount != 8 && nCount != 9) || !IsMvsVersion(tokens.Text(1)) ||
+        !(ClassifyDateField(tokens.Text(2)) & DATE_FULL) ||
+        !(ClassifyDateField(tokens.Text(3)) & DATE_FULL) || !IsListClock(tokens.Text(4)))
+        return false;
+    for (size_t i = 5; i < 8; ++i)
+        if (!ListAllDigits(tokens.Text(i)))
+            return false;
+    return true;
+}
+
+// Members of a partitioned data set, known by the shape of their line, and
+// under a member header also by their name alone.
 bool ParseMvsMember(const CListTokens& tokens, EContext& context, CFtpListEntry& entry,
                     ELine& result)
 {
-    size_t nCount = tokens.Count();
-    if (nCount >= 4 && IsMvsVersion(tokens.Text(1)) &&
-        (ClassifyDateField(tokens.Text(2)) & DATE_FULL))
+    if (!IsMemberName(tokens.Text(0)))
+        return false;
+    uint64_t nSize = 0;
+    if (IsSourceMember(tokens))
     {
         context = EContext::MVS_MEMBERS;
         result = TakeEntry(tokens.Text(0), false, 0, entry);
         return true;
     }
-    if (context == EContext::NONE || !IsMemberName(tokens.Text(0)))
-        return false;
-    uint64_t nSize = 0;
-    if (nCount == 1)
-        result = TakeEntry(tokens.Text(0), false, 0, entry);
-    else if (context == EContext::MVS_LOAD_MODULES && nCount >= 3 &&
-             ParseHex(tokens.Text(1), nSize) && IsHexDigits(tokens.Text(2)))
+    if (IsLoadModule(tokens, nSize))
+    {
+        context = EContext::MVS_LOAD_MODULES;
         result = TakeEntry(tokens.Text(0), false, nSize, entry);
-    else
+        return true;
+    }
+    if (context == EContext::NONE || tokens.Count() != 1)
         return false;
+    result = TakeEntry(tokens.Text(0), false, 0, entry);
     return true;
 }
 
@@ -750,14 +884,37 @@ bool ParseAs400(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
     return true;
 }
 
-// ALTLOG        101            1036  8-Jun-09 17:48:16 255,255 "oooo"
+// NAME CODE EOF DATE TIME GROUP,USER "RWEP":
+//   ALTLOG        101            1036  8-Jun-09 17:48:16 255,255 "oooo"
+//   EDITFILE      101             528  6-Apr-07 14:21:18 255, 0 "nunu"
 bool ParseNonStop(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
 {
+    size_t nCount = tokens.Count();
     uint64_t nSize = 0;
-    if (tokens.Count() < 6 || !ListAllDigits(tokens.Text(1)) ||
+    if (nCount < 6 || tokens.HasMore() || !ListAllDigits(tokens.Text(1)) ||
         !ListParseNumber(tokens.Text(2), nSize) || !IsVmsDate(tokens.Text(3)) ||
-        !IsListClock(tokens.Text(4)) || tokens.Text(5).find(',') == std::string_view::npos)
+        !IsListClock(tokens.Text(4)))
         return false;
+    std::string_view owner = tokens.Text(5);
+    size_t nComma = owner.find(',');
+    if (nComma == std::string_view::npos || !ListAllDigits(owner.substr(0, nComma)))
+        return false;
+    size_t i = 6;
+    if (nComma + 1 < owner.size())
+    {
+        if (!ListAllDigits(owner.substr(nComma + 1)))
+            return false;
+    }
+    else if (i < nCount && ListAllDigits(tokens.Text(i)))
+        ++i;
+    else
+        return false;
+    if (i < nCount)
+    {
+        std::string_view rwep = tokens.Text(i);
+        if (i + 1 != nCount || rwep.size() < 2 || rwep.front() != '"' || rwep.back() != '"')
+            return false;
+    }
     result = TakeEntry(tokens.Text(0), false, nSize, entry);
     return true;
 }
@@ -768,7 +925,7 @@ bool ParseNonStop(const CListTokens& tokens, CFtpListEntry& entry, ELine& result
 // have a known size.
 bool ParseZvm(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
 {
-    if (tokens.Count() < 8)
+    if (tokens.Count() < 8 || tokens.Count() > 9)
         return false;
     std::string_view format = tokens.Text(2);
     if (format != "F" && format != "V" && format != "-")
@@ -880,13 +1037,16 @@ ELine ParseAny(std::string_view line, CFtpListEntry& entry, EContext& context)
     {
         char cType = 0;
         if (ParseDos(tokens, entry, result) || ParseOs2(tokens, entry, result) ||
-            ParseOs9(tokens, entry, result) || ParseVxWorks(tokens, entry, result))
+            ParseOs9(tokens, entry, result) || ParseVxWorks(tokens, entry, result) ||
+            ParseVShell(tokens, entry, result))
             return result;
         // "  1234 -rw-r--r-- ...": ls -s puts the blocks before the mode.
         if (tokens.Count() > 1 && ListAllDigits(first) && IsUnixMode(tokens.Text(1)))
             return ParseUnixFields(tokens, 2, tokens.Text(1)[0], false, entry);
         if (IsNumericMode(first, cType))
         {
+            if (ParseStatNumbers(tokens, cType, entry, result))
+                return result;
             result = ParseUnixFields(tokens, 1, cType, false, entry);
             if (result != ELine::UNREADABLE)
                 return result;
@@ -938,7 +1098,11 @@ CFtpListing CFtpListParser::Parse(std::string_view listing)
         {
             bPending = false;
             uint64_t nSize = 0;
-            if (!line.empty() && IsListBlank(line[0]) && ParseVmsTail(CListTokens(line), 0, nSize))
+            std::string_view fields = line;
+            if (!fields.empty() && fields.back() == '\r')
+                fields.remove_suffix(1);
+            if (!fields.empty() && IsListBlank(fields[0]) &&
+                ParseVmsTail(CListTokens(fields), 0, nSize))
             {
                 pending.nSize = pending.bDirectory ? 0 : nSize;
                 result.entries.push_back(std::move(pending));

@@ -65,6 +65,10 @@ inline bool ListAllDigits(std::string_view str)
     return true;
 }
 
+// 1 to 12 for a month name of the locales servers run in ("Jan", "janv.",
+// "M\xc3\xa4r"), 0 for anything else.
+int ListMonthNumber(std::string_view field);
+
 // "12:00", "9:05", "12:00:59".
 bool IsListClock(std::string_view str);
 
@@ -107,8 +111,8 @@ constexpr unsigned DATE_MONTH = 1;     // "Jan", "janv.", "Mär", "8月", "1월"
 constexpr unsigned DATE_DAY = 2;       // "21", "08,", "21.", "18日", "6일"
 constexpr unsigned DATE_YEAR = 4;      // "2019", "2003年", "2005년", "2010."
 constexpr unsigned DATE_TIME = 8;      // "12:00", "12:00:59"
-constexpr unsigned DATE_FULL = 16;     // "2020-01-21", "21.01.2020", "9/24/99", "2003年4月18日"
-constexpr unsigned DATE_MONTHDAY = 32; // "01-21"
+constexpr unsigned DATE_FULL = 16;     // "2020-01-21", "21.01.2020", "9/24/99", "01-jun-99"
+constexpr unsigned DATE_MONTHDAY = 32; // "01-21", "3月20日"
 constexpr unsigned DATE_NUMBER = 64;   // a bare 1..12: a numeric month
 
 unsigned ClassifyDateField(std::string_view field);

@@ -206,6 +206,76 @@ const std::vector<CRow>& Rows()
         {"zvm fixed records", "PROFILE  EXEC     F         80          9          1 1999-09-24 12:36:12 VMSYSU", E, "PROFILE.EXEC", false, 720},
         {"zvm variable records", "README   TXT      V         68        123          3  9/24/99 12:36:12 -", E, "README.TXT", false, 0},
         {"zvm folder", "SUBDIR   DIR      -          -          -          - 2001-01-01 00:00:00 -", E, "SUBDIR", true, 0},
+        // Unix, date layouts that once put date parts into names
+        {"unix vshell date with time", "-rwxr-xr-x   1 user     group        124 Oct 08, 2002 09:47 vshell time.txt", E, "vshell time.txt", false, 124},
+        {"unix vshell date folder", "drwxr-xr-x   1 user     group          0 Oct 08, 2002 09:47 Folder", E, "Folder", true, 0},
+        {"unix vshell date with seconds", "-rw-r--r--   1 user     group       5000 Jan 01, 2019 23:59:59 sec.txt", E, "sec.txt", false, 5000},
+        {"unix vshell date, name like a time", "-rw-r--r--   1 user     group         10 Oct 08, 2002 09:47 12:00 report", E, "12:00 report", false, 10},
+        {"unix dotted date padded", "-rw-r--r--   1 owner    group       2048 2004.07.15    dotted.txt", E, "dotted.txt", false, 2048},
+        {"unix dotted date padded folder", "drwxr-xr-x   2 owner    group       4096 2004.07.15    dotted dir", E, "dotted dir", true, 0},
+        {"unix dotted date with time", "-rw-r--r--   1 owner    group       2049 2004.07.15 14:30 dotted time.txt", E, "dotted time.txt", false, 2049},
+        {"unix day-first dotted date padded", "-rw-r--r--   1 owner    group       2050 15.07.2004    de dotted.txt", E, "de dotted.txt", false, 2050},
+        {"unix day-month-year", "-rw-r--r--   1 owner    group         77 01-jun-99 dmy.txt", E, "dmy.txt", false, 77},
+        {"unix day-month-year with time", "-rw-r--r--   1 owner    group         78 01-jun-99 12:00 dmy time.txt", E, "dmy time.txt", false, 78},
+        {"unix day-month-year folder", "drwxr-xr-x   2 owner    group       4096 15-Mar-2004 dmy dir", E, "dmy dir", true, 0},
+        {"unix day-month-year german", "-rw-r--r--   1 owner    group         79 01-Okt-2004 okt.txt", E, "okt.txt", false, 79},
+        {"unix unknown month word, no other date", "-rw-r--r--   1 owner    group         80 01-xyz-99 bad.txt", U, "", false, 0},
+        {"unix month name after size, no other date", "-rw-r--r--   1 owner    group         81 May report.txt", U, "", false, 0},
+        // Unix, CJK dates in legacy double-byte encodings
+        {"unix euc-kr year first", "-rw-r--r--   1 owner    group       1234 2003   3\xbf\xf9 20 ko euckr.txt", E, "ko euckr.txt", false, 1234},
+        {"unix gbk year first", "-rw-r--r--   1 owner    group       1235 2003   3\xd4\xc2 20 zh gbk.txt", E, "zh gbk.txt", false, 1235},
+        {"unix utf-8 year first", "-rw-r--r--   1 owner    group       1236 2003   3\xe6\x9c\x88 20 zh utf8.txt", E, "zh utf8.txt", false, 1236},
+        {"unix euc-kr recent", "-rw-r--r--   1 owner    group       1237  8\xbf\xf9 17 08:52 ko recent.txt", E, "ko recent.txt", false, 1237},
+        {"unix gbk recent", "-rw-r--r--   1 owner    group       1238  8\xd4\xc2 17 08:52 zh recent.txt", E, "zh recent.txt", false, 1238},
+        {"unix shift_jis recent", "-rw-r--r--   1 owner    group       1239  8\x8c\x8e 17\x93\xfa 08:52 ja recent.txt", E, "ja recent.txt", false, 1239},
+        {"unix month and day marks joined", "-rw-r--r--   1 owner    group       1240 3\xe6\x9c\x88" "20\xe6\x97\xa5 12:00 joined.txt", E, "joined.txt", false, 1240},
+        {"unix gbk whole date joined", "-rw-r--r--   1 owner    group       1241 2003\xc4\xea" "3\xd4\xc2" "20\xc8\xd5 gbk joined.txt", E, "gbk joined.txt", false, 1241},
+        {"unix euc-kr year with mark", "-rw-r--r--   1 owner    group       1242 2003\xb3\xe2  3\xbf\xf9 20\xc0\xcf euckr full.txt", E, "euckr full.txt", false, 1242},
+        {"unix euc-kr folder and name", "drwxr-xr-x   2 owner    group       4096 2003   3\xbf\xf9 20 \xc7\xd1\xb1\xdb", E, "\xc7\xd1\xb1\xdb", true, 0},
+        // Unix with the whole st_mode in octal, and the time in seconds
+        {"octal stat file", "0100644   500  101   12345    123456789  name", E, "name", false, 12345},
+        {"octal stat folder", "0040755   500  101    4096    123456789  folder", E, "folder", true, 0},
+        {"octal stat name with spaces", "0100644   500  101      12    123456789  name with spaces", E, "name with spaces", false, 12},
+        {"octal stat link", "0120777     0    0       7    123456789  link", E, "link", false, 7},
+        // VShell without permissions
+        {"vshell file", "206876  Apr 04, 2000 21:06 name", E, "name", false, 206876},
+        {"vshell name with spaces", "  1024  Apr 04, 2000 21:06 my file.txt", E, "my file.txt", false, 1024},
+        {"vshell folder", "     0  Apr 04, 2000 21:06 folder/", E, "folder", true, 0},
+        {"vshell no comma is not vshell", "206876  Apr 04 2000 21:06 name", U, "", false, 0},
+        // VMS, more layouts
+        {"vms folder, one block, owner and protection", "NAME.DIR;1  1 19-NOV-2001 21:41 [root,root] (RWE,RWE,RE,RE)", E, "NAME", true, 0},
+        {"vms blocks, hundredths", "NAME;1  155  2-JUL-2003 10:30:13.64", E, "NAME;1", false, 79360},
+        {"vms used/allocated, owner, protection", "DATA.LOG;3        155/200     2-JUL-2003 10:30:13.64  [GROUP,OWNER]  (RWED,RWED,RE,)", E, "DATA.LOG;3", false, 79360},
+        {"vms minutes only", "REPORT.TXT;12     3  2-JUL-2003 10:30", E, "REPORT.TXT;12", false, 1536},
+        {"vms no time", "REPORT.TXT;13     3  2-JUL-2003", E, "REPORT.TXT;13", false, 1536},
+        {"vms empty folder", "BACKUP.DIR;1      0/9  2-JUL-2003 10:30:13 [SYSTEM] (RWE,RWE,E,E)", E, "BACKUP", true, 0},
+        {"vms owner only", "NOTES.TXT;1       2  2-JUL-2003 10:30:13 [GROUP,OWNER]", E, "NOTES.TXT;1", false, 1024},
+        {"vms protection only", "NOTES.TXT;2       2  2-JUL-2003 10:30:13 (RWED,RWED,RE,)", E, "NOTES.TXT;2", false, 1024},
+        {"vms owner with a blank", "NOTES.TXT;3       4  2-JUL-2003 10:30 [GROUP, OWNER] (RWED,RWED,RE,)", E, "NOTES.TXT;3", false, 2048},
+        {"vms lower-case month", "notes.txt;5       2  2-jul-2003 10:30", E, "notes.txt;5", false, 1024},
+        {"vms words after the fields", "NOTES.TXT;4       2  2-JUL-2003 10:30:13 trailing words", U, "", false, 0},
+        {"vms no such month", "NOTES.TXT;6       2  31-XYZ-2003 10:30:13", U, "", false, 0},
+        {"vms protection not closed", "NOTES.TXT;7       2  2-JUL-2003 10:30:13 (RWED,RWED", U, "", false, 0},
+        // HP NonStop
+        {"nonstop owner with a blank", "EDITFILE      101             528  6-Apr-07 14:21:18 255, 0 \"oooo\"", E, "EDITFILE", false, 528},
+        {"nonstop other owner", "OBJFILE       100            4096 12-Dec-08 09:00:00 100,12 \"nunu\"", E, "OBJFILE", false, 4096},
+        {"nonstop words after the fields", "ALTLOG        101            1036  8-Jun-09 17:48:16 255,255 \"oooo\" extra", U, "", false, 0},
+        // MVS, members and tapes by the shape of their lines
+        {"mvs tape", "V43525 Tape                                             USER.BACKUP.TAPE", E, "USER.BACKUP.TAPE", false, 0},
+        {"mvs load module without header", "IEFBR14   000008  00000C              00 FO             RN RU            31    ANY", E, "IEFBR14", false, 8},
+        {"mvs load module alias", "ALIAS1    000120  00000D IEFBR14      00 FO             RN RU            31    24", E, "ALIAS1", false, 288},
+        {"mvs load module cut short", "IEFBR14   000008  00000C", U, "", false, 0},
+        {"mvs source member", "ADDTOP    01.00 2001/05/02 2001/05/02 15:10    10    10     0 USER1", E, "ADDTOP", false, 0},
+        {"mvs source member without id", "ADDTOP2   01.00 2001/05/02 2001/05/02 15:10    10    10     0", E, "ADDTOP2", false, 0},
+        {"mvs source member with more fields", "MEMBER1   01.03 2002/09/12 2002/10/11 09:37    11     1     0 USER1 EXTRA", U, "", false, 0},
+        {"mvs load library", "WYOSPT 3390   2003/03/18  1 2500  U  6144  6144  PO  LOAD.LIB", E, "LOAD.LIB", true, 0},
+        {"mvs tape, volume too long", "V435251 Tape                                            USER.BACKUP.TAPE", U, "", false, 0},
+        {"vms name with dollar and ods-5 dots", "TCPIP$FTP_SERVER.LOG;2   0/16   3-JUN-2016 08:43:32 [DEV,OWNER] (RWED,RWED,RE,)", E, "TCPIP$FTP_SERVER.LOG;2", false, 0},
+        {"unix dotted date, name with leading blanks kept after a time", "-rw-r--r--   1 owner    group         12 2004.07.15 14:30  lead", E, " lead", false, 12},
+        // z/VM
+        {"zvm variable records, iso date", "PROFILE  EXEC     V         65        107          2 2005-10-04 15:28:42 VMSYSU", E, "PROFILE.EXEC", false, 0},
+        {"zvm fixed records, no label", "DATA     FILE     F         80         10          1 2005-10-04 15:28:42", E, "DATA.FILE", false, 800},
+        {"zvm words after the label", "DATA     FILE     F         80         10          1 2005-10-04 15:28:42 LABEL MORE", U, "", false, 0},
         // Noise of other families and locales
         {"total in german", "insgesamt 12", N, "", false, 0},
         {"total in chinese", "\xe6\x80\xbb\xe7\x94\xa8\xe9\x87\x8f 12K", N, "", false, 0},
@@ -241,8 +311,8 @@ TEST(FtpListParserTest, EachRowGivesItsEntry)
         EXPECT_EQ(entry.bDirectory, row.bDirectory);
         EXPECT_EQ(entry.nSize, row.nSize);
     }
-    EXPECT_GE(Rows().size(), 140u);
-    EXPECT_GE(nEntries, 120u);
+    EXPECT_GE(Rows().size(), 220u);
+    EXPECT_GE(nEntries, 170u);
 }
 
 TEST(FtpListParserTest, WholeTableAsOneListing)
@@ -342,6 +412,28 @@ TEST(FtpListParserTest, FamilyContextAcrossLines)
          "NOSTATS\r\n",
          {{"IEFBR14", false, 8}, {"BIGMOD", false, 0x1a000}, {"NOSTATS", false, 0}},
          0},
+        {"data sets after members stay data sets",
+         "MEMBER1   01.03 2002/09/12 2002/10/11 09:37    11     1     0 USER1\r\n"
+         "WYOSPT 3390   2003/03/18  1  200  FB      80  8053  PS  SOME.DATA\r\n"
+         "Migrated                                                OLD.DATA\r\n"
+         "V43525 Tape                                             TAPE.DATA\r\n",
+         {{"MEMBER1", false, 0},
+          {"SOME.DATA", false, 0},
+          {"OLD.DATA", false, 0},
+          {"TAPE.DATA", false, 0}},
+         0},
+        {"load modules without header, then a bare name",
+         "IEFBR14   000008  00000C              00 FO             RN RU            31    ANY\r\n"
+         "NOSTATS\r\n",
+         {{"IEFBR14", false, 8}, {"NOSTATS", false, 0}},
+         0},
+        {"vms name alone, hundredths on the next line",
+         "VERY_LONG_NAME_OF_A_FILE.TXT;1\r\n"
+         "        155  2-JUL-2003 10:30:13.64\r\n"
+         "SHORT.TXT;1\r\n"
+         "        155  2-JUL-2003 10:30:13.64 unread words\r\n",
+         {{"VERY_LONG_NAME_OF_A_FILE.TXT;1", false, 79360}, {"SHORT.TXT;1", false, 0}},
+         1},
         {"bare names outside a member list are not guessed", "MEMBER2\r\nREADME\r\n", {}, 2},
         {"mvs data sets with header",
          "Volume Unit    Referred Ext Used Recfm Lrecl BlkSz Dsorg Dsname\r\n"
