@@ -1,5 +1,6 @@
 #include "net/FtpListParser.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "net/FtpListTokens.h"
@@ -135,8 +136,51 @@ bool IsDayHalf(std::string_view str)
     return true;
 }
 
-// "02:35PM", "14:35", "2:35am", "12:00p", "02:35下午".
-bool IsDosTime(std::string_view str)
+// 12 for a half of the day after noon, 0 before, -1 when not known:
+// English, and the words of Chinese, Japanese and Korean Windows in UTF-8
+// and GBK.
+int DayHalfOffset(std::string_view str)
+{
+    static constexpr std::string_view AFTERNOON[] = {"pm",
+                                                     "p",
+                                                     "\xe4\xb8\x8b\xe5\x8d\x88",
+                                                     "\xe5\x8d\x88\xe5\xbe\x8c",
+                                                     "\xec\x98\xa4\xed\x9b\x84",
+                                                     "\xcf\xc2\xce\xe7"};
+    static constexpr std::string_view MORNING[] = {"am",
+                                                   "a",
+                                                   "\xe4\xb8\x8a\xe5\x8d\x88",
+                                                   "\xe5\x8d\x88\xe5\x89\x8d",
+                                                   "\xec\x98\xa4\xec\xa0\x84",
+                                                   "\xc9\xcf\xce\xe7"};
+    for (std::string_view word : AFTERNOON)
+        if (ListEqualsNoCase(str, word))
+            return 12;
+    for (std::string_view word : MORNING)
+        if (ListEqualsNoCase(str, word))
+            return 0;
+    return -1;
+}
+
+// A time of day read with its half: 12 AM is midnight, 12 PM noon. A half
+// this parser cannot tell keeps the date and drops the time.
+void ApplyDayHalf(std::string_view half, CListDate& date)
+{
+    if (half.empty() || date.nHour < 0)
+        return;
+    int nOffset = DayHalfOffset(half);
+    if (nOffset < 0 || date.nHour < 1 || date.nHour > 12)
+    {
+        date.nHour = -1;
+        date.nSecond = -1;
+        return;
+    }
+    date.nHour = date.nHour % 12 + nOffset;
+}
+
+// "02:35PM", "14:35", "2:35am", "12:00p", "02:35下午"; with pDate, the
+// time of day.
+bool IsDosTime(std::string_view str, CListDate* pDate = nullptr)
 {
     size_t nEnd = str.size();
     while (nEnd > 0 && !IsListDigit(str[nEnd - 1]))
@@ -151,7 +195,12 @@ bool IsDosTime(std::string_view str)
         ++nStart;
     if (nStart > 0 && !IsDayHalf(str.substr(0, nStart)))
         return false;
-    return IsListClock(str.substr(nStart));
+    if (pDate == nullptr)
+        return IsListClock(str.substr(nStart));
+    if (!ReadListClock(str.substr(nStart), *pDate))
+        return false;
+    ApplyDayHalf(!half.empty() ? half : str.substr(0, nStart), *pDate);
+    return true;
 }
 
 // The type letter and nine permission letters of ls -l, with ACL and
@@ -238,11 +287,35 @@ ELine TakeEntry(std::string_view name, bool bDirectory, uint64_t nSize, CFtpList
     entry.strName.assign(name.data(), name.size());
     entry.bDirectory = bDirectory;
     entry.nSize = bDirectory ? 0 : nSize;
+    entry.nTime = 0;
+    entry.nTimePrecision = EFtpTimePrecision::NONE;
+    entry.bTimeZoneKnown = false;
     return ELine::ENTRY;
 }
 
 // False when the line is not MLSD facts at all.
-bool ParseMlsd(std::string_view line, CFtpListEntry& entry, ELine& result)
+// YYYYMMDDHHMMSS, perhaps with a fraction of a second: always UTC.
+void ReadMlsdTime(std::string_view value, CListDate& date)
+{
+    if (value.size() < 14 || !ListAllDigits(value.substr(0, 14)))
+        return;
+    auto number = [&](size_t nStart, size_t nLength)
+    {
+        int n = 0;
+        for (size_t i = nStart; i < nStart + nLength; ++i)
+            n = n * 10 + (value[i] - '0');
+        return n;
+    };
+    date.nYear = number(0, 4);
+    date.nMonth = number(4, 2);
+    date.nDay = number(6, 2);
+    date.nHour = number(8, 2);
+    date.nMinute = number(10, 2);
+    date.nSecond = number(12, 2);
+    date.bZoneKnown = true;
+}
+
+bool ParseMlsd(std::string_view line, CFtpListEntry& entry, CListDate& date, ELine& result)
 {
     // The facts hold no blank; the name follows the first space (a tab on
     // some servers). Older servers leave out the ";" before it.
@@ -290,9 +363,14 @@ bool ParseMlsd(std::string_view line, CFtpListEntry& entry, ELine& result)
             if (ListParseNumber(value, n))
                 nSize = n;
         }
-        else if (!bKnown && (ListEqualsNoCase(key, "modify") || ListEqualsNoCase(key, "perm") ||
-                             ListEqualsNoCase(key, "unique") || ListEqualsNoCase(key, "create") ||
-                             ListEqualsNoCase(key, "sizd") || StartsWithNoCase(key, "unix.")))
+        else if (ListEqualsNoCase(key, "modify"))
+        {
+            bKnown = true;
+            ReadMlsdTime(value, date);
+        }
+        else if (!bKnown && (ListEqualsNoCase(key, "perm") || ListEqualsNoCase(key, "unique") ||
+                             ListEqualsNoCase(key, "create") || ListEqualsNoCase(key, "sizd") ||
+                             StartsWithNoCase(key, "unix.")))
             bKnown = true;
     }
     if (!bKnown)
@@ -302,7 +380,7 @@ bool ParseMlsd(std::string_view line, CFtpListEntry& entry, ELine& result)
 }
 
 // +i8388621.44468,m839956783,r,s10376,<tab>RFCEPLF
-ELine ParseEplf(std::string_view line, CFtpListEntry& entry)
+ELine ParseEplf(std::string_view line, CFtpListEntry& entry, CListDate& date)
 {
     size_t nTab = line.find('\t');
     if (nTab == std::string_view::npos)
@@ -318,10 +396,17 @@ ELine ParseEplf(std::string_view line, CFtpListEntry& entry)
             nEnd = facts.size();
         std::string_view fact = facts.substr(nPos, nEnd - nPos);
         nPos = nEnd + 1;
+        uint64_t nSeconds = 0;
         if (fact == "/")
             bDirectory = true;
         else if (!fact.empty() && fact[0] == 's' && !ListParseNumber(fact.substr(1), nSize))
             return ELine::UNREADABLE;
+        else if (!fact.empty() && fact[0] == 'm' && ListParseNumber(fact.substr(1), nSeconds) &&
+                 nSeconds <= static_cast<uint64_t>(INT64_MAX))
+        {
+            date.bEpoch = true;
+            date.nEpoch = static_cast<int64_t>(nSeconds);
+        }
     }
     return TakeEntry(line.substr(nTab + 1), bDirectory, nSize, entry);
 }
@@ -374,7 +459,7 @@ bool IsDeviceNumbers(const CListTokens& tokens, size_t nSize)
 // The fields of ls -l after the mode (field nFirst - 1): links, owner,
 // group, size, date, name; any of links, group and date may be missing.
 ELine ParseUnixFields(const CListTokens& tokens, size_t nFirst, char cType, bool bNameAfterBlanks,
-                      CFtpListEntry& entry)
+                      CFtpListEntry& entry, CListDate& date)
 {
     std::string_view line = tokens.Line();
     size_t nCount = tokens.Count();
@@ -405,7 +490,7 @@ ELine ParseUnixFields(const CListTokens& tokens, size_t nFirst, char cType, bool
             bool bSize = pass.bJoined ? SplitJoinedSize(sizeText, n) : ParseListSize(sizeText, n);
             if (!bSize && (pass.bJoined || !IsDeviceNumbers(tokens, i - 1)))
                 continue;
-            size_t nLength = MatchListDate(tokens, i, pass.form);
+            size_t nLength = MatchListDate(tokens, i, pass.form, &date);
             if (nLength == 0)
                 continue;
             bFound = true;
@@ -478,15 +563,22 @@ ELine ParseUnixFields(const CListTokens& tokens, size_t nFirst, char cType, bool
 }
 
 // False when the fields are not DOS/IIS.
-bool ParseDos(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+bool ParseDos(const CListTokens& tokens, CFtpListEntry& entry, CListDate& date, ELine& result)
 {
     if (tokens.Count() < 4 || !IsDosDate(tokens.Text(0)))
         return false;
     size_t nField = 0;
-    if (IsDosTime(tokens.Text(1)))
+    if (IsDosTime(tokens.Text(1), &date))
+    {
         nField = IsDayHalf(tokens.Text(2)) ? 3 : 2;
-    else if (IsDayHalf(tokens.Text(1)) && IsListClock(tokens.Text(2)))
+        if (nField == 3)
+            ApplyDayHalf(tokens.Text(2), date);
+    }
+    else if (IsDayHalf(tokens.Text(1)) && ReadListClock(tokens.Text(2), date))
+    {
         nField = 3;
+        ApplyDayHalf(tokens.Text(1), date);
+    }
     else
         return false;
     if (nField + 1 >= tokens.Count())
@@ -517,6 +609,8 @@ bool ParseDos(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
             return false;
     }
 
+    if (!ReadListDateField(tokens.Text(0), date))
+        date.nMonth = 0;
     std::string_view name = tokens.Rest(nField + 1);
     if (bLink && name.size() > 2 && name.back() == ']')
     {
@@ -531,7 +625,8 @@ bool ParseDos(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
 // 0100644   500  101   12345    123456789  name: the whole st_mode in C's
 // octal notation, owner and group numbers, size, and the time in seconds
 // since 1970.
-bool ParseStatNumbers(const CListTokens& tokens, char cType, CFtpListEntry& entry, ELine& result)
+bool ParseStatNumbers(const CListTokens& tokens, char cType, CFtpListEntry& entry, CListDate& date,
+                      ELine& result)
 {
     std::string_view mode = tokens.Text(0);
     if (tokens.Count() < 6 || mode.size() < 6 || mode[0] != '0')
@@ -540,8 +635,14 @@ bool ParseStatNumbers(const CListTokens& tokens, char cType, CFtpListEntry& entr
         if (!ListAllDigits(tokens.Text(i)))
             return false;
     uint64_t nSize = 0;
+    uint64_t nSeconds = 0;
     if (!ListParseNumber(tokens.Text(3), nSize))
         return false;
+    if (ListParseNumber(tokens.Text(4), nSeconds) && nSeconds <= static_cast<uint64_t>(INT64_MAX))
+    {
+        date.bEpoch = true;
+        date.nEpoch = static_cast<int64_t>(nSeconds);
+    }
     result = TakeEntry(tokens.Rest(5), cType == 'd', nSize, entry);
     return true;
 }
@@ -549,13 +650,13 @@ bool ParseStatNumbers(const CListTokens& tokens, char cType, CFtpListEntry& entr
 // SIZE MONTH DAY, YEAR TIME NAME: an older VShell layout without
 // permissions: "206876  Apr 04, 2000 21:06 name". A folder's name ends in
 // "/", which no Windows name can hold.
-bool ParseVShell(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+bool ParseVShell(const CListTokens& tokens, CFtpListEntry& entry, CListDate& date, ELine& result)
 {
     uint64_t nSize = 0;
     if (tokens.Count() < 5 || !ListParseNumber(tokens.Text(0), nSize) ||
         tokens.Text(2).back() != ',')
         return false;
-    size_t nLength = MatchListDate(tokens, 1, EDateForm::STRONG);
+    size_t nLength = MatchListDate(tokens, 1, EDateForm::STRONG, &date);
     if (nLength < 3 || 1 + nLength >= tokens.Count())
         return false;
     std::string_view name = tokens.Rest(1 + nLength);
@@ -567,7 +668,7 @@ bool ParseVShell(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
 }
 
 //  36611      A          05-12-97   16:44  README.TXT
-bool ParseOs2(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+bool ParseOs2(const CListTokens& tokens, CFtpListEntry& entry, CListDate& date, ELine& result)
 {
     uint64_t nSize = 0;
     if (tokens.Count() < 4 || !ListParseNumber(tokens.Text(0), nSize))
@@ -578,8 +679,10 @@ bool ParseOs2(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
         std::string_view field = tokens.Text(i);
         if (IsDosDate(field))
         {
-            if (!IsListClock(tokens.Text(i + 1)))
+            if (!ReadListClock(tokens.Text(i + 1), date))
                 return false;
+            if (!ReadListDateField(field, date))
+                date.nMonth = 0;
             result = TakeEntry(tokens.Rest(i + 2), bDirectory, nSize, entry);
             return true;
         }
@@ -592,7 +695,7 @@ bool ParseOs2(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
 }
 
 //   0.0     06/10/28 1134    ------wr      28B       512 unix.o
-bool ParseOs9(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+bool ParseOs9(const CListTokens& tokens, CFtpListEntry& entry, CListDate& date, ELine& result)
 {
     if (tokens.Count() < 7)
         return false;
@@ -607,20 +710,37 @@ bool ParseOs9(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
         attributes.find_first_not_of("dsewr-") != std::string_view::npos ||
         !IsHexDigits(tokens.Text(4)) || !ListParseNumber(tokens.Text(5), nSize))
         return false;
+    // Year first: "06/10/28 1134".
+    std::string_view day = tokens.Text(1);
+    std::string_view time = tokens.Text(2);
+    if (day.size() == 8 && day[2] == '/' && day[5] == '/')
+    {
+        date.nYear = 2000 + (day[0] - '0') * 10 + (day[1] - '0');
+        if (date.nYear >= 2070)
+            date.nYear -= 100;
+        date.nMonth = (day[3] - '0') * 10 + (day[4] - '0');
+        date.nDay = (day[6] - '0') * 10 + (day[7] - '0');
+        date.nHour = (time[0] - '0') * 10 + (time[1] - '0');
+        date.nMinute = (time[2] - '0') * 10 + (time[3] - '0');
+    }
     result = TakeEntry(tokens.Rest(6), attributes[0] == 'd', nSize, entry);
     return true;
 }
 
 // VxWorks:     1028       JAN-01-2000 00:00:00   script.txt
 //               512       JAN-01-2000 00:00:00   dir          <DIR>
-bool ParseVxWorks(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+bool ParseVxWorks(const CListTokens& tokens, CFtpListEntry& entry, CListDate& date, ELine& result)
 {
     uint64_t nSize = 0;
-    std::string_view date = tokens.Text(tokens.Count() > 1 ? 1 : 0);
-    if (tokens.Count() < 4 || !ListParseNumber(tokens.Text(0), nSize) || date.size() != 11 ||
-        date[3] != '-' || date[6] != '-' || !ListAllDigits(date.substr(4, 2)) ||
-        !ListAllDigits(date.substr(7)) || !IsListClock(tokens.Text(2)))
+    std::string_view day = tokens.Text(tokens.Count() > 1 ? 1 : 0);
+    if (tokens.Count() < 4 || !ListParseNumber(tokens.Text(0), nSize) || day.size() != 11 ||
+        day[3] != '-' || day[6] != '-' || !ListAllDigits(day.substr(4, 2)) ||
+        !ListAllDigits(day.substr(7)) || !ReadListClock(tokens.Text(2), date))
         return false;
+    date.nMonth = ListMonthNumber(day.substr(0, 3));
+    date.nDay = (day[4] - '0') * 10 + (day[5] - '0');
+    date.nYear =
+        ((day[7] - '0') * 10 + (day[8] - '0')) * 100 + (day[9] - '0') * 10 + (day[10] - '0');
     std::string_view name = tokens.Rest(3);
     bool bDirectory =
         tokens.Count() > 4 && tokens.Text(tokens.Count() - 1) == "<DIR>" && !tokens.HasMore();
@@ -678,7 +798,7 @@ bool SkipBracketed(const CListTokens& tokens, size_t& i, char cOpen, char cClose
 // [SMITH] (RWED,...)", with or without the used/allocated split, owner,
 // protection or time; a size alone, a date alone; or a "%RMS-E-PRV"
 // message where the server could not read the file's attributes.
-bool ParseVmsTail(const CListTokens& tokens, size_t nFrom, uint64_t& nSize)
+bool ParseVmsTail(const CListTokens& tokens, size_t nFrom, uint64_t& nSize, CListDate& date)
 {
     size_t nCount = tokens.Count();
     if (nFrom >= nCount || tokens.HasMore())
@@ -699,11 +819,17 @@ bool ParseVmsTail(const CListTokens& tokens, size_t nFrom, uint64_t& nSize)
     }
     if (i < nCount)
     {
-        if (!IsVmsDate(tokens.Text(i)))
+        if (!IsVmsDate(tokens.Text(i)) || !ReadListDateField(tokens.Text(i), date))
             return false;
         ++i;
+        // Hundredths of a second are left out.
         if (i < nCount && IsVmsTime(tokens.Text(i)))
+        {
+            std::string_view time = tokens.Text(i);
+            if (!ReadListClock(time.substr(0, time.find('.')), date))
+                return false;
             ++i;
+        }
     }
     if (!SkipBracketed(tokens, i, '[', ']') || !SkipBracketed(tokens, i, '(', ')') || i != nCount)
         return false;
@@ -826,7 +952,7 @@ bool IsSourceMember(const CListTokens& tokens)
 // Members of a partitioned data set, known by the shape of their line, and
 // under a member header also by their name alone.
 bool ParseMvsMember(const CListTokens& tokens, EContext& context, CFtpListEntry& entry,
-                    ELine& result)
+                    CListDate& date, ELine& result)
 {
     if (!IsMemberName(tokens.Text(0)))
         return false;
@@ -834,6 +960,8 @@ bool ParseMvsMember(const CListTokens& tokens, EContext& context, CFtpListEntry&
     if (IsSourceMember(tokens))
     {
         context = EContext::MVS_MEMBERS;
+        if (!ReadListDateField(tokens.Text(3), date) || !ReadListClock(tokens.Text(4), date))
+            date.nMonth = 0;
         result = TakeEntry(tokens.Text(0), false, 0, entry);
         return true;
     }
@@ -852,7 +980,7 @@ bool ParseMvsMember(const CListTokens& tokens, EContext& context, CFtpListEntry&
 // OWNER SIZE DATE TIME *TYPE NAME. Folders end in "/" (or are of a folder
 // type); a member is listed as FILE.FILE/MEMBER.MBR and kept under its
 // last part, the name it has inside the file's folder.
-bool ParseAs400(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+bool ParseAs400(const CListTokens& tokens, CFtpListEntry& entry, CListDate& date, ELine& result)
 {
     size_t nCount = tokens.Count();
     size_t nType = 0;
@@ -861,7 +989,11 @@ bool ParseAs400(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
         nType = 1;
     else if (nCount >= 6 && ListParseNumber(tokens.Text(1), nSize) && IsDosDate(tokens.Text(2)) &&
              IsListClock(tokens.Text(3)) && tokens.Text(4)[0] == '*')
+    {
         nType = 4;
+        if (!ReadListDateField(tokens.Text(2), date) || !ReadListClock(tokens.Text(3), date))
+            date.nMonth = 0;
+    }
     else
         return false;
     std::string_view type = tokens.Text(nType);
@@ -887,13 +1019,13 @@ bool ParseAs400(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
 // NAME CODE EOF DATE TIME GROUP,USER "RWEP":
 //   ALTLOG        101            1036  8-Jun-09 17:48:16 255,255 "oooo"
 //   EDITFILE      101             528  6-Apr-07 14:21:18 255, 0 "nunu"
-bool ParseNonStop(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+bool ParseNonStop(const CListTokens& tokens, CFtpListEntry& entry, CListDate& date, ELine& result)
 {
     size_t nCount = tokens.Count();
     uint64_t nSize = 0;
     if (nCount < 6 || tokens.HasMore() || !ListAllDigits(tokens.Text(1)) ||
         !ListParseNumber(tokens.Text(2), nSize) || !IsVmsDate(tokens.Text(3)) ||
-        !IsListClock(tokens.Text(4)))
+        !ReadListDateField(tokens.Text(3), date) || !ReadListClock(tokens.Text(4), date))
         return false;
     std::string_view owner = tokens.Text(5);
     size_t nComma = owner.find(',');
@@ -923,7 +1055,7 @@ bool ParseNonStop(const CListTokens& tokens, CFtpListEntry& entry, ELine& result
 // named FN.FT in FTP commands, so that is the name kept; a folder of the
 // shared file system (FT "DIR") is entered as FN. Only fixed-length files
 // have a known size.
-bool ParseZvm(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
+bool ParseZvm(const CListTokens& tokens, CFtpListEntry& entry, CListDate& date, ELine& result)
 {
     if (tokens.Count() < 8 || tokens.Count() > 9)
         return false;
@@ -933,7 +1065,8 @@ bool ParseZvm(const CListTokens& tokens, CFtpListEntry& entry, ELine& result)
     for (size_t i = 3; i <= 5; ++i)
         if (tokens.Text(i) != "-" && !ListAllDigits(tokens.Text(i)))
             return false;
-    if (!(ClassifyDateField(tokens.Text(6)) & DATE_FULL) || !IsListClock(tokens.Text(7)))
+    if (!(ClassifyDateField(tokens.Text(6)) & DATE_FULL) ||
+        !ReadListDateField(tokens.Text(6), date) || !ReadListClock(tokens.Text(7), date))
         return false;
     std::string_view fn = tokens.Text(0);
     std::string_view ft = tokens.Text(1);
@@ -1001,7 +1134,7 @@ bool IsNoise(const CListTokens& tokens, EContext& context)
     return true;
 }
 
-ELine ParseAny(std::string_view line, CFtpListEntry& entry, EContext& context)
+ELine ParseAny(std::string_view line, CFtpListEntry& entry, EContext& context, CListDate& date)
 {
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
         line.remove_suffix(1);
@@ -1010,14 +1143,20 @@ ELine ParseAny(std::string_view line, CFtpListEntry& entry, EContext& context)
         line.remove_prefix(1);
     if (line.empty())
         return ELine::NOISE;
+    // A family that fails may have read part of a date.
+    auto fresh = [&date]() -> CListDate&
+    {
+        date = CListDate();
+        return date;
+    };
     if (line[0] == '+')
     {
-        ELine result = ParseEplf(line, entry);
+        ELine result = ParseEplf(line, entry, fresh());
         if (result != ELine::UNREADABLE)
             return result;
     }
     ELine result = ELine::UNREADABLE;
-    if (ParseMlsd(line, entry, result))
+    if (ParseMlsd(line, entry, fresh(), result))
         return result;
 
     CListTokens tokens(line);
@@ -1027,27 +1166,28 @@ ELine ParseAny(std::string_view line, CFtpListEntry& entry, EContext& context)
     // A mode-like first field that gives nothing may still be a dashed
     // underline, so such lines end at the noise check.
     if (IsUnixMode(first) || IsPlan9Mode(first))
-        result = ParseUnixFields(tokens, 1, first[0], false, entry);
+        result = ParseUnixFields(tokens, 1, first[0], false, entry, fresh());
     else if (tokens.Count() > 2 && (first == "d" || first == "-") && tokens.Text(1)[0] == '[' &&
              tokens.Text(1).back() == ']')
-        result = ParseUnixFields(tokens, 2, first[0], true, entry);
+        result = ParseUnixFields(tokens, 2, first[0], true, entry, fresh());
     if (result != ELine::UNREADABLE)
         return result;
     if (IsListDigit(first[0]))
     {
         char cType = 0;
-        if (ParseDos(tokens, entry, result) || ParseOs2(tokens, entry, result) ||
-            ParseOs9(tokens, entry, result) || ParseVxWorks(tokens, entry, result) ||
-            ParseVShell(tokens, entry, result))
+        if (ParseDos(tokens, entry, fresh(), result) || ParseOs2(tokens, entry, fresh(), result) ||
+            ParseOs9(tokens, entry, fresh(), result) ||
+            ParseVxWorks(tokens, entry, fresh(), result) ||
+            ParseVShell(tokens, entry, fresh(), result))
             return result;
         // "  1234 -rw-r--r-- ...": ls -s puts the blocks before the mode.
         if (tokens.Count() > 1 && ListAllDigits(first) && IsUnixMode(tokens.Text(1)))
-            return ParseUnixFields(tokens, 2, tokens.Text(1)[0], false, entry);
+            return ParseUnixFields(tokens, 2, tokens.Text(1)[0], false, entry, fresh());
         if (IsNumericMode(first, cType))
         {
-            if (ParseStatNumbers(tokens, cType, entry, result))
+            if (ParseStatNumbers(tokens, cType, entry, fresh(), result))
                 return result;
-            result = ParseUnixFields(tokens, 1, cType, false, entry);
+            result = ParseUnixFields(tokens, 1, cType, false, entry, fresh());
             if (result != ELine::UNREADABLE)
                 return result;
         }
@@ -1060,29 +1200,103 @@ ELine ParseAny(std::string_view line, CFtpListEntry& entry, EContext& context)
             if (tokens.Count() == 1)
                 return TakeVmsEntry(first, 0, entry) == ELine::ENTRY ? ELine::VMS_NAME
                                                                      : ELine::UNREADABLE;
-            if (ParseVmsTail(tokens, 1, nSize))
+            if (ParseVmsTail(tokens, 1, nSize, fresh()))
                 return TakeVmsEntry(first, nSize, entry);
         }
-        if (ParseMvsMember(tokens, context, entry, result) ||
-            ParseMvsDataSet(tokens, entry, result) || ParseAs400(tokens, entry, result) ||
-            ParseNonStop(tokens, entry, result) || ParseZvm(tokens, entry, result))
+        if (ParseMvsMember(tokens, context, entry, fresh(), result) ||
+            ParseMvsDataSet(tokens, entry, result) || ParseAs400(tokens, entry, fresh(), result) ||
+            ParseNonStop(tokens, entry, fresh(), result) ||
+            ParseZvm(tokens, entry, fresh(), result))
             return result;
     }
     return IsNoise(tokens, context) ? ELine::NOISE : ELine::UNREADABLE;
 }
-} // namespace
 
-bool CFtpListParser::ParseLine(std::string_view line, CFtpListEntry& entry)
+constexpr int64_t SECONDS_PER_DAY = 86400;
+// Beyond this, seconds since 1970 are no date of a file (and sums with
+// them could overflow).
+constexpr int64_t MAX_SECONDS = int64_t{1} << 40;
+
+// A listing written on a server ahead of UTC shows its newest files up to
+// about a day after the moment the listing was taken.
+constexpr int64_t ZONE_SLACK = SECONDS_PER_DAY;
+
+// The date's seconds, its year given; false when the date does not exist.
+bool DateSeconds(const CListDate& date, int nYear, int64_t& nSeconds)
 {
-    EContext context = EContext::NONE;
-    ELine result = ParseAny(line, entry, context);
-    return result == ELine::ENTRY || result == ELine::VMS_NAME;
+    using namespace std::chrono;
+    year_month_day day{year{nYear}, month{static_cast<unsigned>(date.nMonth)},
+                       std::chrono::day{static_cast<unsigned>(date.nDay)}};
+    if (!day.ok())
+        return false;
+    nSeconds = static_cast<int64_t>(sys_days{day}.time_since_epoch().count()) * SECONDS_PER_DAY;
+    if (date.nHour >= 0)
+        nSeconds += date.nHour * 3600 + date.nMinute * 60 + (date.nSecond > 0 ? date.nSecond : 0);
+    return true;
 }
 
-CFtpListing CFtpListParser::Parse(std::string_view listing)
+// The year of a date written without one: the latest that does not put it
+// after the listing, so that ls's "recent" dates land in the months before.
+bool InferYear(const CListDate& date, int64_t nListedAt, int64_t& nSeconds)
+{
+    using namespace std::chrono;
+    if (nListedAt == CFtpListParser::LISTED_AT_UNKNOWN || nListedAt < -MAX_SECONDS ||
+        nListedAt > MAX_SECONDS)
+        return false;
+    int64_t nLimit = nListedAt + ZONE_SLACK;
+    sys_days limitDay = floor<days>(sys_seconds{seconds{nLimit}});
+    int nYear = static_cast<int>(year_month_day{limitDay}.year());
+    // Eight years back reach a February 29 even across 2100.
+    for (int i = 0; i <= 8; ++i, --nYear)
+        if (DateSeconds(date, nYear, nSeconds) && nSeconds <= nLimit)
+            return true;
+    return false;
+}
+
+// The entry's time from what its line gave; an impossible date gives none.
+void ApplyDate(const CListDate& date, int64_t nListedAt, CFtpListEntry& entry)
+{
+    if (date.bEpoch)
+    {
+        if (date.nEpoch > MAX_SECONDS)
+            return;
+        entry.nTime = date.nEpoch;
+        entry.nTimePrecision = EFtpTimePrecision::SECOND;
+        entry.bTimeZoneKnown = true;
+        return;
+    }
+    if (date.nMonth < 1 || date.nMonth > 12 || date.nDay < 1 || date.nDay > 31 || date.nYear < 0 ||
+        date.nYear > 9999 || date.nHour > 23 || date.nMinute < 0 || date.nMinute > 59 ||
+        date.nSecond > 60)
+        return;
+    int64_t nSeconds = 0;
+    if (date.nYear == 0 ? !InferYear(date, nListedAt, nSeconds)
+                        : !DateSeconds(date, date.nYear, nSeconds))
+        return;
+    entry.nTime = nSeconds;
+    entry.nTimePrecision = date.nHour < 0     ? EFtpTimePrecision::DAY
+                           : date.nSecond < 0 ? EFtpTimePrecision::MINUTE
+                                              : EFtpTimePrecision::SECOND;
+    entry.bTimeZoneKnown = date.bZoneKnown;
+}
+} // namespace
+
+bool CFtpListParser::ParseLine(std::string_view line, CFtpListEntry& entry, int64_t nListedAt)
+{
+    EContext context = EContext::NONE;
+    CListDate date;
+    ELine result = ParseAny(line, entry, context, date);
+    if (result != ELine::ENTRY && result != ELine::VMS_NAME)
+        return false;
+    ApplyDate(date, nListedAt, entry);
+    return true;
+}
+
+CFtpListing CFtpListParser::Parse(std::string_view listing, int64_t nListedAt)
 {
     CFtpListing result;
     EContext context = EContext::NONE;
+    CListDate date;
     CFtpListEntry pending; // a VMS name whose fields may follow
     bool bPending = false;
     size_t nStart = 0;
@@ -1101,19 +1315,22 @@ CFtpListing CFtpListParser::Parse(std::string_view listing)
             std::string_view fields = line;
             if (!fields.empty() && fields.back() == '\r')
                 fields.remove_suffix(1);
+            date = CListDate();
             if (!fields.empty() && IsListBlank(fields[0]) &&
-                ParseVmsTail(CListTokens(fields), 0, nSize))
+                ParseVmsTail(CListTokens(fields), 0, nSize, date))
             {
                 pending.nSize = pending.bDirectory ? 0 : nSize;
+                ApplyDate(date, nListedAt, pending);
                 result.entries.push_back(std::move(pending));
                 continue;
             }
             result.entries.push_back(std::move(pending));
         }
         CFtpListEntry entry;
-        switch (ParseAny(line, entry, context))
+        switch (ParseAny(line, entry, context, date))
         {
         case ELine::ENTRY:
+            ApplyDate(date, nListedAt, entry);
             result.entries.push_back(std::move(entry));
             break;
         case ELine::VMS_NAME:

@@ -1,5 +1,6 @@
 #pragma once
-// Turns the lines of an FTP listing into entries: name, folder or file, size.
+// Turns the lines of an FTP listing into entries: name, folder or file,
+// size, and the modification time where the line gives one.
 // Each line is recognised on its own, so one listing may mix formats; a
 // listing also carries context from line to line (a VMS name alone on its
 // line continues on the next, MVS member lists without statistics).
@@ -91,6 +92,13 @@
 // the family's parser). A line may start with one extra space (STAT
 // replies).
 //
+// Times: MLSD's modify fact is UTC, and so are the seconds of EPLF and of
+// the octal layout; every other date is the server's local time, kept as
+// if it were UTC and marked so (the caller may know the site's offset). A
+// date without a year gets the year that puts it within the months before
+// the listing was taken, as ls leaves the year out only for those; the
+// time the listing was taken is the caller's, never this parser's clock.
+//
 // Threads: stateless; any thread.
 
 #include <cstdint>
@@ -98,11 +106,25 @@
 #include <string_view>
 #include <vector>
 
+// How much of a modification time the listing gave.
+enum class EFtpTimePrecision : uint8_t
+{
+    NONE, // no readable date: the entry has no time
+    DAY,
+    MINUTE,
+    SECOND,
+};
+
 struct CFtpListEntry
 {
     std::string strName;
     bool bDirectory = false;
     uint64_t nSize = 0;
+    // Seconds since 1970 (UTC), or the server's local time read as UTC
+    // when bTimeZoneKnown is false; meaningful unless the precision is NONE.
+    int64_t nTime = 0;
+    EFtpTimePrecision nTimePrecision = EFtpTimePrecision::NONE;
+    bool bTimeZoneKnown = false;
 
     bool operator==(const CFtpListEntry&) const = default;
 };
@@ -117,10 +139,16 @@ struct CFtpListing
 class CFtpListParser
 {
 public:
+    // When the listing was taken is not known: dates without a year give
+    // no time.
+    static constexpr int64_t LISTED_AT_UNKNOWN = INT64_MIN;
+
     // One line without its line end; false when it carries no entry.
-    [[nodiscard]] static bool ParseLine(std::string_view line, CFtpListEntry& entry);
+    // nListedAt: when the listing was taken, seconds since 1970 (UTC).
+    [[nodiscard]] static bool ParseLine(std::string_view line, CFtpListEntry& entry,
+                                        int64_t nListedAt = LISTED_AT_UNKNOWN);
     // A whole listing, lines ended by LF or CR LF.
-    static CFtpListing Parse(std::string_view listing);
+    static CFtpListing Parse(std::string_view listing, int64_t nListedAt = LISTED_AT_UNKNOWN);
     // The entries of Parse alone.
     static std::vector<CFtpListEntry> ParseListing(std::string_view listing);
 };

@@ -421,21 +421,171 @@ unsigned ClassifyDateField(std::string_view field)
     return ClassifyNumericDate(field);
 }
 
-size_t MatchListDate(const CListTokens& tokens, size_t i, EDateForm form)
+namespace
 {
+// The number a field starts with ("21", "08,", "18日", "2010."), or -1.
+int LeadingNumber(std::string_view field)
+{
+    int nValue = 0;
+    size_t i = 0;
+    for (; i < field.size() && IsListDigit(field[i]); ++i)
+    {
+        if (i == 4)
+            return -1;
+        nValue = nValue * 10 + (field[i] - '0');
+    }
+    return i == 0 ? -1 : nValue;
+}
+
+// Two-digit years as servers print them: 70 to 99 are the 1900s.
+int FullYear(int nYear, size_t nDigits)
+{
+    if (nDigits > 2)
+        return nYear;
+    return nYear < 70 ? 2000 + nYear : 1900 + nYear;
+}
+
+int ReadYear(std::string_view field)
+{
+    size_t nDigits = 0;
+    while (nDigits < field.size() && IsListDigit(field[nDigits]))
+        ++nDigits;
+    int nYear = LeadingNumber(field);
+    return nYear < 0 ? 0 : FullYear(nYear, nDigits);
+}
+
+// "Jan", "janv.", "8月": 1 to 12, or 0.
+int ReadMonth(std::string_view field)
+{
+    if (!field.empty() && IsListDigit(field[0]))
+        return LeadingNumber(field);
+    return ListMonthNumber(field);
+}
+
+// The field after a day: a time of day, or a year.
+void ReadTimeOrYear(std::string_view field, CListDate& date)
+{
+    if (field.find(':') != std::string_view::npos)
+    {
+        if (!ReadListClock(field, date))
+            date.nMonth = 0;
+    }
+    else
+        date.nYear = ReadYear(field);
+}
+} // namespace
+
+bool ReadListClock(std::string_view str, CListDate& date)
+{
+    if (!IsListClock(str))
+        return false;
+    size_t nColon = str.find(':');
+    date.nHour = LeadingNumber(str);
+    date.nMinute = LeadingNumber(str.substr(nColon + 1));
+    date.nSecond = str.size() > nColon + 3 ? LeadingNumber(str.substr(nColon + 4)) : -1;
+    return true;
+}
+
+bool ReadListDateField(std::string_view field, CListDate& date)
+{
+    if (IsDayMonthNameYear(field))
+    {
+        size_t nFirst = field.find('-');
+        size_t nSecond = field.find('-', nFirst + 1);
+        date.nDay = LeadingNumber(field);
+        date.nMonth = ListMonthNumber(field.substr(nFirst + 1, nSecond - nFirst - 1));
+        date.nYear = ReadYear(field.substr(nSecond + 1));
+        return true;
+    }
+    int values[3] = {};
+    size_t lengths[3] = {};
+    EMark marks[3] = {MARK_NONE, MARK_NONE, MARK_NONE};
+    char cSeparator = 0;
+    size_t nGroups = 0;
+    size_t i = 0;
+    while (i < field.size() && nGroups < 3)
+    {
+        size_t nStart = i;
+        while (i < field.size() && IsListDigit(field[i]))
+            ++i;
+        if (i == nStart || i - nStart > 4)
+            return false;
+        values[nGroups] = LeadingNumber(field.substr(nStart, i - nStart));
+        lengths[nGroups] = i - nStart;
+        if (i < field.size())
+        {
+            size_t nMark = 1;
+            marks[nGroups] = MarkAt(field.substr(i), nMark);
+            if (nGroups == 0)
+                cSeparator = field[i];
+            i += nMark;
+        }
+        ++nGroups;
+    }
+    if (nGroups == 2)
+    {
+        date.nMonth = values[0];
+        date.nDay = values[1];
+        return true;
+    }
+    if (nGroups != 3)
+        return false;
+    int nYear = 0;
+    int nMonth = 0;
+    int nDay = 0;
+    size_t nYearDigits = 4;
+    if (lengths[0] == 4 || marks[0] == MARK_YEAR)
+    {
+        nYear = values[0];
+        nMonth = values[1];
+        nDay = values[2];
+    }
+    else
+    {
+        bool bDayFirst = cSeparator == '.' || (values[0] > 12 && values[1] <= 12);
+        nMonth = bDayFirst ? values[1] : values[0];
+        nDay = bDayFirst ? values[0] : values[1];
+        nYear = values[2];
+        nYearDigits = lengths[2];
+    }
+    date.nYear = FullYear(nYear, nYearDigits);
+    date.nMonth = nMonth;
+    date.nDay = nDay;
+    return true;
+}
+
+size_t MatchListDate(const CListTokens& tokens, size_t i, EDateForm form, CListDate* pDate)
+{
+    // Which field holds what, for pDate.
+    enum ELayout
+    {
+        ONE_FIELD,      // "2020-01-21" [time], "01-21" time-or-year
+        MONTH_DAY,      // month day time-or-year [time]
+        DAY_MONTH,      // day month time-or-year
+        YEAR_MONTH_DAY, // year month day [time]
+        NUMBERS,        // "1 21 12:00"
+    };
     size_t nCount = tokens.Count();
     if (i >= nCount)
         return 0;
     auto classify = [&](size_t k) { return k < nCount ? ClassifyDateField(tokens.Text(k)) : 0u; };
     unsigned a = classify(i);
+    size_t nLength = 0;
+    ELayout nLayout = ONE_FIELD;
     switch (form)
     {
     case EDateForm::STRONG:
     {
         if (a & DATE_FULL)
-            return (classify(i + 1) & DATE_TIME) ? 2 : 1;
+        {
+            nLength = (classify(i + 1) & DATE_TIME) ? 2 : 1;
+            break;
+        }
         if (a & DATE_MONTHDAY)
-            return (classify(i + 1) & (DATE_TIME | DATE_YEAR)) ? 2 : 0;
+        {
+            nLength = (classify(i + 1) & (DATE_TIME | DATE_YEAR)) ? 2 : 0;
+            break;
+        }
         if (!(a & (DATE_MONTH | DATE_DAY | DATE_YEAR)))
             return 0;
         unsigned b = classify(i + 1);
@@ -443,28 +593,40 @@ size_t MatchListDate(const CListTokens& tokens, size_t i, EDateForm form)
         // "Jan 21 12:00", "Oct 08, 2002", "8月 17日 08:52", "4月 18日 2003年";
         // a time after "Oct 08, 2002" belongs to that date.
         if ((a & DATE_MONTH) && (b & DATE_DAY) && (c & (DATE_TIME | DATE_YEAR)))
-            return (c & DATE_YEAR) && tokens.Text(i + 1).back() == ',' &&
-                           (classify(i + 3) & DATE_TIME)
-                       ? 4
-                       : 3;
+        {
+            nLayout = MONTH_DAY;
+            nLength =
+                (c & DATE_YEAR) && tokens.Text(i + 1).back() == ',' && (classify(i + 3) & DATE_TIME)
+                    ? 4
+                    : 3;
+        }
         // "21 Jan 12:00", "21. Jan 2019"
-        if ((a & DATE_DAY) && (b & DATE_MONTH) && (c & (DATE_TIME | DATE_YEAR)))
-            return 3;
+        else if ((a & DATE_DAY) && (b & DATE_MONTH) && (c & (DATE_TIME | DATE_YEAR)))
+        {
+            nLayout = DAY_MONTH;
+            nLength = 3;
+        }
         // "2005년 1월 6일", "2010. jan. 21." with or without a time. A bare
         // number first is more likely a size ("1000 2019 Jan 21 12:00"),
         // unless a month with its CJK mark follows ("2003   3월 20").
-        if ((a & DATE_YEAR) && (b & DATE_MONTH) && (c & DATE_DAY) &&
-            (!ListAllDigits(tokens.Text(i)) || IsListDigit(tokens.Text(i + 1)[0])))
-            return (classify(i + 3) & DATE_TIME) ? 4 : 3;
-        return 0;
+        else if ((a & DATE_YEAR) && (b & DATE_MONTH) && (c & DATE_DAY) &&
+                 (!ListAllDigits(tokens.Text(i)) || IsListDigit(tokens.Text(i + 1)[0])))
+        {
+            nLayout = YEAR_MONTH_DAY;
+            nLength = (classify(i + 3) & DATE_TIME) ? 4 : 3;
+        }
+        break;
     }
     case EDateForm::NUMERIC:
     {
         unsigned b = classify(i + 1);
         if ((a & DATE_DAY) && (b & DATE_DAY) && ((a | b) & DATE_NUMBER) &&
             (classify(i + 2) & (DATE_TIME | DATE_YEAR)))
-            return 3;
-        return 0;
+        {
+            nLayout = NUMBERS;
+            nLength = 3;
+        }
+        break;
     }
     case EDateForm::ANY_WORD:
     {
@@ -472,11 +634,61 @@ size_t MatchListDate(const CListTokens& tokens, size_t i, EDateForm form)
         if (!(c & (DATE_TIME | DATE_YEAR)) || i + 1 >= nCount)
             return 0;
         if (IsMonthWord(tokens.Text(i)) && (classify(i + 1) & DATE_DAY))
-            return 3;
-        if ((a & DATE_DAY) && IsMonthWord(tokens.Text(i + 1)))
-            return 3;
-        return 0;
+        {
+            nLayout = MONTH_DAY;
+            nLength = 3;
+        }
+        else if ((a & DATE_DAY) && IsMonthWord(tokens.Text(i + 1)))
+        {
+            nLayout = DAY_MONTH;
+            nLength = 3;
+        }
+        break;
     }
     }
-    return 0;
+    if (nLength == 0 || pDate == nullptr)
+        return nLength;
+
+    CListDate& date = *pDate;
+    auto text = [&](size_t k) { return tokens.Text(i + k); };
+    switch (nLayout)
+    {
+    case ONE_FIELD:
+        if (!ReadListDateField(text(0), date))
+            date.nMonth = 0;
+        else if (nLength == 2)
+            ReadTimeOrYear(text(1), date);
+        break;
+    case MONTH_DAY:
+        date.nMonth = ReadMonth(text(0));
+        date.nDay = LeadingNumber(text(1));
+        ReadTimeOrYear(text(2), date);
+        if (nLength == 4 && !ReadListClock(text(3), date))
+            date.nMonth = 0;
+        break;
+    case DAY_MONTH:
+        date.nDay = LeadingNumber(text(0));
+        date.nMonth = ReadMonth(text(1));
+        ReadTimeOrYear(text(2), date);
+        break;
+    case YEAR_MONTH_DAY:
+        date.nYear = ReadYear(text(0));
+        date.nMonth = ReadMonth(text(1));
+        date.nDay = LeadingNumber(text(2));
+        if (nLength == 4 && !ReadListClock(text(3), date))
+            date.nMonth = 0;
+        break;
+    case NUMBERS:
+    {
+        // Month first unless the first number cannot be one.
+        int nFirst = LeadingNumber(text(0));
+        int nSecond = LeadingNumber(text(1));
+        bool bDayFirst = nFirst > 12;
+        date.nMonth = bDayFirst ? nSecond : nFirst;
+        date.nDay = bDayFirst ? nFirst : nSecond;
+        ReadTimeOrYear(text(2), date);
+        break;
+    }
+    }
+    return nLength;
 }

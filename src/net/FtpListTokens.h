@@ -1,7 +1,7 @@
 #pragma once
 // The blank-separated fields of one listing line, and the date forms that
-// servers write into them. Shared by the listing parser's families; dates
-// are only recognised (to find where a name starts), never kept.
+// servers write into them. Shared by the listing parser's families: a date
+// is recognised (to find where a name starts) and read into its parts.
 //
 // Threads: plain values and pure functions; any thread.
 
@@ -72,6 +72,30 @@ int ListMonthNumber(std::string_view field);
 // "12:00", "9:05", "12:00:59".
 bool IsListClock(std::string_view str);
 
+// A date as one listing line wrote it, before it becomes a time; parts
+// left at their defaults were not written.
+struct CListDate
+{
+    int nYear = 0;  // 0: no year ("Jan 21 12:00")
+    int nMonth = 0; // 0: no date at all
+    int nDay = 0;
+    int nHour = -1; // -1: no time of day
+    int nMinute = 0;
+    int nSecond = -1; // -1: no seconds
+    // The server said the time is UTC (MLSD).
+    bool bZoneKnown = false;
+    // A count of seconds since 1970 (UTC) instead of the parts above.
+    bool bEpoch = false;
+    int64_t nEpoch = 0;
+};
+
+// "12:00", "12:00:59" into the date's time of day.
+[[nodiscard]] bool ReadListClock(std::string_view str, CListDate& date);
+// A date in one field ("2020-01-21", "21.01.2020", "01-21-20", "01-jun-99",
+// "2003年4月18日", "01-21"): numbers with "-" and "/" are month first
+// unless the first cannot be a month, with "." day first.
+[[nodiscard]] bool ReadListDateField(std::string_view field, CListDate& date);
+
 // The first MAX_TOKENS fields of a line; a name is taken from a field's
 // start to the end of the line, so fields past the limit are never needed.
 class CListTokens
@@ -127,5 +151,8 @@ enum class EDateForm
     ANY_WORD,
 };
 
-// The number of fields of a date starting at field i (0: none there).
-size_t MatchListDate(const CListTokens& tokens, size_t i, EDateForm form);
+// The number of fields of a date starting at field i (0: none there); with
+// pDate, the date's parts too (a month word outside the table leaves the
+// date without a month).
+size_t MatchListDate(const CListTokens& tokens, size_t i, EDateForm form,
+                     CListDate* pDate = nullptr);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 #include <ostream>
 #include <random>
 
@@ -10,11 +11,20 @@
 void PrintTo(const CFtpListEntry& entry, std::ostream* pStream)
 {
     *pStream << "{\"" << entry.strName << "\", " << (entry.bDirectory ? "dir" : "file") << ", "
-             << entry.nSize << "}";
+             << entry.nSize << ", t" << static_cast<int>(entry.nTimePrecision) << " " << entry.nTime
+             << (entry.bTimeZoneKnown ? " utc" : "") << "}";
 }
 
 namespace
 {
+// Name, kind and size of each entry, for tests about those alone.
+std::vector<CFtpListEntry> WithoutTimes(std::vector<CFtpListEntry> entries)
+{
+    for (CFtpListEntry& entry : entries)
+        entry = CFtpListEntry{entry.strName, entry.bDirectory, entry.nSize};
+    return entries;
+}
+
 // What a line gives: an entry, known noise, or an unreadable line.
 enum EKind
 {
@@ -317,6 +327,8 @@ TEST(FtpListParserTest, EachRowGivesItsEntry)
 
 TEST(FtpListParserTest, WholeTableAsOneListing)
 {
+    // Each line reads in the listing as it reads alone, its time included.
+    const int64_t LISTED_AT = 1718000000; // 2024-06-10
     std::vector<CFtpListEntry> expected;
     size_t nUnreadable = 0;
     std::string strListing;
@@ -325,15 +337,17 @@ TEST(FtpListParserTest, WholeTableAsOneListing)
     {
         strListing += row.strLine + (bCrLf ? "\r\n" : "\n");
         bCrLf = !bCrLf;
-        if (row.nKind == E)
-            expected.push_back(CFtpListEntry{row.strName, row.bDirectory, row.nSize});
+        CFtpListEntry entry;
+        if (row.nKind == E && CFtpListParser::ParseLine(row.strLine, entry, LISTED_AT))
+            expected.push_back(entry);
         nUnreadable += row.nKind == U;
     }
-    EXPECT_EQ(CFtpListParser::ParseListing(strListing), expected);
-    EXPECT_EQ(CFtpListParser::Parse(strListing).nUnreadable, nUnreadable);
+    CFtpListing listing = CFtpListParser::Parse(strListing, LISTED_AT);
+    EXPECT_EQ(listing.entries, expected);
+    EXPECT_EQ(listing.nUnreadable, nUnreadable);
     // No line end after the last line.
     strListing.pop_back();
-    EXPECT_EQ(CFtpListParser::ParseListing(strListing), expected);
+    EXPECT_EQ(CFtpListParser::Parse(strListing, LISTED_AT).entries, expected);
 }
 
 TEST(FtpListParserTest, RandomControlCharactersNeverCrash)
@@ -459,7 +473,142 @@ TEST(FtpListParserTest, FamilyContextAcrossLines)
     {
         SCOPED_TRACE(test.pszVariant);
         CFtpListing listing = CFtpListParser::Parse(test.strListing);
-        EXPECT_EQ(listing.entries, test.expected);
+        EXPECT_EQ(WithoutTimes(listing.entries), test.expected);
         EXPECT_EQ(listing.nUnreadable, test.nUnreadable);
     }
+}
+
+namespace
+{
+// "2024-01-21 12:00:00" as seconds since 1970, read as UTC.
+int64_t Utc(const char* pszTime)
+{
+    std::tm tm{};
+    if (strptime(pszTime, "%Y-%m-%d %H:%M:%S", &tm) == nullptr)
+        ADD_FAILURE() << pszTime;
+    return static_cast<int64_t>(timegm(&tm));
+}
+} // namespace
+
+// The time each family gives: its precision, whether it is UTC, and the
+// year a LIST date leaves out, placed by when the listing was taken.
+TEST(FtpListParserTest, ModificationTimes)
+{
+    using P = EFtpTimePrecision;
+    struct CCase
+    {
+        const char* pszVariant;
+        std::string strLine;
+        const char* pszListedAt; // nullptr: not known
+        const char* pszTime;     // nullptr: no time
+        P nPrecision;
+        bool bZoneKnown;
+    };
+    const char* JUN = "2024-06-10 12:00:00";
+    const char* NEW_YEAR = "2025-01-02 00:00:00";
+    // clang-format off
+    const CCase cases[] = {
+        // MLSD and EPLF give UTC
+        {"mlsd modify", "type=file;size=1;modify=20200101120000; a", JUN, "2020-01-01 12:00:00", P::SECOND, true},
+        {"mlsd modify with fraction", "type=file;size=1;modify=20200101120000.517; a", JUN, "2020-01-01 12:00:00", P::SECOND, true},
+        {"mlsd without modify", "type=file;size=1;perm=r; a", JUN, nullptr, P::NONE, false},
+        {"mlsd modify cut short", "type=file;size=1;modify=2020010112; a", JUN, nullptr, P::NONE, false},
+        {"mlsd modify impossible", "type=file;size=1;modify=20200230120000; a", JUN, nullptr, P::NONE, false},
+        {"eplf seconds", "+i8388621.44468,m839956783,r,s10376,\tRFCEPLF", JUN, "1996-08-13 17:19:43", P::SECOND, true},
+        {"octal stat seconds", "0100644   500  101   12345    123456789  name", JUN, "1973-11-29 21:33:09", P::SECOND, true},
+        // ls: local time, year or time of day
+        {"unix recent", "-rw-r--r-- 1 o g 1 Jan 21 12:00 a", JUN, "2024-01-21 12:00:00", P::MINUTE, false},
+        {"unix recent, last year", "-rw-r--r-- 1 o g 1 Aug  8 10:00 a", JUN, "2023-08-08 10:00:00", P::MINUTE, false},
+        {"unix old", "-rw-r--r-- 1 o g 1 Jan 21  2019 a", JUN, "2019-01-21 00:00:00", P::DAY, false},
+        {"unix seconds", "-rw-r--r-- 1 o g 1 Nov 11 10:00:59 a", JUN, "2023-11-11 10:00:59", P::SECOND, false},
+        {"unix iso", "-rw-r--r-- 1 o g 1 2020-01-21 12:00 a", JUN, "2020-01-21 12:00:00", P::MINUTE, false},
+        {"unix full-iso seconds", "-rw-r--r-- 1 o g 1 2020-01-21 12:00:59 a", JUN, "2020-01-21 12:00:59", P::SECOND, false},
+        {"unix year not known, listing time not known", "-rw-r--r-- 1 o g 1 Jan 21 12:00 a", nullptr, nullptr, P::NONE, false},
+        {"unix year given, listing time not known", "-rw-r--r-- 1 o g 1 Jan 21  2019 a", nullptr, "2019-01-21 00:00:00", P::DAY, false},
+        {"unix hour out of range", "-rw-r--r-- 1 o g 1 Jan 21 25:00 a", JUN, nullptr, P::NONE, false},
+        {"unix month outside the table", "-rw-r--r-- 1 o g 1 \xce\x9f\xce\xba\xcf\x84 21 12:00 a", JUN, nullptr, P::NONE, false},
+        // The year around new year, listing taken 2025-01-02 00:00 UTC
+        {"new year: Dec 31 23:59 is last year", "-rw-r--r-- 1 o g 1 Dec 31 23:59 a", NEW_YEAR, "2024-12-31 23:59:00", P::MINUTE, false},
+        {"new year: Jan 1 is this year", "-rw-r--r-- 1 o g 1 Jan  1 10:00 a", NEW_YEAR, "2025-01-01 10:00:00", P::MINUTE, false},
+        {"new year: later today on a server ahead of UTC", "-rw-r--r-- 1 o g 1 Jan  2 20:00 a", NEW_YEAR, "2025-01-02 20:00:00", P::MINUTE, false},
+        {"new year: days ahead is last year", "-rw-r--r-- 1 o g 1 Jan  5 10:00 a", NEW_YEAR, "2024-01-05 10:00:00", P::MINUTE, false},
+        {"new year: July is last year", "-rw-r--r-- 1 o g 1 Jul 15 10:00 a", NEW_YEAR, "2024-07-15 10:00:00", P::MINUTE, false},
+        // February 29
+        {"feb 29 in a leap year", "-rw-r--r-- 1 o g 1 Feb 29 12:00 a", "2024-03-10 00:00:00", "2024-02-29 12:00:00", P::MINUTE, false},
+        {"feb 29 seen the next year", "-rw-r--r-- 1 o g 1 Feb 29 12:00 a", "2025-03-10 00:00:00", "2024-02-29 12:00:00", P::MINUTE, false},
+        {"feb 29 on the day", "-rw-r--r-- 1 o g 1 Feb 29 09:00 a", "2024-02-29 10:00:00", "2024-02-29 09:00:00", P::MINUTE, false},
+        {"feb 29 of a common year", "-rw-r--r-- 1 o g 1 Feb 29  2023 a", JUN, nullptr, P::NONE, false},
+        // ls in other locales and layouts
+        {"unix german day first", "-rw-r--r-- 1 o g 1 21. Okt 2019 a", JUN, "2019-10-21 00:00:00", P::DAY, false},
+        {"unix french recent", "-rw-r--r-- 1 o g 1 21 janv. 12:00 a", JUN, "2024-01-21 12:00:00", P::MINUTE, false},
+        {"unix russian", "-rw-r--r-- 1 o g 1 \xd0\xbe\xd0\xba\xd1\x82 21 12:00 a", JUN, "2023-10-21 12:00:00", P::MINUTE, false},
+        {"unix hungarian year first", "-rw-r--r-- 1 o g 1 2010. m\xc3\xa1rc. 21. a", JUN, "2010-03-21 00:00:00", P::DAY, false},
+        {"unix chinese recent", "-rw-r--r-- 1 o g 1 8\xe6\x9c\x88 17 08:52 a", JUN, "2023-08-17 08:52:00", P::MINUTE, false},
+        {"unix chinese marks and year", "-rw-r--r-- 1 o g 1 4\xe6\x9c\x88 18\xe6\x97\xa5 2003\xe5\xb9\xb4 a", JUN, "2003-04-18 00:00:00", P::DAY, false},
+        {"unix korean year first", "-rw-r--r-- 1 o g 1 2005\xeb\x85\x84 1\xec\x9b\x94 6\xec\x9d\xbc a", JUN, "2005-01-06 00:00:00", P::DAY, false},
+        {"unix euc-kr bare year first", "-rw-r--r-- 1 o g 1 2003   3\xbf\xf9 20 a", JUN, "2003-03-20 00:00:00", P::DAY, false},
+        {"unix gbk joined", "-rw-r--r-- 1 o g 1 2003\xc4\xea" "3\xd4\xc2" "20\xc8\xd5 a", JUN, "2003-03-20 00:00:00", P::DAY, false},
+        {"unix month and day marks joined", "-rw-r--r-- 1 o g 1 3\xe6\x9c\x88" "20\xe6\x97\xa5 12:00 a", JUN, "2024-03-20 12:00:00", P::MINUTE, false},
+        {"unix numeric month", "-rw-r--r-- 1 o g 1 1 21 12:00 a", JUN, "2024-01-21 12:00:00", P::MINUTE, false},
+        {"unix mm-dd time", "-rw-r--r-- 1 o g 1 01-21 12:00 a", JUN, "2024-01-21 12:00:00", P::MINUTE, false},
+        {"unix dd-mm-yyyy", "-rw-r--r-- 1 o g 1 21-01-2020 12:00 a", JUN, "2020-01-21 12:00:00", P::MINUTE, false},
+        {"unix dotted padded", "-rw-r--r-- 1 o g 1 2004.07.15    a", JUN, "2004-07-15 00:00:00", P::DAY, false},
+        {"unix day-month-year", "-rw-r--r-- 1 o g 1 01-jun-99 a", JUN, "1999-06-01 00:00:00", P::DAY, false},
+        {"unix vshell date and time", "-rwxr-xr-x 1 u g 1 Oct 08, 2002 09:47 a", JUN, "2002-10-08 09:47:00", P::MINUTE, false},
+        {"vshell without permissions", "206876  Apr 04, 2000 21:06 a", JUN, "2000-04-04 21:06:00", P::MINUTE, false},
+        {"netware", "- [RWCEAFMS] rhesus 214059 Oct 20 15:27 a", JUN, "2023-10-20 15:27:00", P::MINUTE, false},
+        {"plan9", "--rw-rw-r-- M 4 glenda glenda 1 Jan 21 12:00 a", JUN, "2024-01-21 12:00:00", P::MINUTE, false},
+        // DOS / IIS and other Windows layouts
+        {"dos pm", "01-21-20  02:35PM 1 a", JUN, "2020-01-21 14:35:00", P::MINUTE, false},
+        {"dos twelve am is midnight", "01-21-20  12:05AM 1 a", JUN, "2020-01-21 00:05:00", P::MINUTE, false},
+        {"dos twelve pm is noon", "01-21-20  12:05PM 1 a", JUN, "2020-01-21 12:05:00", P::MINUTE, false},
+        {"dos 24h, four-digit year", "01-21-2020  14:35 1 a", JUN, "2020-01-21 14:35:00", P::MINUTE, false},
+        {"dos iso date, seconds", "2020-01-21  14:35:22 1 a", JUN, "2020-01-21 14:35:22", P::SECOND, false},
+        {"dos dotted day first", "21.01.2020  14:35 <DIR> a", JUN, "2020-01-21 14:35:00", P::MINUTE, false},
+        {"dos chinese afternoon", "01-21-20  02:35\xe4\xb8\x8b\xe5\x8d\x88 <DIR> a", JUN, "2020-01-21 14:35:00", P::MINUTE, false},
+        {"dos chinese morning first", "2020/01/21  \xe4\xb8\x8a\xe5\x8d\x88 12:35 1 a", JUN, "2020-01-21 00:35:00", P::MINUTE, false},
+        {"dos unknown half keeps the day", "2020/01/21  \xce\xbc\xce\xbc 02:35 1 a", JUN, "2020-01-21 00:00:00", P::DAY, false},
+        {"dos two-digit year of the 1900s", "01-21-70  02:35PM 1 a", JUN, "1970-01-21 14:35:00", P::MINUTE, false},
+        {"dos two-digit year of the 2000s", "01-21-69  02:35PM 1 a", JUN, "2069-01-21 14:35:00", P::MINUTE, false},
+        {"os2", "   36611      A          05-12-97   16:44  a", JUN, "1997-05-12 16:44:00", P::MINUTE, false},
+        // Other families
+        {"vms seconds, hundredths left out", "NAME;1  155  2-JUL-2003 10:30:13.64", JUN, "2003-07-02 10:30:13", P::SECOND, false},
+        {"vms minutes", "REPORT.TXT;12     3  2-JUL-2003 10:30", JUN, "2003-07-02 10:30:00", P::MINUTE, false},
+        {"vms date only", "REPORT.TXT;13     3  2-JUL-2003", JUN, "2003-07-02 00:00:00", P::DAY, false},
+        {"vms no attributes", "SECRET.DAT;1        %RMS-E-PRV, insufficient privilege", JUN, nullptr, P::NONE, false},
+        {"mvs member changed", "MEMBER1   01.03 2002/09/12 2002/10/11 09:37    11     1     0 USER1", JUN, "2002-10-11 09:37:00", P::MINUTE, false},
+        {"mvs data set referred date is not a change", "WYOSPT 3390   2003/03/18  1  200  FB      80  8053  PS  A", JUN, nullptr, P::NONE, false},
+        {"as400", "QPGMR           1234 05/04/03 12:00:00 *STMF      a", JUN, "2003-05-04 12:00:00", P::SECOND, false},
+        {"nonstop", "ALTLOG        101            1036  8-Jun-09 17:48:16 255,255 \"oooo\"", JUN, "2009-06-08 17:48:16", P::SECOND, false},
+        {"os9 year first", "  0.0     06/10/28 1134    ------wr      28B       512 a", JUN, "2006-10-28 11:34:00", P::MINUTE, false},
+        {"vxworks", "    1028       JAN-01-2000 00:00:00   a", JUN, "2000-01-01 00:00:00", P::SECOND, false},
+        {"zvm iso", "PROFILE  EXEC     F         80          9          1 1999-09-24 12:36:12 VMSYSU", JUN, "1999-09-24 12:36:12", P::SECOND, false},
+        {"zvm month first", "README   TXT      V         68        123          3  9/24/99 12:36:12 -", JUN, "1999-09-24 12:36:12", P::SECOND, false},
+    };
+    // clang-format on
+    for (const CCase& test : cases)
+    {
+        SCOPED_TRACE(test.pszVariant);
+        int64_t nListedAt =
+            test.pszListedAt ? Utc(test.pszListedAt) : CFtpListParser::LISTED_AT_UNKNOWN;
+        CFtpListing listing = CFtpListParser::Parse(test.strLine, nListedAt);
+        ASSERT_EQ(listing.entries.size(), 1u);
+        const CFtpListEntry& entry = listing.entries[0];
+        EXPECT_EQ(entry.nTimePrecision, test.nPrecision);
+        EXPECT_EQ(entry.nTime, test.pszTime ? Utc(test.pszTime) : 0);
+        EXPECT_EQ(entry.bTimeZoneKnown, test.bZoneKnown);
+    }
+}
+
+// An entry whose fields follow on the next line takes its time from there.
+TEST(FtpListParserTest, TimeOfAnEntrySpreadOverTwoLines)
+{
+    CFtpListing listing = CFtpListParser::Parse("A_VERY_LONG_FILE_NAME_INDEED.DATA;12\r\n"
+                                                "     5/6     1-JAN-2001 08:09:10  [SMITH]\r\n"
+                                                "ALONE.TXT;3\r\n",
+                                                Utc("2024-06-10 00:00:00"));
+    ASSERT_EQ(listing.entries.size(), 2u);
+    EXPECT_EQ(listing.entries[0].nTime, Utc("2001-01-01 08:09:10"));
+    EXPECT_EQ(listing.entries[0].nTimePrecision, EFtpTimePrecision::SECOND);
+    EXPECT_EQ(listing.entries[1].nTimePrecision, EFtpTimePrecision::NONE);
 }
