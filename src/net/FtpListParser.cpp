@@ -1,5 +1,6 @@
 #include "net/FtpListParser.h"
 
+#include <bit>
 #include <chrono>
 #include <cstring>
 
@@ -100,26 +101,42 @@ bool ParseListSize(std::string_view str, uint64_t& nSize)
 }
 
 // "01-21-20", "01/21/2020", "2020-01-21", "21.01.2020": a DOS/IIS date.
-bool IsDosDate(std::string_view str)
+bool IsDosDate(std::string_view str, CListDate* pDate = nullptr)
 {
-    int nGroups = 0;
+    int values[3] = {};
+    size_t lengths[3] = {};
+    char cSeparator = 0;
+    size_t nGroups = 0;
     size_t nDigits = 0;
+    int nValue = 0;
     for (size_t i = 0; i <= str.size(); ++i)
     {
         if (i < str.size() && IsListDigit(str[i]))
         {
             if (++nDigits > 4)
                 return false;
+            nValue = nValue * 10 + (str[i] - '0');
             continue;
         }
-        if (nDigits == 0)
+        if (nDigits == 0 || nGroups == 3)
             return false;
+        values[nGroups] = nValue;
+        lengths[nGroups] = nDigits;
         ++nGroups;
         nDigits = 0;
-        if (i < str.size() && str[i] != '-' && str[i] != '/' && str[i] != '.')
+        nValue = 0;
+        if (i == str.size())
+            break;
+        if (str[i] != '-' && str[i] != '/' && str[i] != '.')
             return false;
+        if (nGroups == 1)
+            cSeparator = str[i];
     }
-    return nGroups == 3;
+    if (nGroups != 3)
+        return false;
+    if (pDate != nullptr)
+        SetListDate(values, lengths[0], lengths[2], cSeparator, *pDate);
+    return true;
 }
 
 // AM/PM as English servers write it, or as a localized Windows writes it
@@ -141,6 +158,12 @@ bool IsDayHalf(std::string_view str)
 // and GBK.
 int DayHalfOffset(std::string_view str)
 {
+    if (str.size() == 2 && (str[1] == 'M' || str[1] == 'm'))
+    {
+        char c = ListLower(str[0]);
+        if (c == 'p' || c == 'a')
+            return c == 'p' ? 12 : 0;
+    }
     static constexpr std::string_view AFTERNOON[] = {"pm",
                                                      "p",
                                                      "\xe4\xb8\x8b\xe5\x8d\x88",
@@ -294,28 +317,114 @@ ELine TakeEntry(std::string_view name, bool bDirectory, uint64_t nSize, CFtpList
 }
 
 // False when the line is not MLSD facts at all.
-// YYYYMMDDHHMMSS, perhaps with a fraction of a second: always UTC.
-void ReadMlsdTime(std::string_view value, CListDate& date)
+constexpr int64_t SECONDS_PER_DAY = 86400;
+// Beyond this, seconds since 1970 are no date of a file (and sums with
+// them could overflow).
+constexpr int64_t MAX_SECONDS = int64_t{1} << 40;
+
+// A listing written on a server ahead of UTC shows its newest files up to
+// about a day after the moment the listing was taken.
+constexpr int64_t ZONE_SLACK = SECONDS_PER_DAY;
+
+// The date's seconds, its year given; false when the date does not exist.
+bool DateSeconds(const CListDate& date, int nYear, int64_t& nSeconds)
 {
-    if (value.size() < 14 || !ListAllDigits(value.substr(0, 14)))
-        return;
-    auto number = [&](size_t nStart, size_t nLength)
-    {
-        int n = 0;
-        for (size_t i = nStart; i < nStart + nLength; ++i)
-            n = n * 10 + (value[i] - '0');
-        return n;
-    };
-    date.nYear = number(0, 4);
-    date.nMonth = number(4, 2);
-    date.nDay = number(6, 2);
-    date.nHour = number(8, 2);
-    date.nMinute = number(10, 2);
-    date.nSecond = number(12, 2);
-    date.bZoneKnown = true;
+    using namespace std::chrono;
+    year_month_day day{year{nYear}, month{static_cast<unsigned>(date.nMonth)},
+                       std::chrono::day{static_cast<unsigned>(date.nDay)}};
+    if (date.nDay > 28 && !day.ok())
+        return false;
+    nSeconds = static_cast<int64_t>(sys_days{day}.time_since_epoch().count()) * SECONDS_PER_DAY;
+    if (date.nHour >= 0)
+        nSeconds += date.nHour * 3600 + date.nMinute * 60 + (date.nSecond > 0 ? date.nSecond : 0);
+    return true;
 }
 
-bool ParseMlsd(std::string_view line, CFtpListEntry& entry, CListDate& date, ELine& result)
+// The year of a date written without one: the latest that does not put it
+// after the listing, so that ls's "recent" dates land in the months before.
+bool InferYear(const CListDate& date, int64_t nListedAt, int64_t& nSeconds)
+{
+    using namespace std::chrono;
+    if (nListedAt == CFtpListParser::LISTED_AT_UNKNOWN || nListedAt < -MAX_SECONDS ||
+        nListedAt > MAX_SECONDS)
+        return false;
+    int64_t nLimit = nListedAt + ZONE_SLACK;
+    sys_days limitDay = floor<days>(sys_seconds{seconds{nLimit}});
+    int nYear = static_cast<int>(year_month_day{limitDay}.year());
+    // Eight years back reach a February 29 even across 2100.
+    for (int i = 0; i <= 8; ++i, --nYear)
+        if (DateSeconds(date, nYear, nSeconds) && nSeconds <= nLimit)
+            return true;
+    return false;
+}
+
+// The entry's time from what its line gave; an impossible date gives none.
+void ApplyDate(const CListDate& date, int64_t nListedAt, CFtpListEntry& entry)
+{
+    if (date.bEpoch)
+    {
+        if (date.nEpoch > MAX_SECONDS)
+            return;
+        entry.nTime = date.nEpoch;
+        entry.nTimePrecision = EFtpTimePrecision::SECOND;
+        entry.bTimeZoneKnown = true;
+        return;
+    }
+    if (date.nMonth < 1 || date.nMonth > 12 || date.nDay < 1 || date.nDay > 31 || date.nYear < 0 ||
+        date.nYear > 9999 || date.nHour > 23 || date.nMinute < 0 || date.nMinute > 59 ||
+        date.nSecond > 60)
+        return;
+    int64_t nSeconds = 0;
+    if (date.nYear == 0 ? !InferYear(date, nListedAt, nSeconds)
+                        : !DateSeconds(date, date.nYear, nSeconds))
+        return;
+    entry.nTime = nSeconds;
+    entry.nTimePrecision = date.nHour < 0     ? EFtpTimePrecision::DAY
+                           : date.nSecond < 0 ? EFtpTimePrecision::MINUTE
+                                              : EFtpTimePrecision::SECOND;
+    entry.bTimeZoneKnown = date.bZoneKnown;
+}
+// Eight ASCII digits as four two-digit numbers, in bytes 0, 2, 4 and 6
+// (little-endian: byte 0 from the first two); false unless all are
+// digits. All eight at once: most MLSD lines carry a time.
+bool ReadDigitPairs(uint64_t nBytes, uint64_t& nPairs)
+{
+    uint64_t d = nBytes - 0x3030303030303030ull;
+    // A byte below '0' borrows and sets its top bit; one above '9' does
+    // once 0x76 is added.
+    if (((d | (d + 0x7676767676767676ull)) & 0x8080808080808080ull) != 0)
+        return false;
+    nPairs = (d * 10 + (d >> 8)) & 0x00ff00ff00ff00ffull;
+    return true;
+}
+
+// YYYYMMDDHHMMSS, perhaps with a fraction of a second: always UTC, so it
+// becomes seconds here; false when it is no time.
+bool ReadMlsdTime(std::string_view value, int64_t& nSeconds)
+{
+    static_assert(std::endian::native == std::endian::little);
+    if (value.size() < 14)
+        return false;
+    uint64_t nDay = 0;
+    uint64_t nTime = 0x3030303030303030ull; // "HHMMSS" then two '0'
+    std::memcpy(&nDay, value.data(), 8);
+    std::memcpy(&nTime, value.data() + 8, 6);
+    if (!ReadDigitPairs(nDay, nDay) || !ReadDigitPairs(nTime, nTime))
+        return false;
+    auto pair = [](uint64_t nPairs, int i)
+    { return static_cast<int>((nPairs >> (16 * i)) & 0xff); };
+    CListDate parts;
+    parts.nMonth = pair(nDay, 2);
+    parts.nDay = pair(nDay, 3);
+    parts.nHour = pair(nTime, 0);
+    parts.nMinute = pair(nTime, 1);
+    parts.nSecond = pair(nTime, 2);
+    return parts.nMonth >= 1 && parts.nMonth <= 12 && parts.nDay >= 1 && parts.nDay <= 31 &&
+           parts.nHour <= 23 && parts.nMinute <= 59 && parts.nSecond <= 60 &&
+           DateSeconds(parts, pair(nDay, 0) * 100 + pair(nDay, 1), nSeconds);
+}
+
+bool ParseMlsd(std::string_view line, CFtpListEntry& entry, ELine& result)
 {
     // The facts hold no blank; the name follows the first space (a tab on
     // some servers). Older servers leave out the ";" before it.
@@ -332,7 +441,9 @@ bool ParseMlsd(std::string_view line, CFtpListEntry& entry, CListDate& date, ELi
     bool bKnown = false;
     bool bDirectory = false;
     bool bNoise = false;
+    bool bTime = false;
     uint64_t nSize = 0;
+    int64_t nTime = 0;
     size_t nPos = 0;
     while (nPos < facts.size())
     {
@@ -348,34 +459,40 @@ bool ParseMlsd(std::string_view line, CFtpListEntry& entry, CListDate& date, ELi
             return false;
         std::string_view key = fact.substr(0, nEqual);
         std::string_view value = fact.substr(nEqual + 1);
-        if (ListEqualsNoCase(key, "type"))
+        if (ListEqualsLower(key, "type"))
         {
             bKnown = true;
-            if (ListEqualsNoCase(value, "cdir") || ListEqualsNoCase(value, "pdir"))
+            if (ListEqualsLower(value, "cdir") || ListEqualsLower(value, "pdir"))
                 bNoise = true;
             // Links (OS.unix=slink:...) and device types count as files.
-            bDirectory = ListEqualsNoCase(value, "dir");
+            bDirectory = ListEqualsLower(value, "dir");
         }
-        else if (ListEqualsNoCase(key, "size"))
+        else if (ListEqualsLower(key, "size"))
         {
             bKnown = true;
             uint64_t n = 0;
             if (ListParseNumber(value, n))
                 nSize = n;
         }
-        else if (ListEqualsNoCase(key, "modify"))
+        else if (ListEqualsLower(key, "modify"))
         {
             bKnown = true;
-            ReadMlsdTime(value, date);
+            bTime = ReadMlsdTime(value, nTime);
         }
-        else if (!bKnown && (ListEqualsNoCase(key, "perm") || ListEqualsNoCase(key, "unique") ||
-                             ListEqualsNoCase(key, "create") || ListEqualsNoCase(key, "sizd") ||
+        else if (!bKnown && (ListEqualsLower(key, "perm") || ListEqualsLower(key, "unique") ||
+                             ListEqualsLower(key, "create") || ListEqualsLower(key, "sizd") ||
                              StartsWithNoCase(key, "unix.")))
             bKnown = true;
     }
     if (!bKnown)
         return false;
     result = bNoise ? ELine::NOISE : TakeEntry(line.substr(nBlank + 1), bDirectory, nSize, entry);
+    if (result == ELine::ENTRY && bTime)
+    {
+        entry.nTime = nTime;
+        entry.nTimePrecision = EFtpTimePrecision::SECOND;
+        entry.bTimeZoneKnown = true;
+    }
     return true;
 }
 
@@ -565,7 +682,7 @@ ELine ParseUnixFields(const CListTokens& tokens, size_t nFirst, char cType, bool
 // False when the fields are not DOS/IIS.
 bool ParseDos(const CListTokens& tokens, CFtpListEntry& entry, CListDate& date, ELine& result)
 {
-    if (tokens.Count() < 4 || !IsDosDate(tokens.Text(0)))
+    if (tokens.Count() < 4 || !IsDosDate(tokens.Text(0), &date))
         return false;
     size_t nField = 0;
     if (IsDosTime(tokens.Text(1), &date))
@@ -588,7 +705,7 @@ bool ParseDos(const CListTokens& tokens, CFtpListEntry& entry, CListDate& date, 
     bool bDirectory = false;
     bool bLink = false;
     uint64_t nSize = 0;
-    if (ListEqualsNoCase(field, "<DIR>"))
+    if (ListEqualsLower(field, "<dir>"))
         bDirectory = true;
     else if (ListEqualsNoCase(field, "<JUNCTION>") || StartsWithNoCase(field, "<SYMLINK"))
         bLink = true;
@@ -609,8 +726,6 @@ bool ParseDos(const CListTokens& tokens, CFtpListEntry& entry, CListDate& date, 
             return false;
     }
 
-    if (!ReadListDateField(tokens.Text(0), date))
-        date.nMonth = 0;
     std::string_view name = tokens.Rest(nField + 1);
     if (bLink && name.size() > 2 && name.back() == ']')
     {
@@ -677,12 +792,10 @@ bool ParseOs2(const CListTokens& tokens, CFtpListEntry& entry, CListDate& date, 
     for (size_t i = 1; i + 2 < tokens.Count() && i <= 3; ++i)
     {
         std::string_view field = tokens.Text(i);
-        if (IsDosDate(field))
+        if (IsDosDate(field, &date))
         {
             if (!ReadListClock(tokens.Text(i + 1), date))
                 return false;
-            if (!ReadListDateField(field, date))
-                date.nMonth = 0;
             result = TakeEntry(tokens.Rest(i + 2), bDirectory, nSize, entry);
             return true;
         }
@@ -987,13 +1100,10 @@ bool ParseAs400(const CListTokens& tokens, CFtpListEntry& entry, CListDate& date
     uint64_t nSize = 0;
     if (nCount >= 3 && tokens.Text(1)[0] == '*')
         nType = 1;
-    else if (nCount >= 6 && ListParseNumber(tokens.Text(1), nSize) && IsDosDate(tokens.Text(2)) &&
-             IsListClock(tokens.Text(3)) && tokens.Text(4)[0] == '*')
-    {
+    else if (nCount >= 6 && ListParseNumber(tokens.Text(1), nSize) &&
+             IsDosDate(tokens.Text(2), &date) && ReadListClock(tokens.Text(3), date) &&
+             tokens.Text(4)[0] == '*')
         nType = 4;
-        if (!ReadListDateField(tokens.Text(2), date) || !ReadListClock(tokens.Text(3), date))
-            date.nMonth = 0;
-    }
     else
         return false;
     std::string_view type = tokens.Text(nType);
@@ -1156,7 +1266,9 @@ ELine ParseAny(std::string_view line, CFtpListEntry& entry, EContext& context, C
             return result;
     }
     ELine result = ELine::UNREADABLE;
-    if (ParseMlsd(line, entry, fresh(), result))
+    // MLSD sets the entry's time itself.
+    fresh();
+    if (ParseMlsd(line, entry, result))
         return result;
 
     CListTokens tokens(line);
@@ -1212,73 +1324,6 @@ ELine ParseAny(std::string_view line, CFtpListEntry& entry, EContext& context, C
     return IsNoise(tokens, context) ? ELine::NOISE : ELine::UNREADABLE;
 }
 
-constexpr int64_t SECONDS_PER_DAY = 86400;
-// Beyond this, seconds since 1970 are no date of a file (and sums with
-// them could overflow).
-constexpr int64_t MAX_SECONDS = int64_t{1} << 40;
-
-// A listing written on a server ahead of UTC shows its newest files up to
-// about a day after the moment the listing was taken.
-constexpr int64_t ZONE_SLACK = SECONDS_PER_DAY;
-
-// The date's seconds, its year given; false when the date does not exist.
-bool DateSeconds(const CListDate& date, int nYear, int64_t& nSeconds)
-{
-    using namespace std::chrono;
-    year_month_day day{year{nYear}, month{static_cast<unsigned>(date.nMonth)},
-                       std::chrono::day{static_cast<unsigned>(date.nDay)}};
-    if (!day.ok())
-        return false;
-    nSeconds = static_cast<int64_t>(sys_days{day}.time_since_epoch().count()) * SECONDS_PER_DAY;
-    if (date.nHour >= 0)
-        nSeconds += date.nHour * 3600 + date.nMinute * 60 + (date.nSecond > 0 ? date.nSecond : 0);
-    return true;
-}
-
-// The year of a date written without one: the latest that does not put it
-// after the listing, so that ls's "recent" dates land in the months before.
-bool InferYear(const CListDate& date, int64_t nListedAt, int64_t& nSeconds)
-{
-    using namespace std::chrono;
-    if (nListedAt == CFtpListParser::LISTED_AT_UNKNOWN || nListedAt < -MAX_SECONDS ||
-        nListedAt > MAX_SECONDS)
-        return false;
-    int64_t nLimit = nListedAt + ZONE_SLACK;
-    sys_days limitDay = floor<days>(sys_seconds{seconds{nLimit}});
-    int nYear = static_cast<int>(year_month_day{limitDay}.year());
-    // Eight years back reach a February 29 even across 2100.
-    for (int i = 0; i <= 8; ++i, --nYear)
-        if (DateSeconds(date, nYear, nSeconds) && nSeconds <= nLimit)
-            return true;
-    return false;
-}
-
-// The entry's time from what its line gave; an impossible date gives none.
-void ApplyDate(const CListDate& date, int64_t nListedAt, CFtpListEntry& entry)
-{
-    if (date.bEpoch)
-    {
-        if (date.nEpoch > MAX_SECONDS)
-            return;
-        entry.nTime = date.nEpoch;
-        entry.nTimePrecision = EFtpTimePrecision::SECOND;
-        entry.bTimeZoneKnown = true;
-        return;
-    }
-    if (date.nMonth < 1 || date.nMonth > 12 || date.nDay < 1 || date.nDay > 31 || date.nYear < 0 ||
-        date.nYear > 9999 || date.nHour > 23 || date.nMinute < 0 || date.nMinute > 59 ||
-        date.nSecond > 60)
-        return;
-    int64_t nSeconds = 0;
-    if (date.nYear == 0 ? !InferYear(date, nListedAt, nSeconds)
-                        : !DateSeconds(date, date.nYear, nSeconds))
-        return;
-    entry.nTime = nSeconds;
-    entry.nTimePrecision = date.nHour < 0     ? EFtpTimePrecision::DAY
-                           : date.nSecond < 0 ? EFtpTimePrecision::MINUTE
-                                              : EFtpTimePrecision::SECOND;
-    entry.bTimeZoneKnown = date.bZoneKnown;
-}
 } // namespace
 
 bool CFtpListParser::ParseLine(std::string_view line, CFtpListEntry& entry, int64_t nListedAt)
@@ -1326,21 +1371,26 @@ CFtpListing CFtpListParser::Parse(std::string_view listing, int64_t nListedAt)
             }
             result.entries.push_back(std::move(pending));
         }
-        CFtpListEntry entry;
+        // Parsed in place: most lines are entries.
+        CFtpListEntry& entry = result.entries.emplace_back();
         switch (ParseAny(line, entry, context, date))
         {
         case ELine::ENTRY:
-            ApplyDate(date, nListedAt, entry);
-            result.entries.push_back(std::move(entry));
+            // MLSD lines set their time themselves.
+            if (date.nMonth != 0 || date.bEpoch)
+                ApplyDate(date, nListedAt, entry);
             break;
         case ELine::VMS_NAME:
             pending = std::move(entry);
             bPending = true;
+            result.entries.pop_back();
             break;
         case ELine::UNREADABLE:
             ++result.nUnreadable;
+            result.entries.pop_back();
             break;
         case ELine::NOISE:
+            result.entries.pop_back();
             break;
         }
     }

@@ -30,9 +30,9 @@
 //   -rw-r--r--   1 owner group   1234 no-date.txt
 //   100644 1 owner group 12 Jan 21 12:00 numeric-mode.txt
 //   0100644   500  101   12345    123456789  seconds-since-1970.txt
+//   d?????????   ? ?     ?          ?            ? unreadable-dir
 // VShell without permissions:
 //   206876  Apr 04, 2000 21:06 name
-//   d?????????   ? ?     ?          ?            ? unreadable-dir
 // Plan 9 (mode, device type and number, owner, group, size, date, name):
 //   --rw-rw-r-- M 4 glenda glenda 1234 Jan 21 12:00 plan9.txt
 // NetWare:
@@ -94,10 +94,11 @@
 //
 // Times: MLSD's modify fact is UTC, and so are the seconds of EPLF and of
 // the octal layout; every other date is the server's local time, kept as
-// if it were UTC and marked so (the caller may know the site's offset). A
-// date without a year gets the year that puts it within the months before
-// the listing was taken, as ls leaves the year out only for those; the
-// time the listing was taken is the caller's, never this parser's clock.
+// if it were UTC and marked so (the caller may know the site's offset). ls
+// leaves the year out only for the months before the listing, so such a
+// date gets the latest year that puts it at most a day after the listing
+// was taken (a day for servers ahead of UTC); the time the listing was
+// taken is the caller's, never this parser's clock.
 //
 // Threads: stateless; any thread.
 

@@ -252,6 +252,15 @@ int ListMonthNumber(std::string_view field)
         return 0;
     for (size_t i = 0; i < field.size(); ++i)
         szLower[i] = ListLower(field[i]);
+    // Most listings are English: those twelve without a search.
+    if (field.size() == 3)
+    {
+        static constexpr char ENGLISH[] = "janfebmaraprmayjunjulaugsepoctnovdec";
+        for (int i = 0; i < 12; ++i)
+            if (szLower[0] == ENGLISH[3 * i] && szLower[1] == ENGLISH[3 * i + 1] &&
+                szLower[2] == ENGLISH[3 * i + 2])
+                return i + 1;
+    }
     const std::vector<CMonthName>& names = MonthNames();
     CMonthName key{std::string_view(szLower, field.size()), 0};
     auto it = std::lower_bound(names.begin(), names.end(), key);
@@ -292,6 +301,9 @@ constexpr CMark MARKS[] = {
 // The mark at the start of str, and its length in nLength.
 EMark MarkAt(std::string_view str, size_t& nLength)
 {
+    // Every mark starts with a byte above ASCII.
+    if (str.empty() || static_cast<unsigned char>(str[0]) < 0x80)
+        return MARK_NONE;
     for (const CMark& mark : MARKS)
         if (str.substr(0, mark.bytes.size()) == mark.bytes)
         {
@@ -477,47 +489,79 @@ void ReadTimeOrYear(std::string_view field, CListDate& date)
 
 bool ReadListClock(std::string_view str, CListDate& date)
 {
-    if (!IsListClock(str))
+    // Written out rather than split and searched: this runs for nearly
+    // every line of a listing.
+    auto digit = [str](size_t i) { return static_cast<unsigned>(str[i]) - '0'; };
+    size_t nColon = str.size() >= 4 && str[1] == ':' ? 1 : str.size() >= 5 && str[2] == ':' ? 2 : 0;
+    if (nColon == 0)
         return false;
-    size_t nColon = str.find(':');
-    date.nHour = LeadingNumber(str);
-    date.nMinute = LeadingNumber(str.substr(nColon + 1));
-    date.nSecond = str.size() > nColon + 3 ? LeadingNumber(str.substr(nColon + 4)) : -1;
+    size_t nRest = str.size() - nColon - 1;
+    if (nRest != 2 && (nRest != 5 || str[nColon + 3] != ':'))
+        return false;
+    unsigned nHour = digit(0);
+    if (nColon == 2)
+        nHour = nHour * 10 + digit(1);
+    unsigned m1 = digit(nColon + 1);
+    unsigned m2 = digit(nColon + 2);
+    if (digit(0) > 9 || (nColon == 2 && digit(1) > 9) || m1 > 9 || m2 > 9)
+        return false;
+    int nSecond = -1;
+    if (nRest == 5)
+    {
+        unsigned s1 = digit(nColon + 4);
+        unsigned s2 = digit(nColon + 5);
+        if (s1 > 9 || s2 > 9)
+            return false;
+        nSecond = static_cast<int>(s1 * 10 + s2);
+    }
+    date.nHour = static_cast<int>(nHour);
+    date.nMinute = static_cast<int>(m1 * 10 + m2);
+    date.nSecond = nSecond;
     return true;
 }
 
 bool ReadListDateField(std::string_view field, CListDate& date)
 {
-    if (IsDayMonthNameYear(field))
-    {
-        size_t nFirst = field.find('-');
-        size_t nSecond = field.find('-', nFirst + 1);
-        date.nDay = LeadingNumber(field);
-        date.nMonth = ListMonthNumber(field.substr(nFirst + 1, nSecond - nFirst - 1));
-        date.nYear = ReadYear(field.substr(nSecond + 1));
-        return true;
-    }
     int values[3] = {};
     size_t lengths[3] = {};
-    EMark marks[3] = {MARK_NONE, MARK_NONE, MARK_NONE};
+    EMark nFirstMark = MARK_NONE;
     char cSeparator = 0;
     size_t nGroups = 0;
     size_t i = 0;
     while (i < field.size() && nGroups < 3)
     {
         size_t nStart = i;
+        int nValue = 0;
         while (i < field.size() && IsListDigit(field[i]))
-            ++i;
-        if (i == nStart || i - nStart > 4)
-            return false;
-        values[nGroups] = LeadingNumber(field.substr(nStart, i - nStart));
+        {
+            nValue = nValue * 10 + (field[i] - '0');
+            if (++i - nStart > 4)
+                return false;
+        }
+        if (i == nStart)
+        {
+            // "01-jun-99": a month name in the middle.
+            if (nGroups != 1 || cSeparator != '-' || !IsDayMonthNameYear(field))
+                return false;
+            size_t nSecond = field.find('-', i);
+            date.nDay = values[0];
+            date.nMonth = ListMonthNumber(field.substr(i, nSecond - i));
+            date.nYear = ReadYear(field.substr(nSecond + 1));
+            return true;
+        }
+        values[nGroups] = nValue;
         lengths[nGroups] = i - nStart;
         if (i < field.size())
         {
             size_t nMark = 1;
-            marks[nGroups] = MarkAt(field.substr(i), nMark);
+            EMark nKind = static_cast<unsigned char>(field[i]) < 0x80
+                              ? MARK_NONE
+                              : MarkAt(field.substr(i), nMark);
             if (nGroups == 0)
+            {
                 cSeparator = field[i];
+                nFirstMark = nKind;
+            }
             i += nMark;
         }
         ++nGroups;
@@ -530,28 +574,24 @@ bool ReadListDateField(std::string_view field, CListDate& date)
     }
     if (nGroups != 3)
         return false;
-    int nYear = 0;
-    int nMonth = 0;
-    int nDay = 0;
-    size_t nYearDigits = 4;
-    if (lengths[0] == 4 || marks[0] == MARK_YEAR)
-    {
-        nYear = values[0];
-        nMonth = values[1];
-        nDay = values[2];
-    }
-    else
-    {
-        bool bDayFirst = cSeparator == '.' || (values[0] > 12 && values[1] <= 12);
-        nMonth = bDayFirst ? values[1] : values[0];
-        nDay = bDayFirst ? values[0] : values[1];
-        nYear = values[2];
-        nYearDigits = lengths[2];
-    }
-    date.nYear = FullYear(nYear, nYearDigits);
-    date.nMonth = nMonth;
-    date.nDay = nDay;
+    SetListDate(values, nFirstMark == MARK_YEAR ? 4 : lengths[0], lengths[2], cSeparator, date);
     return true;
+}
+
+void SetListDate(const int values[3], size_t nFirstDigits, size_t nLastDigits, char cSeparator,
+                 CListDate& date)
+{
+    if (nFirstDigits == 4)
+    {
+        date.nYear = values[0];
+        date.nMonth = values[1];
+        date.nDay = values[2];
+        return;
+    }
+    bool bDayFirst = cSeparator == '.' || (values[0] > 12 && values[1] <= 12);
+    date.nMonth = bDayFirst ? values[1] : values[0];
+    date.nDay = bDayFirst ? values[0] : values[1];
+    date.nYear = FullYear(values[2], nLastDigits);
 }
 
 size_t MatchListDate(const CListTokens& tokens, size_t i, EDateForm form, CListDate* pDate)

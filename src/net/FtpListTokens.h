@@ -46,18 +46,32 @@ inline bool ListAllDigits(std::string_view str)
     return true;
 }
 
+// The same as ListEqualsNoCase for a lower-case b, with half the work.
+inline bool ListEqualsLower(std::string_view a, std::string_view lower)
+{
+    if (a.size() != lower.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (ListLower(a[i]) != lower[i])
+            return false;
+    return true;
+}
+
 // Decimal digits to 64 bits; false on anything else or on overflow.
 [[nodiscard]] inline bool ListParseNumber(std::string_view str, uint64_t& n)
 {
     if (str.empty())
         return false;
     uint64_t nValue = 0;
+    // Nineteen digits cannot overflow, so only longer numbers pay for the
+    // check (a division per digit).
+    bool bMayOverflow = str.size() > 19;
     for (char c : str)
     {
         if (!IsListDigit(c))
             return false;
         uint64_t nDigit = static_cast<uint64_t>(c - '0');
-        if (nValue > (UINT64_MAX - nDigit) / 10)
+        if (bMayOverflow && nValue > (UINT64_MAX - nDigit) / 10)
             return false;
         nValue = nValue * 10 + nDigit;
     }
@@ -66,7 +80,7 @@ inline bool ListAllDigits(std::string_view str)
 }
 
 // 1 to 12 for a month name of the locales servers run in ("Jan", "janv.",
-// "M\xc3\xa4r"), 0 for anything else.
+// "Mär"), 0 for anything else.
 int ListMonthNumber(std::string_view field);
 
 // "12:00", "9:05", "12:00:59".
@@ -95,6 +109,10 @@ struct CListDate
 // "2003年4月18日", "01-21"): numbers with "-" and "/" are month first
 // unless the first cannot be a month, with "." day first.
 [[nodiscard]] bool ReadListDateField(std::string_view field, CListDate& date);
+// Three numbers of a date in the order written: year first when it has
+// four digits, else as ReadListDateField orders them.
+void SetListDate(const int values[3], size_t nFirstDigits, size_t nLastDigits, char cSeparator,
+                 CListDate& date);
 
 // The first MAX_TOKENS fields of a line; a name is taken from a field's
 // start to the end of the line, so fields past the limit are never needed.
