@@ -514,6 +514,10 @@ TEST(FtpListParserTest, ModificationTimes)
         {"mlsd without modify", "type=file;size=1;perm=r; a", JUN, nullptr, P::NONE, false},
         {"mlsd modify cut short", "type=file;size=1;modify=2020010112; a", JUN, nullptr, P::NONE, false},
         {"mlsd modify impossible", "type=file;size=1;modify=20200230120000; a", JUN, nullptr, P::NONE, false},
+        {"mlsd modify month 13", "type=file;size=1;modify=20201301120000; a", JUN, nullptr, P::NONE, false},
+        {"mlsd modify with a letter", "type=file;size=1;modify=2020010112000x; a", JUN, nullptr, P::NONE, false},
+        {"mlsd modify with a byte below the digits", "type=file;size=1;modify=202001/1120000; a", JUN, nullptr, P::NONE, false},
+        {"mlsd leap year", "type=file;size=1;modify=20240229235959; a", JUN, "2024-02-29 23:59:59", P::SECOND, true},
         {"eplf seconds", "+i8388621.44468,m839956783,r,s10376,\tRFCEPLF", JUN, "1996-08-13 17:19:43", P::SECOND, true},
         {"octal stat seconds", "0100644   500  101   12345    123456789  name", JUN, "1973-11-29 21:33:09", P::SECOND, true},
         // ls: local time, year or time of day
