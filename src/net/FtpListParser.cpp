@@ -1266,7 +1266,7 @@ ELine ParseAny(std::string_view line, CFtpListEntry& entry, EContext& context, C
             return result;
     }
     ELine result = ELine::UNREADABLE;
-    // MLSD sets the entry's time itself.
+    // An MLSD line leaves the date empty: it sets the entry's time itself.
     fresh();
     if (ParseMlsd(line, entry, result))
         return result;
