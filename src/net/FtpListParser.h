@@ -1,5 +1,6 @@
 #pragma once
-// Turns the lines of an FTP listing into entries: name, folder or file, size.
+// Turns the lines of an FTP listing into entries: name, folder or file,
+// size, and the modification time where the line gives one.
 // Each line is recognised on its own, so one listing may mix formats; a
 // listing also carries context from line to line (a VMS name alone on its
 // line continues on the next, MVS member lists without statistics).
@@ -21,10 +22,17 @@
 //   -rw-r--r--   1 owner group     12 2005년 1월 6일 ko.txt
 //   -rw-r--r--   1 owner group   1.2M 01-21 12:00 human.txt
 //   -rwxr-xr-x   1 owner group     12 Oct 08, 2002 vshell.txt
+//   -rwxr-xr-x   1 owner group     12 Oct 08, 2002 09:47 vshell-time.txt
+//   -rw-r--r--   1 owner group     12 2004.07.15    padded-date.txt
+//   -rw-r--r--   1 owner group     12 01-jun-99 day-month-year.txt
+//   -rw-r--r--   1 owner group     12 2003   3월 20 year-first.txt
 //   -rw-r--r--   1 owner longgroup1234 Jan 21 12:00 joined.txt
 //   -rw-r--r--   1 owner group   1234 no-date.txt
 //   100644 1 owner group 12 Jan 21 12:00 numeric-mode.txt
+//   0100644   500  101   12345    123456789  seconds-since-1970.txt
 //   d?????????   ? ?     ?          ?            ? unreadable-dir
+// VShell without permissions:
+//   206876  Apr 04, 2000 21:06 name
 // Plan 9 (mode, device type and number, owner, group, size, date, name):
 //   --rw-rw-r-- M 4 glenda glenda 1234 Jan 21 12:00 plan9.txt
 // NetWare:
@@ -39,6 +47,7 @@
 //   Directory DISK$USER:[SMITH]
 //   LOGIN.COM;2            1/3          5-JUN-1995 13:33:57  [SMITH]  (RWED,RWED,RE,)
 //   MAIL.DIR;1             2/3         19-OCT-2000 09:20:02  [GROUP,SMITH]  (RWE,RWE,RE,RE)
+//   NAME;1  155  2-JUL-2003 10:30:13.64
 //   Total of 2 files, 3/6 blocks.
 // MVS data sets, PDS members and load modules:
 //   Volume Unit    Referred Ext Used Recfm Lrecl BlkSz Dsorg Dsname
@@ -46,6 +55,7 @@
 //   WYOSP1 3390   2012/05/15  1    1  FB      80 27920  PO  SOURCE.PDS
 //   Migrated                                                OLD.DATA
 //   Pseudo Directory                                        SUBQUAL
+//   V43525 Tape                                             TAPE.DATA
 //    Name     VV.MM   Created       Changed      Size  Init   Mod   Id
 //   MEMBER1   01.03 2002/09/12 2002/10/11 09:37    11     1     0 USER1
 //   MEMBER2
@@ -60,6 +70,7 @@
 //   +i8388621.44468,m839956783,r,s10376,\tRFCEPLF
 // HP NonStop (Guardian):
 //   ALTLOG        101            1036  8-Jun-09 17:48:16 255,255 "oooo"
+//   EDITFILE      101             528  6-Apr-07 14:21:18 255, 0 "nunu"
 // OS-9:
 //     0.0     06/10/28 1134    ------wr      28B       512 unix.o
 // VxWorks:
@@ -69,6 +80,9 @@
 //   PROFILE  EXEC     F         80          9          1 1999-09-24 12:36:12 VMSYSU
 //   SUBDIR   DIR      -          -          -          - 2001-01-01 00:00:00 -
 //
+// A line of a family known by its shape (all but Unix, DOS and MLSD) must
+// fit that family's layout to its last field, or it is unreadable: a
+// wrong name is worse than none.
 // Symbolic links become files under their own name (never followed). "."
 // and "..", "total" lines, blank lines and the headers and footers of the
 // families above are noise; any other line that gives no entry is counted
@@ -78,6 +92,14 @@
 // the family's parser). A line may start with one extra space (STAT
 // replies).
 //
+// Times: MLSD's modify fact is UTC, and so are the seconds of EPLF and of
+// the octal layout; every other date is the server's local time, kept as
+// if it were UTC and marked so (the caller may know the site's offset). ls
+// leaves the year out only for the months before the listing, so such a
+// date gets the latest year that puts it at most a day after the listing
+// was taken (a day for servers ahead of UTC); the time the listing was
+// taken is the caller's, never this parser's clock.
+//
 // Threads: stateless; any thread.
 
 #include <cstdint>
@@ -85,11 +107,25 @@
 #include <string_view>
 #include <vector>
 
+// How much of a modification time the listing gave.
+enum class EFtpTimePrecision : uint8_t
+{
+    NONE, // no readable date: the entry has no time
+    DAY,
+    MINUTE,
+    SECOND,
+};
+
 struct CFtpListEntry
 {
     std::string strName;
     bool bDirectory = false;
     uint64_t nSize = 0;
+    // Seconds since 1970 (UTC), or the server's local time read as UTC
+    // when bTimeZoneKnown is false; meaningful unless the precision is NONE.
+    int64_t nTime = 0;
+    EFtpTimePrecision nTimePrecision = EFtpTimePrecision::NONE;
+    bool bTimeZoneKnown = false;
 
     bool operator==(const CFtpListEntry&) const = default;
 };
@@ -104,10 +140,16 @@ struct CFtpListing
 class CFtpListParser
 {
 public:
+    // When the listing was taken is not known: dates without a year give
+    // no time.
+    static constexpr int64_t LISTED_AT_UNKNOWN = INT64_MIN;
+
     // One line without its line end; false when it carries no entry.
-    [[nodiscard]] static bool ParseLine(std::string_view line, CFtpListEntry& entry);
+    // nListedAt: when the listing was taken, seconds since 1970 (UTC).
+    [[nodiscard]] static bool ParseLine(std::string_view line, CFtpListEntry& entry,
+                                        int64_t nListedAt = LISTED_AT_UNKNOWN);
     // A whole listing, lines ended by LF or CR LF.
-    static CFtpListing Parse(std::string_view listing);
+    static CFtpListing Parse(std::string_view listing, int64_t nListedAt = LISTED_AT_UNKNOWN);
     // The entries of Parse alone.
     static std::vector<CFtpListEntry> ParseListing(std::string_view listing);
 };

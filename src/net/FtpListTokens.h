@@ -1,7 +1,7 @@
 #pragma once
 // The blank-separated fields of one listing line, and the date forms that
-// servers write into them. Shared by the listing parser's families; dates
-// are only recognised (to find where a name starts), never kept.
+// servers write into them. Shared by the listing parser's families: a date
+// is recognised (to find where a name starts) and read into its parts.
 //
 // Threads: plain values and pure functions; any thread.
 
@@ -46,18 +46,32 @@ inline bool ListAllDigits(std::string_view str)
     return true;
 }
 
+// The same as ListEqualsNoCase for a lower-case b, with half the work.
+inline bool ListEqualsLower(std::string_view a, std::string_view lower)
+{
+    if (a.size() != lower.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (ListLower(a[i]) != lower[i])
+            return false;
+    return true;
+}
+
 // Decimal digits to 64 bits; false on anything else or on overflow.
 [[nodiscard]] inline bool ListParseNumber(std::string_view str, uint64_t& n)
 {
     if (str.empty())
         return false;
     uint64_t nValue = 0;
+    // Nineteen digits cannot overflow, so only longer numbers pay for the
+    // check (a division per digit).
+    bool bMayOverflow = str.size() > 19;
     for (char c : str)
     {
         if (!IsListDigit(c))
             return false;
         uint64_t nDigit = static_cast<uint64_t>(c - '0');
-        if (nValue > (UINT64_MAX - nDigit) / 10)
+        if (bMayOverflow && nValue > (UINT64_MAX - nDigit) / 10)
             return false;
         nValue = nValue * 10 + nDigit;
     }
@@ -65,8 +79,40 @@ inline bool ListAllDigits(std::string_view str)
     return true;
 }
 
+// 1 to 12 for a month name of the locales servers run in ("Jan", "janv.",
+// "Mär"), 0 for anything else.
+int ListMonthNumber(std::string_view field);
+
 // "12:00", "9:05", "12:00:59".
 bool IsListClock(std::string_view str);
+
+// A date as one listing line wrote it, before it becomes a time; parts
+// left at their defaults were not written.
+struct CListDate
+{
+    int nYear = 0;  // 0: no year ("Jan 21 12:00")
+    int nMonth = 0; // 0: no date at all
+    int nDay = 0;
+    int nHour = -1; // -1: no time of day
+    int nMinute = 0;
+    int nSecond = -1; // -1: no seconds
+    // The server said the time is UTC (MLSD).
+    bool bZoneKnown = false;
+    // A count of seconds since 1970 (UTC) instead of the parts above.
+    bool bEpoch = false;
+    int64_t nEpoch = 0;
+};
+
+// "12:00", "12:00:59" into the date's time of day.
+[[nodiscard]] bool ReadListClock(std::string_view str, CListDate& date);
+// A date in one field ("2020-01-21", "21.01.2020", "01-21-20", "01-jun-99",
+// "2003年4月18日", "01-21"): numbers with "-" and "/" are month first
+// unless the first cannot be a month, with "." day first.
+[[nodiscard]] bool ReadListDateField(std::string_view field, CListDate& date);
+// Three numbers of a date in the order written: year first when it has
+// four digits, else as ReadListDateField orders them.
+void SetListDate(const int values[3], size_t nFirstDigits, size_t nLastDigits, char cSeparator,
+                 CListDate& date);
 
 // The first MAX_TOKENS fields of a line; a name is taken from a field's
 // start to the end of the line, so fields past the limit are never needed.
@@ -107,8 +153,8 @@ constexpr unsigned DATE_MONTH = 1;     // "Jan", "janv.", "Mär", "8月", "1월"
 constexpr unsigned DATE_DAY = 2;       // "21", "08,", "21.", "18日", "6일"
 constexpr unsigned DATE_YEAR = 4;      // "2019", "2003年", "2005년", "2010."
 constexpr unsigned DATE_TIME = 8;      // "12:00", "12:00:59"
-constexpr unsigned DATE_FULL = 16;     // "2020-01-21", "21.01.2020", "9/24/99", "2003年4月18日"
-constexpr unsigned DATE_MONTHDAY = 32; // "01-21"
+constexpr unsigned DATE_FULL = 16;     // "2020-01-21", "21.01.2020", "9/24/99", "01-jun-99"
+constexpr unsigned DATE_MONTHDAY = 32; // "01-21", "3月20日"
 constexpr unsigned DATE_NUMBER = 64;   // a bare 1..12: a numeric month
 
 unsigned ClassifyDateField(std::string_view field);
@@ -123,5 +169,8 @@ enum class EDateForm
     ANY_WORD,
 };
 
-// The number of fields of a date starting at field i (0: none there).
-size_t MatchListDate(const CListTokens& tokens, size_t i, EDateForm form);
+// The number of fields of a date starting at field i (0: none there); with
+// pDate, the date's parts too (a month word outside the table leaves the
+// date without a month).
+size_t MatchListDate(const CListTokens& tokens, size_t i, EDateForm form,
+                     CListDate* pDate = nullptr);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 #include <ostream>
 #include <random>
 
@@ -10,11 +11,20 @@
 void PrintTo(const CFtpListEntry& entry, std::ostream* pStream)
 {
     *pStream << "{\"" << entry.strName << "\", " << (entry.bDirectory ? "dir" : "file") << ", "
-             << entry.nSize << "}";
+             << entry.nSize << ", t" << static_cast<int>(entry.nTimePrecision) << " " << entry.nTime
+             << (entry.bTimeZoneKnown ? " utc" : "") << "}";
 }
 
 namespace
 {
+// Name, kind and size of each entry, for tests about those alone.
+std::vector<CFtpListEntry> WithoutTimes(std::vector<CFtpListEntry> entries)
+{
+    for (CFtpListEntry& entry : entries)
+        entry = CFtpListEntry{entry.strName, entry.bDirectory, entry.nSize};
+    return entries;
+}
+
 // What a line gives: an entry, known noise, or an unreadable line.
 enum EKind
 {
@@ -206,6 +216,76 @@ const std::vector<CRow>& Rows()
         {"zvm fixed records", "PROFILE  EXEC     F         80          9          1 1999-09-24 12:36:12 VMSYSU", E, "PROFILE.EXEC", false, 720},
         {"zvm variable records", "README   TXT      V         68        123          3  9/24/99 12:36:12 -", E, "README.TXT", false, 0},
         {"zvm folder", "SUBDIR   DIR      -          -          -          - 2001-01-01 00:00:00 -", E, "SUBDIR", true, 0},
+        // Unix, date layouts that once put date parts into names
+        {"unix vshell date with time", "-rwxr-xr-x   1 user     group        124 Oct 08, 2002 09:47 vshell time.txt", E, "vshell time.txt", false, 124},
+        {"unix vshell date folder", "drwxr-xr-x   1 user     group          0 Oct 08, 2002 09:47 Folder", E, "Folder", true, 0},
+        {"unix vshell date with seconds", "-rw-r--r--   1 user     group       5000 Jan 01, 2019 23:59:59 sec.txt", E, "sec.txt", false, 5000},
+        {"unix vshell date, name like a time", "-rw-r--r--   1 user     group         10 Oct 08, 2002 09:47 12:00 report", E, "12:00 report", false, 10},
+        {"unix dotted date padded", "-rw-r--r--   1 owner    group       2048 2004.07.15    dotted.txt", E, "dotted.txt", false, 2048},
+        {"unix dotted date padded folder", "drwxr-xr-x   2 owner    group       4096 2004.07.15    dotted dir", E, "dotted dir", true, 0},
+        {"unix dotted date with time", "-rw-r--r--   1 owner    group       2049 2004.07.15 14:30 dotted time.txt", E, "dotted time.txt", false, 2049},
+        {"unix day-first dotted date padded", "-rw-r--r--   1 owner    group       2050 15.07.2004    de dotted.txt", E, "de dotted.txt", false, 2050},
+        {"unix day-month-year", "-rw-r--r--   1 owner    group         77 01-jun-99 dmy.txt", E, "dmy.txt", false, 77},
+        {"unix day-month-year with time", "-rw-r--r--   1 owner    group         78 01-jun-99 12:00 dmy time.txt", E, "dmy time.txt", false, 78},
+        {"unix day-month-year folder", "drwxr-xr-x   2 owner    group       4096 15-Mar-2004 dmy dir", E, "dmy dir", true, 0},
+        {"unix day-month-year german", "-rw-r--r--   1 owner    group         79 01-Okt-2004 okt.txt", E, "okt.txt", false, 79},
+        {"unix unknown month word, no other date", "-rw-r--r--   1 owner    group         80 01-xyz-99 bad.txt", U, "", false, 0},
+        {"unix month name after size, no other date", "-rw-r--r--   1 owner    group         81 May report.txt", U, "", false, 0},
+        // Unix, CJK dates in legacy double-byte encodings
+        {"unix euc-kr year first", "-rw-r--r--   1 owner    group       1234 2003   3\xbf\xf9 20 ko euckr.txt", E, "ko euckr.txt", false, 1234},
+        {"unix gbk year first", "-rw-r--r--   1 owner    group       1235 2003   3\xd4\xc2 20 zh gbk.txt", E, "zh gbk.txt", false, 1235},
+        {"unix utf-8 year first", "-rw-r--r--   1 owner    group       1236 2003   3\xe6\x9c\x88 20 zh utf8.txt", E, "zh utf8.txt", false, 1236},
+        {"unix euc-kr recent", "-rw-r--r--   1 owner    group       1237  8\xbf\xf9 17 08:52 ko recent.txt", E, "ko recent.txt", false, 1237},
+        {"unix gbk recent", "-rw-r--r--   1 owner    group       1238  8\xd4\xc2 17 08:52 zh recent.txt", E, "zh recent.txt", false, 1238},
+        {"unix shift_jis recent", "-rw-r--r--   1 owner    group       1239  8\x8c\x8e 17\x93\xfa 08:52 ja recent.txt", E, "ja recent.txt", false, 1239},
+        {"unix month and day marks joined", "-rw-r--r--   1 owner    group       1240 3\xe6\x9c\x88" "20\xe6\x97\xa5 12:00 joined.txt", E, "joined.txt", false, 1240},
+        {"unix gbk whole date joined", "-rw-r--r--   1 owner    group       1241 2003\xc4\xea" "3\xd4\xc2" "20\xc8\xd5 gbk joined.txt", E, "gbk joined.txt", false, 1241},
+        {"unix euc-kr year with mark", "-rw-r--r--   1 owner    group       1242 2003\xb3\xe2  3\xbf\xf9 20\xc0\xcf euckr full.txt", E, "euckr full.txt", false, 1242},
+        {"unix euc-kr folder and name", "drwxr-xr-x   2 owner    group       4096 2003   3\xbf\xf9 20 \xc7\xd1\xb1\xdb", E, "\xc7\xd1\xb1\xdb", true, 0},
+        // Unix with the whole st_mode in octal, and the time in seconds
+        {"octal stat file", "0100644   500  101   12345    123456789  name", E, "name", false, 12345},
+        {"octal stat folder", "0040755   500  101    4096    123456789  folder", E, "folder", true, 0},
+        {"octal stat name with spaces", "0100644   500  101      12    123456789  name with spaces", E, "name with spaces", false, 12},
+        {"octal stat link", "0120777     0    0       7    123456789  link", E, "link", false, 7},
+        // VShell without permissions
+        {"vshell file", "206876  Apr 04, 2000 21:06 name", E, "name", false, 206876},
+        {"vshell name with spaces", "  1024  Apr 04, 2000 21:06 my file.txt", E, "my file.txt", false, 1024},
+        {"vshell folder", "     0  Apr 04, 2000 21:06 folder/", E, "folder", true, 0},
+        {"vshell no comma is not vshell", "206876  Apr 04 2000 21:06 name", U, "", false, 0},
+        // VMS, more layouts
+        {"vms folder, one block, owner and protection", "NAME.DIR;1  1 19-NOV-2001 21:41 [root,root] (RWE,RWE,RE,RE)", E, "NAME", true, 0},
+        {"vms blocks, hundredths", "NAME;1  155  2-JUL-2003 10:30:13.64", E, "NAME;1", false, 79360},
+        {"vms used/allocated, owner, protection", "DATA.LOG;3        155/200     2-JUL-2003 10:30:13.64  [GROUP,OWNER]  (RWED,RWED,RE,)", E, "DATA.LOG;3", false, 79360},
+        {"vms minutes only", "REPORT.TXT;12     3  2-JUL-2003 10:30", E, "REPORT.TXT;12", false, 1536},
+        {"vms no time", "REPORT.TXT;13     3  2-JUL-2003", E, "REPORT.TXT;13", false, 1536},
+        {"vms empty folder", "BACKUP.DIR;1      0/9  2-JUL-2003 10:30:13 [SYSTEM] (RWE,RWE,E,E)", E, "BACKUP", true, 0},
+        {"vms owner only", "NOTES.TXT;1       2  2-JUL-2003 10:30:13 [GROUP,OWNER]", E, "NOTES.TXT;1", false, 1024},
+        {"vms protection only", "NOTES.TXT;2       2  2-JUL-2003 10:30:13 (RWED,RWED,RE,)", E, "NOTES.TXT;2", false, 1024},
+        {"vms owner with a blank", "NOTES.TXT;3       4  2-JUL-2003 10:30 [GROUP, OWNER] (RWED,RWED,RE,)", E, "NOTES.TXT;3", false, 2048},
+        {"vms lower-case month", "notes.txt;5       2  2-jul-2003 10:30", E, "notes.txt;5", false, 1024},
+        {"vms words after the fields", "NOTES.TXT;4       2  2-JUL-2003 10:30:13 trailing words", U, "", false, 0},
+        {"vms no such month", "NOTES.TXT;6       2  31-XYZ-2003 10:30:13", U, "", false, 0},
+        {"vms protection not closed", "NOTES.TXT;7       2  2-JUL-2003 10:30:13 (RWED,RWED", U, "", false, 0},
+        // HP NonStop
+        {"nonstop owner with a blank", "EDITFILE      101             528  6-Apr-07 14:21:18 255, 0 \"oooo\"", E, "EDITFILE", false, 528},
+        {"nonstop other owner", "OBJFILE       100            4096 12-Dec-08 09:00:00 100,12 \"nunu\"", E, "OBJFILE", false, 4096},
+        {"nonstop words after the fields", "ALTLOG        101            1036  8-Jun-09 17:48:16 255,255 \"oooo\" extra", U, "", false, 0},
+        // MVS, members and tapes by the shape of their lines
+        {"mvs tape", "V43525 Tape                                             USER.BACKUP.TAPE", E, "USER.BACKUP.TAPE", false, 0},
+        {"mvs load module without header", "IEFBR14   000008  00000C              00 FO             RN RU            31    ANY", E, "IEFBR14", false, 8},
+        {"mvs load module alias", "ALIAS1    000120  00000D IEFBR14      00 FO             RN RU            31    24", E, "ALIAS1", false, 288},
+        {"mvs load module cut short", "IEFBR14   000008  00000C", U, "", false, 0},
+        {"mvs source member", "ADDTOP    01.00 2001/05/02 2001/05/02 15:10    10    10     0 USER1", E, "ADDTOP", false, 0},
+        {"mvs source member without id", "ADDTOP2   01.00 2001/05/02 2001/05/02 15:10    10    10     0", E, "ADDTOP2", false, 0},
+        {"mvs source member with more fields", "MEMBER1   01.03 2002/09/12 2002/10/11 09:37    11     1     0 USER1 EXTRA", U, "", false, 0},
+        {"mvs load library", "WYOSPT 3390   2003/03/18  1 2500  U  6144  6144  PO  LOAD.LIB", E, "LOAD.LIB", true, 0},
+        {"mvs tape, volume too long", "V435251 Tape                                            USER.BACKUP.TAPE", U, "", false, 0},
+        {"vms name with dollar and ods-5 dots", "TCPIP$FTP_SERVER.LOG;2   0/16   3-JUN-2016 08:43:32 [DEV,OWNER] (RWED,RWED,RE,)", E, "TCPIP$FTP_SERVER.LOG;2", false, 0},
+        {"unix dotted date, name with leading blanks kept after a time", "-rw-r--r--   1 owner    group         12 2004.07.15 14:30  lead", E, " lead", false, 12},
+        // z/VM
+        {"zvm variable records, iso date", "PROFILE  EXEC     V         65        107          2 2005-10-04 15:28:42 VMSYSU", E, "PROFILE.EXEC", false, 0},
+        {"zvm fixed records, no label", "DATA     FILE     F         80         10          1 2005-10-04 15:28:42", E, "DATA.FILE", false, 800},
+        {"zvm words after the label", "DATA     FILE     F         80         10          1 2005-10-04 15:28:42 LABEL MORE", U, "", false, 0},
         // Noise of other families and locales
         {"total in german", "insgesamt 12", N, "", false, 0},
         {"total in chinese", "\xe6\x80\xbb\xe7\x94\xa8\xe9\x87\x8f 12K", N, "", false, 0},
@@ -241,12 +321,14 @@ TEST(FtpListParserTest, EachRowGivesItsEntry)
         EXPECT_EQ(entry.bDirectory, row.bDirectory);
         EXPECT_EQ(entry.nSize, row.nSize);
     }
-    EXPECT_GE(Rows().size(), 140u);
-    EXPECT_GE(nEntries, 120u);
+    EXPECT_GE(Rows().size(), 220u);
+    EXPECT_GE(nEntries, 170u);
 }
 
 TEST(FtpListParserTest, WholeTableAsOneListing)
 {
+    // Each line reads in the listing as it reads alone, its time included.
+    const int64_t LISTED_AT = 1718000000; // 2024-06-10
     std::vector<CFtpListEntry> expected;
     size_t nUnreadable = 0;
     std::string strListing;
@@ -255,15 +337,17 @@ TEST(FtpListParserTest, WholeTableAsOneListing)
     {
         strListing += row.strLine + (bCrLf ? "\r\n" : "\n");
         bCrLf = !bCrLf;
-        if (row.nKind == E)
-            expected.push_back(CFtpListEntry{row.strName, row.bDirectory, row.nSize});
+        CFtpListEntry entry;
+        if (row.nKind == E && CFtpListParser::ParseLine(row.strLine, entry, LISTED_AT))
+            expected.push_back(entry);
         nUnreadable += row.nKind == U;
     }
-    EXPECT_EQ(CFtpListParser::ParseListing(strListing), expected);
-    EXPECT_EQ(CFtpListParser::Parse(strListing).nUnreadable, nUnreadable);
+    CFtpListing listing = CFtpListParser::Parse(strListing, LISTED_AT);
+    EXPECT_EQ(listing.entries, expected);
+    EXPECT_EQ(listing.nUnreadable, nUnreadable);
     // No line end after the last line.
     strListing.pop_back();
-    EXPECT_EQ(CFtpListParser::ParseListing(strListing), expected);
+    EXPECT_EQ(CFtpListParser::Parse(strListing, LISTED_AT).entries, expected);
 }
 
 TEST(FtpListParserTest, RandomControlCharactersNeverCrash)
@@ -342,6 +426,28 @@ TEST(FtpListParserTest, FamilyContextAcrossLines)
          "NOSTATS\r\n",
          {{"IEFBR14", false, 8}, {"BIGMOD", false, 0x1a000}, {"NOSTATS", false, 0}},
          0},
+        {"data sets after members stay data sets",
+         "MEMBER1   01.03 2002/09/12 2002/10/11 09:37    11     1     0 USER1\r\n"
+         "WYOSPT 3390   2003/03/18  1  200  FB      80  8053  PS  SOME.DATA\r\n"
+         "Migrated                                                OLD.DATA\r\n"
+         "V43525 Tape                                             TAPE.DATA\r\n",
+         {{"MEMBER1", false, 0},
+          {"SOME.DATA", false, 0},
+          {"OLD.DATA", false, 0},
+          {"TAPE.DATA", false, 0}},
+         0},
+        {"load modules without header, then a bare name",
+         "IEFBR14   000008  00000C              00 FO             RN RU            31    ANY\r\n"
+         "NOSTATS\r\n",
+         {{"IEFBR14", false, 8}, {"NOSTATS", false, 0}},
+         0},
+        {"vms name alone, hundredths on the next line",
+         "VERY_LONG_NAME_OF_A_FILE.TXT;1\r\n"
+         "        155  2-JUL-2003 10:30:13.64\r\n"
+         "SHORT.TXT;1\r\n"
+         "        155  2-JUL-2003 10:30:13.64 unread words\r\n",
+         {{"VERY_LONG_NAME_OF_A_FILE.TXT;1", false, 79360}, {"SHORT.TXT;1", false, 0}},
+         1},
         {"bare names outside a member list are not guessed", "MEMBER2\r\nREADME\r\n", {}, 2},
         {"mvs data sets with header",
          "Volume Unit    Referred Ext Used Recfm Lrecl BlkSz Dsorg Dsname\r\n"
@@ -367,7 +473,146 @@ TEST(FtpListParserTest, FamilyContextAcrossLines)
     {
         SCOPED_TRACE(test.pszVariant);
         CFtpListing listing = CFtpListParser::Parse(test.strListing);
-        EXPECT_EQ(listing.entries, test.expected);
+        EXPECT_EQ(WithoutTimes(listing.entries), test.expected);
         EXPECT_EQ(listing.nUnreadable, test.nUnreadable);
     }
+}
+
+namespace
+{
+// "2024-01-21 12:00:00" as seconds since 1970, read as UTC.
+int64_t Utc(const char* pszTime)
+{
+    std::tm tm{};
+    if (strptime(pszTime, "%Y-%m-%d %H:%M:%S", &tm) == nullptr)
+        ADD_FAILURE() << pszTime;
+    return static_cast<int64_t>(timegm(&tm));
+}
+} // namespace
+
+// The time each family gives: its precision, whether it is UTC, and the
+// year a LIST date leaves out, placed by when the listing was taken.
+TEST(FtpListParserTest, ModificationTimes)
+{
+    using P = EFtpTimePrecision;
+    struct CCase
+    {
+        const char* pszVariant;
+        std::string strLine;
+        const char* pszListedAt; // nullptr: not known
+        const char* pszTime;     // nullptr: no time
+        P nPrecision;
+        bool bZoneKnown;
+    };
+    const char* JUN = "2024-06-10 12:00:00";
+    const char* NEW_YEAR = "2025-01-02 00:00:00";
+    // clang-format off
+    const CCase cases[] = {
+        // MLSD and EPLF give UTC
+        {"mlsd modify", "type=file;size=1;modify=20200101120000; a", JUN, "2020-01-01 12:00:00", P::SECOND, true},
+        {"mlsd modify with fraction", "type=file;size=1;modify=20200101120000.517; a", JUN, "2020-01-01 12:00:00", P::SECOND, true},
+        {"mlsd without modify", "type=file;size=1;perm=r; a", JUN, nullptr, P::NONE, false},
+        {"mlsd modify cut short", "type=file;size=1;modify=2020010112; a", JUN, nullptr, P::NONE, false},
+        {"mlsd modify impossible", "type=file;size=1;modify=20200230120000; a", JUN, nullptr, P::NONE, false},
+        {"mlsd modify month 13", "type=file;size=1;modify=20201301120000; a", JUN, nullptr, P::NONE, false},
+        {"mlsd modify with a letter", "type=file;size=1;modify=2020010112000x; a", JUN, nullptr, P::NONE, false},
+        {"mlsd modify with a byte below the digits", "type=file;size=1;modify=202001/1120000; a", JUN, nullptr, P::NONE, false},
+        {"mlsd leap year", "type=file;size=1;modify=20240229235959; a", JUN, "2024-02-29 23:59:59", P::SECOND, true},
+        {"eplf seconds", "+i8388621.44468,m839956783,r,s10376,\tRFCEPLF", JUN, "1996-08-13 17:19:43", P::SECOND, true},
+        {"octal stat seconds", "0100644   500  101   12345    123456789  name", JUN, "1973-11-29 21:33:09", P::SECOND, true},
+        // ls: local time, year or time of day
+        {"unix recent", "-rw-r--r-- 1 o g 1 Jan 21 12:00 a", JUN, "2024-01-21 12:00:00", P::MINUTE, false},
+        {"unix recent, last year", "-rw-r--r-- 1 o g 1 Aug  8 10:00 a", JUN, "2023-08-08 10:00:00", P::MINUTE, false},
+        {"unix old", "-rw-r--r-- 1 o g 1 Jan 21  2019 a", JUN, "2019-01-21 00:00:00", P::DAY, false},
+        {"unix seconds", "-rw-r--r-- 1 o g 1 Nov 11 10:00:59 a", JUN, "2023-11-11 10:00:59", P::SECOND, false},
+        {"unix iso", "-rw-r--r-- 1 o g 1 2020-01-21 12:00 a", JUN, "2020-01-21 12:00:00", P::MINUTE, false},
+        {"unix full-iso seconds", "-rw-r--r-- 1 o g 1 2020-01-21 12:00:59 a", JUN, "2020-01-21 12:00:59", P::SECOND, false},
+        {"unix year not known, listing time not known", "-rw-r--r-- 1 o g 1 Jan 21 12:00 a", nullptr, nullptr, P::NONE, false},
+        {"unix year given, listing time not known", "-rw-r--r-- 1 o g 1 Jan 21  2019 a", nullptr, "2019-01-21 00:00:00", P::DAY, false},
+        {"unix hour out of range", "-rw-r--r-- 1 o g 1 Jan 21 25:00 a", JUN, nullptr, P::NONE, false},
+        {"unix month outside the table", "-rw-r--r-- 1 o g 1 \xce\x9f\xce\xba\xcf\x84 21 12:00 a", JUN, nullptr, P::NONE, false},
+        // The year around new year, listing taken 2025-01-02 00:00 UTC
+        {"new year: Dec 31 23:59 is last year", "-rw-r--r-- 1 o g 1 Dec 31 23:59 a", NEW_YEAR, "2024-12-31 23:59:00", P::MINUTE, false},
+        {"new year: Jan 1 is this year", "-rw-r--r-- 1 o g 1 Jan  1 10:00 a", NEW_YEAR, "2025-01-01 10:00:00", P::MINUTE, false},
+        {"new year: later today on a server ahead of UTC", "-rw-r--r-- 1 o g 1 Jan  2 20:00 a", NEW_YEAR, "2025-01-02 20:00:00", P::MINUTE, false},
+        {"new year: days ahead is last year", "-rw-r--r-- 1 o g 1 Jan  5 10:00 a", NEW_YEAR, "2024-01-05 10:00:00", P::MINUTE, false},
+        {"new year: July is last year", "-rw-r--r-- 1 o g 1 Jul 15 10:00 a", NEW_YEAR, "2024-07-15 10:00:00", P::MINUTE, false},
+        // February 29
+        {"feb 29 in a leap year", "-rw-r--r-- 1 o g 1 Feb 29 12:00 a", "2024-03-10 00:00:00", "2024-02-29 12:00:00", P::MINUTE, false},
+        {"feb 29 seen the next year", "-rw-r--r-- 1 o g 1 Feb 29 12:00 a", "2025-03-10 00:00:00", "2024-02-29 12:00:00", P::MINUTE, false},
+        {"feb 29 on the day", "-rw-r--r-- 1 o g 1 Feb 29 09:00 a", "2024-02-29 10:00:00", "2024-02-29 09:00:00", P::MINUTE, false},
+        {"feb 29 of a common year", "-rw-r--r-- 1 o g 1 Feb 29  2023 a", JUN, nullptr, P::NONE, false},
+        // ls in other locales and layouts
+        {"unix german day first", "-rw-r--r-- 1 o g 1 21. Okt 2019 a", JUN, "2019-10-21 00:00:00", P::DAY, false},
+        {"unix french recent", "-rw-r--r-- 1 o g 1 21 janv. 12:00 a", JUN, "2024-01-21 12:00:00", P::MINUTE, false},
+        {"unix russian", "-rw-r--r-- 1 o g 1 \xd0\xbe\xd0\xba\xd1\x82 21 12:00 a", JUN, "2023-10-21 12:00:00", P::MINUTE, false},
+        {"unix hungarian year first", "-rw-r--r-- 1 o g 1 2010. m\xc3\xa1rc. 21. a", JUN, "2010-03-21 00:00:00", P::DAY, false},
+        {"unix chinese recent", "-rw-r--r-- 1 o g 1 8\xe6\x9c\x88 17 08:52 a", JUN, "2023-08-17 08:52:00", P::MINUTE, false},
+        {"unix chinese marks and year", "-rw-r--r-- 1 o g 1 4\xe6\x9c\x88 18\xe6\x97\xa5 2003\xe5\xb9\xb4 a", JUN, "2003-04-18 00:00:00", P::DAY, false},
+        {"unix korean year first", "-rw-r--r-- 1 o g 1 2005\xeb\x85\x84 1\xec\x9b\x94 6\xec\x9d\xbc a", JUN, "2005-01-06 00:00:00", P::DAY, false},
+        {"unix euc-kr bare year first", "-rw-r--r-- 1 o g 1 2003   3\xbf\xf9 20 a", JUN, "2003-03-20 00:00:00", P::DAY, false},
+        {"unix gbk joined", "-rw-r--r-- 1 o g 1 2003\xc4\xea" "3\xd4\xc2" "20\xc8\xd5 a", JUN, "2003-03-20 00:00:00", P::DAY, false},
+        {"unix month and day marks joined", "-rw-r--r-- 1 o g 1 3\xe6\x9c\x88" "20\xe6\x97\xa5 12:00 a", JUN, "2024-03-20 12:00:00", P::MINUTE, false},
+        {"unix numeric month", "-rw-r--r-- 1 o g 1 1 21 12:00 a", JUN, "2024-01-21 12:00:00", P::MINUTE, false},
+        {"unix mm-dd time", "-rw-r--r-- 1 o g 1 01-21 12:00 a", JUN, "2024-01-21 12:00:00", P::MINUTE, false},
+        {"unix dd-mm-yyyy", "-rw-r--r-- 1 o g 1 21-01-2020 12:00 a", JUN, "2020-01-21 12:00:00", P::MINUTE, false},
+        {"unix dotted padded", "-rw-r--r-- 1 o g 1 2004.07.15    a", JUN, "2004-07-15 00:00:00", P::DAY, false},
+        {"unix day-month-year", "-rw-r--r-- 1 o g 1 01-jun-99 a", JUN, "1999-06-01 00:00:00", P::DAY, false},
+        {"unix vshell date and time", "-rwxr-xr-x 1 u g 1 Oct 08, 2002 09:47 a", JUN, "2002-10-08 09:47:00", P::MINUTE, false},
+        {"vshell without permissions", "206876  Apr 04, 2000 21:06 a", JUN, "2000-04-04 21:06:00", P::MINUTE, false},
+        {"netware", "- [RWCEAFMS] rhesus 214059 Oct 20 15:27 a", JUN, "2023-10-20 15:27:00", P::MINUTE, false},
+        {"plan9", "--rw-rw-r-- M 4 glenda glenda 1 Jan 21 12:00 a", JUN, "2024-01-21 12:00:00", P::MINUTE, false},
+        // DOS / IIS and other Windows layouts
+        {"dos pm", "01-21-20  02:35PM 1 a", JUN, "2020-01-21 14:35:00", P::MINUTE, false},
+        {"dos twelve am is midnight", "01-21-20  12:05AM 1 a", JUN, "2020-01-21 00:05:00", P::MINUTE, false},
+        {"dos twelve pm is noon", "01-21-20  12:05PM 1 a", JUN, "2020-01-21 12:05:00", P::MINUTE, false},
+        {"dos 24h, four-digit year", "01-21-2020  14:35 1 a", JUN, "2020-01-21 14:35:00", P::MINUTE, false},
+        {"dos iso date, seconds", "2020-01-21  14:35:22 1 a", JUN, "2020-01-21 14:35:22", P::SECOND, false},
+        {"dos dotted day first", "21.01.2020  14:35 <DIR> a", JUN, "2020-01-21 14:35:00", P::MINUTE, false},
+        {"dos chinese afternoon", "01-21-20  02:35\xe4\xb8\x8b\xe5\x8d\x88 <DIR> a", JUN, "2020-01-21 14:35:00", P::MINUTE, false},
+        {"dos chinese morning first", "2020/01/21  \xe4\xb8\x8a\xe5\x8d\x88 12:35 1 a", JUN, "2020-01-21 00:35:00", P::MINUTE, false},
+        {"dos unknown half keeps the day", "2020/01/21  \xce\xbc\xce\xbc 02:35 1 a", JUN, "2020-01-21 00:00:00", P::DAY, false},
+        {"dos two-digit year of the 1900s", "01-21-70  02:35PM 1 a", JUN, "1970-01-21 14:35:00", P::MINUTE, false},
+        {"dos two-digit year of the 2000s", "01-21-69  02:35PM 1 a", JUN, "2069-01-21 14:35:00", P::MINUTE, false},
+        {"os2", "   36611      A          05-12-97   16:44  a", JUN, "1997-05-12 16:44:00", P::MINUTE, false},
+        // Other families
+        {"vms seconds, hundredths left out", "NAME;1  155  2-JUL-2003 10:30:13.64", JUN, "2003-07-02 10:30:13", P::SECOND, false},
+        {"vms minutes", "REPORT.TXT;12     3  2-JUL-2003 10:30", JUN, "2003-07-02 10:30:00", P::MINUTE, false},
+        {"vms date only", "REPORT.TXT;13     3  2-JUL-2003", JUN, "2003-07-02 00:00:00", P::DAY, false},
+        {"vms no attributes", "SECRET.DAT;1        %RMS-E-PRV, insufficient privilege", JUN, nullptr, P::NONE, false},
+        {"mvs member changed", "MEMBER1   01.03 2002/09/12 2002/10/11 09:37    11     1     0 USER1", JUN, "2002-10-11 09:37:00", P::MINUTE, false},
+        {"mvs data set referred date is not a change", "WYOSPT 3390   2003/03/18  1  200  FB      80  8053  PS  A", JUN, nullptr, P::NONE, false},
+        {"as400", "QPGMR           1234 05/04/03 12:00:00 *STMF      a", JUN, "2003-05-04 12:00:00", P::SECOND, false},
+        {"nonstop", "ALTLOG        101            1036  8-Jun-09 17:48:16 255,255 \"oooo\"", JUN, "2009-06-08 17:48:16", P::SECOND, false},
+        {"os9 year first", "  0.0     06/10/28 1134    ------wr      28B       512 a", JUN, "2006-10-28 11:34:00", P::MINUTE, false},
+        {"vxworks", "    1028       JAN-01-2000 00:00:00   a", JUN, "2000-01-01 00:00:00", P::SECOND, false},
+        {"zvm iso", "PROFILE  EXEC     F         80          9          1 1999-09-24 12:36:12 VMSYSU", JUN, "1999-09-24 12:36:12", P::SECOND, false},
+        {"zvm month first", "README   TXT      V         68        123          3  9/24/99 12:36:12 -", JUN, "1999-09-24 12:36:12", P::SECOND, false},
+    };
+    // clang-format on
+    for (const CCase& test : cases)
+    {
+        SCOPED_TRACE(test.pszVariant);
+        int64_t nListedAt =
+            test.pszListedAt ? Utc(test.pszListedAt) : CFtpListParser::LISTED_AT_UNKNOWN;
+        CFtpListing listing = CFtpListParser::Parse(test.strLine, nListedAt);
+        ASSERT_EQ(listing.entries.size(), 1u);
+        const CFtpListEntry& entry = listing.entries[0];
+        EXPECT_EQ(entry.nTimePrecision, test.nPrecision);
+        EXPECT_EQ(entry.nTime, test.pszTime ? Utc(test.pszTime) : 0);
+        EXPECT_EQ(entry.bTimeZoneKnown, test.bZoneKnown);
+    }
+}
+
+// An entry whose fields follow on the next line takes its time from there.
+TEST(FtpListParserTest, TimeOfAnEntrySpreadOverTwoLines)
+{
+    CFtpListing listing = CFtpListParser::Parse("A_VERY_LONG_FILE_NAME_INDEED.DATA;12\r\n"
+                                                "     5/6     1-JAN-2001 08:09:10  [SMITH]\r\n"
+                                                "ALONE.TXT;3\r\n",
+                                                Utc("2024-06-10 00:00:00"));
+    ASSERT_EQ(listing.entries.size(), 2u);
+    EXPECT_EQ(listing.entries[0].nTime, Utc("2001-01-01 08:09:10"));
+    EXPECT_EQ(listing.entries[0].nTimePrecision, EFtpTimePrecision::SECOND);
+    EXPECT_EQ(listing.entries[1].nTimePrecision, EFtpTimePrecision::NONE);
 }
