@@ -605,3 +605,39 @@ TEST_F(EngineTest, FailedWorkerStartFailsOnlyThatTask)
     WaitForRunEnd();
     EXPECT_EQ(pSite->m_nStatus, 2) << pSite->GetStatusText();
 }
+
+// The worker reads the connection values without a lock all through the
+// update; an edit of the nickname and remark meanwhile must not write them
+// (ThreadSanitizer reports the rewrite of an equal value as a race).
+TEST_F(EngineTest, NicknameEditDuringAnUpdateLeavesTheConnectionValuesAlone)
+{
+    StartServer(2);
+    m_pServer->SetFaults(
+        R"({"rules": [{"on": "LIST", "path": "/d100", "action": "delay", "seconds": 1}]})");
+    CFakeDocHost host;
+    CTarnDoc doc(host);
+    CFTPSite* pSite = AddSite("a");
+    doc.m_siteList = std::move(m_sites);
+    const std::string strKey = pSite->GetKey();
+    UpdateAll(doc.m_siteList, m_progress);
+    int nEdits = 0;
+    while (IsSiteBusy(*pSite))
+    {
+        CSiteInfo info;
+        info.m_strHost = "127.0.0.1";
+        info.m_strUser = m_pServer->GetUser();
+        info.m_strPassword = m_pServer->GetPassword();
+        info.m_nPort = m_pServer->GetPort();
+        info.m_strNickname = "name " + std::to_string(++nEdits);
+        info.m_strRemark = "remark\n" + std::to_string(nEdits);
+        ASSERT_TRUE(doc.ModifySite(pSite, info));
+        std::this_thread::sleep_for(5ms);
+    }
+    WaitForRunEnd();
+    EXPECT_EQ(pSite->m_nStatus, 2) << pSite->GetStatusText();
+    EXPECT_GT(nEdits, 1);
+    EXPECT_EQ(pSite->GetKey(), strKey);
+    EXPECT_EQ(pSite->m_strNickname, "name " + std::to_string(nEdits));
+    EXPECT_EQ(pSite->m_strRemark, "remark\n" + std::to_string(nEdits));
+    EXPECT_TRUE(host.m_messages.empty());
+}
