@@ -360,11 +360,16 @@ void CTarnDoc::OnCloseDocument()
 {
     for (auto& pSite : m_siteList)
     {
-        if (!pSite->m_bStateDirty.load())
+        // Change lines an update's save could not write (a full disk) get
+        // one more chance, with the tree they describe.
+        bool bMarks = pSite->m_bStateDirty.load();
+        if (!bMarks && pSite->m_unsavedChanges.IsEmpty())
             continue;
         try
         {
             pSite->SaveState(GetProgramFolder());
+            if (!bMarks)
+                continue;
             pSite->m_bStateDirty.store(false);
             // The stored unread count follows the marks.
             RefreshStoredTotals(*pSite);
@@ -372,7 +377,8 @@ void CTarnDoc::OnCloseDocument()
         catch (const CFileException& e)
         {
             // One site's full disk must not lose the other sites' marks.
-            m_host.ShowMessage(MARKS_NOT_SAVED + std::string(e.what()));
+            if (bMarks)
+                m_host.ShowMessage(MARKS_NOT_SAVED + std::string(e.what()));
         }
     }
 }

@@ -180,6 +180,7 @@ TEST_F(CliChangesTest, AKilledUpdateLeavesTheLogAsTheCacheIs)
         Put(std::string(pszDir) + "/new.txt", "n");
     m_pServer->SetFaults(
         R"({"rules": [{"on": "LIST", "path": "/d", "action": "delay", "seconds": 30}]})");
+    m_pServer->ClearLog();
 
     CCliProcess cli(WithData({"update", "--listing", "list"}));
     // Killed once /a to /c are merged in memory, while /d is being listed.
