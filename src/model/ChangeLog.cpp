@@ -64,6 +64,7 @@ std::string ReadWhole(const std::string& strPath)
         strText.append(buf, n);
     return strText;
 }
+
 // A batch's first line, {"log_size":N}, and the lines after it.
 struct CBatch
 {
@@ -251,11 +252,6 @@ std::string GetChangeLogPath(const std::string& strProgramFolder, const std::str
     return GetSiteFolderPath(strProgramFolder, strKey) + "/" + SITE_CHANGES_FILE;
 }
 
-std::string GetChangeBatchPath(const std::string& strProgramFolder, const std::string& strKey)
-{
-    return BatchPathIn(GetSiteFolderPath(strProgramFolder, strKey));
-}
-
 void CUnsavedChanges::AddLines(std::string_view strLines)
 {
     std::lock_guard lock(m_lock);
@@ -390,10 +386,8 @@ void JoinChangeBatch(const std::string& strFolder, uint64_t nLimit,
     }
     CBatch batch = SplitBatch(strBatch);
     CChangeLogWriter writer(LogPathIn(strFolder), nLimit);
-    if (batch.nLogSize)
-        writer.AppendAt(*batch.nLogSize, batch.strLines);
-    else
-        writer.Append(batch.strLines); // no length to go back to: appended as it is
+    // A damaged first line leaves no length to go back to: at the end.
+    writer.AppendAt(batch.nLogSize.value_or(UINT64_MAX), batch.strLines);
     if (fnStep)
         fnStep(1);
     if (::unlink(strBatchPath.c_str()) != 0 && errno != ENOENT)

@@ -38,7 +38,8 @@
 // oldest half of the log is dropped (an atomic rewrite).
 //
 // Threads: a site's saves are one at a time; other processes take part
-// through CChangeLogLock. Readers may read while a save runs.
+// through CChangeLogLock. Readers take it shared, so a log and its batch
+// read as one.
 
 #include <cstdint>
 #include <functional>
@@ -93,9 +94,6 @@ std::string EncodeRawPath(std::string_view bytes);
 
 // <program folder>/Data/<site folder>/changes.log
 std::string GetChangeLogPath(const std::string& strProgramFolder, const std::string& strKey);
-
-// <program folder>/Data/<site folder>/changes.pending
-std::string GetChangeBatchPath(const std::string& strProgramFolder, const std::string& strKey);
 
 // Change lines of a site's tree in memory that no saved pair holds yet. The
 // crawler adds them while it holds the site's tree lock (exclusive); SaveTree
@@ -184,8 +182,9 @@ public:
     CChangeLogWriter& operator=(const CChangeLogWriter&) = delete;
 
     // Writes whole lines (each ended by "\n") at the end of the file,
-    // creating it; its folder must exist. Raises CFileException; what was
-    // written before stays.
+    // creating it; its folder must exist. A line a crash cut short is ended
+    // first (an empty strLines does only that). Raises CFileException; what
+    // was written before stays.
     void Append(std::string_view strLines);
     // Cuts the log back to nLength bytes when it is longer, then writes
     // strLines at its end and syncs; on a failure the log is cut back to
