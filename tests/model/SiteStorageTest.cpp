@@ -16,13 +16,13 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 #include "model/ChangeLog.h"
 #include "model/FTPSite.h"
 #include "model/ProgramFolder.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 #include "support/TreeBuilder.h"
 
@@ -55,29 +55,6 @@ void BuildSample(CFTPDir& root)
     AddFile(pIncoming, "a b c", 1);
     AddFile(&root, "readme", 10, 1);
     AddFile(&root, "welcome.msg", 300, 0);
-}
-
-// Runs fn in a forked child and returns its exit code (-1: killed by a
-// signal or still running after the time-out, then killed).
-int RunInChild(const std::function<int()>& fn,
-               std::chrono::seconds timeout = std::chrono::seconds(30))
-{
-    pid_t nPid = ::fork();
-    if (nPid == 0)
-        ::_exit(fn());
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    int nStatus = 0;
-    while (::waitpid(nPid, &nStatus, WNOHANG) == 0)
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-        {
-            ::kill(nPid, SIGKILL);
-            ::waitpid(nPid, &nStatus, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
 }
 
 std::set<std::string> FolderNames(const std::string& strFolder)
