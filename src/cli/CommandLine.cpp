@@ -110,8 +110,9 @@ const CCommandSpec COMMANDS[] = {
      "                    an offset follows) or seconds since 1970\n"
      "\n"
      "Each site keeps its changes in Data/<site folder>/changes.log, one JSON object per\n"
-     "line (times in UTC). A site's first update writes one \"first\" line with what it\n"
-     "found; a removed folder is one line, with what it held.\n",
+     "line (times in UTC), saved with the cache that holds them. A site's first update\n"
+     "writes a \"first\" line with what it found (one per save, shown added up); a\n"
+     "removed folder is one line, with what it held.\n",
      0, 1, false},
     {"stats", "stats [KEY...]",
      "figures of every site (or of the given ones): the cached tree's size and the last update",

@@ -1,5 +1,7 @@
 #include "doc/ChangeListing.h"
 
+#include <map>
+
 #include "model/FTPSite.h"
 #include "model/ProgramFolder.h"
 #include "model/SiteStats.h"
@@ -22,6 +24,32 @@ bool IsAtOrBelow(const std::string& strPath, const std::string& strTop)
         return true;
     return strPath.size() >= strTop.size() && strPath.compare(0, strTop.size(), strTop) == 0 &&
            (strPath.size() == strTop.size() || strPath[strTop.size()] == '/');
+}
+// A first update that saved more than once (continued after a lost
+// connection) has a "first" line per save: shown as one, at the first.
+std::vector<CChangeRecord> MergeFirstLines(std::vector<CChangeRecord> records)
+{
+    std::vector<CChangeRecord> merged;
+    merged.reserve(records.size());
+    std::map<std::string, size_t> firstOfRun;
+    for (CChangeRecord& record : records)
+    {
+        if (record.nKind == ChangeKind::first)
+        {
+            auto [it, bNew] = firstOfRun.emplace(record.strRun, merged.size());
+            if (!bNew)
+            {
+                CChangeRecord& first = merged[it->second];
+                first.nFolders += record.nFolders;
+                first.nFiles += record.nFiles;
+                first.nBytes += record.nBytes;
+                first.strTime = record.strTime;
+                continue;
+            }
+        }
+        merged.push_back(std::move(record));
+    }
+    return merged;
 }
 } // namespace
 
@@ -66,7 +94,7 @@ std::vector<CChangeRecord> ReadSiteChanges(const CFTPSite& site, const CChangeQu
     if (!query.since)
         std::erase_if(records, [&strLastRun](const CChangeRecord& record)
                       { return record.strRun != strLastRun; });
-    return records;
+    return MergeFirstLines(std::move(records));
 }
 
 std::string GetTextPath(const CFTPDir& dir)

@@ -360,11 +360,16 @@ void CTarnDoc::OnCloseDocument()
 {
     for (auto& pSite : m_siteList)
     {
-        if (!pSite->m_bStateDirty.load())
+        // Change lines an update's save could not write (a full disk) get
+        // one more chance, with the tree they describe.
+        bool bMarks = pSite->m_bStateDirty.load();
+        if (!bMarks && pSite->m_unsavedChanges.IsEmpty())
             continue;
         try
         {
             pSite->SaveState(GetProgramFolder());
+            if (!bMarks)
+                continue;
             pSite->m_bStateDirty.store(false);
             // The stored unread count follows the marks.
             RefreshStoredTotals(*pSite);
@@ -372,7 +377,8 @@ void CTarnDoc::OnCloseDocument()
         catch (const CFileException& e)
         {
             // One site's full disk must not lose the other sites' marks.
-            m_host.ShowMessage(MARKS_NOT_SAVED + std::string(e.what()));
+            if (bMarks)
+                m_host.ShowMessage(MARKS_NOT_SAVED + std::string(e.what()));
         }
     }
 }
@@ -440,7 +446,21 @@ bool CTarnDoc::ModifySite(CFTPSite* pSite, const CSiteInfo& info)
         return false;
     }
     std::string strOldKey = pSite->GetKey();
-    ApplyInfo(*pSite, info);
+    // Only what changed is written: the worker of a busy site reads the
+    // connection values without a lock, so they must not even be rewritten
+    // with their own text.
+    auto assign = [](auto& field, const auto& value)
+    {
+        if (field != value)
+            field = value;
+    };
+    assign(pSite->m_strHost, probe.m_strHost);
+    assign(pSite->m_strUser, probe.m_strUser);
+    assign(pSite->m_strPassword, probe.m_strPassword);
+    assign(pSite->m_nPort, probe.m_nPort);
+    assign(pSite->m_bAnonUpdate, probe.m_bAnonUpdate);
+    assign(pSite->m_strNickname, probe.m_strNickname);
+    assign(pSite->m_strRemark, probe.m_strRemark);
     std::string strNewKey = pSite->GetKey();
     if (strNewKey != strOldKey)
     {

@@ -1,9 +1,13 @@
 #include "model/ChangeLog.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <optional>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "model/FTPSite.h"
 #include "model/File.h"
@@ -59,6 +63,42 @@ std::string ReadWhole(const std::string& strPath)
     for (size_t n; (n = file.Read(buf, sizeof buf)) != 0;)
         strText.append(buf, n);
     return strText;
+}
+
+// A batch's first line, {"log_size":N}, and the lines after it.
+struct CBatch
+{
+    std::optional<uint64_t> nLogSize; // none: the first line is damaged
+    std::string_view strLines;
+};
+
+CBatch SplitBatch(std::string_view strBatch)
+{
+    CBatch batch;
+    size_t nEnd = strBatch.find('\n');
+    if (nEnd == std::string_view::npos)
+        return batch; // cut short: a record never names such a batch
+    CJsonFields fields;
+    if (ReadJsonLine(strBatch.substr(0, nEnd), &fields))
+        batch.nLogSize = fields.GetUnsigned("log_size");
+    batch.strLines = strBatch.substr(nEnd + 1);
+    return batch;
+}
+
+std::string FolderOf(const std::string& strPath)
+{
+    size_t nSlash = strPath.rfind('/');
+    return nSlash == std::string::npos ? std::string(".") : strPath.substr(0, nSlash);
+}
+
+std::string BatchPathIn(const std::string& strFolder)
+{
+    return strFolder + "/" + SITE_CHANGES_BATCH_FILE;
+}
+
+std::string LogPathIn(const std::string& strFolder)
+{
+    return strFolder + "/" + SITE_CHANGES_FILE;
 }
 } // namespace
 
@@ -212,6 +252,161 @@ std::string GetChangeLogPath(const std::string& strProgramFolder, const std::str
     return GetSiteFolderPath(strProgramFolder, strKey) + "/" + SITE_CHANGES_FILE;
 }
 
+void CUnsavedChanges::AddLines(std::string_view strLines)
+{
+    std::lock_guard lock(m_lock);
+    m_strLines += strLines;
+}
+
+void CUnsavedChanges::CountFirst(const std::string& strRun, uint64_t nFolders, uint64_t nFiles,
+                                 uint64_t nBytes)
+{
+    std::lock_guard lock(m_lock);
+    auto it = std::find_if(m_firsts.begin(), m_firsts.end(),
+                           [&strRun](const CFirstCount& count) { return count.strRun == strRun; });
+    if (it == m_firsts.end())
+        it = m_firsts.insert(m_firsts.end(), CFirstCount{strRun});
+    it->nFolders += nFolders;
+    it->nFiles += nFiles;
+    it->nBytes += nBytes;
+}
+
+bool CUnsavedChanges::IsEmpty() const
+{
+    std::lock_guard lock(m_lock);
+    return m_strLines.empty() && m_firsts.empty();
+}
+
+CUnsavedChanges::CTaken CUnsavedChanges::Take(const std::string& strTime) const
+{
+    std::lock_guard lock(m_lock);
+    CTaken taken;
+    taken.firsts = m_firsts;
+    for (const CFirstCount& count : m_firsts)
+    {
+        CChangeRecord record;
+        record.strTime = strTime;
+        record.strRun = count.strRun;
+        record.nKind = ChangeKind::first;
+        record.strPath = "/";
+        record.bFolder = true;
+        record.nFolders = count.nFolders;
+        record.nFiles = count.nFiles;
+        record.nBytes = count.nBytes;
+        taken.strLines += FormatChangeLine(record);
+    }
+    taken.strLines += m_strLines;
+    taken.nLineBytes = m_strLines.size();
+    return taken;
+}
+
+void CUnsavedChanges::Drop(const CTaken& taken)
+{
+    std::lock_guard lock(m_lock);
+    m_strLines.erase(0, std::min(taken.nLineBytes, m_strLines.size()));
+    for (const CFirstCount& dropped : taken.firsts)
+    {
+        for (CFirstCount& count : m_firsts)
+        {
+            if (count.strRun != dropped.strRun)
+                continue;
+            count.nFolders -= std::min(count.nFolders, dropped.nFolders);
+            count.nFiles -= std::min(count.nFiles, dropped.nFiles);
+            count.nBytes -= std::min(count.nBytes, dropped.nBytes);
+        }
+    }
+    std::erase_if(m_firsts, [](const CFirstCount& count)
+                  { return count.nFolders == 0 && count.nFiles == 0 && count.nBytes == 0; });
+}
+
+void CUnsavedChanges::SetError(const std::string& strError)
+{
+    std::lock_guard lock(m_lock);
+    m_strError = strError;
+}
+
+std::string CUnsavedChanges::TakeError()
+{
+    std::lock_guard lock(m_lock);
+    return std::exchange(m_strError, {});
+}
+
+CChangeLogLock::CChangeLogLock(const std::string& strFolder, bool bExclusive)
+{
+    m_fd = ::open(strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_fd < 0)
+        return;
+    while (::flock(m_fd, bExclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR)
+    {
+    }
+}
+
+CChangeLogLock::~CChangeLogLock()
+{
+    if (m_fd >= 0)
+        ::close(m_fd); // lets go of the lock
+}
+
+std::string MakeChangeBatch(const std::string& strFolder, std::string_view strLines)
+{
+    std::string strOld = ReadWhole(BatchPathIn(strFolder));
+    std::optional<uint64_t> nLogSize;
+    std::string strBatch;
+    if (!strOld.empty())
+    {
+        CBatch old = SplitBatch(strOld);
+        nLogSize = old.nLogSize;
+        strBatch.assign(old.strLines);
+    }
+    if (!nLogSize)
+    {
+        // The log as it ends now; a line an older version's crash cut short
+        // is ended first, so it never runs into the batch's first line.
+        CChangeLogWriter writer(LogPathIn(strFolder));
+        writer.Append("");
+        struct stat st
+        {
+        };
+        nLogSize = ::stat(LogPathIn(strFolder).c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+    }
+    CJsonLine header;
+    header.Add("log_size", *nLogSize);
+    return header.Finish() + strBatch + std::string(strLines);
+}
+
+void JoinChangeBatch(const std::string& strFolder, uint64_t nLimit,
+                     const std::function<void(int)>& fnStep)
+{
+    const std::string strBatchPath = BatchPathIn(strFolder);
+    std::string strBatch = ReadWhole(strBatchPath);
+    if (strBatch.empty())
+    {
+        ::unlink(strBatchPath.c_str());
+        return;
+    }
+    CBatch batch = SplitBatch(strBatch);
+    CChangeLogWriter writer(LogPathIn(strFolder), nLimit);
+    // A damaged first line leaves no length to go back to: at the end.
+    writer.AppendAt(batch.nLogSize.value_or(UINT64_MAX), batch.strLines);
+    if (fnStep)
+        fnStep(1);
+    if (::unlink(strBatchPath.c_str()) != 0 && errno != ENOENT)
+        throw CFileException::FromErrno(errno, strBatchPath);
+    // The batch is gone for good before the log may be rewritten shorter:
+    // a join done again would find it shorter than log_size and append twice.
+    SyncFolder(strFolder);
+    if (fnStep)
+        fnStep(2);
+    try
+    {
+        writer.KeepWithinLimit();
+    }
+    catch (const CFileException&)
+    {
+        // No room for the shorter copy: the log stays long until next time.
+    }
+}
+
 CChangeLogWriter::CChangeLogWriter(std::string strPath, uint64_t nLimit)
     : m_strPath(std::move(strPath)), m_nLimit(nLimit)
 {
@@ -257,12 +452,62 @@ void CChangeLogWriter::Open()
 
 void CChangeLogWriter::Append(std::string_view strLines)
 {
-    if (strLines.empty())
-        return;
     if (m_fd < 0)
         Open();
+    if (strLines.empty())
+        return;
     WriteAll(m_fd, strLines, m_strPath);
     m_nSize += strLines.size();
+    KeepWithinLimit();
+}
+
+void CChangeLogWriter::AppendAt(uint64_t nLength, std::string_view strLines)
+{
+    if (m_fd >= 0)
+        Close();
+    m_fd = ::open(m_strPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (m_fd < 0)
+        throw CFileException::FromErrno(errno, m_strPath);
+    struct stat st
+    {
+    };
+    if (::fstat(m_fd, &st) != 0)
+    {
+        int nErr = errno;
+        Close();
+        throw CFileException::FromErrno(nErr, m_strPath);
+    }
+    m_nSize = static_cast<uint64_t>(st.st_size);
+    // Longer: a crash came in the middle of an earlier try. Shorter (the log
+    // was removed meanwhile): the lines go at its end.
+    if (m_nSize > nLength)
+    {
+        if (::ftruncate(m_fd, static_cast<off_t>(nLength)) != 0)
+        {
+            int nErr = errno;
+            Close();
+            throw CFileException::FromErrno(nErr, m_strPath);
+        }
+        m_nSize = nLength;
+    }
+    try
+    {
+        WriteAll(m_fd, strLines, m_strPath);
+        if (::fsync(m_fd) != 0)
+            throw CFileException::FromErrno(errno, m_strPath);
+    }
+    catch (...)
+    {
+        // A full disk: no part of the lines stays to be shown or doubled.
+        (void)::ftruncate(m_fd, static_cast<off_t>(m_nSize));
+        Close();
+        throw;
+    }
+    m_nSize += strLines.size();
+}
+
+void CChangeLogWriter::KeepWithinLimit()
+{
     if (m_nSize > m_nLimit)
         KeepNewerHalf();
 }
@@ -292,7 +537,27 @@ void ReadChangeLog(const std::string& strPath, const std::function<void(CChangeR
     std::string strText;
     try
     {
-        strText = ReadWhole(strPath);
+        const std::string strFolder = FolderOf(strPath);
+        std::string strBatch;
+        {
+            // Log and batch as one: no join runs between the two reads.
+            CChangeLogLock lock(strFolder, false);
+            strText = ReadWhole(strPath);
+            // A save a crash cut short after its record lands with its
+            // batch, which holds the older one's lines too.
+            std::string strRecorded = FindRecordedTemp(strFolder, SITE_CHANGES_BATCH_FILE);
+            strBatch = ReadWhole(strRecorded.empty() ? BatchPathIn(strFolder) : strRecorded);
+        }
+        if (!strBatch.empty())
+        {
+            CBatch batch = SplitBatch(strBatch);
+            // What a crashed join appended is the batch's own beginning.
+            if (batch.nLogSize && strText.size() > *batch.nLogSize)
+                strText.resize(*batch.nLogSize);
+            if (!strText.empty() && strText.back() != '\n')
+                strText += '\n';
+            strText += batch.strLines;
+        }
     }
     catch (const CFileException&)
     {

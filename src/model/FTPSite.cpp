@@ -1,5 +1,6 @@
 #include "model/FTPSite.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -11,14 +12,19 @@
 #include <utility>
 #include <vector>
 
+#include "model/IsoTime.h"
 #include "model/ProgramFolder.h"
 
 namespace
 {
 constexpr const char* CONTENT_FILE = "content.ct";
 constexpr const char* STATE_FILE = "state.st";
-// A pending replacement of the pair is recorded in "pair.intent.tmp<pid>.<n>":
-// two lines, the temporary files of content.ct and of state.st.
+// The files a save replaces as one, the pair first. A file that describes
+// the tree as saved belongs here: it is then saved, finished after a crash
+// and removed together with the pair.
+constexpr const char* GROUP_FILES[] = {CONTENT_FILE, STATE_FILE, SITE_CHANGES_BATCH_FILE};
+// A pending replacement is recorded in "pair.intent.tmp<pid>.<n>": one line
+// per file, its temporary file, content.ct's and state.st's first.
 constexpr std::string_view RECORD_NAME = "pair.intent";
 // How often a load opens the pair again while another process replaces it.
 constexpr int PAIR_OPEN_TRIES = 100;
@@ -84,11 +90,17 @@ template <class Fn> CMemFile Store(Fn fn)
 }
 
 // Writes bytes into a new temporary file for strTarget, synced and closed.
-void WriteTemp(CAtomicFileWriter& writer, const std::string& strTarget, const CMemFile& bytes)
+void WriteTemp(CAtomicFileWriter& writer, const std::string& strTarget, const void* pBytes,
+               size_t nSize)
 {
     writer.OpenOrThrow(strTarget);
-    writer.GetFile()->Write(bytes.GetBytes().data(), bytes.GetBytes().size());
+    writer.GetFile()->Write(pBytes, nSize);
     writer.Finish();
+}
+
+void WriteTemp(CAtomicFileWriter& writer, const std::string& strTarget, const CMemFile& bytes)
+{
+    WriteTemp(writer, strTarget, bytes.GetBytes().data(), bytes.GetBytes().size());
 }
 
 // Reads an opened file through fn. A file that is not there or empty leaves
@@ -123,13 +135,6 @@ std::string BaseName(const std::string& strPath)
     return strPath.substr(strPath.rfind('/') + 1);
 }
 
-// The two temporaries a record names.
-struct CPairNames
-{
-    std::string strContent;
-    std::string strState;
-};
-
 bool IsTempOf(const std::string& strName, std::string_view strTarget)
 {
     std::string_view target;
@@ -137,10 +142,35 @@ bool IsTempOf(const std::string& strName, std::string_view strTarget)
     return SplitTempName(strName, &target, &nPid) && target == strTarget;
 }
 
-// False for a record cut short or naming anything else.
-bool ReadRecord(const std::string& strPath, CPairNames* pNames)
+// The file a temporary of a save replaces, or null when it is none of them.
+const char* GroupFileOf(const std::string& strTemp)
 {
-    char szText[512];
+    for (const char* pszName : GROUP_FILES)
+    {
+        if (IsTempOf(strTemp, pszName))
+            return pszName;
+    }
+    return nullptr;
+}
+
+// The temporaries a record names, in its order.
+using CRecordNames = std::vector<std::string>;
+
+// The temporary that replaces pszTarget, or "".
+std::string TempFor(const CRecordNames& names, const char* pszTarget)
+{
+    for (const std::string& strTemp : names)
+    {
+        if (IsTempOf(strTemp, pszTarget))
+            return strTemp;
+    }
+    return {};
+}
+
+// False for a record cut short or naming anything else.
+bool ReadRecord(const std::string& strPath, CRecordNames* pNames)
+{
+    char szText[2048];
     size_t nRead = 0;
     try
     {
@@ -154,18 +184,31 @@ bool ReadRecord(const std::string& strPath, CPairNames* pNames)
         return false;
     }
     std::string_view strText(szText, nRead);
-    size_t nFirst = strText.find('\n');
-    if (nFirst == std::string_view::npos || strText.back() != '\n')
+    if (strText.empty() || strText.back() != '\n')
         return false;
-    pNames->strContent = strText.substr(0, nFirst);
-    pNames->strState = strText.substr(nFirst + 1, strText.size() - nFirst - 2);
-    return IsTempOf(pNames->strContent, CONTENT_FILE) && IsTempOf(pNames->strState, STATE_FILE);
+    pNames->clear();
+    std::vector<const char*> targets;
+    for (size_t nEnd; (nEnd = strText.find('\n')) != std::string_view::npos;)
+    {
+        std::string strTemp(strText.substr(0, nEnd));
+        strText.remove_prefix(nEnd + 1);
+        const char* pszTarget = GroupFileOf(strTemp);
+        if (pszTarget == nullptr ||
+            std::find(targets.begin(), targets.end(), pszTarget) != targets.end())
+            return false;
+        targets.push_back(pszTarget);
+        pNames->push_back(std::move(strTemp));
+    }
+    // Every record names the pair, first.
+    return pNames->size() >= 2 && targets[0] == CONTENT_FILE && targets[1] == STATE_FILE;
 }
 
 // Writes the record of a replacement, synced with its folder entry.
-void WriteRecord(const std::string& strPath, const CPairNames& names)
+void WriteRecordFile(const std::string& strPath, const CRecordNames& names)
 {
-    std::string strText = names.strContent + "\n" + names.strState + "\n";
+    std::string strText;
+    for (const std::string& strTemp : names)
+        strText += strTemp + "\n";
     CDiskFile file;
     if (!file.OpenWrite(strPath))
         throw CFileException::FromErrno(errno, strPath);
@@ -189,15 +232,14 @@ void WriteRecord(const std::string& strPath, const CPairNames& names)
 // record cut short. The record stays when the disk refuses, for next time.
 void FinishRecord(const std::string& strFolder, const std::string& strRecord)
 {
-    CPairNames names;
+    CRecordNames names;
     if (ReadRecord(strFolder + "/" + strRecord, &names))
     {
-        for (const auto& [strTemp, pszTarget] :
-             {std::pair{names.strContent, CONTENT_FILE}, std::pair{names.strState, STATE_FILE}})
+        for (const std::string& strTemp : names)
         {
             std::string strFrom = strFolder + "/" + strTemp;
-            if (::rename(strFrom.c_str(), (strFolder + "/" + pszTarget).c_str()) != 0 &&
-                errno != ENOENT)
+            std::string strTo = strFolder + "/" + GroupFileOf(strTemp);
+            if (::rename(strFrom.c_str(), strTo.c_str()) != 0 && errno != ENOENT)
                 return;
         }
         try
@@ -212,10 +254,29 @@ void FinishRecord(const std::string& strFolder, const std::string& strRecord)
     ::unlink((strFolder + "/" + strRecord).c_str());
 }
 
+// Joins a change batch that a save left beside the log (a crash or a full
+// disk came between the two), once no other process is joining it.
+void JoinLeftBatch(const std::string& strFolder)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(strFolder + "/" + SITE_CHANGES_BATCH_FILE, ec))
+        return;
+    try
+    {
+        CChangeLogLock lock(strFolder, true);
+        JoinChangeBatch(strFolder);
+    }
+    catch (const CFileException&)
+    {
+        // Still no room: readers show the batch, a later save joins it.
+    }
+}
+
 // What crashed saves left in a site folder: records are finished, then
-// temporaries whose writers are gone are removed. A running process's
-// temporaries stay; this process's own records are a failed save's, as no
-// other save of the folder runs here meanwhile (the caller holds its mutex).
+// temporaries whose writers are gone are removed, and a change batch joins
+// the log. A running process's temporaries stay; this process's own records
+// are a failed save's, as no other save of the folder runs here meanwhile
+// (the caller holds its mutex).
 void RecoverFolder(const std::string& strFolder)
 {
     std::vector<std::string> records;
@@ -239,6 +300,7 @@ void RecoverFolder(const std::string& strFolder)
         FinishRecord(strFolder, strRecord);
     for (const std::string& strTemp : temps)
         ::unlink((strFolder + "/" + strTemp).c_str());
+    JoinLeftBatch(strFolder);
 }
 
 // The record of a replacement that a running process is making, or "".
@@ -266,11 +328,11 @@ void OpenPair(const std::string& strFolder, CDiskFile& content, CDiskFile& state
     for (int nTry = 1;; ++nTry)
     {
         std::string strRecord = FindRecord(strFolder);
-        CPairNames names;
+        CRecordNames names;
         bool bNamed = !strRecord.empty() && ReadRecord(strFolder + "/" + strRecord, &names);
-        if (!bNamed || !content.OpenRead(strFolder + "/" + names.strContent))
+        if (!bNamed || !content.OpenRead(strFolder + "/" + TempFor(names, CONTENT_FILE)))
             (void)content.OpenRead(strContent);
-        if (!bNamed || !state.OpenRead(strFolder + "/" + names.strState))
+        if (!bNamed || !state.OpenRead(strFolder + "/" + TempFor(names, STATE_FILE)))
             (void)state.OpenRead(strState);
         bool bSteady =
             FindRecord(strFolder) == strRecord &&
@@ -307,6 +369,99 @@ void LoadPair(CFTPSite& site, const std::string& strProgramFolder, bool bContent
         site.m_bStateDamaged.store(!LoadFrom(state, [&site](CArchive& ar)
                                              { site.SerializeState(ar, site.m_pRoot.get()); }));
 }
+
+// The files of one save, replaced as one: each is written to a temporary
+// file, then a record naming them all; from the record on, a crash is
+// finished by the next load or save of the folder (FinishRecord). Optional
+// files give way when the disk is short: the pair goes on without them.
+class CGroupSave
+{
+public:
+    explicit CGroupSave(std::string strFolder) : m_strFolder(std::move(strFolder)) {}
+
+    // Raises CFileException.
+    void Write(const char* pszName, const void* pBytes, size_t nSize)
+    {
+        m_files.push_back({pszName, std::make_unique<CAtomicFileWriter>(), false});
+        WriteTemp(*m_files.back().pWriter, m_strFolder + "/" + pszName, pBytes, nSize);
+    }
+    // False, with why in *pstrError, when the disk refuses it.
+    bool WriteOptional(const char* pszName, std::string_view bytes, std::string* pstrError)
+    {
+        try
+        {
+            Write(pszName, bytes.data(), bytes.size());
+            m_files.back().bOptional = true;
+            return true;
+        }
+        catch (const CFileException& e)
+        {
+            m_files.pop_back(); // its temporary goes
+            *pstrError = e.what();
+            return false;
+        }
+    }
+    // Writes the record; if only leaving the optional files out makes room
+    // for it, they are left out (why in *pstrError). Raises CFileException.
+    void WriteRecord(std::string* pstrError)
+    {
+        m_strRecord = MakeTempName(m_strFolder + "/" + std::string(RECORD_NAME));
+        try
+        {
+            WriteRecordFile(m_strRecord, Names());
+        }
+        catch (const CFileException& e)
+        {
+            if (std::none_of(m_files.begin(), m_files.end(),
+                             [](const CMember& member) { return member.bOptional; }))
+                throw;
+            *pstrError = e.what();
+            std::erase_if(m_files, [](const CMember& member) { return member.bOptional; });
+            WriteRecordFile(m_strRecord, Names());
+        }
+        for (CMember& member : m_files)
+            member.pWriter->Keep();
+    }
+    bool Holds(const char* pszName) const
+    {
+        return std::any_of(m_files.begin(), m_files.end(),
+                           [pszName](const CMember& member)
+                           { return std::string_view(member.pszName) == pszName; });
+    }
+    // Renames every file over its target, then removes the record.
+    void Replace()
+    {
+        for (size_t i = 0; i < m_files.size(); ++i)
+        {
+            m_files[i].pWriter->Commit();
+            if (i < 2)
+                SaveStep(6 + static_cast<int>(i)); // content.ct, state.st
+        }
+        SyncFolder(m_strFolder);
+        SaveStep(8);
+        ::unlink(m_strRecord.c_str());
+        SaveStep(9);
+    }
+
+private:
+    struct CMember
+    {
+        const char* pszName;
+        std::unique_ptr<CAtomicFileWriter> pWriter;
+        bool bOptional;
+    };
+
+    CRecordNames Names() const
+    {
+        CRecordNames names;
+        for (const CMember& member : m_files)
+            names.push_back(BaseName(member.pWriter->GetTempPath()));
+        return names;
+    }
+    std::string m_strFolder;
+    std::vector<CMember> m_files;
+    std::string m_strRecord;
+};
 
 // Replaces one file of the pair on its own.
 template <class Fn>
@@ -373,14 +528,17 @@ std::string CFTPSite::GetDisplayName() const
 
 void CFTPSite::SaveTree(const std::string& strProgramFolder)
 {
+    std::lock_guard saveLock(m_saveLock);
     // Serialised under the lock, written without it: the GUI never waits
-    // for the disk.
+    // for the disk. The change lines are taken with the tree they describe.
     CMemFile content;
     CMemFile state;
+    CUnsavedChanges::CTaken changes;
     {
         std::shared_lock lock(m_treeLock);
         content = Store([this](CArchive& ar) { m_pRoot->Serialize(ar); });
         state = Store([this](CArchive& ar) { SerializeState(ar, m_pRoot.get()); });
+        changes = m_unsavedChanges.Take(FormatIsoTime(std::chrono::system_clock::now()));
         m_bContentDirty.store(false);
     }
     SaveStep(1);
@@ -389,27 +547,52 @@ void CFTPSite::SaveTree(const std::string& strProgramFolder)
         const std::string strFolder = SaveFolder(strProgramFolder, GetKey());
         std::lock_guard folderLock(FolderMutex(strFolder));
         RecoverFolder(strFolder);
-        CAtomicFileWriter contentWriter;
-        CAtomicFileWriter stateWriter;
-        WriteTemp(contentWriter, strFolder + "/" + CONTENT_FILE, content);
+        CGroupSave save(strFolder);
+        save.Write(CONTENT_FILE, content.GetBytes().data(), content.GetBytes().size());
         SaveStep(2);
-        WriteTemp(stateWriter, strFolder + "/" + STATE_FILE, state);
+        save.Write(STATE_FILE, state.GetBytes().data(), state.GetBytes().size());
         SaveStep(3);
-        // From here on the pair is replaced even if the process dies: the
-        // next load or save finishes what the record names.
-        const std::string strRecord = MakeTempName(strFolder + "/" + std::string(RECORD_NAME));
-        WriteRecord(strRecord,
-                    {BaseName(contentWriter.GetTempPath()), BaseName(stateWriter.GetTempPath())});
-        contentWriter.Keep();
-        stateWriter.Keep();
+        // Written after the pair, so the pair has the disk's room first.
+        // The log stays locked until the batch has joined it.
+        std::optional<CChangeLogLock> logLock;
+        std::string strLogError;
+        if (!changes.IsEmpty())
+        {
+            logLock.emplace(strFolder, true);
+            try
+            {
+                (void)save.WriteOptional(SITE_CHANGES_BATCH_FILE,
+                                         MakeChangeBatch(strFolder, changes.strLines),
+                                         &strLogError);
+            }
+            catch (const CFileException& e)
+            {
+                strLogError = e.what();
+            }
+        }
         SaveStep(4);
-        contentWriter.Commit();
+        save.WriteRecord(&strLogError);
+        // From here on the files are replaced even if the process dies: the
+        // next load or save finishes what the record names.
+        bool bBatch = save.Holds(SITE_CHANGES_BATCH_FILE);
+        if (bBatch)
+            m_unsavedChanges.Drop(changes);
         SaveStep(5);
-        stateWriter.Commit();
-        SyncFolder(strFolder);
-        SaveStep(6);
-        ::unlink(strRecord.c_str());
-        SaveStep(7);
+        save.Replace();
+        if (bBatch)
+        {
+            try
+            {
+                JoinChangeBatch(strFolder, CHANGE_LOG_LIMIT,
+                                [](int nStep) { SaveStep(9 + nStep); });
+            }
+            catch (const CFileException& e)
+            {
+                // Readers show the batch; the next load or save joins it.
+                strLogError = e.what();
+            }
+        }
+        m_unsavedChanges.SetError(strLogError);
     }
     catch (...)
     {
@@ -425,7 +608,7 @@ void CFTPSite::SaveTree()
 
 void CFTPSite::SaveState(const std::string& strProgramFolder)
 {
-    if (m_bContentDirty.load())
+    if (m_bContentDirty.load() || !m_unsavedChanges.IsEmpty())
     {
         SaveTree(strProgramFolder);
         return;
@@ -667,6 +850,19 @@ bool IsSiteFolderName(const std::string& strName)
 }
 } // namespace
 
+std::string FindRecordedTemp(const std::string& strFolder, const char* pszName)
+{
+    std::string strRecord = FindRecord(strFolder);
+    CRecordNames names;
+    if (strRecord.empty() || !ReadRecord(strFolder + "/" + strRecord, &names))
+        return {};
+    std::string strTemp = TempFor(names, pszName);
+    std::error_code ec;
+    if (strTemp.empty() || !std::filesystem::exists(strFolder + "/" + strTemp, ec))
+        return {};
+    return strFolder + "/" + strTemp;
+}
+
 std::string GetSiteFolderName(const std::string& strKey)
 {
     return EscapeKey(strKey, true);
@@ -689,7 +885,8 @@ void RemoveSiteFiles(const std::string& strProgramFolder, const std::string& str
     std::lock_guard lock(FolderMutex(strFolder));
     RecoverFolder(strFolder);
     std::error_code ec;
-    for (const char* pszName : {"state.st", "content.ct", SITE_OPTIONS_FILE, SITE_CHANGES_FILE})
+    for (const char* pszName :
+         {STATE_FILE, CONTENT_FILE, SITE_OPTIONS_FILE, SITE_CHANGES_FILE, SITE_CHANGES_BATCH_FILE})
         std::filesystem::remove(strFolder + "/" + pszName, ec);
     std::filesystem::remove(strFolder, ec); // only when empty
 }

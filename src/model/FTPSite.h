@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "model/Archive.h"
+#include "model/ChangeLog.h"
 #include "model/FTPEntry.h"
 #include "model/NameCodec.h"
 #include "model/SiteOptions.h"
@@ -58,10 +59,16 @@ public:
     // content.ct and state.st are one pair (state.st is positional): an
     // update saves them with SaveTree, which replaces both or neither, even
     // across a crash; a load finishes or drops what a crashed save left.
+    // The files that describe the tree beside them are saved with them, in
+    // the same replacement: the change lines waiting in m_unsavedChanges
+    // (ChangeLog.h), which then join the log. Lines the disk refuses stay
+    // waiting for the next save (m_unsavedChanges.TakeError says why): the
+    // pair never fails for them.
     void SaveTree(const std::string& strProgramFolder);
     void SaveTree();
     // state.st alone (the marks changed, the tree did not); the pair when
-    // the tree's shape changed since content.ct was last written.
+    // the tree's shape changed since content.ct was last written, or change
+    // lines wait.
     void SaveState(const std::string& strProgramFolder);
     void SaveState();
     // content.ct alone, for tools and tests that build a tree.
@@ -134,6 +141,8 @@ public:
     std::atomic<int32_t> m_nEngineHold{0};
 
     mutable std::shared_mutex m_treeLock;
+    // Change lines of the tree in memory that the saved pair does not hold.
+    CUnsavedChanges m_unsavedChanges;
 
 private:
     // Loads the options once; the caller holds m_optionsLock.
@@ -144,14 +153,27 @@ private:
     mutable std::vector<std::string> m_optionWarnings;
     mutable std::mutex m_statusLock;
     std::string m_strStatus = "未更新";
+    // One save of the tree at a time: two would both take the same waiting
+    // change lines.
+    std::mutex m_saveLock;
 };
 
 // Test hook: called on the saving thread after each step of SaveTree:
-// 1 both files built in memory, 2 content.ct's temporary file written and
-// synced, 3 state.st's, 4 the record naming them written and synced, 5
-// content.ct replaced, 6 state.st replaced, 7 the record removed.
+// 1 the files built in memory, 2 content.ct's temporary file written and
+// synced, 3 state.st's, 4 those of the files saved with the pair (the change
+// batch), 5 the record naming them written and synced, 6 content.ct
+// replaced, 7 state.st replaced, 8 the files saved with the pair replaced,
+// 9 the record removed, 10 the change batch appended to the log and synced,
+// 11 the batch removed.
 using SaveStepHook = void (*)(int nStep);
 void SetSaveStepHook(SaveStepHook pfnHook);
+
+// The temporary file that the record of a save names for pszName (one of
+// the files replaced with the pair) while that save has not replaced it
+// yet, or "" (no such save, or it got past that file). A save that a crash
+// cut short after its record is finished by the next load or save; until
+// then a reader reads what the record names.
+std::string FindRecordedTemp(const std::string& strFolder, const char* pszName);
 
 // Waiting for or running an update, from the moment an update command
 // queues the site until its worker has saved it and queued any
@@ -176,3 +198,5 @@ void PrepareSiteFolder(const std::string& strProgramFolder, const std::string& s
 void RemoveSiteFiles(const std::string& strProgramFolder, const std::string& strKey);
 // The files a site folder holds besides the cache pair.
 inline constexpr const char* SITE_CHANGES_FILE = "changes.log";
+// Change lines saved with the pair that have not joined changes.log yet.
+inline constexpr const char* SITE_CHANGES_BATCH_FILE = "changes.pending";

@@ -1,18 +1,18 @@
 #include "update/ChangeRecorder.h"
 
+#include <chrono>
+#include <new>
+
 #include "model/FTPSite.h"
-#include "model/File.h"
 #include "model/IsoTime.h"
-#include "model/ProgramFolder.h"
+#include "model/SiteStats.h"
 #include "update/UpdateObserver.h"
 
-CChangeRecorder::CChangeRecorder(const CFTPSite& site, std::string strRun, bool bFirst)
-    : m_codec(site.GetCodec()), m_strRun(std::move(strRun)), m_bFirst(bFirst),
-      m_strProgramFolder(GetProgramFolder()), m_strKey(site.GetKey())
+CChangeRecorder::CChangeRecorder(CFTPSite& site, std::string strRun, bool bFirst)
+    : m_unsaved(site.m_unsavedChanges), m_codec(site.GetCodec()), m_strRun(std::move(strRun)),
+      m_bFirst(bFirst)
 {
 }
-
-CChangeRecorder::~CChangeRecorder() = default;
 
 void CChangeRecorder::BeginFolder(const CFTPDir& dir)
 {
@@ -27,7 +27,12 @@ std::string CChangeRecorder::PathOf(const std::string& strName) const
 void CChangeRecorder::NoteAdded(const std::string& strName, bool bFolder, uint64_t nSize)
 {
     if (m_bFirst)
+    {
+        m_first.nFolders += bFolder ? 1 : 0;
+        m_first.nFiles += bFolder ? 0 : 1;
+        m_first.nBytes += nSize;
         return;
+    }
     m_pending.push_back({ChangeKind::added, PathOf(strName), bFolder, nSize, 0, nullptr});
 }
 
@@ -63,76 +68,47 @@ void CChangeRecorder::FillPath(const std::string& strBytes, CChangeRecord* pReco
         nStart = nEnd + 1;
     }
     if (pRecord->strPath.empty())
-        pRecord->strPath = "/";
+        pRecord->strPath.push_back('/');
     pRecord->strRaw = IsValidUtf8(strBytes) ? std::string() : EncodeRawPath(strBytes);
 }
 
-void CChangeRecorder::Flush()
+void CChangeRecorder::EndFolder()
 {
-    if (m_pending.empty())
-        return;
-    std::string strLines;
-    CChangeRecord record;
-    record.strTime = FormatIsoTime(std::chrono::system_clock::now());
-    record.strRun = m_strRun;
-    for (const CPending& pending : m_pending)
-    {
-        record.nKind = pending.nKind;
-        FillPath(pending.strPathBytes, &record);
-        record.bFolder = pending.bFolder;
-        record.nSize = pending.nSize;
-        record.nOldSize = pending.nOldSize;
-        CTreeTotals held;
-        if (pending.pEntry != nullptr)
-            held = CountTreeTotals(*static_cast<const CFTPDir*>(pending.pEntry));
-        record.nFolders = held.nFolders;
-        record.nFiles = held.nFiles;
-        record.nBytes = held.nBytes;
-        strLines += FormatChangeLine(record);
-    }
-    m_pending.clear();
-    Write(strLines);
-}
-
-void CChangeRecorder::WriteFirstSummary(const CTreeTotals& totals)
-{
-    if (!m_bFirst || (totals.nFolders == 0 && totals.nFiles == 0))
-        return;
-    CChangeRecord record;
-    record.strTime = FormatIsoTime(std::chrono::system_clock::now());
-    record.strRun = m_strRun;
-    record.nKind = ChangeKind::first;
-    record.strPath = "/";
-    record.bFolder = true;
-    record.nFolders = totals.nFolders;
-    record.nFiles = totals.nFiles;
-    record.nBytes = totals.nBytes;
-    Write(FormatChangeLine(record));
-}
-
-void CChangeRecorder::Write(const std::string& strLines)
-{
-    if (!m_strError.empty())
-        return;
     try
     {
-        if (!m_pWriter)
+        if (m_first.nFolders != 0 || m_first.nFiles != 0)
+            m_unsaved.CountFirst(m_strRun, m_first.nFolders, m_first.nFiles, m_first.nBytes);
+        if (m_pending.empty())
         {
-            // The site folder appears with the first save; the log may come first.
-            PrepareSiteFolder(m_strProgramFolder, m_strKey);
-            CreateFolder(m_strProgramFolder + "/Data");
-            CreateFolder(GetSiteFolderPath(m_strProgramFolder, m_strKey));
-            m_pWriter =
-                std::make_unique<CChangeLogWriter>(GetChangeLogPath(m_strProgramFolder, m_strKey));
+            m_first = {};
+            return;
         }
-        m_pWriter->Append(strLines);
-    }
-    catch (const CFileException& e)
-    {
-        m_strError = e.what();
+        std::string strLines;
+        CChangeRecord record;
+        record.strTime = FormatIsoTime(std::chrono::system_clock::now());
+        record.strRun = m_strRun;
+        for (const CPending& pending : m_pending)
+        {
+            record.nKind = pending.nKind;
+            FillPath(pending.strPathBytes, &record);
+            record.bFolder = pending.bFolder;
+            record.nSize = pending.nSize;
+            record.nOldSize = pending.nOldSize;
+            CTreeTotals held;
+            if (pending.pEntry != nullptr)
+                held = CountTreeTotals(*static_cast<const CFTPDir*>(pending.pEntry));
+            record.nFolders = held.nFolders;
+            record.nFiles = held.nFiles;
+            record.nBytes = held.nBytes;
+            strLines += FormatChangeLine(record);
+        }
+        if (!strLines.empty())
+            m_unsaved.AddLines(strLines);
     }
     catch (const std::bad_alloc&)
     {
-        m_strError = "内存不足";
+        // The folder's lines are lost; the tree and the rest of the log are not.
     }
+    m_first = {};
+    m_pending.clear();
 }

@@ -1,13 +1,13 @@
 #pragma once
-// Writes what one update changes in a site's tree to the site's change log
+// Notes what one update changes in a site's tree, for the site's change log
 // (model/ChangeLog.h). The crawler notes each change while it merges a
-// folder under the tree lock (no I/O there: copies of names and sizes only)
-// and flushes the folder's lines once it has let go of the lock, before it
-// hands the removed entries over.
+// folder under the tree lock (copies of names and sizes only); when the
+// folder's merge ends, still under the lock, its lines join the site's
+// unsaved changes, which go to disk with the next save of the pair that
+// holds them.
 //
 // Threads: the site's worker, like the crawler.
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,29 +23,21 @@ class CChangeRecorder
 {
 public:
     // strRun: the update's "run". bFirst: the update began with an empty
-    // cache; its additions are summed up by one "first" line
-    // (WriteFirstSummary) instead of a line each.
-    CChangeRecorder(const CFTPSite& site, std::string strRun, bool bFirst);
-    ~CChangeRecorder();
+    // cache; its additions are summed up in a "first" line instead of a
+    // line each.
+    CChangeRecorder(CFTPSite& site, std::string strRun, bool bFirst);
     CChangeRecorder(const CChangeRecorder&) = delete;
     CChangeRecorder& operator=(const CChangeRecorder&) = delete;
 
-    // While the folder's merge holds the tree lock.
+    // While the folder's merge holds the tree lock (exclusive).
     void BeginFolder(const CFTPDir& dir);
     void NoteAdded(const std::string& strName, bool bFolder, uint64_t nSize);
     void NoteResized(const std::string& strName, uint64_t nOldSize, uint64_t nSize);
-    // pEntry has been unlinked and is still the crawler's (read at Flush).
+    // pEntry has been unlinked and is still the crawler's.
     void NoteRemoved(const CObject* pEntry, int nType);
-
-    // After the merge: the folder's lines go to the log.
-    void Flush();
-    // The "first" line, with what the tree holds now (nothing for an empty
-    // tree: the next update is a first one again).
-    void WriteFirstSummary(const CTreeTotals& totals);
-
-    // The first failure to write, "" when none. After one the rest of the
-    // update's lines are dropped; the crawl itself goes on.
-    const std::string& GetError() const { return m_strError; }
+    // The folder's lines go to the site's unsaved changes; before the tree
+    // lock is let go, so that no save takes the tree without them.
+    void EndFolder();
 
 private:
     struct CPending
@@ -60,15 +52,34 @@ private:
 
     std::string PathOf(const std::string& strName) const;
     void FillPath(const std::string& strBytes, CChangeRecord* pRecord) const;
-    void Write(const std::string& strLines);
 
+    CUnsavedChanges& m_unsaved;
     CNameCodec m_codec;
     std::string m_strRun;
     bool m_bFirst;
-    std::string m_strProgramFolder;
-    std::string m_strKey;
     std::string m_strFolderPath; // bytes, "/" for the root
     std::vector<CPending> m_pending;
-    std::unique_ptr<CChangeLogWriter> m_pWriter;
-    std::string m_strError;
+    CTreeTotals m_first; // the folder's additions in a first update
+};
+
+// BeginFolder when made, EndFolder when it goes. Declared after the merge's
+// tree lock, it ends before the lock is let go. Nothing without a recorder.
+class CChangeFolderScope
+{
+public:
+    CChangeFolderScope(CChangeRecorder* pChanges, const CFTPDir& dir) : m_pChanges(pChanges)
+    {
+        if (m_pChanges != nullptr)
+            m_pChanges->BeginFolder(dir);
+    }
+    ~CChangeFolderScope()
+    {
+        if (m_pChanges != nullptr)
+            m_pChanges->EndFolder();
+    }
+    CChangeFolderScope(const CChangeFolderScope&) = delete;
+    CChangeFolderScope& operator=(const CChangeFolderScope&) = delete;
+
+private:
+    CChangeRecorder* m_pChanges;
 };

@@ -74,8 +74,7 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
                   CChangeRecorder* pChanges)
 {
     std::unique_lock lock(pSite->m_treeLock);
-    if (pChanges != nullptr)
-        pChanges->BeginFolder(*pDir);
+    CChangeFolderScope changesOfFolder(pChanges, *pDir);
     // The first entry of each name, as a search from the head would find it.
     std::unordered_map<std::string_view, CFTPFile*> files;
     std::unordered_map<std::string_view, CFTPDir*> dirs;
@@ -281,11 +280,9 @@ int Crawl(CCrawl& crawl, CFTPDir* pDir, int nDepth)
 
     std::vector<CRemoval> removals;
     std::vector<std::unique_ptr<CObject>> removed;
-    bool bMerged = MergeListing(pSite, pDir, listing, removals, removed, crawl.pChanges);
     // What a stopped merge added stays in the tree, so it is logged too; the
     // removed entries are read by the log before they are handed over.
-    if (crawl.pChanges != nullptr)
-        crawl.pChanges->Flush();
+    bool bMerged = MergeListing(pSite, pDir, listing, removals, removed, crawl.pChanges);
     if (!bMerged)
         return StopAt(pSite, pDir);
     ++crawl.nFoldersListed;

@@ -20,8 +20,8 @@ class CFTPSite;
 // that depth are kept as their parent listed them but not entered. 1: done; 0: the crawl must end
 // (stopped or connection lost; the site's status and resume point are set).
 // The plan says how folders are listed (ListingPlan.h); *pReport, when
-// given, receives what the session found out; pChanges, when given, writes
-// what the merges changed to the site's change log.
+// given, receives what the session found out; pChanges, when given, notes
+// what the merges changed for the site's change log.
 [[nodiscard]] int CrawlDir(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir,
                            const CListingPlan& plan = {}, CListingReport* pReport = nullptr,
                            CChangeRecorder* pChanges = nullptr);

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <new>
-#include <optional>
 #include <shared_mutex>
 #include <system_error>
 #include <thread>
@@ -96,45 +95,63 @@ void BeginUpdateRun(CUpdateRun& run)
     run.strId = FormatIsoTime(run.start, true);
 }
 
-// The end of an update (not of a worker that queued a continuation): the
-// site's statistics, and the "first" line of a first update. Never throws:
-// the figures are a convenience, the cache is what counts.
+// What the update has done so far, as the statistics keep it.
+CRunFigures MakeRunFigures(const CFTPSite& site, const CUpdateRun& run)
+{
+    CRunFigures figures;
+    figures.strRun = run.strId;
+    figures.strStart = FormatIsoTime(run.start);
+    figures.strEnd = FormatIsoTime(std::chrono::system_clock::now());
+    figures.nDurationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - run.startSteady)
+                              .count();
+    figures.nFoldersListed = run.nFoldersListed;
+    figures.nCommands = run.nCommands;
+    figures.nListingBytes = run.nListingBytes;
+    if (site.m_nStatus.load() != 2)
+        figures.strLastError = site.GetStatusText();
+    else if (!run.strChangeLogError.empty())
+        figures.strLastError = "更改记录无法写入：" + run.strChangeLogError;
+    return figures;
+}
+
+// After each save of the pair: the counts of the tree now on disk, and the
+// run so far, so that a crash before the update's end leaves figures that
+// match the cache (its changes are in the log already). Never throws: the
+// figures are a convenience, the cache is what counts.
+void StoreSavedFigures(CFTPSite& site, const CUpdateRun& run) noexcept
+{
+    try
+    {
+        CTreeTotals totals;
+        {
+            std::shared_lock lock(site.m_treeLock);
+            totals = CountTreeTotals(*site.m_pRoot);
+        }
+        CRunFigures figures = MakeRunFigures(site, run);
+        site.UpdateOptions(
+            [&](CSiteOptions& options)
+            {
+                StoreTreeTotals(options, totals);
+                StoreRunFigures(options, figures);
+            });
+    }
+    catch (...)
+    {
+    }
+}
+
+// The end of an update (not of a worker that queued a continuation): its
+// figures. The counts were stored with the last save that succeeded. Never
+// throws.
 void FinishUpdateRun(CFTPSite& site, const CUpdateRun& run) noexcept
 {
     if (run.strId.empty())
         return; // dropped before it began
     try
     {
-        CRunFigures figures;
-        figures.strRun = run.strId;
-        figures.strStart = FormatIsoTime(run.start);
-        figures.strEnd = FormatIsoTime(std::chrono::system_clock::now());
-        figures.nDurationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  std::chrono::steady_clock::now() - run.startSteady)
-                                  .count();
-        figures.nFoldersListed = run.nFoldersListed;
-        figures.nCommands = run.nCommands;
-        figures.nListingBytes = run.nListingBytes;
-        if (site.m_nStatus.load() != 2)
-            figures.strLastError = site.GetStatusText();
-        else if (!run.strChangeLogError.empty())
-            figures.strLastError = "更改记录无法写入：" + run.strChangeLogError;
-
-        std::optional<CTreeTotals> totals;
-        if (site.IsLoaded())
-        {
-            std::shared_lock lock(site.m_treeLock);
-            totals = CountTreeTotals(*site.m_pRoot);
-        }
-        if (totals && run.bFirst)
-            CChangeRecorder(site, run.strId, true).WriteFirstSummary(*totals);
-        site.UpdateOptions(
-            [&](CSiteOptions& options)
-            {
-                if (totals)
-                    StoreTreeTotals(options, *totals);
-                StoreRunFigures(options, figures);
-            });
+        CRunFigures figures = MakeRunFigures(site, run);
+        site.UpdateOptions([&](CSiteOptions& options) { StoreRunFigures(options, figures); });
     }
     catch (...)
     {
@@ -370,8 +387,6 @@ int RunWorker(UpdateTask& task, CWorkerLease& lease, bool* pbContinued)
     run.nFoldersListed += report.nFoldersListed;
     run.nCommands += pConnection->GetStats().nCommands + report.channel.nCommands;
     run.nListingBytes += pConnection->GetStats().nListingBytes + report.channel.nBytesReceived;
-    if (run.strChangeLogError.empty())
-        run.strChangeLogError = changes.GetError();
 
     PostSiteUpdated(pSite);
     pConnection.reset();
@@ -386,6 +401,11 @@ int RunWorker(UpdateTask& task, CWorkerLease& lease, bool* pbContinued)
     try
     {
         pSite->SaveTree();
+        // Lines the disk refused wait for the next save; the run says so.
+        std::string strLogError = pSite->m_unsavedChanges.TakeError();
+        if (run.strChangeLogError.empty())
+            run.strChangeLogError = strLogError;
+        StoreSavedFigures(*pSite, run);
     }
     catch (const CFileException& e)
     {

@@ -605,19 +605,27 @@ TEST_F(SiteStoreTest, ClosingReportsMarksThatCouldNotBeWrittenAndWritesTheRest)
     EXPECT_EQ(ReadFileBytes(m_dir / "Data/fine/state.st"), std::string("\x01\x00\x00\x00", 4));
 }
 
-TEST_F(SiteStoreTest, CloseWritesMarksOfDirtySitesOnly)
+TEST_F(SiteStoreTest, CloseWritesMarksOfDirtySitesAndWaitingChangeLinesOnly)
 {
     auto pDoc = Start(m_host);
     fs::create_directories(m_dir / "Data"); // made by the first update
-    for (const char* psz : {"clean", "dirty"})
+    for (const char* psz : {"clean", "dirty", "waiting"})
     {
         ASSERT_TRUE(pDoc->AddSite(Info(psz, "", "", true)));
         AddFile(pDoc->FindSite(psz)->m_pRoot.get(), "f", 1, 1);
     }
     pDoc->FindSite("dirty")->m_bStateDirty = true;
+    // Lines a save on a full disk left waiting, with the tree they describe.
+    const std::string strLine =
+        R"({"time":"t","run":"r","kind":"added","path":"/f","folder":false,"size":1})"
+        "\n";
+    pDoc->FindSite("waiting")->m_unsavedChanges.AddLines(strLine);
     pDoc->OnCloseDocument();
     EXPECT_FALSE(fs::exists(m_dir / "Data/clean/state.st"));
     EXPECT_EQ(ReadFileBytes(m_dir / "Data/dirty/state.st"), std::string("\x01\x00\x00\x00", 4));
     EXPECT_FALSE(pDoc->FindSite("dirty")->m_bStateDirty.load());
+    EXPECT_EQ(ReadFileBytes(m_dir / "Data/waiting/changes.log"), strLine);
+    EXPECT_TRUE(fs::exists(m_dir / "Data/waiting/content.ct"));
+    EXPECT_TRUE(pDoc->FindSite("waiting")->m_unsavedChanges.IsEmpty());
     EXPECT_TRUE(m_host.m_messages.empty());
 }

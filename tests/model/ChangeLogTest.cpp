@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "model/ChangeLog.h"
 #include "model/IsoTime.h"
 #include "support/TempDir.h"
@@ -113,6 +115,68 @@ TEST(ChangeLogTest, ALineCutShortByACrashIsSkippedAndNotJoinedToTheNext)
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].strPath, "/f1");
     EXPECT_EQ(records[1].strPath, "/f3");
+    EXPECT_EQ(nDamaged, 1u);
+}
+
+// Whatever a crash left of a join (nothing, part of the lines, all of them,
+// all and the batch still there), readers show each line once and the next
+// join leaves each line in the log once.
+TEST(ChangeLogTest, ABatchJoinsTheLogOnceWhateverACrashLeft)
+{
+    std::string strOld;
+    std::string strNew;
+    for (int n = 1; n <= 3; ++n)
+        strOld += FormatChangeLine(Numbered(n));
+    for (int n = 4; n <= 9; ++n)
+        strNew += FormatChangeLine(Numbered(n));
+    const size_t nPartial[] = {0, 1, strNew.size() / 2, strNew.size() - 1, strNew.size()};
+    for (size_t nAppended : nPartial)
+    {
+        SCOPED_TRACE(nAppended);
+        CTempDir dir;
+        WriteFileBytes(dir / "changes.log", strOld);
+        {
+            CChangeLogLock lock(dir.Path(), true);
+            WriteFileBytes(dir / "changes.pending", MakeChangeBatch(dir.Path(), strNew));
+        }
+        WriteFileBytes(dir / "changes.log", strOld + strNew.substr(0, nAppended));
+
+        size_t nDamaged = 9;
+        EXPECT_EQ(ReadAll(dir / "changes.log", &nDamaged).size(), 9u);
+        EXPECT_EQ(nDamaged, 0u);
+        {
+            CChangeLogLock lock(dir.Path(), true);
+            JoinChangeBatch(dir.Path());
+            JoinChangeBatch(dir.Path()); // nothing left to join
+        }
+        EXPECT_EQ(ReadFileBytes(dir / "changes.log"), strOld + strNew);
+        EXPECT_FALSE(std::filesystem::exists(dir / "changes.pending"));
+    }
+}
+
+// A batch that could not join yet (a full disk) is taken into the next one,
+// which joins where the first would have: nothing is lost or doubled, and a
+// line an older version's crash cut short stays one damaged line.
+TEST(ChangeLogTest, ANewBatchTakesInOneThatHasNotJoined)
+{
+    CTempDir dir;
+    std::string strTorn = FormatChangeLine(Numbered(2));
+    WriteFileBytes(dir / "changes.log",
+                   FormatChangeLine(Numbered(1)) + strTorn.substr(0, strTorn.size() / 2));
+    {
+        CChangeLogLock lock(dir.Path(), true);
+        WriteFileBytes(dir / "changes.pending",
+                       MakeChangeBatch(dir.Path(), FormatChangeLine(Numbered(3))));
+        WriteFileBytes(dir / "changes.pending",
+                       MakeChangeBatch(dir.Path(), FormatChangeLine(Numbered(4))));
+        JoinChangeBatch(dir.Path());
+    }
+    size_t nDamaged = 0;
+    std::vector<CChangeRecord> records = ReadAll(dir / "changes.log", &nDamaged);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].strPath, "/f1");
+    EXPECT_EQ(records[1].strPath, "/f3");
+    EXPECT_EQ(records[2].strPath, "/f4");
     EXPECT_EQ(nDamaged, 1u);
 }
 

@@ -5,19 +5,24 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
+#include <sched.h>
 #include <set>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
+#include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
 
+#include "model/ChangeLog.h"
 #include "model/FTPSite.h"
 #include "model/ProgramFolder.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 #include "support/TreeBuilder.h"
 
@@ -52,29 +57,6 @@ void BuildSample(CFTPDir& root)
     AddFile(&root, "welcome.msg", 300, 0);
 }
 
-// Runs fn in a forked child and returns its exit code (-1: killed by a
-// signal or still running after the time-out, then killed).
-int RunInChild(const std::function<int()>& fn,
-               std::chrono::seconds timeout = std::chrono::seconds(30))
-{
-    pid_t nPid = ::fork();
-    if (nPid == 0)
-        ::_exit(fn());
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    int nStatus = 0;
-    while (::waitpid(nPid, &nStatus, WNOHANG) == 0)
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-        {
-            ::kill(nPid, SIGKILL);
-            ::waitpid(nPid, &nStatus, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-}
-
 std::set<std::string> FolderNames(const std::string& strFolder)
 {
     std::set<std::string> names;
@@ -85,11 +67,75 @@ std::set<std::string> FolderNames(const std::string& strFolder)
 
 int g_nCrashStep = 0;
 
+// Lines of a run that added these paths.
+std::string ChangeLines(const std::string& strRun, std::initializer_list<const char*> paths)
+{
+    std::string strLines;
+    for (const char* pszPath : paths)
+    {
+        CChangeRecord record;
+        record.strTime = "2024-05-01T12:00:00Z";
+        record.strRun = strRun;
+        record.strPath = pszPath;
+        strLines += FormatChangeLine(record);
+    }
+    return strLines;
+}
+
+std::vector<std::string> DescribeChanges(const std::string& strLogPath)
+{
+    std::vector<std::string> changes;
+    ReadChangeLog(strLogPath,
+                  [&changes](CChangeRecord& record)
+                  {
+                      changes.push_back(record.strRun + " " + FormatChangeKind(record.nKind) + " " +
+                                        record.strPath);
+                  });
+    return changes;
+}
+
+// A tmpfs of its own for this (child) process, in a mount namespace of its
+// own so that nothing outlives the process; false where the machine allows
+// none (no root, no namespaces).
+bool MountSmallDisk(const std::string& strPath, const char* pszOptions)
+{
+    return ::unshare(CLONE_NEWNS) == 0 &&
+           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           ::mount("tarn-test", strPath.c_str(), "tmpfs", 0, pszOptions) == 0;
+}
+
+constexpr uint64_t PAGE = 4096;
+
+uint64_t FreePages(const std::string& strPath)
+{
+    struct statvfs st
+    {
+    };
+    return ::statvfs(strPath.c_str(), &st) == 0 ? st.f_bavail * st.f_frsize / PAGE : 0;
+}
+
+uint64_t PagesOf(const std::string& strPath)
+{
+    return (fs::file_size(strPath) + PAGE - 1) / PAGE;
+}
+
 class SiteStorageTest : public ::testing::Test
 {
 protected:
     void SetUp() override { SetProgramFolder(m_dir.Path()); }
     std::string SiteFolder() const { return m_dir / "Data/ftp.example.org"; }
+    // "run kind path" of what the site's log shows (a batch that has not
+    // joined yet included), and of the log file alone.
+    std::vector<std::string> ShownChanges() const
+    {
+        return DescribeChanges(SiteFolder() + "/changes.log");
+    }
+    std::vector<std::string> LoggedChanges() const
+    {
+        CTempDir copy;
+        fs::copy_file(SiteFolder() + "/changes.log", copy / "changes.log");
+        return DescribeChanges(copy / "changes.log");
+    }
 
     CTempDir m_dir;
 };
@@ -316,11 +362,22 @@ TEST_F(SiteStorageTest, UncreatableFolderFailsTheSave)
     }
 }
 
-TEST_F(SiteStorageTest, CrashAtAnyStepOfASaveLeavesAMatchingPair)
+TEST_F(SiteStorageTest, CrashAtAnyStepOfASaveLeavesAMatchingPairAndLog)
 {
-    auto pOld = MakeSite();
-    BuildSample(*pOld->m_pRoot);
-    const std::vector<std::string> oldTree = DescribeTree(*pOld->m_pRoot);
+    // The old pair went to disk with its lines; the new tree waits with its
+    // own, "first" lines among them.
+    auto saveOld = [this]
+    {
+        fs::remove_all(m_dir / "Data");
+        auto pOld = MakeSite();
+        BuildSample(*pOld->m_pRoot);
+        pOld->m_unsavedChanges.AddLines(ChangeLines("r1", {"/pub", "/readme"}));
+        pOld->SaveTree();
+        return DescribeTree(*pOld->m_pRoot);
+    };
+    const std::vector<std::string> oldTree = saveOld();
+    const std::vector<std::string> oldLog = ShownChanges();
+    ASSERT_EQ(oldLog, (std::vector<std::string>{"r1 added /pub", "r1 added /readme"}));
     // The new tree has another shape and other marks: old marks on the new
     // content (or the reverse) would show.
     auto pNew = MakeSite();
@@ -328,15 +385,20 @@ TEST_F(SiteStorageTest, CrashAtAnyStepOfASaveLeavesAMatchingPair)
     BuildSample(*pNew->m_pRoot);
     pNew->m_pRoot->m_dirList[1]->m_nState = 0;
     pNew->m_pRoot->m_fileList[0]->m_nState = 0;
+    pNew->m_unsavedChanges.AddLines(ChangeLines("r2", {"/new", "/new/n.txt"}));
+    pNew->m_unsavedChanges.CountFirst("r3", 1, 2, 30);
     const std::vector<std::string> newTree = DescribeTree(*pNew->m_pRoot);
     ASSERT_NE(oldTree, newTree);
+    std::vector<std::string> newLog = oldLog;
+    for (const char* psz : {"r3 first /", "r2 added /new", "r2 added /new/n.txt"})
+        newLog.push_back(psz);
 
     // A temporary of this (live) process is never taken for a crash's leftover.
     const std::string strLive = "content.ct.tmp" + std::to_string(::getpid()) + ".999999";
-    for (int nStep = 1; nStep <= 8; ++nStep)
+    for (int nStep = 1; nStep <= 12; ++nStep)
     {
         SCOPED_TRACE(nStep);
-        pOld->SaveTree();
+        saveOld();
         WriteFileBytes(SiteFolder() + "/" + strLive, "x");
         g_nCrashStep = nStep;
         int nExit = RunInChild(
@@ -353,18 +415,27 @@ TEST_F(SiteStorageTest, CrashAtAnyStepOfASaveLeavesAMatchingPair)
             });
         ASSERT_EQ(nExit, 0);
 
+        // A reader that finishes nothing sees the log as the next load
+        // leaves it.
+        std::vector<std::string> shown = ShownChanges();
         auto pLoaded = MakeSite();
         pLoaded->EnsureLoaded();
         std::vector<std::string> tree = DescribeTree(*pLoaded->m_pRoot);
-        EXPECT_TRUE(tree == oldTree || tree == newTree);
-        // Once both new files are on disk and named, the new pair wins.
-        if (nStep >= 4)
+        EXPECT_EQ(ShownChanges(), shown);
+        // Every change of the pair on disk is in the log exactly once, and
+        // nothing else; once the new files are on disk and named, the new
+        // pair wins.
+        if (nStep >= 5)
         {
             EXPECT_EQ(tree, newTree);
         }
-        // The crash's leftovers are gone, the live temporary is not.
+        EXPECT_TRUE(tree == oldTree || tree == newTree);
+        EXPECT_EQ(shown, tree == newTree ? newLog : oldLog);
+        // The crash's leftovers are gone, the live temporary is not; the
+        // batch has joined the log.
         EXPECT_EQ(FolderNames(SiteFolder()),
-                  (std::set<std::string>{"content.ct", "state.st", strLive}));
+                  (std::set<std::string>{"content.ct", "state.st", "changes.log", strLive}));
+        EXPECT_EQ(LoggedChanges(), shown);
     }
 }
 
@@ -470,4 +541,132 @@ TEST_F(SiteStorageTest, HostileKeyStaysInsideData)
     pSite->SaveState();
     EXPECT_TRUE(fs::exists(m_dir / "Data/ftp.example.org@..%2F..%2Fescape/content.ct"));
     EXPECT_FALSE(fs::exists(m_dir / "escape"));
+}
+
+// The cases of the full-disk test, in the child that owns the disk: each
+// free size from none to more than everything needs. The checks report to
+// stderr; 1 when one failed.
+template <class SaveOld, class MakeNew>
+int RunFullDiskCases(const std::string& strDisk, SaveOld saveOld, MakeNew makeNew,
+                     const std::vector<std::string>& newTree,
+                     const std::vector<std::string>& oldLog, const std::vector<std::string>& newLog)
+{
+    int nFailed = 0;
+    auto check = [&nFailed](bool bOk, const std::string& strWhat)
+    {
+        if (!bOk)
+        {
+            std::fprintf(stderr, "%s\n", strWhat.c_str());
+            nFailed = 1;
+        }
+    };
+    const std::string strProgram = strDisk + "/program";
+    const std::string strSite = strProgram + "/Data/ftp.example.org";
+    SetProgramFolder(strProgram);
+    fs::create_directory(strProgram);
+    // What the pair alone needs: its two files and the record's page.
+    makeNew()->SaveTree();
+    const uint64_t nPairPages =
+        PagesOf(strSite + "/content.ct") + PagesOf(strSite + "/state.st") + 1;
+    const uint64_t nLinePages = PagesOf(strSite + "/changes.log");
+    check(nPairPages >= 3 && nLinePages >= 4, "the sizes are too small to tell");
+    for (uint64_t nFree = 0; nFree <= nPairPages + 2 * nLinePages + 2; ++nFree)
+    {
+        const std::string strAt = " with " + std::to_string(nFree) + " pages free";
+        fs::remove_all(strProgram);
+        fs::remove(strDisk + "/filler");
+        fs::create_directory(strProgram);
+        saveOld();
+        uint64_t nFill = FreePages(strDisk) - nFree;
+        WriteFileBytes(strDisk + "/filler", std::string(nFill * PAGE, 'f'));
+        check(FreePages(strDisk) == nFree, "the filler missed" + strAt);
+
+        auto pNew = makeNew();
+        bool bSaved = true;
+        try
+        {
+            pNew->SaveTree();
+        }
+        catch (const CFileException&)
+        {
+            bSaved = false;
+        }
+        std::string strError = pNew->m_unsavedChanges.TakeError();
+        bool bWaiting = !pNew->m_unsavedChanges.IsEmpty();
+        auto pLoaded = MakeSite();
+        pLoaded->EnsureLoaded();
+        bool bNew = DescribeTree(*pLoaded->m_pRoot) == newTree;
+        std::vector<std::string> shown = DescribeChanges(strSite + "/changes.log");
+        // The lines never cost the pair its room.
+        check(bSaved == (nFree >= nPairPages), "saved: " + std::to_string(bSaved) + strAt);
+        check(bNew == bSaved, "the pair on disk is not the one saved" + strAt);
+        // The log shows what the pair on disk holds; lines that did
+        // not fit wait, and the save said why.
+        check(shown == (bNew && !bWaiting ? newLog : oldLog), "shown" + strAt);
+        check(!bWaiting || !bSaved || !strError.empty(), "no word why" + strAt);
+
+        // With room again, the next save brings the log up to date.
+        fs::remove(strDisk + "/filler");
+        pNew->SaveTree();
+        auto pReloaded = MakeSite();
+        pReloaded->EnsureLoaded();
+        check(DescribeTree(*pReloaded->m_pRoot) == newTree, "tree after" + strAt);
+        check(DescribeChanges(strSite + "/changes.log") == newLog, "log after" + strAt);
+        check(!fs::exists(strSite + "/changes.pending"), "batch left" + strAt);
+    }
+    return nFailed;
+}
+
+TEST_F(SiteStorageTest, OnAFullDiskTheLogNeverTakesTheRoomOfTheSave)
+{
+    // The old pair and its line; a new tree of some pages with lines of some
+    // pages more.
+    auto saveOld = []
+    {
+        auto pOld = MakeSite();
+        AddFile(pOld->m_pRoot.get(), "old", 1);
+        pOld->m_unsavedChanges.AddLines(ChangeLines("r1", {"/old"}));
+        pOld->SaveTree();
+    };
+    std::vector<std::string> paths;
+    for (int i = 0; i < 200; ++i)
+        paths.push_back("/new/a-file-with-a-name-long-enough-" + std::to_string(i));
+    auto makeNew = [&paths]
+    {
+        auto pNew = MakeSite();
+        CFTPDir* pDir = AddDir(pNew->m_pRoot.get(), "new", 1);
+        for (int i = 0; i < 600; ++i)
+            AddFile(pDir, "file-" + std::to_string(i) + "-with-a-longer-name.txt", i, 1);
+        for (const std::string& strPath : paths)
+            pNew->m_unsavedChanges.AddLines(ChangeLines("r2", {strPath.c_str()}));
+        return pNew;
+    };
+    std::vector<std::string> oldLog{"r1 added /old"};
+    std::vector<std::string> newLog = oldLog;
+    for (const std::string& strPath : paths)
+        newLog.push_back("r2 added " + strPath);
+    const std::vector<std::string> newTree = DescribeTree(*makeNew()->m_pRoot);
+
+    const std::string strDisk = m_dir / "disk";
+    fs::create_directory(strDisk);
+    // On a tmpfs of its own, in a child.
+    int nExit = RunInChild(
+        [&]
+        {
+            if (!MountSmallDisk(strDisk, "size=1m"))
+                return 77;
+            try
+            {
+                return RunFullDiskCases(strDisk, saveOld, makeNew, newTree, oldLog, newLog);
+            }
+            catch (const std::exception& e)
+            {
+                std::fprintf(stderr, "%s\n", e.what());
+                return 2;
+            }
+        },
+        std::chrono::seconds(120));
+    if (nExit == 77)
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    EXPECT_EQ(nExit, 0);
 }

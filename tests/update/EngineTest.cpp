@@ -8,16 +8,22 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <pthread.h>
+#include <set>
 #include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 
+#include "doc/ChangeListing.h"
 #include "doc/FakeDocHost.h"
 #include "doc/TarnDoc.h"
 #include "model/FTPSite.h"
 #include "model/ProgramFolder.h"
+#include "model/SiteStats.h"
 #include "net/FtpConnection.h"
 #include "net/InternetError.h"
+#include "support/ChildProcess.h"
 #include "support/FtpServer.h"
 #include "support/RecordingObserver.h"
 #include "support/TempDir.h"
@@ -131,6 +137,68 @@ template <class Pred> bool WaitUntil(Pred pred, std::chrono::milliseconds timeou
     }
     return true;
 }
+
+// Every entry below root by path: "d", or "f <size>".
+std::map<std::string, std::string> Entries(const CFTPDir& root)
+{
+    std::map<std::string, std::string> entries;
+    for (const std::string& strLine : DescribeTree(root))
+    {
+        // "d <path> <state>" or "f <path> <size> <state>": the mark is left out.
+        std::string str = strLine.substr(0, strLine.rfind(' '));
+        size_t nPath = 2;
+        size_t nEnd = str[0] == 'f' ? str.rfind(' ') : str.size();
+        entries[str.substr(nPath, nEnd - nPath)] = str[0] == 'f' ? "f" + str.substr(nEnd) : "d";
+    }
+    return entries;
+}
+
+// What took a tree from before to after, as the change log names it: a
+// removed folder is one line, what it held none.
+std::multiset<std::string> TreeChanges(const std::map<std::string, std::string>& before,
+                                       const std::map<std::string, std::string>& after)
+{
+    std::multiset<std::string> changes;
+    for (const auto& [strPath, strWhat] : after)
+    {
+        auto it = before.find(strPath);
+        if (it == before.end())
+            changes.insert("added " + strPath);
+        else if (it->second != strWhat)
+            changes.insert("resized " + strPath);
+    }
+    for (const auto& [strPath, strWhat] : before)
+    {
+        std::string strParent = strPath.substr(0, strPath.rfind('/'));
+        if (after.count(strPath) == 0 && (strParent.empty() || after.count(strParent) != 0))
+            changes.insert("removed " + strPath);
+    }
+    return changes;
+}
+
+// "kind path" of what "显示更改" lists for the site's last update.
+std::multiset<std::string> LastRunChanges(const CFTPSite& site)
+{
+    std::multiset<std::string> changes;
+    for (const CChangeRecord& record : ReadSiteChanges(site, CChangeQuery{}))
+        changes.insert(std::string(FormatChangeKind(record.nKind)) + " " + record.strPath);
+    return changes;
+}
+
+// The site as the next start of the program finds it on disk.
+std::unique_ptr<CFTPSite> LoadSite(const CFTPSite& like)
+{
+    auto pSite = std::make_unique<CFTPSite>();
+    pSite->m_strHost = like.m_strHost;
+    pSite->m_nPort = like.m_nPort;
+    pSite->m_strUser = like.m_strUser;
+    pSite->m_strPassword = like.m_strPassword;
+    pSite->EnsureLoaded();
+    return pSite;
+}
+
+std::atomic<int> g_nCrashStep{0};
+std::atomic<int> g_nSaves{0};
 
 std::atomic<int> g_nHeldSaves{0};
 std::atomic<bool> g_bReleaseSaves{false};
@@ -604,4 +672,125 @@ TEST_F(EngineTest, FailedWorkerStartFailsOnlyThatTask)
     UpdateSelected(m_sites, pSite->m_pRoot.get(), m_progress);
     WaitForRunEnd();
     EXPECT_EQ(pSite->m_nStatus, 2) << pSite->GetStatusText();
+}
+
+// The worker reads the connection values without a lock all through the
+// update; an edit of the nickname and remark meanwhile must not write them
+// (ThreadSanitizer reports the rewrite of an equal value as a race).
+TEST_F(EngineTest, NicknameEditDuringAnUpdateLeavesTheConnectionValuesAlone)
+{
+    StartServer(2);
+    m_pServer->SetFaults(
+        R"({"rules": [{"on": "LIST", "path": "/d100", "action": "delay", "seconds": 1}]})");
+    CFakeDocHost host;
+    CTarnDoc doc(host);
+    CFTPSite* pSite = AddSite("a");
+    doc.m_siteList = std::move(m_sites);
+    const std::string strKey = pSite->GetKey();
+    UpdateAll(doc.m_siteList, m_progress);
+    int nEdits = 0;
+    while (IsSiteBusy(*pSite))
+    {
+        CSiteInfo info;
+        info.m_strHost = "127.0.0.1";
+        info.m_strUser = m_pServer->GetUser();
+        info.m_strPassword = m_pServer->GetPassword();
+        info.m_nPort = m_pServer->GetPort();
+        info.m_strNickname = "name " + std::to_string(++nEdits);
+        info.m_strRemark = "remark\n" + std::to_string(nEdits);
+        ASSERT_TRUE(doc.ModifySite(pSite, info));
+        std::this_thread::sleep_for(5ms);
+    }
+    WaitForRunEnd();
+    EXPECT_EQ(pSite->m_nStatus, 2) << pSite->GetStatusText();
+    EXPECT_GT(nEdits, 1);
+    EXPECT_EQ(pSite->GetKey(), strKey);
+    EXPECT_EQ(pSite->m_strNickname, "name " + std::to_string(nEdits));
+    EXPECT_EQ(pSite->m_strRemark, "remark\n" + std::to_string(nEdits));
+    EXPECT_TRUE(host.m_messages.empty());
+}
+
+// An update continued after a lost connection saves twice; a crash at any
+// step of the second save leaves a log that lists what the cache on disk
+// holds, each change once. A first update that saves twice counts the whole
+// tree in the one "first" line shown.
+TEST_F(EngineTest, AContinuedUpdateLogsWhatTheSavedCacheHoldsEvenWhenItsSaveCrashes)
+{
+    StartServer(3);
+    auto dropOnce = [this](int nTry)
+    {
+        // A rule of its own per try: the server counts "times" per rule.
+        m_pServer->SetFaults(R"({"rules": [{"on": "LIST", "path": "/d101", "action": "drop",
+                                            "times": 1, "try": )" +
+                             std::to_string(nTry) + "}]}");
+    };
+    dropOnce(0);
+    CFTPSite* pSite = AddSite("a");
+    UpdateAll(m_sites, m_progress);
+    WaitForRunEnd(60s);
+    ASSERT_EQ(pSite->m_nStatus, 2) << pSite->GetStatusText();
+    ASSERT_EQ(pSite->m_nRetries, 1);
+    std::vector<CChangeRecord> shown = ReadSiteChanges(*pSite, CChangeQuery{});
+    ASSERT_EQ(shown.size(), 1u);
+    CTreeTotals totals = CountTreeTotals(*pSite->m_pRoot);
+    EXPECT_EQ(shown[0].nKind, ChangeKind::first);
+    EXPECT_EQ(shown[0].nFolders, totals.nFolders);
+    EXPECT_EQ(shown[0].nFiles, totals.nFiles);
+    EXPECT_EQ(shown[0].nBytes, totals.nBytes);
+    std::string strLog = ReadFileBytes(m_data / ("Data/" + pSite->GetKey() + "/changes.log"));
+    EXPECT_EQ(std::count(strLog.begin(), strLog.end(), '\n'), 2); // one per save
+
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer starts no threads in a fork of a process that had some";
+#endif
+    ShutdownEngine(); // the children start from one thread
+    const std::map<std::string, std::string> before = Entries(*pSite->m_pRoot);
+    CTempDir saved;
+    fs::copy(m_data / "Data", saved / "Data", fs::copy_options::recursive);
+    // Changes before the drop (saved first) and after it (saved second).
+    std::ofstream(m_served / "readme") << "a longer readme";
+    std::ofstream(m_served / "d100/new.txt") << "n";
+    fs::remove_all(m_served / "d101/sub");
+    std::ofstream(m_served / "d102/sub/new2.txt") << "2";
+
+    for (int nStep = 1; nStep <= 12; ++nStep)
+    {
+        SCOPED_TRACE(nStep);
+        fs::remove_all(m_data / "Data");
+        fs::copy(saved / "Data", m_data / "Data", fs::copy_options::recursive);
+        dropOnce(nStep);
+        g_nCrashStep = nStep;
+        int nExit = RunInChild(
+            [&]
+            {
+                g_nSaves = 0;
+                SetSaveStepHook(
+                    [](int n)
+                    {
+                        g_nSaves += n == 1 ? 1 : 0;
+                        if (g_nSaves == 2 && n == g_nCrashStep)
+                            ::_exit(0);
+                    });
+                std::vector<std::unique_ptr<CFTPSite>> sites;
+                sites.push_back(std::make_unique<CFTPSite>());
+                sites[0]->m_strHost = pSite->m_strHost;
+                sites[0]->m_nPort = pSite->m_nPort;
+                sites[0]->m_strUser = pSite->m_strUser;
+                sites[0]->m_strPassword = pSite->m_strPassword;
+                UpdateAll(sites, m_progress);
+                bool bEnded = WaitUntil([&] { return !IsSiteBusy(*sites[0]); }, 30s);
+                ShutdownEngine();
+                return bEnded && g_nSaves == 2 ? 0 : 3;
+            });
+        ASSERT_EQ(nExit, 0);
+
+        std::unique_ptr<CFTPSite> pLoaded = LoadSite(*pSite);
+        const std::map<std::string, std::string> after = Entries(*pLoaded->m_pRoot);
+        EXPECT_EQ(LastRunChanges(*pLoaded), TreeChanges(before, after));
+        EXPECT_EQ(after.count("/d100/new.txt"), 1u); // the first save is on disk
+        if (nStep >= 5)
+        {
+            EXPECT_EQ(after.count("/d102/sub/new2.txt"), 1u);
+        }
+    }
 }
