@@ -71,6 +71,12 @@ CTestFtpServer::CTestFtpServer(std::string strRoot, COptions options)
         args.push_back("--no-utf8");
     if (m_options.bDos)
         args.push_back("--dos");
+    if (!m_options.strTlsCertFile.empty())
+    {
+        args.insert(args.end(), {"--tls", m_options.strTlsCertFile, m_options.strTlsKeyFile});
+        if (m_options.bRefuseProt)
+            args.push_back("--refuse-prot");
+    }
     std::vector<char*> argv;
     for (std::string& str : args)
         argv.push_back(str.data());

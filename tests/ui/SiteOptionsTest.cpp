@@ -126,7 +126,9 @@ private slots:
     void DialogWritesOnlyWhatTheUserChangedAndCancelWritesNothing()
     {
         // What the engine noted and a line of a newer program must survive.
-        m_pSite->SetOptions(CSiteOptions::Parse("listing_found=stat\nfuture=1\n"));
+        m_pSite->UpdateSettings(
+            [](CSiteSettings& s)
+            { s = CSiteSettings(CSiteOptions::Parse("listing_found=stat\nfuture=1\n")); });
         const std::string strPath = OptionsPath(*m_pSite);
         m_pWindow->Select(m_pWindow->TopItem(0));
         CMessageBoxRecorder boxes;
@@ -163,7 +165,7 @@ private slots:
         Run(ID_SITE_EDIT);
         QCOMPARE(boxes.Requests().size(), 1);
         QVERIFY(boxes.LastText().startsWith("站点选项未能保存"));
-        QCOMPARE(m_pSite->GetOptions().Format(), strBefore);
+        QCOMPARE(m_pSite->GetSettings().GetOptions().Format(), strBefore);
         std::filesystem::remove(strPath);
 
         // A new site gets its choices once it exists.
@@ -194,8 +196,7 @@ private slots:
         // The key a first connection pinned shows, and forgetting it drops
         // its line; back to plain FTP drops the mode's.
         const std::string strPin = "sha256//" + std::string(43, 'A') + "=";
-        m_pSite->UpdateOptions([&](CSiteOptions& options)
-                               { (void)options.Set(OPTION_TLS_PIN, strPin); });
+        m_pSite->UpdateSettings([&](CSiteSettings& s) { s.Set(CSiteSettings::TLS_PIN, strPin); });
         QVERIFY(m_pWindow->TopItem(0)->toolTip(0).endsWith("只接受已信任的证书"));
         // A refused key's text runs long, and shows whole.
         const std::string strFailed =
@@ -280,9 +281,8 @@ private slots:
         QFETCH(QString, strTo);
         QFETCH(QString, strShown);
         QFETCH(QString, strEncoded);
-        CSiteOptions options;
-        (void)options.Set(OPTION_CHARSET, strFrom.toStdString());
-        m_pSite->SetOptions(options);
+        m_pSite->UpdateSettings([&](CSiteSettings& s)
+                                { s.Set(CSiteSettings::CHARSET, strFrom.toStdString()); });
         CFTPDir* pDir = AddDir(m_pSite->m_pRoot.get(), name.toStdString());
         AddFile(pDir, name.toStdString() + ".txt");
         AddFile(m_pSite->m_pRoot.get(), name.toStdString());

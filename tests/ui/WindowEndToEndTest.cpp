@@ -171,8 +171,8 @@ private slots:
         for (CFTPSite* pSite : {AddServerSite("127.0.0.1", false, "a"),
                                 AddServerSite("127.0.0.1", true, "b"),
                                 AddServerSite("localhost", true, "c")})
-            pSite->UpdateOptions([](CSiteOptions& options)
-                                 { (void)options.Set(OPTION_LISTING, "list"); });
+            pSite->UpdateSettings([](CSiteSettings& s)
+                                  { s.Set(CSiteSettings::LISTING, ListingMode::list); });
         m_pWindow->Tree().FillTree();
         m_pWindow->Frame().show();
         m_pServer->SetFaults(R"({"rules": [{"on": "LIST", "path": "/pub", "action": "silent"}]})");

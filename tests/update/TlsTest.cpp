@@ -87,11 +87,14 @@ protected:
         pSite->m_strUser = "anonymous";
         pSite->m_strPassword = ANON_PASSWORD;
         pSite->m_nLoadState = 1;
-        pSite->UpdateOptions(
-            [&](CSiteOptions& options)
+        ListingMode nListing = ListingMode::automatic;
+        TlsMode nTls = TlsMode::off;
+        EXPECT_TRUE(ParseListingMode(pszListing, &nListing) && ParseTlsMode(pszTls, &nTls));
+        pSite->UpdateSettings(
+            [&](CSiteSettings& settings)
             {
-                (void)options.Set(OPTION_LISTING, pszListing);
-                (void)options.Set(OPTION_TLS, pszTls);
+                settings.Set(CSiteSettings::LISTING, nListing);
+                settings.Set(CSiteSettings::TLS, nTls);
             });
         return pSite;
     }
@@ -167,7 +170,7 @@ TEST_F(TlsTest, ProtectedUpdatesCacheWhatAPlainOneDoes)
         EXPECT_EQ(Update(pSite), c.pszStatus);
         EXPECT_EQ(DescribeTree(*pSite->m_pRoot), plainTree);
         // A CA-checked site never gets a pin of its own.
-        EXPECT_EQ(pSite->GetOptions().Get(OPTION_TLS_PIN), "");
+        EXPECT_EQ(pSite->GetSettings().Get(CSiteSettings::TLS_PIN), "");
     }
 }
 
@@ -211,8 +214,7 @@ TEST_F(TlsTest, RefusedConnectionsSayWhyAndKeepTheCache)
         auto pServer = Serve(c.nServer, c.cert);
         auto pSite = MakeSite(pServer->GetPort(), c.pszSite, LISTING_AUTO);
         if (!c.strPin.empty())
-            pSite->UpdateOptions([&](CSiteOptions& options)
-                                 { (void)options.Set(OPTION_TLS_PIN, c.strPin); });
+            pSite->UpdateSettings([&](CSiteSettings& s) { s.Set(CSiteSettings::TLS_PIN, c.strPin); });
         AddFile(AddDir(pSite->m_pRoot.get(), "kept"), "kept.txt", 7);
         std::vector<std::string> before = DescribeTree(*pSite->m_pRoot);
 
@@ -221,7 +223,7 @@ TEST_F(TlsTest, RefusedConnectionsSayWhyAndKeepTheCache)
         for (const std::string& strText : c.texts)
             EXPECT_NE(strStatus.find(strText), std::string::npos) << strStatus;
         EXPECT_EQ(DescribeTree(*pSite->m_pRoot), before);
-        EXPECT_EQ(pSite->GetOptions().Get(OPTION_TLS_PIN), c.strPin);
+        EXPECT_EQ(pSite->GetSettings().Get(CSiteSettings::TLS_PIN), c.strPin);
         // The password waits for the protected channel, and no login at all
         // follows a refused certificate.
         EXPECT_EQ(pServer->ReadLog().find("\"PASS"), std::string::npos);
