@@ -237,8 +237,7 @@ void RunGbkSearch(benchmark::State& state, const char* pszKeyword)
     for (const auto& pSite : world.m_pDoc->m_siteList)
     {
         pSite->UpdateSettings(
-            [&state](CSiteSettings& settings)
-            {
+            [&state](CSiteSettings& settings) {
                 settings.Set(CSiteSettings::CHARSET,
                              state.range(0) == 0 ? CHARSET_AUTO : "GB18030");
             });

@@ -4,8 +4,7 @@
 
 namespace
 {
-template <typename N>
-bool ReadNumber(std::string_view text, N* pValue)
+template <typename N> bool ReadNumber(std::string_view text, N* pValue)
 {
     N n{};
     auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), n);

@@ -32,24 +32,24 @@
 
 // The names an enum's values have in options.ini: specialise with
 //   static constexpr CSettingName<E> NAMES[] = {{"name", E::value}, ...};
-template <typename E>
-struct CSettingName
+template <typename E> struct CSettingName
 {
     std::string_view name;
     E value;
 };
-template <typename E>
-struct CSettingNames;
+template <typename E> struct CSettingNames;
 
 template <typename E>
-concept NamedSetting = std::is_enum_v<E> && requires { CSettingNames<E>::NAMES; };
+concept NamedSetting = std::is_enum_v<E> && requires
+{
+    CSettingNames<E>::NAMES;
+};
 
 [[nodiscard]] bool ReadSettingText(std::string_view text, std::string* pValue);
 [[nodiscard]] bool ReadSettingText(std::string_view text, int64_t* pValue);
 [[nodiscard]] bool ReadSettingText(std::string_view text, uint64_t* pValue);
 [[nodiscard]] bool ReadSettingText(std::string_view text, bool* pValue);
-template <NamedSetting E>
-[[nodiscard]] bool ReadSettingText(std::string_view text, E* pValue)
+template <NamedSetting E> [[nodiscard]] bool ReadSettingText(std::string_view text, E* pValue)
 {
     for (const CSettingName<E>& entry : CSettingNames<E>::NAMES)
     {
@@ -67,8 +67,7 @@ std::string WriteSettingText(int64_t nValue);
 std::string WriteSettingText(uint64_t nValue);
 std::string WriteSettingText(bool bValue);
 // The name of an enum's value; the first name for a value without one.
-template <NamedSetting E>
-constexpr const char* SettingName(E value)
+template <NamedSetting E> constexpr const char* SettingName(E value)
 {
     for (const CSettingName<E>& entry : CSettingNames<E>::NAMES)
     {
@@ -77,23 +76,19 @@ constexpr const char* SettingName(E value)
     }
     return CSettingNames<E>::NAMES[0].name.data();
 }
-template <NamedSetting E>
-std::string WriteSettingText(E value)
+template <NamedSetting E> std::string WriteSettingText(E value)
 {
     return SettingName(value);
 }
 
-template <typename T>
-class CSiteSetting
+template <typename T> class CSiteSetting
 {
-    template <typename U>
-    struct CUnwrap
+    template <typename U> struct CUnwrap
     {
         using Type = U;
         static constexpr bool OPTIONAL = false;
     };
-    template <typename U>
-    struct CUnwrap<std::optional<U>>
+    template <typename U> struct CUnwrap<std::optional<U>>
     {
         using Type = U;
         static constexpr bool OPTIONAL = true;

@@ -34,8 +34,7 @@ inline constexpr const char* LISTING_AUTO = "auto";
 inline constexpr const char* LISTING_STAT = "stat";
 inline constexpr const char* LISTING_LIST = "list";
 
-template <>
-struct CSettingNames<ListingMode>
+template <> struct CSettingNames<ListingMode>
 {
     static constexpr CSettingName<ListingMode> NAMES[] = {
         {LISTING_AUTO, ListingMode::automatic},
@@ -109,8 +108,7 @@ public:
     CSiteSettings() = default;
     explicit CSiteSettings(CSiteOptions options) : m_options(std::move(options)) {}
 
-    template <typename T>
-    T Get(const CSiteSetting<T>& setting) const
+    template <typename T> T Get(const CSiteSetting<T>& setting) const
     {
         return setting.Get(m_options);
     }

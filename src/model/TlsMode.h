@@ -23,8 +23,7 @@ inline constexpr const char* TLS_EXPLICIT = "explicit";
 inline constexpr const char* TLS_TRY = "try";
 inline constexpr const char* TLS_IMPLICIT = "implicit";
 
-template <>
-struct CSettingNames<TlsMode>
+template <> struct CSettingNames<TlsMode>
 {
     static constexpr CSettingName<TlsMode> NAMES[] = {
         {TLS_OFF, TlsMode::off},
@@ -44,8 +43,7 @@ enum class TlsTrust
 inline constexpr const char* TLS_TRUST_CA = "ca";
 inline constexpr const char* TLS_TRUST_FIRST_USE = "first-use";
 
-template <>
-struct CSettingNames<TlsTrust>
+template <> struct CSettingNames<TlsTrust>
 {
     static constexpr CSettingName<TlsTrust> NAMES[] = {
         {TLS_TRUST_CA, TlsTrust::ca},

@@ -133,7 +133,8 @@ uint32_t CFtpControlChannel::Connect(const std::string& strServer, const std::st
     {
         // Said as on the first connection: a changed key with both fingerprints.
         CTlsCertificate cert;
-        bool bSeen = nTlsError == ERROR_FTP_TLS_PIN_MISMATCH && ReadServerCertificate(m_pEasy, &cert);
+        bool bSeen =
+            nTlsError == ERROR_FTP_TLS_PIN_MISMATCH && ReadServerCertificate(m_pEasy, &cert);
         m_strTlsFailure = DescribeTlsFailure(nTlsError, m_pEasy, nullptr, m_options.tls,
                                              bSeen ? &cert : nullptr, strServer);
         return m_nDeadError = nTlsError;

@@ -50,8 +50,8 @@ QString TlsTip(const CSiteSettings& settings)
         break;
     case TlsMode::tryTls:
         // A pinned key leaves "try" no way back to plain FTP.
-        pszMode = tls.nMode == TlsMode::explicitTls ? "尽量 TLS（已有信任的证书，必须加密）"
-                                                    : "尽量 TLS";
+        pszMode =
+            tls.nMode == TlsMode::explicitTls ? "尽量 TLS（已有信任的证书，必须加密）" : "尽量 TLS";
         break;
     case TlsMode::implicitTls:
         pszMode = "隐式 TLS";

@@ -440,9 +440,9 @@ void CSiteOptionsDlg::OnCertificateFetched(unsigned nFetch, bool bOk, const CTls
     // The pin still decides; people deciding should know.
     if (cert.bExpired)
         strExpires += Text(TEXT_EXPIRED);
-    QString strText = Text(TEXT_CERT).arg(strServer, DisplayText(cert.strSubject),
-                                          DisplayText(cert.strIssuer), strExpires,
-                                          DisplayText(cert.strPin));
+    QString strText =
+        Text(TEXT_CERT).arg(strServer, DisplayText(cert.strSubject), DisplayText(cert.strIssuer),
+                            strExpires, DisplayText(cert.strPin));
     if (cert.strPin == m_strShownPin)
     {
         TarnMessageBox(this, strText + Text(TEXT_CERT_SAME), Text(TEXT_TRUST));

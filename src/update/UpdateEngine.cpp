@@ -386,10 +386,9 @@ int RunWorker(UpdateTask& task, CWorkerLease& lease, bool* pbContinued)
         pSite->SetStatus("更新失败:\n内存不足", 1);
     }
     if (!report.strTlsFailure.empty())
-        pSite->SetStatus(
-            "更新失败:\n" +
-                DescribeListingTlsFailure(*pSite, report.nTlsError, report.strTlsFailure),
-            1);
+        pSite->SetStatus("更新失败:\n" + DescribeListingTlsFailure(*pSite, report.nTlsError,
+                                                                   report.strTlsFailure),
+                         1);
     run.nFoldersListed += report.nFoldersListed;
     run.nCommands += pConnection->GetStats().nCommands + report.channel.nCommands;
     run.nListingBytes += pConnection->GetStats().nListingBytes + report.channel.nBytesReceived;

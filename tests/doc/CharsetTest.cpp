@@ -32,7 +32,8 @@ protected:
         AddFile(pRoot, "中文.txt");
 
         m_pRu = AddAnonSite("ru");
-        m_pRu->UpdateSettings([](CSiteSettings& s) { s.Set(CSiteSettings::CHARSET, "Windows-1251"); });
+        m_pRu->UpdateSettings([](CSiteSettings& s)
+                              { s.Set(CSiteSettings::CHARSET, "Windows-1251"); });
         AddFile(AddDir(m_pRu->m_pRoot.get(), CP1251_FOLDER), CP1251_FILE);
     }
 

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <memory>
+#include <thread>
 
 #include "model/FTPSite.h"
 #include "model/ProgramFolder.h"
@@ -43,7 +45,8 @@ TEST(SiteSettingsTest, EachKeyReadsItsTextAsDeclared)
     const Read tls = [](const CSiteSettings& s) { return FormatTlsMode(s.Get(S::TLS)); };
     const Read charset = [](const CSiteSettings& s) { return s.Get(S::CHARSET); };
     const Read fallback = [](const CSiteSettings& s) { return s.Get(S::CHARSET_FALLBACK); };
-    const Read listing = [](const CSiteSettings& s) { return FormatListingMode(s.Get(S::LISTING)); };
+    const Read listing = [](const CSiteSettings& s)
+    { return FormatListingMode(s.Get(S::LISTING)); };
     const Read found = [](const CSiteSettings& s) { return Text(s.Get(S::LISTING_FOUND)); };
     const Read trust = [](const CSiteSettings& s) { return SettingName(s.Get(S::TLS_TRUST)); };
     const Read files = [](const CSiteSettings& s) { return Text(s.Get(S::STAT_FILES)); };
@@ -205,8 +208,8 @@ protected:
 
 TEST_F(SiteSettingsFileTest, AFileThatCannotBeReadIsReportedAndNeverReplaced)
 {
-    std::string strText = "tls=explicit\ncharset=Big5\n" +
-                          std::string(MAX_OPTIONS_FILE_SIZE, '#') + "\nbad\n";
+    std::string strText =
+        "tls=explicit\ncharset=Big5\n" + std::string(MAX_OPTIONS_FILE_SIZE, '#') + "\nbad\n";
     WriteFileBytes(Path(), strText);
     std::string strError = m_site.CheckOptions();
     EXPECT_EQ(strError, Path() + ": File too large");
@@ -226,23 +229,28 @@ TEST_F(SiteSettingsFileTest, AFileThatCannotBeReadIsReportedAndNeverReplaced)
 }
 
 std::atomic<bool> g_bReadDuringSave{false};
+std::thread g_reader;
 
 void ReadDuringSave(CFTPSite& site)
 {
     // What painting a name does; on a slow disk the write would take long.
-    auto reader = std::async(std::launch::async,
-                             [&site]
-                             {
-                                 (void)site.GetCodec();
-                                 (void)site.GetSettings();
-                             });
-    g_bReadDuringSave = reader.wait_for(20s) == std::future_status::ready;
+    auto pRead = std::make_shared<std::promise<void>>();
+    std::future<void> read = pRead->get_future();
+    g_reader = std::thread(
+        [&site, pRead]
+        {
+            (void)site.GetCodec();
+            (void)site.GetSettings();
+            pRead->set_value();
+        });
+    g_bReadDuringSave = read.wait_for(20s) == std::future_status::ready;
 }
 
 TEST_F(SiteSettingsFileTest, ReadersDoNotWaitForAWriteToReachTheDisk)
 {
     SetOptionsSaveHook(&ReadDuringSave);
     m_site.UpdateSettings([](CSiteSettings& s) { s.Set(S::CHARSET, "GB18030"); });
+    g_reader.join();
     EXPECT_TRUE(g_bReadDuringSave.load());
     EXPECT_EQ(ReadFileBytes(Path()), "charset=GB18030\n");
     EXPECT_EQ(m_site.GetCodec().GetCharset(), "GB18030");

@@ -6,9 +6,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <string_view>
 #include <strings.h>
 #include <sys/socket.h>
-#include <string_view>
 #include <unistd.h>
 
 namespace

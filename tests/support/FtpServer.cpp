@@ -61,10 +61,18 @@ CTestFtpServer::CTestFtpServer(std::string strRoot, COptions options)
     WriteWhole(m_strLogPath, "");
     WriteWhole(m_strFaultPath, "{}");
 
-    std::vector<std::string> args = {"/usr/bin/python3", TARN_TEST_FTP_SERVER, m_strRoot,
-                                     "--log", m_strLogPath, "--faults", m_strFaultPath,
-                                     "--user", m_options.strUser, "--password",
-                                     m_options.strPassword, "--quiet"};
+    std::vector<std::string> args = {"/usr/bin/python3",
+                                     TARN_TEST_FTP_SERVER,
+                                     m_strRoot,
+                                     "--log",
+                                     m_strLogPath,
+                                     "--faults",
+                                     m_strFaultPath,
+                                     "--user",
+                                     m_options.strUser,
+                                     "--password",
+                                     m_options.strPassword,
+                                     "--quiet"};
     if (m_options.bNoMlsd)
         args.push_back("--no-mlsd");
     if (m_options.bNoUtf8)

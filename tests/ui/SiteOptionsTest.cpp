@@ -199,9 +199,11 @@ private slots:
         m_pSite->UpdateSettings([&](CSiteSettings& s) { s.Set(CSiteSettings::TLS_PIN, strPin); });
         QVERIFY(m_pWindow->TopItem(0)->toolTip(0).endsWith("只接受已信任的证书"));
         // With a key pinned, "try" no longer falls back to plain FTP, and says so.
-        m_pSite->UpdateSettings([](CSiteSettings& s) { s.Set(CSiteSettings::TLS, TlsMode::tryTls); });
+        m_pSite->UpdateSettings([](CSiteSettings& s)
+                                { s.Set(CSiteSettings::TLS, TlsMode::tryTls); });
         QCOMPARE(m_pWindow->TopItem(0)->toolTip(0),
-                 QStringLiteral("未更新\n加密：尽量 TLS（已有信任的证书，必须加密），只接受已信任的证书"));
+                 QStringLiteral(
+                     "未更新\n加密：尽量 TLS（已有信任的证书，必须加密），只接受已信任的证书"));
         // A refused key's text runs long, and shows whole.
         const std::string strFailed =
             "更新失败:\n" + std::string(1000, 'x') + "\n已信任：" + strPin;

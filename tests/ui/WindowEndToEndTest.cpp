@@ -183,10 +183,12 @@ private slots:
         m_pWindow->Frame().Action(ID_UPDATE_ALL)->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(AllIdle(), 30000);
         QString strTip = m_pWindow->TopItem(0)->toolTip(0);
-        QVERIFY2(strTip.startsWith(QStringLiteral("更新成功\n站点选项 options.ini 第 2 行不是“键=值”")),
-                 qPrintable(strTip));
+        QVERIFY2(
+            strTip.startsWith(QStringLiteral("更新成功\n站点选项 options.ini 第 2 行不是“键=值”")),
+            qPrintable(strTip));
         strTip = m_pWindow->TopItem(1)->toolTip(0);
-        QVERIFY2(strTip.startsWith(QStringLiteral("更新失败:\n站点选项无法读取：")), qPrintable(strTip));
+        QVERIFY2(strTip.startsWith(QStringLiteral("更新失败:\n站点选项无法读取：")),
+                 qPrintable(strTip));
         QCOMPARE(m_pWindow->TopItem(1)->data(0, CDirItem::STATUS_ROLE).toInt(), 1);
         QCOMPARE(m_pServer->CountSessions(), 1);
     }
@@ -195,9 +197,9 @@ private slots:
     {
         // Three keys: host@user, host, and another host; one listing
         // connection each, so that each worker blocks on exactly one listing.
-        for (CFTPSite* pSite : {AddServerSite("127.0.0.1", false, "a"),
-                                AddServerSite("127.0.0.1", true, "b"),
-                                AddServerSite("localhost", true, "c")})
+        for (CFTPSite* pSite :
+             {AddServerSite("127.0.0.1", false, "a"), AddServerSite("127.0.0.1", true, "b"),
+              AddServerSite("localhost", true, "c")})
             pSite->UpdateSettings([](CSiteSettings& s)
                                   { s.Set(CSiteSettings::LISTING, ListingMode::list); });
         m_pWindow->Tree().FillTree();

@@ -10,8 +10,8 @@
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "model/FTPSite.h"
@@ -184,7 +184,7 @@ TEST_F(TlsDowngradeTest, OptionsThatCannotBeReadFailTheUpdateBeforeAnyLogin)
     {
         const char* pszName;
         std::function<void(const std::string&)> make; // makes options.ini
-        const char* pszStatus;                         // in the status, after "更新失败:\n"
+        const char* pszStatus;                        // in the status, after "更新失败:\n"
         bool bConnects;
     } cases[] = {
         {"larger than an options file",
@@ -196,8 +196,9 @@ TEST_F(TlsDowngradeTest, OptionsThatCannotBeReadFailTheUpdateBeforeAnyLogin)
              WriteFileBytes(strPath, strText);
          },
          "站点选项无法读取：", false},
-        {"a folder (an I/O error)", [](const std::string& strPath) { fs::create_directory(strPath); },
-         "站点选项无法读取：", false},
+        {"a folder (an I/O error)",
+         [](const std::string& strPath) { fs::create_directory(strPath); }, "站点选项无法读取：",
+         false},
         {"an empty mode", [](const std::string& strPath) { WriteFileBytes(strPath, "tls=\n"); },
          "拒绝了 AUTH TLS", true},
         {"a mode from a newer program",

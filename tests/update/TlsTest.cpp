@@ -214,7 +214,8 @@ TEST_F(TlsTest, RefusedConnectionsSayWhyAndKeepTheCache)
         auto pServer = Serve(c.nServer, c.cert);
         auto pSite = MakeSite(pServer->GetPort(), c.pszSite, LISTING_AUTO);
         if (!c.strPin.empty())
-            pSite->UpdateSettings([&](CSiteSettings& s) { s.Set(CSiteSettings::TLS_PIN, c.strPin); });
+            pSite->UpdateSettings([&](CSiteSettings& s)
+                                  { s.Set(CSiteSettings::TLS_PIN, c.strPin); });
         AddFile(AddDir(pSite->m_pRoot.get(), "kept"), "kept.txt", 7);
         std::vector<std::string> before = DescribeTree(*pSite->m_pRoot);
 
