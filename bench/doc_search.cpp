@@ -236,13 +236,10 @@ void RunGbkSearch(benchmark::State& state, const char* pszKeyword)
     world.UseSites(SITES);
     for (const auto& pSite : world.m_pDoc->m_siteList)
     {
-        pSite->UpdateOptions(
-            [&state](CSiteOptions& options)
-            {
-                if (state.range(0) == 0)
-                    options.Remove(OPTION_CHARSET);
-                else
-                    (void)options.Set(OPTION_CHARSET, "GB18030");
+        pSite->UpdateSettings(
+            [&state](CSiteSettings& settings) {
+                settings.Set(CSiteSettings::CHARSET,
+                             state.range(0) == 0 ? CHARSET_AUTO : "GB18030");
             });
     }
     RunSearch(state, pszKeyword);

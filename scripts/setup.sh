@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache
   libcurl4-openssl-dev libssl-dev openssl vsftpd
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 python3-pyftpdlib
+  python3 python3-pyftpdlib python3-openssl
   qt6-base-dev qt6-svg-dev fonts-wqy-microhei
   xvfb xauth desktop-file-utils
 )

@@ -7,8 +7,7 @@
 #include "doc/Export.h"
 #include "model/IsoTime.h"
 #include "model/NameCodec.h"
-#include "net/TlsSettings.h"
-#include "update/ListingPlan.h"
+#include "model/SiteSettings.h"
 
 namespace
 {

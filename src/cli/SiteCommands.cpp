@@ -65,21 +65,18 @@ bool ApplySiteOptions(CFTPSite& site, const CCommandLine& line)
         return true;
     try
     {
-        site.UpdateOptions(
-            [&line](CSiteOptions& options)
+        site.UpdateSettings(
+            [&line](CSiteSettings& settings)
             {
-                if (line.m_strCharset && *line.m_strCharset == CHARSET_AUTO)
-                    options.Remove(OPTION_CHARSET);
-                else if (line.m_strCharset)
-                    (void)options.Set(OPTION_CHARSET, *line.m_strCharset);
-                if (line.m_strTls && *line.m_strTls == TLS_OFF)
-                    options.Remove(OPTION_TLS);
-                else if (line.m_strTls)
-                    (void)options.Set(OPTION_TLS, *line.m_strTls);
-                if (line.m_bTrustFirstUse.value_or(false))
-                    (void)options.Set(OPTION_TLS_TRUST, TLS_TRUST_FIRST_USE);
-                else if (line.m_bTrustFirstUse)
-                    options.Remove(OPTION_TLS_TRUST);
+                using S = CSiteSettings;
+                TlsMode nTls = TlsMode::off;
+                if (line.m_strCharset)
+                    settings.Set(S::CHARSET, *line.m_strCharset);
+                if (line.m_strTls && ParseTlsMode(*line.m_strTls, &nTls))
+                    settings.Set(S::TLS, nTls);
+                if (line.m_bTrustFirstUse)
+                    settings.Set(S::TLS_TRUST,
+                                 *line.m_bTrustFirstUse ? TlsTrust::firstUse : TlsTrust::ca);
             });
     }
     catch (const CFileException& e)
@@ -90,10 +87,12 @@ bool ApplySiteOptions(CFTPSite& site, const CCommandLine& line)
     return true;
 }
 
-// "explicit", "explicit (pinned)", "try (first use)"...
-std::string DescribeTls(const CTlsSettings& tls)
+// The mode chosen and whom it trusts: "explicit", "try (pinned)", "try
+// (first use)"...
+std::string DescribeTls(const CSiteSettings& settings)
 {
-    std::string str = FormatTlsMode(tls.nMode);
+    CTlsSettings tls = settings.GetTls();
+    std::string str = FormatTlsMode(settings.Get(CSiteSettings::TLS));
     if (tls.nMode == TlsMode::off)
         return str;
     if (!tls.strPin.empty())
@@ -127,8 +126,9 @@ int RunSites(CCliContext& ctx)
         std::string strUser = DecodeAuto(pSite->m_strUser);
         std::string strNickname = DecodeAuto(pSite->m_strNickname);
         std::string strRemark = DecodeAuto(pSite->m_strRemark);
-        std::string strCharset = pSite->GetCodec().GetCharset();
-        CTlsSettings tls = GetSiteTlsSettings(*pSite);
+        CSiteSettings settings = pSite->GetSettings();
+        std::string strCharset = settings.GetCodec().GetCharset();
+        CTlsSettings tls = settings.GetTls();
         if (ctx.line.m_bJson)
         {
             std::fputs(CJsonLine()
@@ -141,7 +141,7 @@ int RunSites(CCliContext& ctx)
                            .Add("anonymous", pSite->IsAnonymous())
                            .Add("anonUpdate", pSite->m_bAnonUpdate)
                            .Add("charset", strCharset)
-                           .Add("tls", FormatTlsMode(tls.nMode))
+                           .Add("tls", FormatTlsMode(settings.Get(CSiteSettings::TLS)))
                            .Add("tlsTrust", tls.bTrustFirstUse ? TLS_TRUST_FIRST_USE : TLS_TRUST_CA)
                            .Add("tlsPin", tls.strPin)
                            .Finish()
@@ -151,7 +151,7 @@ int RunSites(CCliContext& ctx)
         }
         table.AddRow({strKey, strHost, std::to_string(pSite->m_nPort), strUser,
                       pSite->IsAnonymous() ? "yes" : "no", pSite->m_bAnonUpdate ? "yes" : "no",
-                      strCharset, DescribeTls(tls), strNickname, strRemark});
+                      strCharset, DescribeTls(settings), strNickname, strRemark});
     }
     if (!ctx.line.m_bJson && !ctx.doc.m_siteList.empty())
         table.Print(stdout);
@@ -226,7 +226,7 @@ int RunTrust(CCliContext& ctx)
     if (pSite == nullptr)
         return EXIT_FAILED;
     std::string strKey = GetDisplayKey(*pSite);
-    CTlsSettings tls = GetSiteTlsSettings(*pSite);
+    CTlsSettings tls = pSite->GetSettings().GetTls();
     if (tls.nMode == TlsMode::off)
     {
         ReportError("the site '" + strKey + "' does not use TLS (tarn-cli edit " + strKey +
@@ -244,10 +244,13 @@ int RunTrust(CCliContext& ctx)
     bool bTerminal = ::isatty(STDIN_FILENO) == 1 && !ctx.line.m_bJson;
     if (!ctx.line.m_bJson)
     {
+        // The pin still decides, but nobody should trust a key unaware
+        // that its certificate ran out.
+        std::string strExpires = cert.strExpires + (cert.bExpired ? " (expired)" : "");
         std::printf("site:        %s\nsubject:     %s\nissuer:      %s\nexpires:     %s\n"
                     "fingerprint: %s\n",
                     PrintableText(strKey).c_str(), PrintableText(cert.strSubject).c_str(),
-                    PrintableText(cert.strIssuer).c_str(), PrintableText(cert.strExpires).c_str(),
+                    PrintableText(cert.strIssuer).c_str(), PrintableText(strExpires).c_str(),
                     cert.strPin.c_str());
         if (!tls.strPin.empty() && !bSame)
             std::printf("pinned now:  %s\n", tls.strPin.c_str());
@@ -271,6 +274,7 @@ int RunTrust(CCliContext& ctx)
                        .Add("subject", cert.strSubject)
                        .Add("issuer", cert.strIssuer)
                        .Add("expires", cert.strExpires)
+                       .Add("expired", cert.bExpired)
                        .Add("fingerprint", cert.strPin)
                        .Add("pinned", bSame || bPin)
                        .Finish()

@@ -16,7 +16,7 @@
 #include "doc/NodeAddress.h"
 #include "doc/TarnDoc.h"
 #include "model/File.h"
-#include "model/SiteOptions.h"
+#include "model/SiteSettings.h"
 #include "update/UpdateEngine.h"
 
 namespace
@@ -207,15 +207,15 @@ int RunUpdate(CCliContext& ctx)
             sites.push_back(pDir->GetSite());
     }
 
-    if (ctx.line.m_strListing)
+    ListingMode nMode = ListingMode::automatic;
+    if (ctx.line.m_strListing && ParseListingMode(*ctx.line.m_strListing, &nMode))
     {
         for (CFTPSite* pSite : sites)
         {
             try
             {
-                pSite->UpdateOptions(
-                    [&ctx](CSiteOptions& options)
-                    { (void)options.Set(OPTION_LISTING, *ctx.line.m_strListing); });
+                pSite->UpdateSettings([nMode](CSiteSettings& settings)
+                                      { settings.Set(CSiteSettings::LISTING, nMode); });
             }
             catch (const CFileException& e)
             {

@@ -15,7 +15,7 @@
 
 namespace
 {
-void WarnDamagedFiles(const CTarnDoc& doc)
+void WarnDamagedFiles(CTarnDoc& doc)
 {
     for (const auto& pSite : doc.m_siteList)
     {
@@ -28,11 +28,12 @@ void WarnDamagedFiles(const CTarnDoc& doc)
                         "/state.st is damaged; what could be read was used");
         // Once per run: the lines are kept in the file and skipped.
         std::string strOptions = strFolder + "/" + SITE_OPTIONS_FILE;
-        for (const std::string& strWarning : pSite->TakeOptionWarnings())
-        {
-            bool bNamesFile = strWarning.find(SITE_OPTIONS_FILE) != std::string::npos;
-            ReportError("warning: " + (bNamesFile ? strWarning : strOptions + ": " + strWarning));
-        }
+        for (size_t nLine : pSite->TakeDamagedOptionLines())
+            ReportError("warning: " + strOptions + ": line " + std::to_string(nLine) +
+                        " is not key=value: kept as it is");
+        if (std::string strError = pSite->CheckOptions(); !strError.empty())
+            ReportError("warning: cannot read " + strError +
+                        "; the site is not updated until it can be read");
     }
 }
 } // namespace

@@ -55,7 +55,7 @@ std::vector<CChangeRecord> MergeFirstLines(std::vector<CChangeRecord> records)
 
 std::string GetLastRun(const CFTPSite& site)
 {
-    std::string strRun = site.GetOptions().Get(OPTION_STAT_RUN);
+    std::string strRun = site.GetSettings().Get(CSiteSettings::STAT_RUN);
     ReadChangeLog(GetChangeLogPath(GetProgramFolder(), site.GetKey()),
                   [&strRun](CChangeRecord& record)
                   {
@@ -75,7 +75,7 @@ std::vector<CChangeRecord> ReadSiteChanges(const CFTPSite& site, const CChangeQu
     CWallTime sinceSecond;
     if (query.since)
         sinceSecond = std::chrono::floor<std::chrono::seconds>(*query.since);
-    std::string strLastRun = site.GetOptions().Get(OPTION_STAT_RUN);
+    std::string strLastRun = site.GetSettings().Get(CSiteSettings::STAT_RUN);
     std::vector<CChangeRecord> records;
     ReadChangeLog(
         GetChangeLogPath(GetProgramFolder(), site.GetKey()),

@@ -1,7 +1,7 @@
 #include "doc/FtpUrl.h"
 
 #include "model/FTPSite.h"
-#include "update/SiteConnection.h"
+#include "net/TlsSettings.h"
 
 namespace
 {
@@ -40,10 +40,11 @@ std::string PercentEncode(std::string_view str, std::string_view strKeep)
 
 CUrlAccess GetUrlAccess(const CFTPSite& site)
 {
-    // The same reading of the options as the site's connections.
-    TlsMode nMode = GetSiteTlsSettings(site).nMode;
+    // The same reading of the options as the site's connections; options
+    // that cannot be read may hide a TLS mode, so the password stays out.
+    TlsMode nMode = site.GetSettings().GetTls().nMode;
     CUrlAccess access;
-    access.bTls = nMode != TlsMode::off;
+    access.bTls = nMode != TlsMode::off || !site.AreSettingsKnown();
     access.bImplicitTls = nMode == TlsMode::implicitTls;
     access.nPort = site.m_nPort;
     if (access.bImplicitTls && site.m_nPort >= 0 && site.m_nPort <= UINT16_MAX)

@@ -7,7 +7,7 @@
 
 CSiteStats GetSiteStats(CTarnDoc& doc, CFTPSite& site, bool bLoad)
 {
-    CSiteStats stats = ReadStoredStats(site.GetOptions());
+    CSiteStats stats = ReadStoredStats(site.GetSettings());
     if (!site.IsLoaded() && (stats.totals || !bLoad))
         return stats;
     doc.EnsureLoaded(site);

@@ -35,6 +35,7 @@ CObject* CreateSite()
 }
 
 std::atomic<SaveStepHook> g_pfnSaveStepHook{nullptr};
+std::atomic<OptionsSaveHook> g_pfnOptionsSaveHook{nullptr};
 
 void SaveStep(int nStep)
 {
@@ -486,6 +487,11 @@ void SetSaveStepHook(SaveStepHook pfnHook)
     g_pfnSaveStepHook.store(pfnHook);
 }
 
+void SetOptionsSaveHook(OptionsSaveHook pfnHook)
+{
+    g_pfnOptionsSaveHook.store(pfnHook);
+}
+
 const CRuntimeClass* CFTPSite::GetThisClass()
 {
     static const CRuntimeClass s_class{"CFTPSite", 1, &CreateSite};
@@ -712,56 +718,93 @@ void CFTPSite::EnsureLoaded()
     }
 }
 
-const CSiteOptions& CFTPSite::LoadedOptions() const
+void CFTPSite::LoadOptions(bool bRetry) const
 {
-    if (!m_options)
     {
-        std::string strProgramFolder = GetProgramFolder();
-        std::string strKey = GetKey();
-        MoveOldSiteFolder(strProgramFolder, strKey);
-        m_options = CSiteOptions::Load(GetSiteFolderPath(strProgramFolder, strKey) + "/" +
-                                           SITE_OPTIONS_FILE,
-                                       &m_optionWarnings);
+        std::lock_guard lock(m_optionsLock);
+        if (m_options || (m_optionsError && !bRetry))
+            return;
     }
-    return *m_options;
-}
-
-CSiteOptions CFTPSite::GetOptions() const
-{
+    std::string strProgramFolder = GetProgramFolder();
+    std::string strKey = GetKey();
+    MoveOldSiteFolder(strProgramFolder, strKey);
+    std::string strPath = GetSiteFolderPath(strProgramFolder, strKey) + "/" + SITE_OPTIONS_FILE;
+    // Read without the lock: a slow disk must not hold up the names being painted.
+    std::optional<CSiteOptions> options;
+    std::optional<CFileException> error;
+    std::vector<size_t> damagedLines;
+    try
+    {
+        options = CSiteOptions::Load(strPath, &damagedLines);
+    }
+    catch (const CFileException& e)
+    {
+        error = e;
+    }
     std::lock_guard lock(m_optionsLock);
-    return LoadedOptions();
+    if (m_options)
+        return; // another thread read (or wrote) them meanwhile
+    m_options = std::move(options);
+    m_optionsError = std::move(error);
+    m_damagedOptionLines = std::move(damagedLines);
 }
 
-void CFTPSite::SetOptions(const CSiteOptions& options)
+CSiteSettings CFTPSite::GetSettings() const
 {
-    UpdateOptions([&options](CSiteOptions& current) { current = options; });
-}
-
-void CFTPSite::UpdateOptions(const std::function<void(CSiteOptions&)>& fn)
-{
+    LoadOptions(false);
     std::lock_guard lock(m_optionsLock);
-    CSiteOptions options = LoadedOptions();
-    fn(options);
-    if (options == *m_options)
+    return m_options ? CSiteSettings(*m_options) : CSiteSettings();
+}
+
+bool CFTPSite::AreSettingsKnown() const
+{
+    LoadOptions(false);
+    std::lock_guard lock(m_optionsLock);
+    return m_options.has_value();
+}
+
+std::string CFTPSite::CheckOptions()
+{
+    LoadOptions(true);
+    std::lock_guard lock(m_optionsLock);
+    return m_options || !m_optionsError ? std::string() : std::string(m_optionsError->what());
+}
+
+void CFTPSite::UpdateSettings(const std::function<void(CSiteSettings&)>& fn)
+{
+    std::lock_guard writeLock(m_optionsWriteLock);
+    LoadOptions(true);
+    CSiteSettings before;
+    {
+        std::lock_guard lock(m_optionsLock);
+        if (!m_options)
+            throw *m_optionsError; // LoadOptions left one of the two
+        before = CSiteSettings(*m_options);
+    }
+    CSiteSettings settings = before;
+    fn(settings);
+    if (settings == before)
         return;
     std::string strFolder = SaveFolder(GetProgramFolder(), GetKey());
-    options.Save(strFolder + "/" + SITE_OPTIONS_FILE);
-    m_options = std::move(options);
+    if (OptionsSaveHook pfn = g_pfnOptionsSaveHook.load())
+        pfn(*this);
+    settings.GetOptions().Save(strFolder + "/" + SITE_OPTIONS_FILE);
+    std::lock_guard lock(m_optionsLock);
+    m_options = settings.GetOptions();
 }
 
-std::vector<std::string> CFTPSite::TakeOptionWarnings()
+std::vector<size_t> CFTPSite::TakeDamagedOptionLines()
 {
+    LoadOptions(false);
     std::lock_guard lock(m_optionsLock);
-    (void)LoadedOptions();
-    return std::exchange(m_optionWarnings, {});
+    return std::exchange(m_damagedOptionLines, {});
 }
 
 CNameCodec CFTPSite::GetCodec() const
 {
+    LoadOptions(false);
     std::lock_guard lock(m_optionsLock);
-    const CSiteOptions& options = LoadedOptions();
-    return CNameCodec(options.Get(OPTION_CHARSET, CHARSET_AUTO),
-                      options.Get(OPTION_CHARSET_FALLBACK, DEFAULT_CHARSET_FALLBACK));
+    return m_options ? CSiteSettings::MakeCodec(*m_options) : CNameCodec();
 }
 
 void CFTPSite::SetStatus(const std::string& strText, int32_t nStatus)

@@ -21,7 +21,7 @@
 #include "model/ChangeLog.h"
 #include "model/FTPEntry.h"
 #include "model/NameCodec.h"
-#include "model/SiteOptions.h"
+#include "model/SiteSettings.h"
 
 // The placeholder password of anonymous logins; a site whose password equals
 // it counts as anonymous.
@@ -87,18 +87,30 @@ public:
     void EnsureLoaded();
     bool IsLoaded() const { return m_nLoadState.load() == 1; }
 
-    // The site's own options (Data/<site folder>/options.ini), read on first
-    // use; lines the file could not give are reported once through
-    // TakeOptionWarnings. Any thread.
-    CSiteOptions GetOptions() const;
-    // Writes the options and keeps them; raises CFileException (nothing
-    // changes then). fn edits a copy of the current options.
-    void SetOptions(const CSiteOptions& options);
-    void UpdateOptions(const std::function<void(CSiteOptions&)>& fn);
-    std::vector<std::string> TakeOptionWarnings();
-    // How the site's names read as text (its "charset" options).
+    // The site's settings (Data/<site folder>/options.ini), read on first
+    // use. A missing file means every default. A file that is there but
+    // cannot be read gives the defaults here too, but only for showing
+    // names: CheckOptions reports it, an update fails before it connects
+    // (UpdateEngine.cpp) and UpdateSettings refuses to write, so nothing
+    // replaces the file the defaults were not read from. Any thread.
+    CSiteSettings GetSettings() const;
+    // False while options.ini is there but cannot be read: GetSettings is
+    // then only the defaults, which must not decide anything about secrets.
+    bool AreSettingsKnown() const;
+    // Reads options.ini again when the last read failed; "" when the
+    // settings are known (read, or no file), else why the file cannot be
+    // read ("<path>: <reason>").
+    std::string CheckOptions();
+    // Writes the settings fn made of a copy of the current ones, and keeps
+    // them; raises CFileException (nothing changes then), also when
+    // options.ini cannot be read. Writers take turns; readers never wait
+    // for a write to reach the disk.
+    void UpdateSettings(const std::function<void(CSiteSettings&)>& fn);
+    // The numbers of the lines of options.ini that are not "key=value"
+    // (kept as they are), each reported once. Any thread.
+    std::vector<size_t> TakeDamagedOptionLines();
+    // How the site's names read as text (its "charset" settings).
     CNameCodec GetCodec() const;
-
     // Status text and value, set together by the update engine.
     void SetStatus(const std::string& strText, int32_t nStatus);
     void SetStatusText(const std::string& strText);
@@ -145,12 +157,17 @@ public:
     CUnsavedChanges m_unsavedChanges;
 
 private:
-    // Loads the options once; the caller holds m_optionsLock.
-    const CSiteOptions& LoadedOptions() const;
+    // Reads options.ini unless it was read, or (bRetry false) failed.
+    void LoadOptions(bool bRetry) const;
 
+    // Guards the four below; held only while they are read or replaced,
+    // never across disk I/O (the GUI thread takes it to paint names).
     mutable std::mutex m_optionsLock;
-    mutable std::optional<CSiteOptions> m_options;
-    mutable std::vector<std::string> m_optionWarnings;
+    mutable std::optional<CSiteOptions> m_options; // none: not read yet, or unreadable
+    mutable std::optional<CFileException> m_optionsError;
+    mutable std::vector<size_t> m_damagedOptionLines;
+    // One UpdateSettings at a time, from the read to the saved file.
+    std::mutex m_optionsWriteLock;
     mutable std::mutex m_statusLock;
     std::string m_strStatus = "未更新";
     // One save of the tree at a time: two would both take the same waiting
@@ -167,6 +184,10 @@ private:
 // 11 the batch removed.
 using SaveStepHook = void (*)(int nStep);
 void SetSaveStepHook(SaveStepHook pfnHook);
+// Test hook: called on the writing thread by UpdateSettings just before
+// options.ini is written.
+using OptionsSaveHook = void (*)(CFTPSite& site);
+void SetOptionsSaveHook(OptionsSaveHook pfnHook);
 
 // The temporary file that the record of a save names for pszName (one of
 // the files replaced with the pair) while that save has not replaced it

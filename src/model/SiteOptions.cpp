@@ -8,9 +8,6 @@
 
 namespace
 {
-// An options file is a handful of lines; anything far larger is not ours.
-constexpr uint64_t MAX_OPTIONS_FILE_SIZE = 1 << 20;
-
 std::string_view TrimSpaces(std::string_view str)
 {
     while (!str.empty() && (str.front() == ' ' || str.front() == '\t'))
@@ -41,7 +38,7 @@ bool IsValidOptionKey(std::string_view strKey)
                        });
 }
 
-CSiteOptions CSiteOptions::Parse(std::string_view text, std::vector<std::string>* pWarnings)
+CSiteOptions CSiteOptions::Parse(std::string_view text, std::vector<size_t>* pDamagedLines)
 {
     CSiteOptions options;
     if (text.substr(0, 3) == "\xEF\xBB\xBF")
@@ -61,9 +58,8 @@ CSiteOptions CSiteOptions::Parse(std::string_view text, std::vector<std::string>
         bool bComment = trimmed.empty() || trimmed.front() == '#' || trimmed.front() == ';';
         if (!bComment && (nEqual == std::string_view::npos || !IsValidOptionKey(key)))
         {
-            if (pWarnings != nullptr)
-                pWarnings->push_back("line " + std::to_string(nLine) +
-                                     " is not key=value: kept as it is");
+            if (pDamagedLines != nullptr)
+                pDamagedLines->push_back(nLine);
             bComment = true;
         }
         if (bComment)
@@ -80,31 +76,30 @@ CSiteOptions CSiteOptions::Parse(std::string_view text, std::vector<std::string>
     return options;
 }
 
-CSiteOptions CSiteOptions::Load(const std::string& strPath, std::vector<std::string>* pWarnings)
+CSiteOptions CSiteOptions::Load(const std::string& strPath, std::vector<size_t>* pDamagedLines)
 {
     CDiskFile file;
     if (!file.OpenRead(strPath))
-        return {};
-    std::string strText;
-    try
     {
-        if (file.GetLength() > MAX_OPTIONS_FILE_SIZE)
-        {
-            if (pWarnings != nullptr)
-                pWarnings->push_back(strPath + " is too large to be an options file: ignored");
+        int nErr = errno;
+        // Only a file that is not there means the defaults: anything else
+        // read as defaults would turn a TLS site plain.
+        if (nErr == ENOENT || nErr == ENOTDIR)
             return {};
-        }
-        char buf[4096];
-        for (size_t n; (n = file.Read(buf, sizeof buf)) != 0;)
-            strText.append(buf, n);
+        throw CFileException::FromErrno(nErr, strPath);
     }
-    catch (const CFileException& e)
+    if (file.GetLength() > MAX_OPTIONS_FILE_SIZE)
+        throw CFileException::FromErrno(EFBIG, strPath);
+    std::string strText;
+    char buf[4096];
+    for (size_t n; (n = file.Read(buf, sizeof buf)) != 0;)
     {
-        if (pWarnings != nullptr)
-            pWarnings->push_back(e.what());
-        return {};
+        strText.append(buf, n);
+        // It grew while being read.
+        if (strText.size() > MAX_OPTIONS_FILE_SIZE)
+            throw CFileException::FromErrno(EFBIG, strPath);
     }
-    return Parse(strText, pWarnings);
+    return Parse(strText, pDamagedLines);
 }
 
 std::string CSiteOptions::Format() const

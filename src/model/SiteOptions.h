@@ -1,15 +1,18 @@
 #pragma once
-// A site's own options: what site.ds has no field for (character set,
-// listing mode, TLS, statistics). They live beside the cache in
-// Data/<site folder>/options.ini as UTF-8 "key=value" lines, so site.ds,
-// content.ct and state.st keep their exact bytes and stay exchangeable.
+// The lines of a site's options file: what site.ds has no field for
+// (character set, listing mode, TLS, statistics). They live beside the cache
+// in Data/<site folder>/options.ini as UTF-8 "key=value" lines, so site.ds,
+// content.ct and state.st keep their exact bytes and stay exchangeable. What
+// the keys mean is CSiteSettings (SiteSettings.h); this class only keeps the
+// lines.
 //
 // Rewriting keeps what it does not know: unknown keys, comments and damaged
 // lines stay where they were, so a newer program's options survive an older
-// one. A missing file means every default.
+// one. A missing file means every default; a file that is there but cannot
+// be read is an error, never the defaults.
 //
 // Threads: a CSiteOptions is a plain value; CFTPSite guards the copy it
-// keeps (see CFTPSite::GetOptions).
+// keeps (see CFTPSite::GetSettings).
 
 #include <cstdint>
 #include <optional>
@@ -18,30 +21,25 @@
 #include <vector>
 
 inline constexpr const char* SITE_OPTIONS_FILE = "options.ini";
-
-// The keys this program reads; anything else is kept as it is.
-inline constexpr const char* OPTION_CHARSET = "charset";
-inline constexpr const char* OPTION_CHARSET_FALLBACK = "charset_fallback";
-inline constexpr const char* OPTION_LISTING = "listing";
-inline constexpr const char* OPTION_LISTING_FOUND = "listing_found";
-inline constexpr const char* OPTION_TLS = "tls";
-inline constexpr const char* OPTION_TLS_PIN = "tls_pin";
-inline constexpr const char* OPTION_TLS_TRUST = "tls_trust";
+// An options file is a handful of lines; anything far larger is not one.
+inline constexpr uint64_t MAX_OPTIONS_FILE_SIZE = 1 << 20;
 
 class CSiteOptions
 {
 public:
-    // Reads strPath. A missing or unreadable file gives the defaults; each
-    // line that is not "key=value" adds a warning to *pWarnings (when
-    // given) and is kept for the next save.
+    // Reads strPath. A missing file (or site folder) gives no lines. A file
+    // that is there but cannot be read (permissions, an I/O error, more than
+    // MAX_OPTIONS_FILE_SIZE bytes) raises CFileException. The number of each
+    // line that is not "key=value" goes into *pDamagedLines (when given);
+    // the line is kept for the next save.
     static CSiteOptions Load(const std::string& strPath,
-                             std::vector<std::string>* pWarnings = nullptr);
+                             std::vector<size_t>* pDamagedLines = nullptr);
     // Replaces strPath atomically (mode 0600: options may hold secrets such
     // as pins). Raises CFileException when it cannot be written.
     void Save(const std::string& strPath) const;
     // The file's text as Save writes it.
     std::string Format() const;
-    static CSiteOptions Parse(std::string_view text, std::vector<std::string>* pWarnings = nullptr);
+    static CSiteOptions Parse(std::string_view text, std::vector<size_t>* pDamagedLines = nullptr);
 
     // The value of a key, or strDefault when it is not set.
     std::string Get(std::string_view strKey, std::string_view strDefault = {}) const;

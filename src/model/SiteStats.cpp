@@ -5,20 +5,7 @@
 #include <vector>
 
 #include "model/FTPSite.h"
-#include "model/SiteOptions.h"
-
-namespace
-{
-std::optional<uint64_t> FindUnsigned(const CSiteOptions& options, const char* pszKey)
-{
-    if (!options.Find(pszKey))
-        return std::nullopt;
-    int64_t n = options.GetInt(pszKey, -1);
-    if (n < 0)
-        return std::nullopt;
-    return static_cast<uint64_t>(n);
-}
-} // namespace
+#include "model/SiteSettings.h"
 
 CTreeTotals CountTreeTotals(const CFTPDir& root)
 {
@@ -44,51 +31,54 @@ CTreeTotals CountTreeTotals(const CFTPDir& root)
     return totals;
 }
 
-CSiteStats ReadStoredStats(const CSiteOptions& options)
+CSiteStats ReadStoredStats(const CSiteSettings& settings)
 {
+    using S = CSiteSettings;
     CSiteStats stats;
-    std::optional<uint64_t> nFolders = FindUnsigned(options, OPTION_STAT_FOLDERS);
-    std::optional<uint64_t> nFiles = FindUnsigned(options, OPTION_STAT_FILES);
-    std::optional<uint64_t> nBytes = FindUnsigned(options, OPTION_STAT_BYTES);
-    std::optional<uint64_t> nUnread = FindUnsigned(options, OPTION_STAT_UNREAD);
+    std::optional<uint64_t> nFolders = settings.Get(S::STAT_FOLDERS);
+    std::optional<uint64_t> nFiles = settings.Get(S::STAT_FILES);
+    std::optional<uint64_t> nBytes = settings.Get(S::STAT_BYTES);
+    std::optional<uint64_t> nUnread = settings.Get(S::STAT_UNREAD);
     // Counts go together: one missing or damaged and the tree is counted.
     if (nFolders && nFiles && nBytes && nUnread)
         stats.totals = CTreeTotals{*nFolders, *nFiles, *nBytes, *nUnread};
 
-    std::optional<std::string> strStart = options.Find(OPTION_STAT_LAST_START);
-    if (strStart && !strStart->empty())
+    std::string strStart = settings.Get(S::STAT_LAST_START);
+    if (!strStart.empty())
     {
         CRunFigures run;
-        run.strRun = options.Get(OPTION_STAT_RUN);
-        run.strStart = *strStart;
-        run.strEnd = options.Get(OPTION_STAT_LAST_END);
-        run.nDurationMs = options.GetInt(OPTION_STAT_DURATION_MS, 0);
-        run.nFoldersListed = FindUnsigned(options, OPTION_STAT_FOLDERS_LISTED).value_or(0);
-        run.nCommands = FindUnsigned(options, OPTION_STAT_COMMANDS).value_or(0);
-        run.nListingBytes = FindUnsigned(options, OPTION_STAT_LISTING_BYTES).value_or(0);
-        run.strLastError = options.Get(OPTION_STAT_LAST_ERROR);
+        run.strRun = settings.Get(S::STAT_RUN);
+        run.strStart = strStart;
+        run.strEnd = settings.Get(S::STAT_LAST_END);
+        run.nDurationMs = settings.Get(S::STAT_DURATION_MS);
+        run.nFoldersListed = settings.Get(S::STAT_FOLDERS_LISTED).value_or(0);
+        run.nCommands = settings.Get(S::STAT_COMMANDS).value_or(0);
+        run.nListingBytes = settings.Get(S::STAT_LISTING_BYTES).value_or(0);
+        run.strLastError = settings.Get(S::STAT_LAST_ERROR);
         stats.run = std::move(run);
     }
     return stats;
 }
 
-void StoreTreeTotals(CSiteOptions& options, const CTreeTotals& totals)
+void StoreTreeTotals(CSiteSettings& settings, const CTreeTotals& totals)
 {
-    options.SetInt(OPTION_STAT_FOLDERS, static_cast<int64_t>(totals.nFolders));
-    options.SetInt(OPTION_STAT_FILES, static_cast<int64_t>(totals.nFiles));
-    options.SetInt(OPTION_STAT_BYTES, static_cast<int64_t>(totals.nBytes));
-    options.SetInt(OPTION_STAT_UNREAD, static_cast<int64_t>(totals.nUnread));
+    using S = CSiteSettings;
+    settings.Set(S::STAT_FOLDERS, totals.nFolders);
+    settings.Set(S::STAT_FILES, totals.nFiles);
+    settings.Set(S::STAT_BYTES, totals.nBytes);
+    settings.Set(S::STAT_UNREAD, totals.nUnread);
 }
 
-void StoreRunFigures(CSiteOptions& options, const CRunFigures& figures)
+void StoreRunFigures(CSiteSettings& settings, const CRunFigures& figures)
 {
-    (void)options.Set(OPTION_STAT_RUN, figures.strRun);
-    (void)options.Set(OPTION_STAT_LAST_START, figures.strStart);
-    (void)options.Set(OPTION_STAT_LAST_END, figures.strEnd);
-    options.SetInt(OPTION_STAT_DURATION_MS, figures.nDurationMs);
-    options.SetInt(OPTION_STAT_FOLDERS_LISTED, static_cast<int64_t>(figures.nFoldersListed));
-    options.SetInt(OPTION_STAT_COMMANDS, static_cast<int64_t>(figures.nCommands));
-    options.SetInt(OPTION_STAT_LISTING_BYTES, static_cast<int64_t>(figures.nListingBytes));
+    using S = CSiteSettings;
+    settings.Set(S::STAT_RUN, figures.strRun);
+    settings.Set(S::STAT_LAST_START, figures.strStart);
+    settings.Set(S::STAT_LAST_END, figures.strEnd);
+    settings.Set(S::STAT_DURATION_MS, figures.nDurationMs);
+    settings.Set(S::STAT_FOLDERS_LISTED, figures.nFoldersListed);
+    settings.Set(S::STAT_COMMANDS, figures.nCommands);
+    settings.Set(S::STAT_LISTING_BYTES, figures.nListingBytes);
     // One line per key: a multi-line status text is kept on one.
     std::string strError = figures.strLastError;
     for (char& c : strError)
@@ -96,7 +86,7 @@ void StoreRunFigures(CSiteOptions& options, const CRunFigures& figures)
         if (c == '\n' || c == '\r' || c == '\t')
             c = ' ';
     }
-    (void)options.Set(OPTION_STAT_LAST_ERROR, strError);
+    settings.Set(S::STAT_LAST_ERROR, strError);
 }
 
 void RefreshStoredTotals(CFTPSite& site)
@@ -110,7 +100,8 @@ void RefreshStoredTotals(CFTPSite& site)
     }
     try
     {
-        site.UpdateOptions([&totals](CSiteOptions& options) { StoreTreeTotals(options, totals); });
+        site.UpdateSettings([&totals](CSiteSettings& settings)
+                            { StoreTreeTotals(settings, totals); });
     }
     catch (const std::exception&)
     {

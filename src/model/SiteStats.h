@@ -1,8 +1,9 @@
 #pragma once
 // A site's statistics: the size of its cached tree and what its last update
-// did. They live in the site's options.ini as "stat_*" keys, written at the
-// end of every update (and the counts again whenever the read marks are
-// saved), so they can be shown without loading the tree.
+// did. They live in the site's options.ini as "stat_*" keys (declared in
+// CSiteSettings), written at the end of every update (and the counts again
+// whenever the read marks are saved), so they can be shown without loading
+// the tree.
 //
 // Threads: CountTreeTotals and RefreshStoredTotals take the site's tree lock
 // (shared) themselves; the rest are plain values.
@@ -13,20 +14,7 @@
 
 class CFTPDir;
 class CFTPSite;
-class CSiteOptions;
-
-inline constexpr const char* OPTION_STAT_FOLDERS = "stat_folders";
-inline constexpr const char* OPTION_STAT_FILES = "stat_files";
-inline constexpr const char* OPTION_STAT_BYTES = "stat_bytes";
-inline constexpr const char* OPTION_STAT_UNREAD = "stat_unread";
-inline constexpr const char* OPTION_STAT_RUN = "stat_run"; // the last update's "run" (ChangeLog.h)
-inline constexpr const char* OPTION_STAT_LAST_START = "stat_last_start";
-inline constexpr const char* OPTION_STAT_LAST_END = "stat_last_end";
-inline constexpr const char* OPTION_STAT_DURATION_MS = "stat_duration_ms";
-inline constexpr const char* OPTION_STAT_FOLDERS_LISTED = "stat_folders_listed";
-inline constexpr const char* OPTION_STAT_COMMANDS = "stat_commands";
-inline constexpr const char* OPTION_STAT_LISTING_BYTES = "stat_listing_bytes";
-inline constexpr const char* OPTION_STAT_LAST_ERROR = "stat_last_error";
+class CSiteSettings;
 
 // The entries below a root (the root itself not counted).
 struct CTreeTotals
@@ -62,9 +50,9 @@ struct CSiteStats
 };
 
 // What options.ini holds.
-CSiteStats ReadStoredStats(const CSiteOptions& options);
-void StoreTreeTotals(CSiteOptions& options, const CTreeTotals& totals);
-void StoreRunFigures(CSiteOptions& options, const CRunFigures& figures);
+CSiteStats ReadStoredStats(const CSiteSettings& settings);
+void StoreTreeTotals(CSiteSettings& settings, const CTreeTotals& totals);
+void StoreRunFigures(CSiteSettings& settings, const CRunFigures& figures);
 
 // Counts the loaded tree and stores the counts (nothing when the tree is not
 // loaded). Never throws: an options file that cannot be written keeps its

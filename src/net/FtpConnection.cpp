@@ -160,11 +160,24 @@ int CFtpConnection::OnProgress(void* pThis, curl_off_t, curl_off_t, curl_off_t, 
     return pStop != nullptr && pStop->load() != 0 ? 1 : 0;
 }
 
-int CFtpConnection::OnDebug(CURL*, curl_infotype nType, char*, size_t, void* pThis) noexcept
+int CFtpConnection::OnDebug(CURL*, curl_infotype nType, char* pData, size_t nSize,
+                            void* pThis) noexcept
 {
-    // One call per command line sent.
+    auto* p = static_cast<CFtpConnection*>(pThis);
+    // One call per command line sent, one per reply line received. "try"
+    // goes on in clear after a refused "PROT P" without telling: its reply
+    // is the only witness.
+    std::string_view line(pData, nSize);
     if (nType == CURLINFO_HEADER_OUT)
-        ++static_cast<CFtpConnection*>(pThis)->m_stats.nCommands;
+    {
+        ++p->m_stats.nCommands;
+        p->m_bAwaitingProtReply = line.substr(0, 5) == "PROT ";
+    }
+    else if (nType == CURLINFO_HEADER_IN && p->m_bAwaitingProtReply)
+    {
+        p->m_bAwaitingProtReply = false;
+        p->m_bProtRefused = line.empty() || line[0] != '2';
+    }
     return 0;
 }
 
@@ -480,9 +493,13 @@ std::unique_ptr<CFtpControlChannel> CFtpConnection::OpenControlChannel()
         SetLastInternetError(ERROR_INTERNET_CONNECTION_ABORTED);
         return nullptr;
     }
-    // With the key this connection holds to, one it accepted on first use included.
-    std::unique_ptr<CFtpControlChannel> pChannel = m_pSession->OpenControlChannel(
-        m_strServer, m_strUser, m_strPassword, m_nPort, &m_options.tls);
+    // With the key this connection holds to, one it accepted on first use
+    // included; a server that spoke TLS here speaks it there too.
+    CTlsSettings tls = m_options.tls;
+    if (m_bTlsActive && tls.nMode == TlsMode::tryTls)
+        tls.nMode = TlsMode::explicitTls;
+    std::unique_ptr<CFtpControlChannel> pChannel =
+        m_pSession->OpenControlChannel(m_strServer, m_strUser, m_strPassword, m_nPort, &tls);
     if (pChannel)
         pChannel->SetStopFlag(m_pStop);
     return pChannel;

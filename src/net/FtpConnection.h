@@ -66,8 +66,11 @@ public:
     // The TLS this connection was opened with (a key accepted on first use
     // is its pin now).
     const CTlsSettings& GetTlsSettings() const { return m_options.tls; }
-    // The control connection is protected by TLS (so are the listings).
+    // The control connection is protected by TLS.
     bool UsesTls() const { return m_bTlsActive; }
+    // So are the data connections: the server took "PROT P". Only "try"
+    // goes on without it (the other modes fail the login).
+    bool ProtectsListings() const { return m_bTlsActive && !m_bProtRefused; }
     // The server's certificate, when UsesTls.
     const CTlsCertificate& GetTlsCertificate() const { return m_tlsCertificate; }
     // The site trusts on first use and had no pin: this connection accepted
@@ -80,7 +83,10 @@ public:
 
     // Logs in once more, through the same session with the same login, over
     // a control connection the caller speaks on itself (listings over the
-    // control connection). Null with the thread's last error set.
+    // control connection), protected at least as this one is: with the key
+    // this one holds to, and, once this one speaks TLS, with TLS required
+    // even for "try" (a refusal there means someone in between). Null with
+    // the thread's last error (and its text) set.
     std::unique_ptr<CFtpControlChannel> OpenControlChannel();
 
     // A request in progress (a transfer stalled included) ends within about
@@ -142,6 +148,8 @@ private:
     long m_nControlPort = 0; // local port of the control connection after login
     char m_szCurlError[CURL_ERROR_SIZE] = {};
     bool m_bTlsActive = false;
+    bool m_bProtRefused = false;
+    bool m_bAwaitingProtReply = false; // "PROT" went out, its reply is due
     bool m_bTrustedOnFirstUse = false;
     CTlsCertificate m_tlsCertificate;
     std::string m_strTlsFailure; // the text of a TLS failure at login

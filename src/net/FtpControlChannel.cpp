@@ -130,7 +130,15 @@ uint32_t CFtpControlChannel::Connect(const std::string& strServer, const std::st
     if (m_pRegistry->IsClosed())
         return m_nDeadError = ERROR_INTERNET_CONNECTION_ABORTED;
     if (uint32_t nTlsError = ClassifyTlsResult(m_pEasy, nResult, nullptr); nTlsError != 0)
+    {
+        // Said as on the first connection: a changed key with both fingerprints.
+        CTlsCertificate cert;
+        bool bSeen =
+            nTlsError == ERROR_FTP_TLS_PIN_MISMATCH && ReadServerCertificate(m_pEasy, &cert);
+        m_strTlsFailure = DescribeTlsFailure(nTlsError, m_pEasy, nullptr, m_options.tls,
+                                             bSeen ? &cert : nullptr, strServer);
         return m_nDeadError = nTlsError;
+    }
     switch (nResult)
     {
     case CURLE_OK:

@@ -73,6 +73,8 @@ public:
     uint32_t GetDeadError() const { return m_nDeadError; }
     // The server sent a line that is no reply where a reply had to begin.
     bool HasSpokenOutOfTurn() const { return m_bOutOfTurn; }
+    // Why the login was refused for the sake of TLS ("" otherwise).
+    const std::string& GetTlsFailure() const { return m_strTlsFailure; }
 
     // A wait in progress ends within POLL_SLICE_MS once *pStop is non-zero.
     void SetStopFlag(const std::atomic<int32_t>* pStop) { m_pStop = pStop; }
@@ -102,6 +104,7 @@ private:
     CInternetOptions m_options;
     CURL* m_pEasy = nullptr;
     curl_socket_t m_socket = CURL_SOCKET_BAD;
+    std::string m_strTlsFailure;
     bool HasUnsent() const { return !m_strOut.empty() || m_nOutSent < m_strInFlight.size(); }
 
     std::string m_strOut;      // queued commands not yet handed to the line

@@ -3,7 +3,8 @@
 namespace
 {
 thread_local uint32_t t_nLastError = 0;
-}
+thread_local std::string t_strLastErrorText;
+} // namespace
 
 bool IsConnectionLost(uint32_t nError)
 {
@@ -15,7 +16,7 @@ bool IsTlsFailure(uint32_t nError)
 {
     return nError == ERROR_INTERNET_SEC_CERT_CN_INVALID || nError == ERROR_INTERNET_INVALID_CA ||
            nError == ERROR_INTERNET_SECURITY_CHANNEL_ERROR || nError == ERROR_FTP_TLS_NOT_OFFERED ||
-           nError == ERROR_FTP_TLS_PIN_MISMATCH;
+           nError == ERROR_FTP_TLS_PIN_MISMATCH || nError == ERROR_FTP_TLS_PROT_REFUSED;
 }
 
 std::string FormatInternetError(uint32_t nError)
@@ -58,6 +59,9 @@ std::string FormatInternetError(uint32_t nError)
         return "服务器不支持 TLS 加密（拒绝了 AUTH TLS），密码没有发送";
     case ERROR_FTP_TLS_PIN_MISMATCH:
         return "服务器证书的公钥与已信任的不同";
+    case ERROR_FTP_TLS_PROT_REFUSED:
+        return "服务器拒绝加密数据连接（拒绝了 PROT P），没有列出目录；登录（含密码）已通过 TLS "
+               "加密发送";
     default:
         return "Internet 错误 " + std::to_string(nError);
     }
@@ -71,4 +75,16 @@ uint32_t GetLastInternetError()
 void SetLastInternetError(uint32_t nError)
 {
     t_nLastError = nError;
+    t_strLastErrorText.clear();
+}
+
+void SetLastInternetError(uint32_t nError, std::string strText)
+{
+    t_nLastError = nError;
+    t_strLastErrorText = std::move(strText);
+}
+
+std::string GetLastInternetErrorText()
+{
+    return t_strLastErrorText.empty() ? FormatInternetError(t_nLastError) : t_strLastErrorText;
 }

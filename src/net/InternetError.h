@@ -30,11 +30,15 @@ inline constexpr uint32_t ERROR_FTP_LISTING_TOO_LARGE = 12901;
 inline constexpr uint32_t ERROR_FTP_TLS_NOT_OFFERED = 12902;
 // Our own: the server's key is not the pinned one.
 inline constexpr uint32_t ERROR_FTP_TLS_PIN_MISMATCH = 12903;
+// Our own: TLS was required, the login went over it, and then the server
+// refused to protect the data connections ("PROT P").
+inline constexpr uint32_t ERROR_FTP_TLS_PROT_REFUSED = 12904;
 
 // 12002, 12030, 12031 and 12111: the control connection is gone.
 [[nodiscard]] bool IsConnectionLost(uint32_t nError);
 
-// 12038, 12045, 12157, 12902, 12903: the login was refused for the sake of TLS.
+// 12038, 12045, 12157, 12902, 12903, 12904: the connection was refused for
+// the sake of TLS.
 [[nodiscard]] bool IsTlsFailure(uint32_t nError);
 
 // A short human-readable text for an error code ("" for 0).
@@ -43,3 +47,8 @@ std::string FormatInternetError(uint32_t nError);
 // The error of the last failed FTP-layer call on this thread.
 uint32_t GetLastInternetError();
 void SetLastInternetError(uint32_t nError);
+// The same with what the call had to say beyond its code's text (a refused
+// certificate's fingerprints).
+void SetLastInternetError(uint32_t nError, std::string strText);
+// That text, or FormatInternetError of the last error when there is none.
+std::string GetLastInternetErrorText();

@@ -168,7 +168,7 @@ CInternetSession::OpenControlChannel(const std::string& strServer, const std::st
     uint32_t nError = pChannel->Connect(strServer, strUser, strPassword, nPort, m_strAgent);
     if (nError != 0)
     {
-        SetLastInternetError(nError);
+        SetLastInternetError(nError, pChannel->GetTlsFailure());
         return nullptr;
     }
     return pChannel;

@@ -24,37 +24,6 @@ bool IsBase64Char(char c)
 }
 } // namespace
 
-bool ParseTlsMode(std::string_view strText, TlsMode* pMode)
-{
-    if (strText == TLS_OFF)
-        *pMode = TlsMode::off;
-    else if (strText == TLS_EXPLICIT)
-        *pMode = TlsMode::explicitTls;
-    else if (strText == TLS_TRY)
-        *pMode = TlsMode::tryTls;
-    else if (strText == TLS_IMPLICIT)
-        *pMode = TlsMode::implicitTls;
-    else
-        return false;
-    return true;
-}
-
-const char* FormatTlsMode(TlsMode nMode)
-{
-    switch (nMode)
-    {
-    case TlsMode::explicitTls:
-        return TLS_EXPLICIT;
-    case TlsMode::tryTls:
-        return TLS_TRY;
-    case TlsMode::implicitTls:
-        return TLS_IMPLICIT;
-    case TlsMode::off:
-        break;
-    }
-    return TLS_OFF;
-}
-
 uint16_t GetTlsPort(TlsMode nMode, uint16_t nPort)
 {
     // Port 21 is what a new site gets without thinking; implicit TLS is
@@ -84,6 +53,18 @@ std::string ComputePublicKeyPin(std::string_view strPem)
     unsigned char base64[PIN_BASE64_LENGTH + 1];
     EVP_EncodeBlock(base64, digest, sizeof digest);
     return std::string(PIN_PREFIX) + reinterpret_cast<const char*>(base64);
+}
+
+bool IsCertificateExpired(std::string_view strPem)
+{
+    std::unique_ptr<BIO, decltype(&BIO_free)> pBio(
+        BIO_new_mem_buf(strPem.data(), static_cast<int>(strPem.size())), &BIO_free);
+    if (!pBio)
+        return false;
+    std::unique_ptr<X509, decltype(&X509_free)> pCert(
+        PEM_read_bio_X509(pBio.get(), nullptr, nullptr, nullptr), &X509_free);
+    // Negative: the end date lies before now.
+    return pCert && X509_cmp_current_time(X509_get0_notAfter(pCert.get())) < 0;
 }
 
 bool IsValidPin(std::string_view strPin)

@@ -100,7 +100,10 @@ bool ReadServerCertificate(CURL* pEasy, CTlsCertificate* pCert)
         else if (StartsWith(p->data, "Expire date:"))
             cert.strExpires = p->data + 12;
         else if (StartsWith(p->data, "Cert:"))
+        {
             cert.strPin = ComputePublicKeyPin(p->data + 5);
+            cert.bExpired = IsCertificateExpired(p->data + 5);
+        }
     }
     if (cert.strPin.empty())
         return false;
@@ -113,7 +116,13 @@ uint32_t ClassifyTlsResult(CURL* pEasy, int nResult, const char* pszDetail)
     switch (nResult)
     {
     case CURLE_USE_SSL_FAILED:
-        return ERROR_FTP_TLS_NOT_OFFERED;
+    {
+        // AUTH TLS refused, or, after a handshake (and the login over it),
+        // PROT P refused: the handshake left a certificate behind.
+        CTlsCertificate cert;
+        return ReadServerCertificate(pEasy, &cert) ? ERROR_FTP_TLS_PROT_REFUSED
+                                                   : ERROR_FTP_TLS_NOT_OFFERED;
+    }
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
         return ERROR_FTP_TLS_PIN_MISMATCH;
     case CURLE_PEER_FAILED_VERIFICATION:

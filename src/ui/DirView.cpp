@@ -18,7 +18,6 @@
 #include "ui/MessageBox.h"
 #include "ui/StatsText.h"
 #include "ui/TarnView.h"
-#include "update/SiteConnection.h"
 
 namespace
 {
@@ -38,11 +37,11 @@ std::string CutUtf8(std::string str, size_t nBytes)
 }
 
 // The tip's line about TLS; empty for a plain FTP site.
-QString TlsTip(const CFTPSite& site)
+QString TlsTip(const CSiteSettings& settings)
 {
-    CTlsSettings tls = GetSiteTlsSettings(site);
+    CTlsSettings tls = settings.GetTls();
     const char* pszMode = nullptr;
-    switch (tls.nMode)
+    switch (settings.Get(CSiteSettings::TLS))
     {
     case TlsMode::off:
         return {};
@@ -50,7 +49,9 @@ QString TlsTip(const CFTPSite& site)
         pszMode = "显式 TLS";
         break;
     case TlsMode::tryTls:
-        pszMode = "尽量 TLS";
+        // A pinned key leaves "try" no way back to plain FTP.
+        pszMode =
+            tls.nMode == TlsMode::explicitTls ? "尽量 TLS（已有信任的证书，必须加密）" : "尽量 TLS";
         break;
     case TlsMode::implicitTls:
         pszMode = "隐式 TLS";
@@ -114,14 +115,15 @@ QVariant CDirItem::data(int nColumn, int nRole) const
         CFTPSite* pSite = IsSiteItem() ? GetSite() : nullptr;
         if (pSite == nullptr)
             return {};
-        QString strTls = TlsTip(*pSite);
+        CSiteSettings settings = pSite->GetSettings();
+        QString strTls = TlsTip(settings);
         QString strTip = DisplayText(
             CutUtf8(pSite->GetStatusText(),
                     strTls.isEmpty() ? CDirView::MAX_TIP_BYTES : CDirView::MAX_TLS_TIP_BYTES));
         if (!strTls.isEmpty())
             strTip += QLatin1Char('\n') + strTls;
         // The stored figures only: a tool tip must not walk a large tree.
-        QString strStats = StatsTipText(ReadStoredStats(pSite->GetOptions()));
+        QString strStats = StatsTipText(ReadStoredStats(settings));
         if (!strStats.isEmpty())
             strTip += QLatin1Char('\n') + strStats;
         return strTip;

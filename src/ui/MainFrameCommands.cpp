@@ -110,7 +110,8 @@ void CMainFrame::ApplySiteChoices(CFTPSite* pSite, const CSiteChoices& before,
     {
         // Only what the user changed: the engine may have noted something
         // in the same file since the dialog opened.
-        pSite->UpdateOptions([&](CSiteOptions& options) { after.WriteChanges(before, &options); });
+        pSite->UpdateSettings([&](CSiteSettings& settings)
+                              { after.WriteChanges(before, &settings); });
     }
     catch (const CFileException& e)
     {
@@ -156,7 +157,7 @@ void CMainFrame::OnSiteEdit()
     dlg.m_bAnonUpdate = pSite->m_bAnonUpdate;
     dlg.m_strNickname = DisplayText(pSite->m_strNickname);
     dlg.m_strRemark = DisplayText(pSite->m_strRemark);
-    const CSiteChoices before = CSiteChoices::FromOptions(pSite->GetOptions());
+    const CSiteChoices before = CSiteChoices::FromSettings(pSite->GetSettings());
     dlg.m_choices = before;
     if (dlg.exec() != QDialog::Accepted)
         return;

@@ -14,12 +14,10 @@
 #include <array>
 
 #include "model/NameCodec.h"
-#include "model/SiteOptions.h"
 #include "net/InternetSession.h"
 #include "net/TlsSettings.h"
 #include "ui/DisplayText.h"
 #include "ui/MessageBox.h"
-#include "update/ListingPlan.h"
 #include "update/SiteConnection.h"
 
 namespace
@@ -50,13 +48,15 @@ const char* const TEXT_NO_PIN = "无";
 const char* const TEXT_FORGET = "忘记";
 const char* const TEXT_TRUST = "信任此证书";
 // Broken by hand: a second wrapped hint would leave the dialog too short.
-const char* const TEXT_TLS_HINT = "有已信任的证书时，只接受它的公钥；没有时，证书须由\n"
-                                  "系统信任的证书机构签发，或在首次连接时信任。";
+const char* const TEXT_TLS_HINT = "有已信任的证书时，只接受它的公钥，“尽量 TLS”也同显式 TLS，\n"
+                                  "不再退回未加密的连接；没有时，证书须由系统信任的\n"
+                                  "证书机构签发，或在首次连接时信任。";
 const char* const TEXT_FETCHING = "正在读取服务器证书…";
 const char* const TEXT_NO_HOST = "请先在“服务器”中填写站点地址。";
 const char* const TEXT_FETCH_FAILED = "未能读取服务器 %1 的证书：\n%2";
 const char* const TEXT_CERT =
     "服务器 %1 的证书：\n\n主题：%2\n颁发者：%3\n有效期至：%4\n指纹：%5\n";
+const char* const TEXT_EXPIRED = "（已过期）";
 const char* const TEXT_CERT_SAME = "\n本站点已信任这个证书。";
 const char* const TEXT_CERT_REPLACES = "\n它将取代已信任的证书：\n%1\n";
 const char* const TEXT_CERT_ASK = "\n请确认这是该服务器的证书。信任后，本站点只接受这个公钥"
@@ -86,23 +86,29 @@ const CCharsetLabel CHARSET_LABELS[] = {
 // indexes.
 struct CListingLabel
 {
-    const char* pszValue;
+    ListingMode nMode;
     const char* pszLabel;
     const char* pszObjectName;
 };
 const std::array<CListingLabel, 3> LISTING_LABELS = {{
-    {LISTING_AUTO, TEXT_LISTING_AUTO, "listingAuto"},
-    {LISTING_STAT, TEXT_LISTING_STAT, "listingStat"},
-    {LISTING_LIST, TEXT_LISTING_LIST, "listingList"},
+    {ListingMode::automatic, TEXT_LISTING_AUTO, "listingAuto"},
+    {ListingMode::stat, TEXT_LISTING_STAT, "listingStat"},
+    {ListingMode::list, TEXT_LISTING_LIST, "listingList"},
 }};
 
 // The TLS modes in the order they are offered; the button ids are the
 // indexes.
-const std::array<CListingLabel, 4> TLS_LABELS = {{
-    {TLS_OFF, TEXT_TLS_OFF, "tlsOff"},
-    {TLS_EXPLICIT, TEXT_TLS_EXPLICIT, "tlsExplicit"},
-    {TLS_TRY, TEXT_TLS_TRY, "tlsTry"},
-    {TLS_IMPLICIT, TEXT_TLS_IMPLICIT, "tlsImplicit"},
+struct CTlsLabel
+{
+    TlsMode nMode;
+    const char* pszLabel;
+    const char* pszObjectName;
+};
+const std::array<CTlsLabel, 4> TLS_LABELS = {{
+    {TlsMode::off, TEXT_TLS_OFF, "tlsOff"},
+    {TlsMode::explicitTls, TEXT_TLS_EXPLICIT, "tlsExplicit"},
+    {TlsMode::tryTls, TEXT_TLS_TRY, "tlsTry"},
+    {TlsMode::implicitTls, TEXT_TLS_IMPLICIT, "tlsImplicit"},
 }};
 
 QString Text(const char* psz)
@@ -144,68 +150,40 @@ bool IsFallbackSet(const std::string& strName)
     return !strName.empty() && strName != CHARSET_AUTO && strName != CHARSET_UTF8;
 }
 
-// Sets a key back to its default by dropping its line.
-void WriteChoice(CSiteOptions* pOptions, const char* pszKey, const std::string& strValue,
-                 const char* pszDefault)
-{
-    if (strValue == pszDefault)
-        pOptions->Remove(pszKey);
-    else
-        (void)pOptions->Set(pszKey, strValue);
-}
 } // namespace
 
-CSiteChoices::CSiteChoices()
-    : m_strCharset(CHARSET_AUTO), m_strFallback(DEFAULT_CHARSET_FALLBACK),
-      m_strListing(LISTING_AUTO), m_strTls(TLS_OFF)
+CSiteChoices CSiteChoices::FromSettings(const CSiteSettings& settings)
 {
-}
-
-CSiteChoices CSiteChoices::FromOptions(const CSiteOptions& options)
-{
+    using S = CSiteSettings;
     CSiteChoices choices;
-    std::string strCharset = NormalizeCharsetName(options.Get(OPTION_CHARSET, CHARSET_AUTO));
-    if (!strCharset.empty())
-        choices.m_strCharset = strCharset;
-    std::string strFallback =
-        NormalizeCharsetName(options.Get(OPTION_CHARSET_FALLBACK, DEFAULT_CHARSET_FALLBACK));
-    if (IsFallbackSet(strFallback))
-        choices.m_strFallback = strFallback;
-    ListingMode nMode = ListingMode::automatic;
-    if (ParseListingMode(options.Get(OPTION_LISTING, LISTING_AUTO), &nMode))
-        choices.m_strListing = FormatListingMode(nMode);
-    ListingMode nFound = ListingMode::automatic;
-    if (ParseListingMode(options.Get(OPTION_LISTING_FOUND), &nFound) &&
-        nFound != ListingMode::automatic)
-        choices.m_strListingFound = FormatListingMode(nFound);
-    // As the updates read it: a mode this program does not know still
-    // keeps the password off the wire.
-    std::string strTls = options.Get(OPTION_TLS, TLS_OFF);
-    TlsMode nTls = TlsMode::off;
-    if (!strTls.empty() && !ParseTlsMode(strTls, &nTls))
-        nTls = TlsMode::explicitTls;
-    choices.m_strTls = FormatTlsMode(nTls);
-    choices.m_bTrustFirstUse = options.Get(OPTION_TLS_TRUST, TLS_TRUST_CA) == TLS_TRUST_FIRST_USE;
-    choices.m_strPin = options.Get(OPTION_TLS_PIN);
+    choices.m_strCharset = settings.Get(S::CHARSET);
+    choices.m_strFallback = settings.Get(S::CHARSET_FALLBACK);
+    choices.m_nListing = settings.Get(S::LISTING);
+    choices.m_listingFound = settings.Get(S::LISTING_FOUND);
+    if (choices.m_listingFound == ListingMode::automatic)
+        choices.m_listingFound.reset(); // not a finding
+    choices.m_nTls = settings.Get(S::TLS);
+    choices.m_bTrustFirstUse = settings.Get(S::TLS_TRUST) == TlsTrust::firstUse;
+    choices.m_strPin = settings.Get(S::TLS_PIN);
     return choices;
 }
 
-void CSiteChoices::WriteChanges(const CSiteChoices& before, CSiteOptions* pOptions) const
+void CSiteChoices::WriteChanges(const CSiteChoices& before, CSiteSettings* pSettings) const
 {
+    using S = CSiteSettings;
     if (m_strCharset != before.m_strCharset)
-        WriteChoice(pOptions, OPTION_CHARSET, m_strCharset, CHARSET_AUTO);
+        pSettings->Set(S::CHARSET, m_strCharset);
     if (m_strFallback != before.m_strFallback)
-        WriteChoice(pOptions, OPTION_CHARSET_FALLBACK, m_strFallback, DEFAULT_CHARSET_FALLBACK);
-    if (m_strListing != before.m_strListing)
-        WriteChoice(pOptions, OPTION_LISTING, m_strListing, LISTING_AUTO);
-    if (m_strTls != before.m_strTls)
-        WriteChoice(pOptions, OPTION_TLS, m_strTls, TLS_OFF);
+        pSettings->Set(S::CHARSET_FALLBACK, m_strFallback);
+    if (m_nListing != before.m_nListing)
+        pSettings->Set(S::LISTING, m_nListing);
+    if (m_nTls != before.m_nTls)
+        pSettings->Set(S::TLS, m_nTls);
     if (m_bTrustFirstUse != before.m_bTrustFirstUse)
-        WriteChoice(pOptions, OPTION_TLS_TRUST,
-                    m_bTrustFirstUse ? TLS_TRUST_FIRST_USE : TLS_TRUST_CA, TLS_TRUST_CA);
+        pSettings->Set(S::TLS_TRUST, m_bTrustFirstUse ? TlsTrust::firstUse : TlsTrust::ca);
     // Unchanged here, a key the first connection pinned meanwhile stays.
     if (m_strPin != before.m_strPin)
-        WriteChoice(pOptions, OPTION_TLS_PIN, m_strPin, "");
+        pSettings->Set(S::TLS_PIN, m_strPin);
 }
 
 CSiteOptionsDlg::CSiteOptionsDlg(QWidget* pParent) : QDialog(pParent)
@@ -338,19 +316,19 @@ void CSiteOptionsDlg::showEvent(QShowEvent* pEvent)
         EnableFallback();
         int nListing = 0;
         for (size_t i = 0; i < LISTING_LABELS.size(); ++i)
-            if (m_choices.m_strListing == LISTING_LABELS[i].pszValue)
+            if (m_choices.m_nListing == LISTING_LABELS[i].nMode)
                 nListing = int(i);
         m_pListingGroup->button(nListing)->setChecked(true);
 
         QString strFound = Text(TEXT_NOT_FOUND_YET);
         for (const CListingLabel& label : LISTING_LABELS)
-            if (m_choices.m_strListingFound == label.pszValue)
+            if (m_choices.m_listingFound == label.nMode)
                 strFound = Text(TEXT_FOUND).arg(Text(label.pszLabel));
         m_pLabelFound->setText(strFound);
 
         int nTls = 0;
         for (size_t i = 0; i < TLS_LABELS.size(); ++i)
-            if (m_choices.m_strTls == TLS_LABELS[i].pszValue)
+            if (m_choices.m_nTls == TLS_LABELS[i].nMode)
                 nTls = int(i);
         m_pTlsGroup->button(nTls)->setChecked(true);
         m_pCheckTrustFirstUse->setChecked(m_choices.m_bTrustFirstUse);
@@ -372,10 +350,10 @@ void CSiteOptionsDlg::accept()
     m_choices.m_strFallback = SelectedValue(m_pComboFallback);
     int nListing = m_pListingGroup->checkedId();
     if (nListing >= 0 && size_t(nListing) < LISTING_LABELS.size())
-        m_choices.m_strListing = LISTING_LABELS[size_t(nListing)].pszValue;
+        m_choices.m_nListing = LISTING_LABELS[size_t(nListing)].nMode;
     int nTls = m_pTlsGroup->checkedId();
     if (nTls >= 0 && size_t(nTls) < TLS_LABELS.size())
-        m_choices.m_strTls = TLS_LABELS[size_t(nTls)].pszValue;
+        m_choices.m_nTls = TLS_LABELS[size_t(nTls)].nMode;
     m_choices.m_bTrustFirstUse = m_pCheckTrustFirstUse->isChecked();
     m_choices.m_strPin = m_strShownPin;
     QDialog::accept();
@@ -417,7 +395,7 @@ void CSiteOptionsDlg::OnTrustCertificate()
         return;
     }
     CTlsSettings tls;
-    (void)ParseTlsMode(TLS_LABELS[size_t(nTls)].pszValue, &tls.nMode);
+    tls.nMode = TLS_LABELS[size_t(nTls)].nMode;
     m_pFetchSession = OpenSiteSession();
     if (!m_pFetchSession)
     {
@@ -458,9 +436,13 @@ void CSiteOptionsDlg::OnCertificateFetched(unsigned nFetch, bool bOk, const CTls
                        TarnCaption(), QMessageBox::Ok, QMessageBox::Warning);
         return;
     }
+    QString strExpires = DisplayText(cert.strExpires);
+    // The pin still decides; people deciding should know.
+    if (cert.bExpired)
+        strExpires += Text(TEXT_EXPIRED);
     QString strText =
         Text(TEXT_CERT).arg(strServer, DisplayText(cert.strSubject), DisplayText(cert.strIssuer),
-                            DisplayText(cert.strExpires), DisplayText(cert.strPin));
+                            strExpires, DisplayText(cert.strPin));
     if (cert.strPin == m_strShownPin)
     {
         TarnMessageBox(this, strText + Text(TEXT_CERT_SAME), Text(TEXT_TRUST));

@@ -15,11 +15,13 @@
 #include <QDialog>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "model/SiteSettings.h"
+
 class CInternetSession;
-class CSiteOptions;
 struct CTlsCertificate;
 class QButtonGroup;
 class QCheckBox;
@@ -27,28 +29,27 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 
-// The dialog's choices as option values; "auto" leaves the choice to the
-// program.
+// The dialog's choices, as the site's settings hold them.
 struct CSiteChoices
 {
-    std::string m_strCharset;
-    std::string m_strFallback; // how auto reads names that are not UTF-8
-    std::string m_strListing;
-    // What auto found the last time it compared the two ways ("" before
+    std::string m_strCharset = CHARSET_AUTO;
+    std::string m_strFallback = DEFAULT_CHARSET_FALLBACK; // how auto reads names that are not UTF-8
+    ListingMode m_nListing = ListingMode::automatic;
+    // What auto found the last time it compared the two ways (none before
     // it first did): shown, never written.
-    std::string m_strListingFound;
-    std::string m_strTls; // off, explicit, try or implicit
+    std::optional<ListingMode> m_listingFound;
+    TlsMode m_nTls = TlsMode::off;
     bool m_bTrustFirstUse = false;
     std::string m_strPin; // the one server key accepted; "" none
 
-    CSiteChoices();
-    // What the options say; a value this program does not know reads as
-    // its default (and its line stays untouched unless the user changes it).
-    static CSiteChoices FromOptions(const CSiteOptions& options);
-    // Writes into *pOptions each choice that differs from before; a choice
+    // What the settings say; a value this program does not know reads as
+    // its settings declare (and its line stays untouched unless the user
+    // changes it).
+    static CSiteChoices FromSettings(const CSiteSettings& settings);
+    // Writes into *pSettings each choice that differs from before; a choice
     // back at its default loses its line. Every other line stays as it is,
     // so a note the update engine wrote meanwhile survives.
-    void WriteChanges(const CSiteChoices& before, CSiteOptions* pOptions) const;
+    void WriteChanges(const CSiteChoices& before, CSiteSettings* pSettings) const;
 
     bool operator==(const CSiteChoices&) const = default;
 };

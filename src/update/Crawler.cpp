@@ -254,8 +254,9 @@ int Crawl(CCrawl& crawl, CFTPDir* pDir, int nDepth)
             return StopAt(pSite, pDir);
         if (IsConnectionLost(nError))
             return ConnectionLostAt(pSite, pDir, nError);
-        // A listing fetched ahead was too large to hold.
-        if (IsTooLargeToHold(nError))
+        // A listing fetched ahead was too large to hold, or the listing
+        // connection would not be protected as the first one is.
+        if (IsTooLargeToHold(nError) || IsTlsFailure(nError))
             return ListingFailedAt(pSite, nError);
         // Refused: the cached subtree stays as it is.
         return 1;

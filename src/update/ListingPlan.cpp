@@ -3,47 +3,16 @@
 #include "model/FTPSite.h"
 #include "model/File.h"
 #include "model/NameCodec.h"
-#include "model/SiteOptions.h"
-
-bool ParseListingMode(std::string_view strText, ListingMode* pMode)
-{
-    if (strText == LISTING_AUTO)
-        *pMode = ListingMode::automatic;
-    else if (strText == LISTING_STAT)
-        *pMode = ListingMode::stat;
-    else if (strText == LISTING_LIST)
-        *pMode = ListingMode::list;
-    else
-        return false;
-    return true;
-}
-
-const char* FormatListingMode(ListingMode nMode)
-{
-    switch (nMode)
-    {
-    case ListingMode::stat:
-        return LISTING_STAT;
-    case ListingMode::list:
-        return LISTING_LIST;
-    case ListingMode::automatic:
-        break;
-    }
-    return LISTING_AUTO;
-}
 
 CListingPlan MakeListingPlan(const CFTPSite& site)
 {
-    CSiteOptions options = site.GetOptions();
+    CSiteSettings settings = site.GetSettings();
     CListingPlan plan;
-    // An unknown value is read as the default rather than refused: the
-    // file may come from a newer program.
-    if (!ParseListingMode(options.Get(OPTION_LISTING, LISTING_AUTO), &plan.nMode))
-        plan.nMode = ListingMode::automatic;
+    plan.nMode = settings.Get(CSiteSettings::LISTING);
     if (site.m_bStatListingFailed.load())
         plan.nMode = ListingMode::list;
-    std::string strCharset = options.Get(OPTION_CHARSET, CHARSET_AUTO);
-    plan.bUtf8 = strCharset == CHARSET_AUTO || strCharset == CHARSET_UTF8;
+    CNameCodec codec = settings.GetCodec();
+    plan.bUtf8 = codec.IsAuto() || codec.GetCharset() == CHARSET_UTF8;
     return plan;
 }
 
@@ -53,12 +22,13 @@ void RememberListing(CFTPSite& site, const CListingPlan& plan, const CListingRep
         site.m_bStatListingFailed.store(true);
     if (plan.nMode != ListingMode::automatic || (!report.bProbed && !report.bOutOfTurn))
         return;
-    const char* pszFound =
-        report.bUsedStat && !report.bFellBack && !report.bOutOfTurn ? LISTING_STAT : LISTING_LIST;
+    ListingMode nFound = report.bUsedStat && !report.bFellBack && !report.bOutOfTurn
+                             ? ListingMode::stat
+                             : ListingMode::list;
     try
     {
-        site.UpdateOptions([pszFound](CSiteOptions& options)
-                           { (void)options.Set(OPTION_LISTING_FOUND, pszFound); });
+        site.UpdateSettings([nFound](CSiteSettings& settings)
+                            { settings.Set(CSiteSettings::LISTING_FOUND, nFound); });
     }
     catch (const std::exception&)
     {

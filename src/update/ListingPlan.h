@@ -6,7 +6,7 @@
 // folder. Most servers also send a folder's listing over the control
 // connection itself in answer to "STAT ." (RFC 959), which can be pipelined:
 // a site of thousands of folders then costs a small fraction of a round trip
-// per folder. The site option "listing" says which way to use:
+// per folder. The site option "listing" (CSiteSettings::LISTING) says which way to use:
 //   auto  (default) list the first folder both ways and use STAT for the
 //         session only when both give the same names, kinds and sizes;
 //   stat  use STAT without that comparison;
@@ -29,20 +29,10 @@
 #include <string>
 #include <string_view>
 
+#include "model/SiteSettings.h"
 #include "net/FtpControlChannel.h"
 
 class CFTPSite;
-
-enum class ListingMode
-{
-    automatic,
-    stat,
-    list,
-};
-
-inline constexpr const char* LISTING_AUTO = "auto";
-inline constexpr const char* LISTING_STAT = "stat";
-inline constexpr const char* LISTING_LIST = "list";
 
 // Folders requested ahead of the crawl on the control connection; 1 sends
 // each request only when the crawl needs its folder.
@@ -72,10 +62,12 @@ struct CListingReport
     uint64_t nMostHeldBytes = 0; // the most bytes held ahead at once
     CFtpChannelStats channel;    // what went over the STAT control connection
     uint64_t nFoldersListed = 0; // folders whose listing was merged, both ways
+    // The listing connection could not log in protected as the first one
+    // is (TLS refused, another key): the error and its text. The update
+    // fails then.
+    uint32_t nTlsError = 0;
+    std::string strTlsFailure;
 };
-
-[[nodiscard]] bool ParseListingMode(std::string_view strText, ListingMode* pMode);
-const char* FormatListingMode(ListingMode nMode);
 
 // The plan of the site's next session, from its options and this run's
 // history (see above).

@@ -1,6 +1,7 @@
 #include "update/SiteConnection.h"
 
 #include <new>
+#include <vector>
 
 #include "model/FTPSite.h"
 #include "model/NameCodec.h"
@@ -28,11 +29,11 @@ void RememberFirstKey(CFTPSite& site, const std::string& strPin)
 {
     try
     {
-        site.UpdateOptions(
-            [&strPin](CSiteOptions& options)
+        site.UpdateSettings(
+            [&strPin](CSiteSettings& settings)
             {
-                if (!options.Find(OPTION_TLS_PIN))
-                    (void)options.Set(OPTION_TLS_PIN, strPin);
+                if (settings.Get(CSiteSettings::TLS_PIN).empty())
+                    settings.Set(CSiteSettings::TLS_PIN, strPin);
             });
     }
     catch (const std::exception&)
@@ -63,18 +64,6 @@ std::unique_ptr<CInternetSession> OpenSiteSession(const CSessionTimeouts& timeou
     return pSession;
 }
 
-CTlsSettings GetSiteTlsSettings(const CFTPSite& site)
-{
-    CSiteOptions options = site.GetOptions();
-    CTlsSettings tls;
-    std::string strMode = options.Get(OPTION_TLS, TLS_OFF);
-    if (!strMode.empty() && !ParseTlsMode(strMode, &tls.nMode))
-        tls.nMode = TlsMode::explicitTls;
-    tls.strPin = options.Get(OPTION_TLS_PIN);
-    tls.bTrustFirstUse = options.Get(OPTION_TLS_TRUST, TLS_TRUST_CA) == TLS_TRUST_FIRST_USE;
-    return tls;
-}
-
 std::unique_ptr<CFtpConnection> OpenSiteConnection(CInternetSession& session, CFTPSite& site,
                                                    std::string* pError)
 {
@@ -95,7 +84,7 @@ std::unique_ptr<CFtpConnection> OpenSiteConnection(CInternetSession& session, CF
     CNameCodec codec = site.GetCodec();
     bool bUtf8 = codec.IsAuto() || codec.GetCharset() == CHARSET_UTF8;
     (void)session.SetOption(INTERNET_OPTION_FTP_UTF8, bUtf8 ? 1 : 0);
-    CTlsSettings tls = GetSiteTlsSettings(site);
+    CTlsSettings tls = site.GetSettings().GetTls();
     // A damaged pin must neither be ignored nor be replaced by the next key seen.
     if (tls.nMode != TlsMode::off && !tls.strPin.empty() && !IsValidPin(tls.strPin))
         return fail(ERROR_FTP_TLS_PIN_MISMATCH,
@@ -120,17 +109,42 @@ std::unique_ptr<CFtpConnection> OpenSiteConnection(CInternetSession& session, CF
 
 std::string GetTlsNote(const CFtpConnection& connection)
 {
+    std::vector<std::string> lines;
+    const CTlsCertificate& cert = connection.GetTlsCertificate();
     if (connection.WasTrustedOnFirstUse())
-        return "首次连接，已信任服务器证书 " + connection.GetTlsCertificate().strPin;
-    if (connection.GetTlsSettings().nMode != TlsMode::tryTls)
-        return {};
-    return connection.UsesTls() ? "已使用 TLS 加密连接" : "服务器不支持 TLS，已使用未加密的连接";
+        lines.push_back("首次连接，已信任服务器证书 " + cert.strPin);
+    // Only a key accepted for itself gets this far past its end date.
+    if (connection.UsesTls() && cert.bExpired)
+        lines.push_back("服务器证书已过期（有效期至 " + cert.strExpires +
+                        "）；它的公钥是已信任的，仍然接受");
+    if (connection.GetTlsSettings().nMode == TlsMode::tryTls)
+    {
+        if (!connection.UsesTls())
+            lines.push_back("服务器不支持 TLS，已使用未加密的连接");
+        else if (!connection.ProtectsListings())
+            lines.push_back("登录已使用 TLS 加密，但服务器拒绝加密数据连接（PROT P），"
+                            "经数据连接的目录列表未加密");
+        else
+            lines.push_back("已使用 TLS 加密连接");
+    }
+    std::string strNote;
+    for (const std::string& strLine : lines)
+        strNote += (strNote.empty() ? "" : "\n") + strLine;
+    return strNote;
+}
+
+std::string DescribeListingTlsFailure(const CFTPSite& site, uint32_t nError,
+                                      const std::string& strFailure)
+{
+    return "列目录的第二个连接没能像第一个连接那样加密登录，可能有人在中间拦截，"
+           "已停止更新：\n" +
+           strFailure + TrustHint(nError, site);
 }
 
 bool FetchSiteCertificate(const CFTPSite& site, CTlsCertificate* pCert, std::string* pError,
                           CInternetSession* pSession)
 {
-    return FetchSiteCertificate(site.m_strHost, site.m_nPort, GetSiteTlsSettings(site), pCert,
+    return FetchSiteCertificate(site.m_strHost, site.m_nPort, site.GetSettings().GetTls(), pCert,
                                 pError, pSession);
 }
 
@@ -158,7 +172,7 @@ bool TrustSiteCertificate(CFTPSite& site, const std::string& strPin)
 {
     if (!IsValidPin(strPin))
         return false;
-    site.UpdateOptions([&strPin](CSiteOptions& options)
-                       { (void)options.Set(OPTION_TLS_PIN, strPin); });
+    site.UpdateSettings([&strPin](CSiteSettings& settings)
+                        { settings.Set(CSiteSettings::TLS_PIN, strPin); });
     return true;
 }

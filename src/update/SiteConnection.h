@@ -4,14 +4,9 @@
 // connection with the site's credentials (or the anonymous login when the
 // site asks for anonymous updates), over TLS when the site's options say so.
 //
-// A site's TLS lives in its options (options.ini):
-//   tls        off (default), explicit, try or implicit (TlsSettings.h);
-//              a value this program does not know counts as explicit, so
-//              a newer program's choice never falls back to plain FTP
-//   tls_pin    "sha256//<base64>": the one server key the site accepts
-//   tls_trust  ca (default): without a pin the certificate must chain to
-//              the system's CA store and name the host; first-use: the
-//              first connection's key is accepted and becomes tls_pin
+// A site's TLS is its settings' (CSiteSettings::GetTls): the mode, the
+// pinned key and whether the first key met is trusted. A site that trusts on
+// first use and has no pin gets the first connection's key as its pin.
 //
 // Threads: the worker's own; the session may later be closed from any
 // thread. FetchSiteCertificate and TrustSiteCertificate may run on any
@@ -25,9 +20,6 @@
 
 class CFTPSite;
 class CFtpConnection;
-
-inline constexpr const char* TLS_TRUST_CA = "ca";
-inline constexpr const char* TLS_TRUST_FIRST_USE = "first-use";
 
 // The session options of an update worker: the same six values a session
 // holds, with the update engine's own defaults.
@@ -52,9 +44,6 @@ void SetSessionTimeouts(CInternetSession& session, const CSessionTimeouts& timeo
 [[nodiscard]] std::unique_ptr<CInternetSession>
 OpenSiteSession(const CSessionTimeouts& timeouts = {});
 
-// The site's TLS mode and trust, from its options (see above).
-CTlsSettings GetSiteTlsSettings(const CFTPSite& site);
-
 // Logs in to the site over a new connection of the session, which then
 // heeds the engine's stop flag. A site that trusts on first use and had no
 // pin gets the accepted key as its tls_pin (a pin that cannot be written is
@@ -64,10 +53,17 @@ CTlsSettings GetSiteTlsSettings(const CFTPSite& site);
 [[nodiscard]] std::unique_ptr<CFtpConnection>
 OpenSiteConnection(CInternetSession& session, CFTPSite& site, std::string* pError);
 
-// The line a successful update adds to "更新成功" about TLS: which way a
-// "try" site was reached, or the key a first connection trusted; "" when
+// The lines a successful update adds to "更新成功" about TLS: which way a
+// "try" site was reached and whether its listings were protected, the key a
+// first connection trusted, a pinned certificate that has expired; "" when
 // there is nothing to say.
 std::string GetTlsNote(const CFtpConnection& connection);
+
+// The status text (after "更新失败:\n") of an update whose listing
+// connection could not log in as protected as the first one: nError and
+// strFailure as CListingReport has them.
+std::string DescribeListingTlsFailure(const CFTPSite& site, uint32_t nError,
+                                      const std::string& strFailure);
 
 // Reads the certificate of the site's server the way its updates connect
 // (implicit TLS for an implicit site, "AUTH TLS" otherwise), without

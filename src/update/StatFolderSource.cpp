@@ -192,6 +192,17 @@ void CStatFolderSource::OpenChannel()
     m_pChannel = m_pConnection->OpenControlChannel();
     if (!m_pChannel)
     {
+        // Not protected as the first connection is: no listing goes on
+        // without saying so (a refused "PROT P" only costs the data
+        // connections, which the first connection has as well).
+        uint32_t nError = GetLastInternetError();
+        if (IsTlsFailure(nError) && nError != ERROR_FTP_TLS_PROT_REFUSED)
+        {
+            m_report.nTlsError = nError;
+            m_report.strTlsFailure = GetLastInternetErrorText();
+            m_nDeadError = nError;
+            return;
+        }
         m_nState = State::list;
         m_report.strWhy = "STAT 连接无法登录：" + FormatInternetError(GetLastInternetError());
         return;
@@ -219,6 +230,8 @@ bool CStatFolderSource::ChangeDirectory(CFTPDir* pDir)
     }
     if (m_nState == State::opening)
         OpenChannel();
+    if (m_nDeadError != 0)
+        return Kill(m_nDeadError);
     if (m_nState == State::list)
         return ChangeOverConnection(strPath);
     if (!m_bPlannedFollowers)

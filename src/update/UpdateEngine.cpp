@@ -129,11 +129,11 @@ void StoreSavedFigures(CFTPSite& site, const CUpdateRun& run) noexcept
             totals = CountTreeTotals(*site.m_pRoot);
         }
         CRunFigures figures = MakeRunFigures(site, run);
-        site.UpdateOptions(
-            [&](CSiteOptions& options)
+        site.UpdateSettings(
+            [&](CSiteSettings& settings)
             {
-                StoreTreeTotals(options, totals);
-                StoreRunFigures(options, figures);
+                StoreTreeTotals(settings, totals);
+                StoreRunFigures(settings, figures);
             });
     }
     catch (...)
@@ -151,7 +151,7 @@ void FinishUpdateRun(CFTPSite& site, const CUpdateRun& run) noexcept
     try
     {
         CRunFigures figures = MakeRunFigures(site, run);
-        site.UpdateOptions([&](CSiteOptions& options) { StoreRunFigures(options, figures); });
+        site.UpdateSettings([&](CSiteSettings& settings) { StoreRunFigures(settings, figures); });
     }
     catch (...)
     {
@@ -170,9 +170,10 @@ void FailTask(std::unique_ptr<UpdateTask> pTask, const std::string& strWhy)
 }
 
 // "更新成功", with a word on listing lines that could not be read (their
-// folders kept their cached entries, which the user may want to know) and
-// the connection's TLS note (GetTlsNote).
-std::string SuccessText(const CFTPSite& site, const std::string& strTlsNote)
+// folders kept their cached entries, which the user may want to know), the
+// connection's TLS note (GetTlsNote) and lines of options.ini that could not
+// be read (the window shows them nowhere else).
+std::string SuccessText(CFTPSite& site, const std::string& strTlsNote)
 {
     std::string strText = "更新成功";
     uint64_t nUnreadable = site.m_nUnreadableLines.load();
@@ -181,6 +182,15 @@ std::string SuccessText(const CFTPSite& site, const std::string& strTlsNote)
             "\n" + std::to_string(nUnreadable) + " 行目录列表无法识别，相关目录保留了原有条目";
     if (!strTlsNote.empty())
         strText += "\n" + strTlsNote;
+    std::vector<size_t> damagedLines = site.TakeDamagedOptionLines();
+    if (!damagedLines.empty())
+    {
+        std::string strLines;
+        for (size_t nLine : damagedLines)
+            strLines += (strLines.empty() ? "" : "、") + std::to_string(nLine);
+        strText += "\n站点选项 " + std::string(SITE_OPTIONS_FILE) + " 第 " + strLines +
+                   " 行不是“键=值”，已原样保留并跳过";
+    }
     return strText;
 }
 
@@ -331,6 +341,14 @@ int RunWorker(UpdateTask& task, CWorkerLease& lease, bool* pbContinued)
         return 0;
     }
 
+    // Read as defaults, a TLS site's options would have it log in plain.
+    if (std::string strOptionsError = pSite->CheckOptions(); !strOptionsError.empty())
+    {
+        pSite->SetStatus("更新失败:\n站点选项无法读取：" + strOptionsError, 1);
+        PostSiteUpdated(pSite);
+        return 0;
+    }
+
     std::unique_ptr<CInternetSession> pSession = OpenSiteSession(GetEngineTimeouts());
     if (!pSession)
     {
@@ -384,6 +402,10 @@ int RunWorker(UpdateTask& task, CWorkerLease& lease, bool* pbContinued)
         // What was merged before stays and is saved below.
         pSite->SetStatus("更新失败:\n内存不足", 1);
     }
+    if (!report.strTlsFailure.empty())
+        pSite->SetStatus("更新失败:\n" + DescribeListingTlsFailure(*pSite, report.nTlsError,
+                                                                   report.strTlsFailure),
+                         1);
     run.nFoldersListed += report.nFoldersListed;
     run.nCommands += pConnection->GetStats().nCommands + report.channel.nCommands;
     run.nListingBytes += pConnection->GetStats().nListingBytes + report.channel.nBytesReceived;

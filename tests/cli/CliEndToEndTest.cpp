@@ -454,3 +454,33 @@ TEST_F(CliEndToEndTest, TwoNamesThatReadAlikeAreReachedEachByItsOwnAddress)
             unread.insert(o["address"]);
     EXPECT_EQ(unread, (std::set<std::string>{"ftp://127.0.0.1/mix", strUtf8}));
 }
+
+TEST_F(CliEndToEndTest, TrustSaysWhenACertificateHasExpired)
+{
+    if (!CTestVsftpd::IsAvailable())
+        GTEST_SKIP() << "vsftpd cannot run here";
+    ServeFirstTree();
+    CTempDir certs;
+    CTestCert expired;
+    ASSERT_TRUE(MakeExpiredCert(certs.Path(), "tarn.test", &expired));
+    CTestVsftpd::COptions options;
+    options.nTls = CTestVsftpd::Tls::explicitTls;
+    options.strCertFile = expired.strCertFile;
+    options.strKeyFile = expired.strKeyFile;
+    CTestVsftpd server(m_served.Path(), options);
+    ASSERT_EQ(Cli({"add", "--host", "127.0.0.1", "--port", std::to_string(server.GetPort()),
+                   "--tls", "try"})
+                  .nExit,
+              0);
+    // The pin decides, and it is taken; nobody takes it unaware.
+    CCliResult r = Cli({"trust", "--yes", ANON_KEY});
+    EXPECT_EQ(r.nExit, 0) << r.strErr;
+    EXPECT_NE(r.strOut.find(" (expired)\nfingerprint: " + expired.strPin), std::string::npos)
+        << r.strOut;
+    std::vector<CJsonObject> sites = Objects(Json({"sites"}));
+    ASSERT_EQ(sites.size(), 1u);
+    EXPECT_EQ(sites[0]["tlsPin"], expired.strPin);
+    r = Json({"update"});
+    EXPECT_EQ(r.nExit, 0) << r.strOut << r.strErr;
+    EXPECT_NE(r.strOut.find("服务器证书已过期"), std::string::npos) << r.strOut;
+}

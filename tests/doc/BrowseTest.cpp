@@ -192,7 +192,14 @@ TEST_F(BrowseTest, UrlsOfTlsSitesCarryNoPasswordAndTheirOwnSchemeAndPort)
         ASSERT_TRUE(m_pDoc->AddSite(info));
         CFTPSite* pSite = m_pDoc->m_siteList.back().get();
         if (row.pszTls != nullptr)
-            pSite->UpdateOptions([&](CSiteOptions& o) { (void)o.Set(OPTION_TLS, row.pszTls); });
+            pSite->UpdateSettings(
+                [&](CSiteSettings& s)
+                {
+                    // The line as written, unknown values included.
+                    CSiteOptions lines = s.GetOptions();
+                    (void)lines.Set(CSiteSettings::TLS.GetKey(), row.pszTls);
+                    s = CSiteSettings(lines);
+                });
         std::string strAddress = "ftp://" + pSite->GetKey() + "/d/f.txt";
         EXPECT_EQ(m_pDoc->GetUrl(strAddress), row.pszUrl);
         EXPECT_EQ(IsPasswordLeftOut(*pSite), row.bLeftOut);

@@ -32,7 +32,8 @@ protected:
         AddFile(pRoot, "中文.txt");
 
         m_pRu = AddAnonSite("ru");
-        m_pRu->UpdateOptions([](CSiteOptions& o) { (void)o.Set(OPTION_CHARSET, "Windows-1251"); });
+        m_pRu->UpdateSettings([](CSiteSettings& s)
+                              { s.Set(CSiteSettings::CHARSET, "Windows-1251"); });
         AddFile(AddDir(m_pRu->m_pRoot.get(), CP1251_FOLDER), CP1251_FILE);
     }
 
@@ -140,7 +141,7 @@ TEST_F(CharsetTest, EntriesThatReadAlikeKeepAddressesOfTheirOwn)
     // A GB18030 site: the UTF-8 bytes read as other characters, and are the
     // GBK name's text.
     CFTPSite* pGbSite = AddAnonSite("gbsite");
-    pGbSite->UpdateOptions([](CSiteOptions& o) { (void)o.Set(OPTION_CHARSET, "GB18030"); });
+    pGbSite->UpdateSettings([](CSiteSettings& s) { s.Set(CSiteSettings::CHARSET, "GB18030"); });
     CFTPFile* pSetGbk = AddFile(pGbSite->m_pRoot.get(), strGbk);
     CFTPFile* pSetUtf8 = AddFile(pGbSite->m_pRoot.get(), strUtf8);
 

@@ -57,7 +57,7 @@ TEST_F(DocTest, ExportsOpenRightInOtherPrograms)
     info.m_nPort = 21;
     ASSERT_TRUE(m_pDoc->AddSite(info));
     CFTPSite* pTls = m_pDoc->FindSite("s@u");
-    pTls->UpdateOptions([](CSiteOptions& o) { (void)o.Set(OPTION_TLS, "implicit"); });
+    pTls->UpdateSettings([](CSiteSettings& s) { s.Set(CSiteSettings::TLS, TlsMode::implicitTls); });
     AddFile(pTls->m_pRoot.get(), "t.txt");
     m_pDoc->NavigateTo(pRoot);
     ASSERT_TRUE(m_pDoc->Search("t")); // every file, and the folder: a result listing

@@ -351,15 +351,13 @@ TEST_F(SiteStoreTest, ModifyMovesTheDataFolderOnlyWhenTheKeyChanges)
     EXPECT_TRUE(fs::exists(m_dir / "Data/h/content.ct"));
     EXPECT_EQ(pSite->m_strNickname, "nick");
 
-    CSiteOptions options;
-    ASSERT_TRUE(options.Set(OPTION_CHARSET, "Big5"));
-    pSite->SetOptions(options);
+    pSite->UpdateSettings([](CSiteSettings& s) { s.Set(CSiteSettings::CHARSET, "Big5"); });
     ASSERT_TRUE(pDoc->ModifySite(pSite, Info("h", "u", "p")));
     EXPECT_FALSE(fs::exists(m_dir / "Data/h"));
     EXPECT_EQ(ReadFileBytes(m_dir / "Data/h@u/content.ct"), "x");
     EXPECT_EQ(pSite->GetKey(), "h@u");
     // The options go with the folder.
-    EXPECT_EQ(CSiteOptions::Load(m_dir / "Data/h@u/options.ini").Get(OPTION_CHARSET), "Big5");
+    EXPECT_EQ(CSiteOptions::Load(m_dir / "Data/h@u/options.ini").Format(), "charset=Big5\n");
 
     // A user name with "/" stays inside Data/.
     ASSERT_TRUE(pDoc->ModifySite(pSite, Info("h", "a/../b", "p")));

@@ -30,10 +30,13 @@ TEST(EntryTest, KeysOfAnonymousAndNamedSites)
         const char* pszKey;
     };
     const Case cases[] = {
-        {"anonymous", ANON_PASSWORD, "h"},      {"bob", ANON_PASSWORD, "h"}, // the password alone
-                                                                             // makes a site
-                                                                             // anonymous
-        {"anonymous", "secret", "h@anonymous"}, {"bob", "secret", "h@bob"},  {"", "", "h@"},
+        {"anonymous", ANON_PASSWORD, "h"},
+        {"bob", ANON_PASSWORD, "h"}, // the password alone
+                                     // makes a site
+                                     // anonymous
+        {"anonymous", "secret", "h@anonymous"},
+        {"bob", "secret", "h@bob"},
+        {"", "", "h@"},
     };
     for (const Case& c : cases)
     {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "model/File.h"
 #include "model/SiteOptions.h"
@@ -15,17 +17,16 @@ TEST(SiteOptionsTest, RewritingKeepsUnknownKeysCommentsAndDamagedLines)
                                 "future_key = some value\n"
                                 "this line is damaged\n"
                                 "listing=auto\n";
-    std::vector<std::string> warnings;
-    CSiteOptions options = CSiteOptions::Parse(strText, &warnings);
-    ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_NE(warnings[0].find("line 4"), std::string::npos);
-    EXPECT_EQ(options.Get(OPTION_CHARSET), "GB18030");
+    std::vector<size_t> damagedLines;
+    CSiteOptions options = CSiteOptions::Parse(strText, &damagedLines);
+    EXPECT_EQ(damagedLines, std::vector<size_t>{4});
+    EXPECT_EQ(options.Get("charset"), "GB18030");
     EXPECT_EQ(options.Get("future_key"), "some value");
-    EXPECT_EQ(options.Get(OPTION_TLS, "off"), "off");
+    EXPECT_EQ(options.Get("tls", "off"), "off");
 
-    ASSERT_TRUE(options.Set(OPTION_CHARSET, "Big5"));
-    ASSERT_TRUE(options.Set(OPTION_TLS, "explicit\nstat_files=1"));
-    options.Remove(OPTION_LISTING);
+    ASSERT_TRUE(options.Set("charset", "Big5"));
+    ASSERT_TRUE(options.Set("tls", "explicit\nstat_files=1"));
+    options.Remove("listing");
     EXPECT_EQ(options.Format(), "# written by hand\n"
                                 "charset=Big5\n"
                                 "future_key=some value\n"
@@ -50,7 +51,7 @@ TEST(SiteOptionsTest, SavesAtomicallyReadableByTheOwnerOnly)
     std::string strPath = dir.Path() + "/" + SITE_OPTIONS_FILE;
     EXPECT_TRUE(CSiteOptions::Load(strPath).IsEmpty()); // missing: defaults
     CSiteOptions options;
-    ASSERT_TRUE(options.Set(OPTION_TLS_PIN, "sha256//abc="));
+    ASSERT_TRUE(options.Set("tls_pin", "sha256//abc="));
     options.Save(strPath);
     struct stat st
     {
@@ -60,6 +61,26 @@ TEST(SiteOptionsTest, SavesAtomicallyReadableByTheOwnerOnly)
     EXPECT_EQ(CSiteOptions::Load(strPath), options);
     // A save that cannot happen raises and leaves the old file alone.
     EXPECT_THROW(options.Save(dir.Path() + "/missing/" + SITE_OPTIONS_FILE), CFileException);
-    EXPECT_EQ(CSiteOptions::Load(strPath).Get(OPTION_TLS_PIN), "sha256//abc=");
+    EXPECT_EQ(CSiteOptions::Load(strPath).Get("tls_pin"), "sha256//abc=");
+}
+
+TEST(SiteOptionsTest, OnlyAMissingFileMeansNoLines)
+{
+    CTempDir dir;
+    EXPECT_TRUE(CSiteOptions::Load(dir.Path() + "/no folder/" + SITE_OPTIONS_FILE).IsEmpty());
+    // A site folder that is a file holds no options file either.
+    WriteFileBytes(dir.Path() + "/plain", "x");
+    EXPECT_TRUE(CSiteOptions::Load(dir.Path() + "/plain/" + SITE_OPTIONS_FILE).IsEmpty());
+    // A folder in its place, or no permission (root reads any file): an error.
+    std::string strPath = dir.Path() + "/" + SITE_OPTIONS_FILE;
+    std::filesystem::create_directory(strPath);
+    EXPECT_THROW(CSiteOptions::Load(strPath), CFileException);
+    if (::geteuid() != 0)
+    {
+        std::filesystem::remove(strPath);
+        WriteFileBytes(strPath, "tls=explicit\n");
+        ::chmod(strPath.c_str(), 0);
+        EXPECT_THROW(CSiteOptions::Load(strPath), CFileException);
+    }
 }
 } // namespace

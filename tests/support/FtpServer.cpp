@@ -61,16 +61,30 @@ CTestFtpServer::CTestFtpServer(std::string strRoot, COptions options)
     WriteWhole(m_strLogPath, "");
     WriteWhole(m_strFaultPath, "{}");
 
-    std::vector<std::string> args = {"/usr/bin/python3", TARN_TEST_FTP_SERVER, m_strRoot,
-                                     "--log", m_strLogPath, "--faults", m_strFaultPath,
-                                     "--user", m_options.strUser, "--password",
-                                     m_options.strPassword, "--quiet"};
+    std::vector<std::string> args = {"/usr/bin/python3",
+                                     TARN_TEST_FTP_SERVER,
+                                     m_strRoot,
+                                     "--log",
+                                     m_strLogPath,
+                                     "--faults",
+                                     m_strFaultPath,
+                                     "--user",
+                                     m_options.strUser,
+                                     "--password",
+                                     m_options.strPassword,
+                                     "--quiet"};
     if (m_options.bNoMlsd)
         args.push_back("--no-mlsd");
     if (m_options.bNoUtf8)
         args.push_back("--no-utf8");
     if (m_options.bDos)
         args.push_back("--dos");
+    if (!m_options.strTlsCertFile.empty())
+    {
+        args.insert(args.end(), {"--tls", m_options.strTlsCertFile, m_options.strTlsKeyFile});
+        if (m_options.bRefuseProt)
+            args.push_back("--refuse-prot");
+    }
     std::vector<char*> argv;
     for (std::string& str : args)
         argv.push_back(str.data());

@@ -22,13 +22,18 @@ public:
         bool bNoMlsd = false; // LIST only, FEAT without MLST
         bool bDos = false;    // LIST answers in the DOS/IIS format
         bool bNoUtf8 = false; // FEAT without UTF8, "OPTS UTF8 ON" refused
+        // FTP over TLS offered (not required) with this PEM certificate and
+        // key; a PASS sent unprotected is then logged as "****** in clear".
+        std::string strTlsCertFile;
+        std::string strTlsKeyFile;
+        bool bRefuseProt = false; // "PROT P" answered 536
     };
 
     // One logged command of one session.
     struct CCommand
     {
         std::string strVerb;     // "CWD", "LIST", "MLSD", ...
-        std::string strArgument; // as sent ("******" for PASS)
+        std::string strArgument; // as sent ("******" for PASS, see COptions)
         std::string strCwd;      // the session's folder before the command
     };
 

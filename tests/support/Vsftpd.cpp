@@ -55,7 +55,8 @@ CTestVsftpd::CTestVsftpd(const std::string& strRoot, const COptions& options)
     std::string strConfig = m_strStateDir + "/vsftpd.conf";
     std::ofstream(strConfig) << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
                              << "listen_port=" << nPort << "\nbackground=NO\n"
-                             << "anonymous_enable=YES\nno_anon_password=YES\n"
+                             << "anonymous_enable=YES\nno_anon_password="
+                             << (options.bAskPassword ? "NO" : "YES") << "\n"
                              << "anon_root=" << strRoot << "\nlocal_enable=NO\nwrite_enable=NO\n"
                              << "pasv_enable=YES\npasv_address=127.0.0.1\nseccomp_sandbox=NO\n"
                              << "isolate=NO\nisolate_network=NO\n"
@@ -66,8 +67,10 @@ CTestVsftpd::CTestVsftpd(const std::string& strRoot, const COptions& options)
     if (options.nTls != Tls::none)
     {
         std::ofstream(strConfig, std::ios::app)
-            << "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\n"
-            << "force_anon_data_ssl=YES\nrequire_ssl_reuse=YES\n"
+            << "ssl_enable=YES\nallow_anon_ssl=YES\n"
+            << "force_anon_logins_ssl=" << (options.bTlsOptional ? "NO" : "YES") << "\n"
+            << "force_anon_data_ssl=" << (options.bTlsOptional ? "NO" : "YES") << "\n"
+            << "require_ssl_reuse=YES\n"
             << "implicit_ssl=" << (options.nTls == Tls::implicitTls ? "YES" : "NO") << "\n"
             << "rsa_cert_file=" << options.strCertFile << "\n"
             << "rsa_private_key_file=" << options.strKeyFile << "\n";
@@ -144,6 +147,21 @@ bool MakeSelfSignedCert(const std::string& strDir, const std::string& strName, C
     CTestCert cert = NewFiles(strDir);
     if (!Run("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=" + strName + "'" +
              " -keyout " + cert.strKeyFile + " -out " + cert.strCertFile) ||
+        !ReadPin(&cert))
+        return false;
+    *pCert = cert;
+    return true;
+}
+
+bool MakeExpiredCert(const std::string& strDir, const std::string& strName, CTestCert* pCert)
+{
+    CTestCert cert = NewFiles(strDir);
+    std::string strCsr = cert.strCertFile + ".csr";
+    // "req -x509" refuses a negative lifetime; "x509 -req" takes one.
+    if (!Run("openssl req -new -newkey rsa:2048 -nodes -subj '/CN=" + strName + "' -keyout " +
+             cert.strKeyFile + " -out " + strCsr) ||
+        !Run("openssl x509 -req -in " + strCsr + " -signkey " + cert.strKeyFile +
+             " -days -1 -out " + cert.strCertFile) ||
         !ReadPin(&cert))
         return false;
     *pCert = cert;

@@ -24,6 +24,12 @@ public:
         Tls nTls = Tls::none;
         std::string strCertFile; // PEM certificate and key, for TLS
         std::string strKeyFile;
+        // Explicit TLS offered, not required: logins and listings in clear
+        // are served too (what a man in the middle needs).
+        bool bTlsOptional = false;
+        // The anonymous login is asked for a password (any is taken), so a
+        // client sends one.
+        bool bAskPassword = false;
     };
 
     static bool IsAvailable();
@@ -57,6 +63,10 @@ struct CTestCert
 // openssl failed.
 [[nodiscard]] bool MakeSelfSignedCert(const std::string& strDir, const std::string& strName,
                                       CTestCert* pCert);
+// A self-signed certificate for strName whose end date has passed (it ends
+// a day before it begins).
+[[nodiscard]] bool MakeExpiredCert(const std::string& strDir, const std::string& strName,
+                                   CTestCert* pCert);
 // A certificate for strName (its CN and subjectAltName: "IP:127.0.0.1" or
 // "DNS:other.test") signed by the CA pCa (made by MakeSelfSignedCert).
 [[nodiscard]] bool MakeCaSignedCert(const std::string& strDir, const CTestCert& ca,

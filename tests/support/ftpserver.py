@@ -3,6 +3,7 @@
 
     ftpserver.py ROOT [--log FILE] [--user U --password P] [--faults FILE]
                       [--no-mlsd] [--no-utf8] [--dos] [--quiet]
+                      [--tls CERT KEY [--refuse-prot]]
 
 Binds 127.0.0.1 on a free port and prints that port as its first line on
 stdout, so the caller knows both where it listens and that it is ready.
@@ -13,6 +14,14 @@ Every command is logged to --log, one tab-separated line per event:
     <session>\tCMD\t<verb>\t<argument>\t<current folder before the command>
     <session>\tCLOSE
 so tests can count sessions, simultaneous sessions, CWDs and listings.
+
+--tls offers FTP over TLS ("AUTH TLS", RFC 4217) with that certificate and
+key, without requiring it; a PASS that arrives on a control connection TLS
+does not protect is then logged with the argument "****** in clear".
+--refuse-prot answers "PROT P" with 536, as servers that cannot protect data
+connections do. Only one plain listing connection works against libcurl
+here (protected data connections are reset, a second protected control
+connection fails), so the TLS tests use vsftpd for the rest.
 
 Names are bytes, as on many old servers: a name on disk that is not UTF-8
 (GBK, Windows-1251) is listed with its own bytes, and a command's path is
@@ -297,6 +306,11 @@ class TarnHandler(FTPHandler):
     def on_disconnect(self):
         self.log_close()
 
+    def tarn_protected(self):
+        """Whether TLS protects the control connection (plain servers: always
+        "yes", so their log reads as it always did)."""
+        return not ARGS.tls or getattr(self, "_ssl_established", False)
+
     def target_path(self, verb, arg):
         try:
             if verb in ("CWD", "XCWD"):
@@ -316,7 +330,10 @@ class TarnHandler(FTPHandler):
         # the connection: they are neither run nor logged.
         if getattr(self, "_closed", False):
             return
-        log_line(self.tarn_session, "CMD", cmd, arg if cmd != "PASS" else "******", self.fs.cwd if self.fs else "")
+        shown = arg
+        if cmd == "PASS":
+            shown = "******" if self.tarn_protected() else "****** in clear"
+        log_line(self.tarn_session, "CMD", cmd, shown, self.fs.cwd if self.fs else "")
         faults = read_faults()
         g_modes["dos"] = bool(faults.get("dos", ARGS.dos))
         g_modes["hidden_dots"] = bool(faults.get("hidden_dots", False))
@@ -432,6 +449,23 @@ class TarnHandler(FTPHandler):
         self.close()
 
 
+def tls_handler():
+    """TarnHandler with TLS offered (needs PyOpenSSL, python3-openssl)."""
+    from pyftpdlib.handlers import TLS_FTPHandler
+
+    class TarnTlsHandler(TarnHandler, TLS_FTPHandler):
+        certfile = ARGS.tls[0]
+        keyfile = ARGS.tls[1]
+
+        def ftp_PROT(self, line):
+            if ARGS.refuse_prot and line.upper() == "P":
+                self.respond("536 PROT P not supported by this test server.")
+                return
+            TLS_FTPHandler.ftp_PROT(self, line)
+
+    return TarnTlsHandler
+
+
 def main():
     global ARGS, g_log, g_fault_path
     parser = argparse.ArgumentParser()
@@ -444,6 +478,8 @@ def main():
     parser.add_argument("--no-utf8", action="store_true")
     parser.add_argument("--dos", action="store_true")
     parser.add_argument("--quiet", action="store_true")
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--refuse-prot", action="store_true")
     ARGS = parser.parse_args()
 
     logging.basicConfig(level=logging.CRITICAL if ARGS.quiet else logging.ERROR)
@@ -456,13 +492,13 @@ def main():
     authorizer.add_user(ARGS.user, ARGS.password, root, perm="elr")
     authorizer.add_anonymous(root, perm="elr")
 
-    handler = TarnHandler
+    handler = tls_handler() if ARGS.tls else TarnHandler
     handler.authorizer = authorizer
     handler.abstracted_fs = TarnFS
     handler.passive_ports = None
     handler.timeout = 600
     handler.auth_failed_timeout = 0
-    handler.proto_cmds = dict(proto_cmds)
+    handler.proto_cmds = dict(handler.proto_cmds)
 
     server = ThreadedFTPServer(("127.0.0.1", 0), handler)
     server.max_cons = 1000

@@ -90,9 +90,7 @@ private slots:
 
         // A site that names its character set has its names read in it.
         CFTPSite* pBig5 = m_pWindow->AddSite("tw");
-        CSiteOptions options;
-        options.Set(OPTION_CHARSET, "Big5");
-        pBig5->SetOptions(options);
+        pBig5->UpdateSettings([](CSiteSettings& s) { s.Set(CSiteSettings::CHARSET, "Big5"); });
         AddFile(pBig5->m_pRoot.get(), "\xA4\xA4\xA4\xE5"); // "中文" in Big5
         m_pWindow->Doc().NavigateTo(pBig5->m_pRoot.get());
         List().ShowBrowseListing();

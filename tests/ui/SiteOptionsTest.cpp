@@ -127,7 +127,9 @@ private slots:
     void DialogWritesOnlyWhatTheUserChangedAndCancelWritesNothing()
     {
         // What the engine noted and a line of a newer program must survive.
-        m_pSite->SetOptions(CSiteOptions::Parse("listing_found=stat\nfuture=1\n"));
+        m_pSite->UpdateSettings(
+            [](CSiteSettings& s)
+            { s = CSiteSettings(CSiteOptions::Parse("listing_found=stat\nfuture=1\n")); });
         const std::string strPath = OptionsPath(*m_pSite);
         m_pWindow->Select(m_pWindow->TopItem(0));
         CMessageBoxRecorder boxes;
@@ -164,7 +166,7 @@ private slots:
         Run(ID_SITE_EDIT);
         QCOMPARE(boxes.Requests().size(), 1);
         QVERIFY(boxes.LastText().startsWith("站点选项未能保存"));
-        QCOMPARE(m_pSite->GetOptions().Format(), strBefore);
+        QCOMPARE(m_pSite->GetSettings().GetOptions().Format(), strBefore);
         std::filesystem::remove(strPath);
 
         // A new site gets its choices once it exists.
@@ -195,9 +197,14 @@ private slots:
         // The key a first connection pinned shows, and forgetting it drops
         // its line; back to plain FTP drops the mode's.
         const std::string strPin = "sha256//" + std::string(43, 'A') + "=";
-        m_pSite->UpdateOptions([&](CSiteOptions& options)
-                               { (void)options.Set(OPTION_TLS_PIN, strPin); });
+        m_pSite->UpdateSettings([&](CSiteSettings& s) { s.Set(CSiteSettings::TLS_PIN, strPin); });
         QVERIFY(m_pWindow->TopItem(0)->toolTip(0).endsWith("只接受已信任的证书"));
+        // With a key pinned, "try" no longer falls back to plain FTP, and says so.
+        m_pSite->UpdateSettings([](CSiteSettings& s)
+                                { s.Set(CSiteSettings::TLS, TlsMode::tryTls); });
+        QCOMPARE(m_pWindow->TopItem(0)->toolTip(0),
+                 QStringLiteral(
+                     "未更新\n加密：尽量 TLS（已有信任的证书，必须加密），只接受已信任的证书"));
         // A refused key's text runs long, and shows whole.
         const std::string strFailed =
             "更新失败:\n" + std::string(1000, 'x') + "\n已信任：" + strPin;
@@ -281,9 +288,8 @@ private slots:
         QFETCH(QString, strTo);
         QFETCH(QString, strShown);
         QFETCH(QString, strEncoded);
-        CSiteOptions options;
-        (void)options.Set(OPTION_CHARSET, strFrom.toStdString());
-        m_pSite->SetOptions(options);
+        m_pSite->UpdateSettings([&](CSiteSettings& s)
+                                { s.Set(CSiteSettings::CHARSET, strFrom.toStdString()); });
         CFTPDir* pDir = AddDir(m_pSite->m_pRoot.get(), name.toStdString());
         AddFile(pDir, name.toStdString() + ".txt");
         AddFile(m_pSite->m_pRoot.get(), name.toStdString());
@@ -341,8 +347,13 @@ private slots:
         info.m_strPassword = "secret";
         QVERIFY(m_pWindow->Doc().AddSite(info));
         CFTPSite* pSite = m_pWindow->Doc().m_siteList.back().get();
-        pSite->UpdateOptions([&](CSiteOptions& o)
-                             { (void)o.Set(OPTION_TLS, strTls.toStdString()); });
+        pSite->UpdateSettings(
+            [&](CSiteSettings& s)
+            {
+                CSiteOptions lines = s.GetOptions();
+                (void)lines.Set(CSiteSettings::TLS.GetKey(), strTls.toStdString());
+                s = CSiteSettings(lines);
+            });
         AddFile(pSite->m_pRoot.get(), "f.txt");
         m_pWindow->Tree().FillTree();
         m_pWindow->Select(m_pWindow->TopItem(1));

@@ -164,15 +164,44 @@ private slots:
         QCOMPARE(m_pWindow->Tree().currentItem(), pSite);
     }
 
+    void OptionsThatCannotBeReadShowInTheSiteTips()
+    {
+        // One site's options.ini has a line it cannot read, the other's is
+        // no options file at all (a TLS site must not update as plain FTP).
+        CFTPSite* pDamaged = AddServerSite("127.0.0.1", false, "damaged line");
+        CFTPSite* pUnreadable = AddServerSite("127.0.0.1", true, "unreadable");
+        auto optionsPath = [this](const CFTPSite* pSite)
+        {
+            return fs::path(GetSiteFolderPath(m_pWindow->DataFolder(), pSite->GetKey())) /
+                   SITE_OPTIONS_FILE;
+        };
+        WriteFile(optionsPath(pDamaged), "listing=list\nnot an option\n");
+        WriteFile(optionsPath(pUnreadable),
+                  "tls=explicit\n" + std::string(MAX_OPTIONS_FILE_SIZE, '#') + "\n");
+        m_pWindow->Tree().FillTree();
+
+        m_pWindow->Frame().Action(ID_UPDATE_ALL)->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(AllIdle(), 30000);
+        QString strTip = m_pWindow->TopItem(0)->toolTip(0);
+        QVERIFY2(
+            strTip.startsWith(QStringLiteral("更新成功\n站点选项 options.ini 第 2 行不是“键=值”")),
+            qPrintable(strTip));
+        strTip = m_pWindow->TopItem(1)->toolTip(0);
+        QVERIFY2(strTip.startsWith(QStringLiteral("更新失败:\n站点选项无法读取：")),
+                 qPrintable(strTip));
+        QCOMPARE(m_pWindow->TopItem(1)->data(0, CDirItem::STATUS_ROLE).toInt(), 1);
+        QCOMPARE(m_pServer->CountSessions(), 1);
+    }
+
     void ClosingWhileWorkersBlockShowsTheClosingDialogUntilTheyEndAndKeepsWhatWasMerged()
     {
         // Three keys: host@user, host, and another host; one listing
         // connection each, so that each worker blocks on exactly one listing.
-        for (CFTPSite* pSite : {AddServerSite("127.0.0.1", false, "a"),
-                                AddServerSite("127.0.0.1", true, "b"),
-                                AddServerSite("localhost", true, "c")})
-            pSite->UpdateOptions([](CSiteOptions& options)
-                                 { (void)options.Set(OPTION_LISTING, "list"); });
+        for (CFTPSite* pSite :
+             {AddServerSite("127.0.0.1", false, "a"), AddServerSite("127.0.0.1", true, "b"),
+              AddServerSite("localhost", true, "c")})
+            pSite->UpdateSettings([](CSiteSettings& s)
+                                  { s.Set(CSiteSettings::LISTING, ListingMode::list); });
         m_pWindow->Tree().FillTree();
         m_pWindow->Frame().show();
         m_pServer->SetFaults(R"({"rules": [{"on": "LIST", "path": "/pub", "action": "silent"}]})");

@@ -95,8 +95,9 @@ protected:
         pSite->m_strPassword = m_pServer->GetPassword();
         pSite->m_strNickname = strName;
         pSite->m_nLoadState = 1;
-        pSite->UpdateOptions([pszListing](CSiteOptions& options)
-                             { (void)options.Set(OPTION_LISTING, pszListing); });
+        ListingMode nMode = ListingMode::automatic;
+        EXPECT_TRUE(ParseListingMode(pszListing, &nMode));
+        pSite->UpdateSettings([nMode](CSiteSettings& s) { s.Set(CSiteSettings::LISTING, nMode); });
         m_sites.push_back(std::move(pSite));
         return m_sites.back().get();
     }
@@ -437,7 +438,7 @@ TEST_F(EngineTest, AutoNotesItsFindingAndAReplyOutOfTurnTurnsTheContinuationToTh
     UpdateAll(m_sites, m_progress);
     WaitForRunEnd();
     ASSERT_EQ(pSite->GetStatusText(), "更新成功");
-    EXPECT_EQ(pSite->GetOptions().Get(OPTION_LISTING_FOUND), LISTING_STAT);
+    EXPECT_EQ(pSite->GetSettings().Get(CSiteSettings::LISTING_FOUND), ListingMode::stat);
 
     // One reply more than was asked for on the connection listing with STAT.
     m_pServer->SetFaults(R"({"rules": [{"on": "CWD", "path": "/d101", "action": "extra_reply",
@@ -457,8 +458,9 @@ TEST_F(EngineTest, AutoNotesItsFindingAndAReplyOutOfTurnTurnsTheContinuationToTh
     ASSERT_EQ(sessions.size(), 3u);
     for (const auto& command : sessions.back().commands)
         EXPECT_NE(command.strVerb, "STAT");
-    EXPECT_EQ(pSite->GetOptions().Get(OPTION_LISTING_FOUND), LISTING_LIST);
-    EXPECT_EQ(pSite->GetOptions().Get(OPTION_LISTING), LISTING_AUTO); // the user's choice stays
+    EXPECT_EQ(pSite->GetSettings().Get(CSiteSettings::LISTING_FOUND), ListingMode::list);
+    // the user's choice stays
+    EXPECT_EQ(pSite->GetSettings().Get(CSiteSettings::LISTING), ListingMode::automatic);
     for (const auto& pDir : pSite->m_pRoot->m_dirList)
         EXPECT_EQ(pDir->m_dirList.at(0)->m_fileList.size(), 1u) << pDir->m_strName;
 }
