@@ -6,14 +6,15 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config ccache
   libcurl4-openssl-dev libssl-dev openssl vsftpd
+  libre2-dev libutf8proc-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-pyftpdlib python3-openssl
   qt6-base-dev qt6-svg-dev fonts-wqy-microhei
   xvfb xauth desktop-file-utils
 )
-# Optional extras: the FTP-server benchmark compares against these.
+# Optional extras: the benchmarks compare against these.
 if [[ "${1:-}" == "--bench" ]]; then
-  packages+=(lftp)
+  packages+=(lftp plocate)
 fi
 if [[ "${1:-}" == "--fuzz" ]]; then
   packages+=(clang libclang-rt-14-dev)

@@ -97,6 +97,24 @@ const CCommandSpec COMMANDS[] = {
      "                    name, size, address, url, unread), json (one object per entry,\n"
      "                    with its FTP URL) or urls (one FTP URL per line)\n",
      1, 1, false},
+    {"find", "find [--json] [--format F] [--limit N] [--count] QUERY",
+     "search every cached tree with the query language (as the window's search box)",
+     "Words must all match (letter case ignored); a|b either; !a not; \"a b\" literal text;\n"
+     "<a|b> c groups; * and ? make a pattern over the whole name (*.iso, linux-?.?.tar.gz).\n"
+     "Filters: ext:iso;img  size:>700M  size:1M..10M (K, M, G, T: powers of 1,024)\n"
+     "file:  folder:  path:WORD (the path from the site's root)  site:WORD (key or\n"
+     "nickname)  unread:  case:WORD (letter case counts)  regex:PATTERN (RE2 syntax).\n"
+     "An empty QUERY lists everything. Exit status: 0 something found, 1 nothing,\n"
+     "2 a query that cannot be read (where it goes wrong is said on stderr).\n"
+     "\n"
+     "Options:\n"
+     "  --json            one JSON object per match (as search --json), then\n"
+     "                    {\"done\":true,\"found\":N,\"ms\":T,\"load_ms\":L}: T the search's own\n"
+     "                    time, L the time the caches took to load\n"
+     "  --format F        csv, json or urls (see \"tarn-cli search --help\")\n"
+     "  --limit N         stop after N matches\n"
+     "  --count           only the number of matches\n",
+     1, 1, false},
     {"read", "read (--all | ADDRESS...)",
      "mark every site read, or the given folders (with everything below them) and files",
      "  --all             every entry of every site\n", 0, ANY_NUMBER, true},
@@ -378,7 +396,26 @@ ParseResult CParser::CommandOption(const std::string& strGiven)
         m_pLine->m_strListing = strValue;
         return ParseResult::run;
     }
-    if ((strCommand == "ls" || strCommand == "new" || strCommand == "search") &&
+    if (strCommand == "find" && !bAttached && strArg == "--json")
+    {
+        m_pLine->m_bJson = true;
+        return ParseResult::run;
+    }
+    if (strCommand == "find" && !bAttached && strArg == "--count")
+    {
+        m_pLine->m_bCount = true;
+        return ParseResult::run;
+    }
+    if (strCommand == "find" && strArg == "--limit")
+    {
+        long n = 0;
+        if (!needValue() || !ParseNumber(strValue, 1, 2000000000L, &n))
+            return Fail("--limit needs a number from 1 on");
+        m_pLine->m_nLimit = static_cast<uint64_t>(n);
+        return ParseResult::run;
+    }
+    if ((strCommand == "ls" || strCommand == "new" || strCommand == "search" ||
+         strCommand == "find") &&
         strArg == "--format")
     {
         ExportFormat nFormat;

@@ -34,12 +34,15 @@ struct CCommandLine
     std::optional<std::string> m_strListing; // "auto", "stat" or "list"
     // ls.
     bool m_bRecursive = false;
-    // ls, new, search: "csv", "json" or "urls" (doc/Export.h).
+    // ls, new, search, find: "csv", "json" or "urls" (doc/Export.h).
     std::optional<std::string> m_strFormat;
     // changes: ISO 8601 or seconds since 1970 (model/IsoTime.h).
     std::optional<std::string> m_strSince;
     // read.
     bool m_bAll = false;
+    // find: most matches shown; only their number.
+    std::optional<uint64_t> m_nLimit;
+    bool m_bCount = false;
 
     std::vector<std::string> m_args; // positional arguments of the command
 };

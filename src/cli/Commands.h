@@ -40,6 +40,7 @@ int RunUpdate(CCliContext& ctx);
 int RunLs(CCliContext& ctx);
 int RunNew(CCliContext& ctx);
 int RunSearch(CCliContext& ctx);
+int RunFind(CCliContext& ctx);
 int RunRead(CCliContext& ctx);
 int RunUrl(CCliContext& ctx);
 int RunChanges(CCliContext& ctx);

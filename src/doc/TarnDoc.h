@@ -188,6 +188,14 @@ public:
     // as m_listDirs), not a copy.
     bool SearchDirList(const std::vector<CFTPDir*>& list, const std::string& strKeyword);
 
+    // Results found elsewhere (the search box's search, off this thread):
+    // StartFoundListing starts a result listing by the result protocol,
+    // AppendFound adds one entry to the result lists and the file list.
+    // AppendFound must be called where the entry may be read (its site's
+    // tree lock held, shared).
+    void StartFoundListing() { StartResultListing(); }
+    void AppendFound(CObject* pEntry, int nType);
+
     // "显示更改": replaces m_foundChanges with the changes at or below pDir
     // (null: of every site, in list order): each site's last update's, or
     // every change since a time. The rows of entries still cached point at

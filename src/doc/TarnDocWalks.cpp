@@ -195,6 +195,15 @@ void CTarnDoc::StartResultListing()
     m_host.AppendResultRow(nullptr, IUpdateObserver::entryFile);
 }
 
+void CTarnDoc::AppendFound(CObject* pEntry, int nType)
+{
+    if (nType == IUpdateObserver::entryFolder)
+        m_foundDirs.push_back(static_cast<CFTPDir*>(pEntry));
+    else
+        m_foundFiles.push_back(static_cast<CFTPFile*>(pEntry));
+    m_host.AppendResultRow(pEntry, nType);
+}
+
 bool CTarnDoc::SearchWalk(CFTPDir* pDir, bool bVisitSelf, const std::string& strKeyword)
 {
     CFTPSite* pSite = pDir != nullptr ? pDir->GetSite() : nullptr;

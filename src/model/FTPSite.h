@@ -22,6 +22,7 @@
 #include "model/FTPEntry.h"
 #include "model/NameCodec.h"
 #include "model/SiteSettings.h"
+#include "model/TreeListener.h"
 
 // The placeholder password of anonymous logins; a site whose password equals
 // it counts as anonymous.
@@ -155,6 +156,9 @@ public:
     mutable std::shared_mutex m_treeLock;
     // Change lines of the tree in memory that the saved pair does not hold.
     CUnsavedChanges m_unsavedChanges;
+    // Told of every change of the tree's shape; set, replaced and read under
+    // m_treeLock (exclusive to set). May be null.
+    std::shared_ptr<ITreeListener> m_pTreeListener;
 
 private:
     // Reads options.ini unless it was read, or (bRetry false) failed.

@@ -26,6 +26,7 @@
 #include "ui/DirView.h"
 #include "ui/FileListModel.h"
 #include "ui/MainFrameTexts.h"
+#include "ui/SearchBox.h"
 #include "ui/TarnSettings.h"
 #include "ui/TarnView.h"
 #include "ui/WindowDocHost.h"
@@ -91,6 +92,9 @@ CMainFrame::CMainFrame(QWidget* pParent)
 
     connect(m_pDirView, &CDirView::Navigated, this, &CMainFrame::UpdateCommandUI);
     connect(m_pFileView, &CTarnView::FolderOpened, this, &CMainFrame::UpdateCommandUI);
+    // The list shows a folder now: the box's results stop coming.
+    connect(m_pDirView, &CDirView::Navigated, m_pSearchBox, &CSearchBox::Cancel);
+    connect(m_pFileView, &CTarnView::FolderOpened, m_pSearchBox, &CSearchBox::Cancel);
     // "导出..." follows whether the list has rows to write.
     CFileListModel* pRows = &m_pFileView->Model();
     connect(pRows, &CFileListModel::modelReset, this, &CMainFrame::UpdateCommandUI);
@@ -113,6 +117,8 @@ CMainFrame::CMainFrame(QWidget* pParent)
 
 CMainFrame::~CMainFrame()
 {
+    // Its searches read the document's trees.
+    m_pSearchBox->Shutdown();
     // A window that was never closed (a test) still leaves no engine behind.
     if (!m_bClosed)
     {
@@ -248,6 +254,15 @@ void CMainFrame::CreateToolBar()
         m_pToolBar->addAction(m_actions.value(nId));
     addToolBar(Qt::TopToolBarArea, m_pToolBar);
 
+    m_pSearchBox = new CSearchBox(*m_pDoc, *m_pFileView, this, m_pToolBar);
+    m_pSearchBox->SetSelectedFolder([this] { return m_pDirView->SelectedFolder(); });
+    m_pSearchBox->SetCanSearch([this] { return !IsWalking(); });
+    connect(m_pSearchBox, &CSearchBox::StatusText, this,
+            [this](const QString& strText)
+            { m_pStatusPane->setText(strText.isEmpty() ? Text(frame_text::READY) : strText); });
+    m_pToolBar->addSeparator();
+    m_pToolBar->addWidget(m_pSearchBox);
+
     QAction* pToggle = m_pToolBar->toggleViewAction();
     m_actions.insert(ID_VIEW_TOOLBAR, pToggle);
 }
@@ -331,6 +346,7 @@ void CMainFrame::RunWalk(const std::function<void()>& fnWalk)
     if (IsWalking())
         return;
     m_pHost->ResetStop();
+    m_pSearchBox->Cancel(); // the walk's listing replaces the box's
     ++m_nWalks;
     UpdateCommandUI();
     fnWalk();
@@ -348,11 +364,15 @@ void CMainFrame::OnSiteUpdated(CFTPSite* pSite)
     m_pDirView->UpdateSiteItem(pSite);
     // An update that ended may have added folders: the built items follow.
     if (!IsSiteBusy(*pSite))
+    {
         m_pDirView->RefreshSiteFolders(pSite);
+        m_pSearchBox->OnSiteUpdated(pSite);
+    }
 }
 
 void CMainFrame::OnEntriesRemoved(const CSubtreeSet& removed)
 {
+    m_pSearchBox->ForgetEntries(removed);
     m_pDoc->ForgetEntries(removed);
     m_pFileView->ForgetEntries(removed);
     m_pDirView->ForgetEntries(removed);
@@ -406,6 +426,7 @@ void CMainFrame::closeEvent(QCloseEvent* pEvent)
         return;
     }
     m_bClosing = true;
+    m_pSearchBox->Shutdown();
     SaveSettings();
     m_progressTimer.stop();
     RunCloseSequence(*m_pDoc, [this](std::chrono::milliseconds wait) { WaitForEngine(wait); });

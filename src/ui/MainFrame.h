@@ -25,6 +25,7 @@ class CFTPDir;
 class CFTPSite;
 class CSubtreeSet;
 struct CSiteChoices;
+class CSearchBox;
 class CTarnDoc;
 class CTarnView;
 class CWindowDocHost;
@@ -56,6 +57,7 @@ public:
     CWindowDocHost& GetHost() const { return *m_pHost; }
     CWindowObserver& GetObserver() const { return *m_pObserver; }
     QToolBar& GetToolBar() const { return *m_pToolBar; }
+    CSearchBox& GetSearchBox() const { return *m_pSearchBox; }
     QAction* Action(int nId) const { return m_actions.value(nId); }
     // The text of the status pane (without a command's prompt over it).
     QString StatusText() const;
@@ -132,6 +134,7 @@ private:
     CTarnView* m_pFileView;
     CDirView* m_pDirView;
     QToolBar* m_pToolBar = nullptr;
+    CSearchBox* m_pSearchBox = nullptr;
     QLabel* m_pStatusPane = nullptr;
     QMenu* m_pSiteMenu = nullptr;
     QMenu* m_pFolderMenu = nullptr;

@@ -17,6 +17,7 @@
 #include "ui/MainFrame.h"
 #include "ui/MainFrameTexts.h"
 #include "ui/MessageBox.h"
+#include "ui/SearchBox.h"
 #include "ui/SiteDlg.h"
 #include "ui/TarnView.h"
 #include "ui/UpdateNumSet.h"
@@ -123,6 +124,8 @@ void CMainFrame::ApplySiteChoices(CFTPSite* pSite, const CSiteChoices& before,
     {
         m_pDirView->RelabelSiteFolders(pSite);
         m_pFileView->RefreshNames();
+        // Its names index anew in the new set (searches meanwhile read them all).
+        m_pSearchBox->OnSiteUpdated(pSite);
     }
 }
 
@@ -164,6 +167,8 @@ void CMainFrame::OnSiteEdit()
     // The dialog ran its own event loop: the site may be gone by now.
     if (!m_pDoc->HasSite(pSite))
         return;
+    // A search of the box may be loading the site, which reads its key.
+    m_pSearchBox->ForgetSite(pSite);
     if (!m_pDoc->ModifySite(pSite, InfoFromDialog(dlg, pSite)))
         return;
     m_pDirView->RelabelSiteItem(pSite);
@@ -201,6 +206,7 @@ void CMainFrame::OnSiteDelete()
     // and items go first.
     CSubtreeSet removed;
     removed.Add(pSite->m_pRoot.get());
+    m_pSearchBox->ForgetSite(pSite);
     m_pFileView->ForgetEntries(removed);
     m_pDirView->RemoveSiteItem(pSite);
     if (!m_pDoc->DeleteSite(strKey))

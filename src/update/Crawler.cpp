@@ -85,6 +85,8 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
     for (const auto& pSub : pDir->m_dirList)
         dirs.emplace(pSub->m_strName, pSub.get());
 
+    const size_t nFilesBefore = pDir->m_fileList.size();
+    const size_t nDirsBefore = pDir->m_dirList.size();
     bool bStopped = false;
     for (CFtpListEntry& entry : listing.entries)
     {
@@ -147,6 +149,10 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
     }
     size_t nUnreadable = listing.nUnreadable;
     listing = {};
+    ITreeListener* pListener = pSite->m_pTreeListener.get();
+    if (pListener != nullptr &&
+        (pDir->m_fileList.size() > nFilesBefore || pDir->m_dirList.size() > nDirsBefore))
+        pListener->OnChildrenAdded(*pDir);
 
     // A stop, or a listing with lines that could not be read: nothing is
     // dropped on the strength of a partial reading.
@@ -175,6 +181,8 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
                 continue;
             }
             removals.push_back(CRemoval{list[i].get(), nType});
+            if (pListener != nullptr)
+                pListener->OnEntryRemoved(list[i].get(), nType);
             if (pChanges != nullptr)
                 pChanges->NoteRemoved(list[i].get(), nType);
             removed.emplace_back(list[i].release());

@@ -1,0 +1,47 @@
+#pragma once
+// Builds the name indexes of search on a thread of its own, so a window
+// never waits for one: after a site was loaded or updated the window asks
+// (Request), and the builder loads the site if needed and builds its index
+// when the tree changed since the last build (or has none yet).
+//
+// Threads: the public calls from one owning thread (the GUI's); the builds
+// on the builder's thread. Forget and the destructor wait for a build of the
+// site (or any) to end; the build stops early when asked.
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+class CFTPSite;
+
+class CIndexBuilder
+{
+public:
+    CIndexBuilder();
+    ~CIndexBuilder();
+    CIndexBuilder(const CIndexBuilder&) = delete;
+    CIndexBuilder& operator=(const CIndexBuilder&) = delete;
+
+    // Queues the site (once) for a build.
+    void Request(CFTPSite* pSite);
+    // The site is going away: it leaves the queue, and a build of it is
+    // stopped and waited for.
+    void Forget(CFTPSite* pSite);
+    // Nothing queued or building.
+    bool IsIdle();
+    // Waits until idle (tests, benchmarks).
+    void WaitIdle();
+
+private:
+    void Run();
+
+    std::mutex m_lock;
+    std::condition_variable m_cv;
+    std::deque<CFTPSite*> m_queue;
+    CFTPSite* m_pBuilding = nullptr;
+    std::atomic<bool> m_bStopBuild{false};
+    bool m_bQuit = false;
+    std::thread m_thread;
+};

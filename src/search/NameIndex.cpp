@@ -1,0 +1,358 @@
+#include "search/NameIndex.h"
+
+#include <algorithm>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+
+#include "model/FTPSite.h"
+#include "search/NameFold.h"
+
+namespace
+{
+uint32_t Key(unsigned char a, unsigned char b, unsigned char c)
+{
+    return (uint32_t{a} << 16) | (uint32_t{b} << 8) | uint32_t{c};
+}
+
+// What the copy under the tree lock keeps of the folders with children.
+struct CSnapshot
+{
+    std::vector<CFTPDir*> folders;
+    std::vector<uint32_t> childCount; // per folder
+    std::string names;                // raw names of every child, folder by folder
+    std::vector<uint32_t> nameLength; // per child
+};
+
+// Pre-order over the folders, iteratively (a deep tree must not exhaust the
+// stack); a folder's sub-folders' names, then its files' names.
+void TakeSnapshot(CFTPDir* pRoot, bool bNames, CSnapshot* pSnap)
+{
+    struct Frame
+    {
+        CFTPDir* pDir;
+        size_t nNext;
+    };
+    std::vector<Frame> stack{{pRoot, 0}};
+    auto visit = [&](CFTPDir* pDir)
+    {
+        size_t nChildren = pDir->m_dirList.size() + pDir->m_fileList.size();
+        if (nChildren == 0)
+            return;
+        pSnap->folders.push_back(pDir);
+        pSnap->childCount.push_back(static_cast<uint32_t>(nChildren));
+        if (!bNames)
+            return;
+        for (const auto& pSub : pDir->m_dirList)
+        {
+            pSnap->names += pSub->m_strName;
+            pSnap->nameLength.push_back(static_cast<uint32_t>(pSub->m_strName.size()));
+        }
+        for (const auto& pFile : pDir->m_fileList)
+        {
+            pSnap->names += pFile->m_strName;
+            pSnap->nameLength.push_back(static_cast<uint32_t>(pFile->m_strName.size()));
+        }
+    };
+    visit(pRoot);
+    while (!stack.empty())
+    {
+        Frame& frame = stack.back();
+        if (frame.nNext < frame.pDir->m_dirList.size())
+        {
+            CFTPDir* pSub = frame.pDir->m_dirList[frame.nNext++].get();
+            visit(pSub);
+            stack.push_back({pSub, 0});
+            continue;
+        }
+        stack.pop_back();
+    }
+}
+
+// The distinct trigrams of one block: a small open-addressing table that
+// stays in the cache, emptied for the next block by a new stamp.
+class CBlockKeySet
+{
+public:
+    static constexpr size_t SLOTS = 16384; // a block holds a few thousand
+
+    void Start()
+    {
+        if (++m_nStamp == 0)
+        {
+            std::fill(std::begin(m_stamps), std::end(m_stamps), 0);
+            m_nStamp = 1;
+        }
+        m_nUsed = 0;
+    }
+    // True the first time a key is seen in the block.
+    bool Insert(uint32_t nKey)
+    {
+        size_t n = (nKey * 0x9E3779B1u) >> 18; // 14 bits
+        while (m_stamps[n] == m_nStamp)
+        {
+            if (m_keys[n] == nKey)
+                return false;
+            n = (n + 1) & (SLOTS - 1);
+        }
+        if (m_nUsed >= SLOTS * 3 / 4)
+            return true; // full (a huge block): a repeat costs a longer list, not a miss
+        m_stamps[n] = m_nStamp;
+        m_keys[n] = nKey;
+        ++m_nUsed;
+        return true;
+    }
+
+private:
+    uint32_t m_stamps[SLOTS] = {};
+    uint32_t m_keys[SLOTS] = {};
+    uint32_t m_nStamp = 0;
+    size_t m_nUsed = 0;
+};
+
+// Sorts (key << 32 | block) pairs by key, keeping the block order of each
+// key: a stable radix sort over the key's three bytes.
+void SortByKey(std::vector<uint64_t>& pairs)
+{
+    std::vector<uint64_t> other(pairs.size());
+    for (int nShift = 32; nShift < 56; nShift += 8)
+    {
+        size_t counts[257] = {};
+        for (uint64_t n : pairs)
+            ++counts[((n >> nShift) & 0xFF) + 1];
+        for (size_t i = 1; i < 257; ++i)
+            counts[i] += counts[i - 1];
+        for (uint64_t n : pairs)
+            other[counts[(n >> nShift) & 0xFF]++] = n;
+        pairs.swap(other);
+    }
+}
+
+void PutVarint(std::vector<uint8_t>& out, uint32_t n)
+{
+    while (n >= 0x80)
+    {
+        out.push_back(static_cast<uint8_t>(n | 0x80));
+        n >>= 7;
+    }
+    out.push_back(static_cast<uint8_t>(n));
+}
+} // namespace
+
+void AddTrigrams(std::string_view folded, std::vector<uint32_t>* pKeys)
+{
+    size_t nFirst = pKeys->size();
+    for (size_t i = 0; i + 2 < folded.size(); ++i)
+    {
+        uint32_t nKey =
+            Key(static_cast<unsigned char>(folded[i]), static_cast<unsigned char>(folded[i + 1]),
+                static_cast<unsigned char>(folded[i + 2]));
+        if (std::find(pKeys->begin() + static_cast<ptrdiff_t>(nFirst), pKeys->end(), nKey) ==
+            pKeys->end())
+            pKeys->push_back(nKey);
+    }
+}
+
+uint64_t SignatureOf(std::string_view folded)
+{
+    uint64_t nMask = 0;
+    for (size_t i = 0; i + 2 < folded.size(); ++i)
+        nMask |= CNameIndex::SignatureBit(Key(static_cast<unsigned char>(folded[i]),
+                                              static_cast<unsigned char>(folded[i + 1]),
+                                              static_cast<unsigned char>(folded[i + 2])));
+    return nMask;
+}
+
+std::shared_ptr<CNameIndex> CNameIndex::Build(CFTPSite& site, bool bTrigrams, uint64_t nEpoch,
+                                              const std::atomic<bool>* pStop)
+{
+    auto pIndex = std::make_shared<CNameIndex>();
+    pIndex->m_nEpoch = nEpoch;
+    pIndex->m_bTrigrams = bTrigrams;
+    pIndex->m_codec = site.GetCodec();
+    CSnapshot snap;
+    {
+        std::shared_lock lock(site.m_treeLock);
+        TakeSnapshot(site.m_pRoot.get(), bTrigrams, &snap);
+    }
+    auto stopped = [pStop] { return pStop != nullptr && pStop->load(std::memory_order_relaxed); };
+    if (stopped())
+        return nullptr;
+
+    // Blocks: whole folders, about BLOCK_ENTRIES children each.
+    pIndex->m_folders = std::move(snap.folders);
+    size_t nEntries = 0;
+    size_t nInBlock = 0;
+    for (size_t i = 0; i < pIndex->m_folders.size(); ++i)
+    {
+        if (nInBlock == 0)
+            pIndex->m_blockStart.push_back(static_cast<uint32_t>(i));
+        nInBlock += snap.childCount[i];
+        nEntries += snap.childCount[i];
+        if (nInBlock >= BLOCK_ENTRIES)
+            nInBlock = 0;
+    }
+    pIndex->m_blockStart.push_back(static_cast<uint32_t>(pIndex->m_folders.size()));
+    pIndex->m_nEntries = nEntries;
+    pIndex->m_removed.assign((pIndex->m_folders.size() + 63) / 64, 0);
+    pIndex->m_byAddress.resize(pIndex->m_folders.size());
+    for (size_t i = 0; i < pIndex->m_byAddress.size(); ++i)
+        pIndex->m_byAddress[i] = static_cast<uint32_t>(i);
+    std::sort(pIndex->m_byAddress.begin(), pIndex->m_byAddress.end(),
+              [&folders = pIndex->m_folders](uint32_t a, uint32_t b)
+              { return std::less<CFTPDir*>()(folders[a], folders[b]); });
+    if (!bTrigrams)
+        return pIndex;
+
+    // Each block's distinct trigrams as (key, block) pairs, block after
+    // block; sorted by key they are each trigram's blocks, ascending.
+    auto pKeySet = std::make_unique<CBlockKeySet>();
+    const CNameCodec& codec = pIndex->m_codec;
+    std::vector<uint64_t> pairs;
+    pairs.reserve(nEntries * 6);
+    pIndex->m_signatures.assign(nEntries, 0);
+    pIndex->m_folderFirst.reserve(pIndex->m_folders.size() + 1);
+    uint32_t nFirst = 0;
+    for (uint32_t nCount : snap.childCount)
+    {
+        pIndex->m_folderFirst.push_back(nFirst);
+        nFirst += nCount;
+    }
+    pIndex->m_folderFirst.push_back(nFirst);
+    std::string strText;
+    std::string strFolded;
+    size_t nName = 0;
+    size_t nOffset = 0;
+    const size_t nBlocks = pIndex->BlockCount();
+    for (size_t nBlock = 0; nBlock < nBlocks; ++nBlock)
+    {
+        if ((nBlock & 255) == 0 && stopped())
+            return nullptr;
+        pKeySet->Start();
+        size_t nChildren = 0;
+        for (size_t f = pIndex->m_blockStart[nBlock]; f < pIndex->m_blockStart[nBlock + 1]; ++f)
+            nChildren += snap.childCount[f];
+        for (size_t c = 0; c < nChildren; ++c, ++nName)
+        {
+            std::string_view raw(snap.names.data() + nOffset, snap.nameLength[nName]);
+            nOffset += snap.nameLength[nName];
+            if (raw.size() < 3)
+                continue;
+            std::string_view text = raw;
+            if (!codec.IsDecodedAsIs(raw))
+            {
+                codec.DecodeTo(raw, &strText);
+                text = strText;
+            }
+            FoldCase(text, &strFolded);
+            const auto* p = reinterpret_cast<const unsigned char*>(strFolded.data());
+            uint64_t nSignature = 0;
+            for (size_t i = 0; i + 2 < strFolded.size(); ++i)
+            {
+                uint32_t nKey = Key(p[i], p[i + 1], p[i + 2]);
+                nSignature |= SignatureBit(nKey);
+                if (pKeySet->Insert(nKey))
+                    pairs.push_back((uint64_t{nKey} << 32) | nBlock);
+            }
+            pIndex->m_signatures[nName] = nSignature;
+        }
+    }
+    snap.names = {};
+    pKeySet.reset();
+    SortByKey(pairs);
+
+    pIndex->m_postings.reserve(pairs.size() + pairs.size() / 4);
+    for (size_t i = 0; i < pairs.size();)
+    {
+        auto nKey = static_cast<uint32_t>(pairs[i] >> 32);
+        pIndex->m_keys.push_back(nKey);
+        pIndex->m_postingStart.push_back(static_cast<uint32_t>(pIndex->m_postings.size()));
+        uint32_t nPrev = 0;
+        for (; i < pairs.size() && static_cast<uint32_t>(pairs[i] >> 32) == nKey; ++i)
+        {
+            auto nBlock = static_cast<uint32_t>(pairs[i]);
+            PutVarint(pIndex->m_postings, nBlock - nPrev);
+            nPrev = nBlock;
+        }
+    }
+    pairs = {};
+    pIndex->m_postingStart.push_back(static_cast<uint32_t>(pIndex->m_postings.size()));
+    pIndex->m_postings.shrink_to_fit();
+    pIndex->m_keys.shrink_to_fit();
+    if (stopped())
+        return nullptr;
+    return pIndex;
+}
+
+void CNameIndex::MarkRemoved(const CFTPDir* pDir)
+{
+    auto it = std::lower_bound(m_byAddress.begin(), m_byAddress.end(), pDir,
+                               [this](uint32_t n, const CFTPDir* p)
+                               { return std::less<const CFTPDir*>()(m_folders[n], p); });
+    if (it != m_byAddress.end() && m_folders[*it] == pDir)
+        m_removed[*it / 64] |= uint64_t{1} << (*it % 64);
+}
+
+void CNameIndex::BlocksWithAll(const std::vector<uint32_t>& keys, CBlockSet* pBlocks) const
+{
+    *pBlocks = CBlockSet(BlockCount(), false);
+    if (keys.empty())
+    {
+        pBlocks->Fill();
+        return;
+    }
+    // The rarest trigram first: its list is the shortest to check the
+    // others against.
+    std::vector<std::pair<uint32_t, size_t>> lists; // (bytes, key number)
+    for (uint32_t nKey : keys)
+    {
+        auto it = std::lower_bound(m_keys.begin(), m_keys.end(), nKey);
+        if (it == m_keys.end() || *it != nKey)
+            return; // no block has it
+        size_t k = static_cast<size_t>(it - m_keys.begin());
+        lists.emplace_back(m_postingStart[k + 1] - m_postingStart[k], k);
+    }
+    std::sort(lists.begin(), lists.end());
+    auto decode = [this](size_t k, auto&& fn)
+    {
+        const uint8_t* p = m_postings.data() + m_postingStart[k];
+        const uint8_t* pEnd = m_postings.data() + m_postingStart[k + 1];
+        uint32_t nBlock = 0;
+        while (p < pEnd)
+        {
+            uint32_t nDelta = 0;
+            int nShift = 0;
+            while (*p & 0x80)
+            {
+                nDelta |= uint32_t{*p++ & 0x7fu} << nShift;
+                nShift += 7;
+            }
+            nDelta |= uint32_t{*p++} << nShift;
+            nBlock += nDelta;
+            fn(nBlock);
+        }
+    };
+    std::vector<uint32_t> hits;
+    decode(lists[0].second, [&](uint32_t n) { hits.push_back(n); });
+    CBlockSet other(BlockCount(), false);
+    for (size_t i = 1; i < lists.size() && !hits.empty(); ++i)
+    {
+        // Few blocks left: their signatures rule out the rest more cheaply
+        // than reading another long list.
+        if (hits.size() * 32 < lists[i].first)
+            break;
+        other.Clear();
+        decode(lists[i].second, [&](uint32_t n) { other.Add(n); });
+        std::erase_if(hits, [&](uint32_t n) { return !other.Has(n); });
+    }
+    for (uint32_t n : hits)
+        pBlocks->Add(n);
+}
+
+size_t CNameIndex::MemoryBytes() const
+{
+    return m_folders.capacity() * sizeof(CFTPDir*) + m_blockStart.capacity() * 4 +
+           m_byAddress.capacity() * 4 + m_removed.capacity() * 8 + m_keys.capacity() * 4 +
+           m_postingStart.capacity() * 4 + m_postings.capacity() + m_signatures.capacity() * 8 +
+           m_folderFirst.capacity() * 4;
+}

@@ -1,0 +1,667 @@
+// Reads the query language. The grammar, loosest binding first:
+//
+//   query   = blank* [ and ] blank*            empty: everything
+//   and     = or { blank+ or }                 all must match
+//   or      = unary { blank* "|" blank* unary } any may match
+//   unary   = "!" unary | "<" blank* and blank* ">" | term
+//   term    = { modifier } [ filter | word ]
+//
+// Samples:  linux iso    *.iso    "a b|c"    <iso|img> !beta
+//           ext:iso;img  size:>700M  size:1M..10M  case:README
+//           path:pub/linux  folder:  site:mirror  unread:  regex:^v\d+
+//
+// Modifiers (case:, path:, file:, folder:, unread:) apply to the word or
+// filter after them; file:, folder: and unread: also stand alone. Filters
+// are declared once in FILTERS below (name, how the argument is read, what
+// it becomes), so a new one is one row.
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "search/NameFold.h"
+#include "search/Query.h"
+#include "search/QueryTerms.h"
+
+namespace
+{
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+// Ends an unquoted word.
+bool IsWordEnd(char c)
+{
+    return IsBlank(c) || c == '|' || c == '<' || c == '>';
+}
+
+bool IsAsciiLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+std::string AsciiLower(std::string_view text)
+{
+    std::string str(text);
+    for (char& c : str)
+    {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return str;
+}
+
+// Modifiers a term carries.
+struct CModifiers
+{
+    bool bCase = false;
+    bool bPath = false;
+    bool bFile = false;
+    bool bFolder = false;
+    bool bUnread = false;
+    size_t nCaseOrPathAt = 0; // where case: or path: was written
+
+    bool Any() const { return bCase || bPath || bFile || bFolder || bUnread; }
+    bool TextOnly() const { return bCase || bPath; }
+};
+
+class CParser;
+
+// How a filter's argument is read.
+enum class ArgStyle
+{
+    word,       // up to a blank, "|", "<" or ">"; quotes keep those
+    comparison, // leading "<", ">", "=" belong to it, then as word
+    rest,       // up to a blank; quotes keep blanks
+};
+
+using FilterFn = std::unique_ptr<CQueryTerm> (*)(CParser& parser, const std::string& strArg,
+                                                 size_t nArgAt, const CModifiers& mods);
+
+struct CFilterSpec
+{
+    const char* pszName;
+    ArgStyle nStyle;
+    bool bTakesCaseOrPath; // case: and path: may come before it
+    FilterFn fnMake;
+};
+
+std::unique_ptr<CQueryTerm> MakeExt(CParser& parser, const std::string& strArg, size_t nArgAt,
+                                    const CModifiers& mods);
+std::unique_ptr<CQueryTerm> MakeSize(CParser& parser, const std::string& strArg, size_t nArgAt,
+                                     const CModifiers& mods);
+std::unique_ptr<CQueryTerm> MakeSite(CParser& parser, const std::string& strArg, size_t nArgAt,
+                                     const CModifiers& mods);
+std::unique_ptr<CQueryTerm> MakeRegex(CParser& parser, const std::string& strArg, size_t nArgAt,
+                                      const CModifiers& mods);
+
+const CFilterSpec FILTERS[] = {
+    {"ext", ArgStyle::word, false, MakeExt},
+    {"size", ArgStyle::comparison, false, MakeSize},
+    {"site", ArgStyle::word, false, MakeSite},
+    {"regex", ArgStyle::rest, true, MakeRegex},
+};
+
+const char* const MODIFIERS[] = {"case", "path", "file", "folder", "unread"};
+
+class CParser
+{
+public:
+    explicit CParser(std::string_view text) : m_text(text) {}
+
+    bool Parse(CQueryNode* pRoot)
+    {
+        SkipBlanks();
+        if (AtEnd())
+        {
+            pRoot->m_nKind = CQueryNode::all;
+            return true;
+        }
+        auto pNode = ParseAnd();
+        if (pNode == nullptr)
+            return false;
+        SkipBlanks();
+        if (!AtEnd())
+            return Fail(QueryErrorKind::strayGroupEnd, m_nPos); // only ">" stops "and"
+        *pRoot = std::move(*pNode);
+        return true;
+    }
+
+    bool Fail(QueryErrorKind nKind, size_t nAt, std::string strDetail = {})
+    {
+        if (!m_bFailed)
+        {
+            m_bFailed = true;
+            m_error.nKind = nKind;
+            m_error.nColumn = Column(nAt);
+            m_error.strDetail = std::move(strDetail);
+        }
+        return false;
+    }
+
+    const CQueryError& Error() const { return m_error; }
+
+private:
+    bool AtEnd() const { return m_nPos >= m_text.size(); }
+    char Peek() const { return m_text[m_nPos]; }
+
+    void SkipBlanks()
+    {
+        while (!AtEnd() && IsBlank(Peek()))
+            ++m_nPos;
+    }
+
+    // Characters (not bytes) before nAt, plus one.
+    size_t Column(size_t nAt) const
+    {
+        size_t nColumn = 1;
+        for (size_t i = 0; i < nAt && i < m_text.size(); ++i)
+        {
+            if ((static_cast<unsigned char>(m_text[i]) & 0xC0) != 0x80)
+                ++nColumn;
+        }
+        return nColumn;
+    }
+
+    static std::unique_ptr<CQueryNode> Combine(CQueryNode::Kind nKind,
+                                               std::vector<std::unique_ptr<CQueryNode>> parts)
+    {
+        if (parts.size() == 1)
+            return std::move(parts[0]);
+        auto pNode = std::make_unique<CQueryNode>();
+        pNode->m_nKind = nKind;
+        pNode->m_children = std::move(parts);
+        return pNode;
+    }
+
+    static std::unique_ptr<CQueryNode> Leaf(std::unique_ptr<CQueryTerm> pTerm)
+    {
+        auto pNode = std::make_unique<CQueryNode>();
+        pNode->m_nKind = CQueryNode::term;
+        pNode->m_pTerm = std::move(pTerm);
+        return pNode;
+    }
+
+    std::unique_ptr<CQueryNode> ParseAnd()
+    {
+        std::vector<std::unique_ptr<CQueryNode>> parts;
+        while (true)
+        {
+            auto pPart = ParseOr();
+            if (pPart == nullptr)
+                return nullptr;
+            parts.push_back(std::move(pPart));
+            SkipBlanks();
+            if (AtEnd() || Peek() == '>')
+                break;
+        }
+        return Combine(CQueryNode::andNode, std::move(parts));
+    }
+
+    std::unique_ptr<CQueryNode> ParseOr()
+    {
+        std::vector<std::unique_ptr<CQueryNode>> parts;
+        while (true)
+        {
+            auto pPart = ParseUnary();
+            if (pPart == nullptr)
+                return nullptr;
+            parts.push_back(std::move(pPart));
+            size_t nSave = m_nPos;
+            SkipBlanks();
+            if (AtEnd() || Peek() != '|')
+            {
+                m_nPos = nSave;
+                break;
+            }
+            ++m_nPos;
+            SkipBlanks();
+        }
+        return Combine(CQueryNode::orNode, std::move(parts));
+    }
+
+    std::unique_ptr<CQueryNode> ParseUnary()
+    {
+        if (AtEnd() || Peek() == '|' || Peek() == '>')
+        {
+            if (!AtEnd() && Peek() == '>' && m_nDepth == 0)
+                Fail(QueryErrorKind::strayGroupEnd, m_nPos);
+            else
+                Fail(QueryErrorKind::missingOperand, m_nPos);
+            return nullptr;
+        }
+        if (Peek() == '!')
+        {
+            size_t nAt = m_nPos++;
+            if (AtEnd() || IsBlank(Peek()) || Peek() == '|' || Peek() == '>')
+            {
+                Fail(QueryErrorKind::missingOperand, nAt + 1);
+                return nullptr;
+            }
+            auto pChild = ParseUnary();
+            if (pChild == nullptr)
+                return nullptr;
+            auto pNode = std::make_unique<CQueryNode>();
+            pNode->m_nKind = CQueryNode::notNode;
+            pNode->m_children.push_back(std::move(pChild));
+            return pNode;
+        }
+        if (Peek() == '<')
+        {
+            size_t nOpen = m_nPos++;
+            SkipBlanks();
+            if (!AtEnd() && Peek() == '>')
+            {
+                Fail(QueryErrorKind::emptyGroup, nOpen);
+                return nullptr;
+            }
+            if (AtEnd())
+            {
+                Fail(QueryErrorKind::missingGroupEnd, nOpen);
+                return nullptr;
+            }
+            ++m_nDepth;
+            auto pInner = ParseAnd();
+            --m_nDepth;
+            if (pInner == nullptr)
+                return nullptr;
+            SkipBlanks();
+            if (AtEnd() || Peek() != '>')
+            {
+                Fail(QueryErrorKind::missingGroupEnd, nOpen);
+                return nullptr;
+            }
+            ++m_nPos;
+            return pInner;
+        }
+        return ParseTerm();
+    }
+
+    // "name:" at the current position: its lower-cased name, or "".
+    std::string PeekPrefix() const
+    {
+        size_t n = m_nPos;
+        while (n < m_text.size() && IsAsciiLetter(m_text[n]))
+            ++n;
+        if (n == m_nPos || n >= m_text.size() || m_text[n] != ':')
+            return {};
+        return AsciiLower(m_text.substr(m_nPos, n - m_nPos));
+    }
+
+    std::unique_ptr<CQueryNode> ParseTerm()
+    {
+        size_t nStart = m_nPos;
+        CModifiers mods;
+        std::unique_ptr<CQueryTerm> pMain;
+        while (true)
+        {
+            std::string strPrefix = PeekPrefix();
+            if (strPrefix.empty())
+                break;
+            size_t nAt = m_nPos;
+            bool bModifier = false;
+            for (const char* psz : MODIFIERS)
+                bModifier = bModifier || strPrefix == psz;
+            if (bModifier)
+            {
+                m_nPos += strPrefix.size() + 1;
+                if (strPrefix == "case" || strPrefix == "path")
+                    mods.nCaseOrPathAt = nAt;
+                (strPrefix == "case"     ? mods.bCase
+                 : strPrefix == "path"   ? mods.bPath
+                 : strPrefix == "file"   ? mods.bFile
+                 : strPrefix == "folder" ? mods.bFolder
+                                         : mods.bUnread) = true;
+                continue;
+            }
+            const CFilterSpec* pSpec = nullptr;
+            for (const CFilterSpec& spec : FILTERS)
+            {
+                if (strPrefix == spec.pszName)
+                    pSpec = &spec;
+            }
+            if (pSpec == nullptr)
+            {
+                Fail(QueryErrorKind::unknownFilter, nAt, strPrefix);
+                return nullptr;
+            }
+            if (mods.TextOnly() && !pSpec->bTakesCaseOrPath)
+            {
+                Fail(QueryErrorKind::misplacedModifier, mods.nCaseOrPathAt, pSpec->pszName);
+                return nullptr;
+            }
+            m_nPos += strPrefix.size() + 1;
+            size_t nArgAt = m_nPos;
+            std::string strArg;
+            if (!ReadArgument(pSpec->nStyle, &strArg))
+                return nullptr;
+            if (strArg.empty())
+            {
+                Fail(QueryErrorKind::missingArgument, nAt, pSpec->pszName);
+                return nullptr;
+            }
+            pMain = pSpec->fnMake(*this, strArg, nArgAt, mods);
+            if (pMain == nullptr)
+                return nullptr;
+            break;
+        }
+        if (pMain == nullptr && !AtEnd() && !IsWordEnd(Peek()))
+        {
+            std::vector<CPatternPiece> pieces;
+            if (!ReadWord(&pieces))
+                return nullptr;
+            pMain = MakeTextTerm(std::move(pieces), mods.bCase,
+                                 mods.bPath ? TextTarget::path : TextTarget::name);
+        }
+        if (pMain == nullptr && mods.TextOnly())
+        {
+            Fail(QueryErrorKind::missingArgument, mods.nCaseOrPathAt, mods.bCase ? "case" : "path");
+            return nullptr;
+        }
+        std::vector<std::unique_ptr<CQueryNode>> parts;
+        if (mods.bFile)
+            parts.push_back(Leaf(MakeKindTerm(false)));
+        if (mods.bFolder)
+            parts.push_back(Leaf(MakeKindTerm(true)));
+        if (mods.bUnread)
+            parts.push_back(Leaf(MakeUnreadTerm()));
+        if (pMain != nullptr)
+            parts.push_back(Leaf(std::move(pMain)));
+        if (parts.empty())
+        {
+            Fail(QueryErrorKind::missingOperand, nStart);
+            return nullptr;
+        }
+        return Combine(CQueryNode::andNode, std::move(parts));
+    }
+
+    // A quoted piece from the opening quote: its text, literally.
+    bool ReadQuoted(std::string* pText)
+    {
+        size_t nOpen = m_nPos++;
+        size_t nClose = m_text.find('"', m_nPos);
+        if (nClose == std::string_view::npos)
+            return Fail(QueryErrorKind::unclosedQuote, nOpen);
+        pText->append(m_text.substr(m_nPos, nClose - m_nPos));
+        m_nPos = nClose + 1;
+        return true;
+    }
+
+    // Unquoted "*" and "?" are wildcards; quoted text is literal.
+    bool ReadWord(std::vector<CPatternPiece>* pPieces)
+    {
+        auto addText = [pPieces](std::string_view text)
+        {
+            if (text.empty())
+                return;
+            if (pPieces->empty() || pPieces->back().nKind != CPatternPiece::text)
+                pPieces->push_back({CPatternPiece::text, {}});
+            pPieces->back().strText.append(text);
+        };
+        bool bQuoted = false;
+        while (!AtEnd() && !IsWordEnd(Peek()))
+        {
+            char c = Peek();
+            if (c == '"')
+            {
+                std::string strText;
+                if (!ReadQuoted(&strText))
+                    return false;
+                addText(strText);
+                bQuoted = true;
+            }
+            else if (c == '*' || c == '?')
+            {
+                // "**" is one run.
+                if (c == '?' || pPieces->empty() || pPieces->back().nKind != CPatternPiece::anyRun)
+                    pPieces->push_back(
+                        {c == '*' ? CPatternPiece::anyRun : CPatternPiece::anyOne, {}});
+                ++m_nPos;
+            }
+            else
+            {
+                addText(m_text.substr(m_nPos, 1));
+                ++m_nPos;
+            }
+        }
+        if (pPieces->empty() && bQuoted)
+            pPieces->push_back({CPatternPiece::text, {}}); // "": in every name
+        return true;
+    }
+
+    bool ReadArgument(ArgStyle nStyle, std::string* pArg)
+    {
+        if (nStyle == ArgStyle::rest)
+        {
+            if (!AtEnd() && Peek() == '"')
+                return ReadQuoted(pArg);
+            while (!AtEnd() && !IsBlank(Peek()))
+                pArg->push_back(m_text[m_nPos++]);
+            return true;
+        }
+        if (nStyle == ArgStyle::comparison)
+        {
+            while (!AtEnd() && (Peek() == '<' || Peek() == '>' || Peek() == '='))
+                pArg->push_back(m_text[m_nPos++]);
+        }
+        while (!AtEnd() && !IsWordEnd(Peek()))
+        {
+            if (Peek() == '"')
+            {
+                if (!ReadQuoted(pArg))
+                    return false;
+            }
+            else
+                pArg->push_back(m_text[m_nPos++]);
+        }
+        return true;
+    }
+
+    std::string_view m_text;
+    size_t m_nPos = 0;
+    int m_nDepth = 0;
+    bool m_bFailed = false;
+    CQueryError m_error;
+};
+
+std::unique_ptr<CQueryTerm> MakeExt(CParser& parser, const std::string& strArg, size_t nArgAt,
+                                    const CModifiers& mods)
+{
+    (void)parser;
+    (void)nArgAt;
+    (void)mods;
+    std::vector<std::string> exts;
+    size_t nStart = 0;
+    while (nStart <= strArg.size())
+    {
+        size_t nEnd = strArg.find(';', nStart);
+        if (nEnd == std::string::npos)
+            nEnd = strArg.size();
+        std::string_view ext = std::string_view(strArg).substr(nStart, nEnd - nStart);
+        if (!ext.empty() && ext[0] == '.')
+            ext.remove_prefix(1);
+        if (!ext.empty())
+            exts.push_back(FoldCase(ext));
+        nStart = nEnd + 1;
+    }
+    if (exts.empty())
+    {
+        parser.Fail(QueryErrorKind::missingArgument, nArgAt, "ext");
+        return nullptr;
+    }
+    return MakeExtTerm(std::move(exts));
+}
+
+// "700M", "1.5G", "12" (bytes): powers of 1,024, as the size column counts.
+bool ReadSize(std::string_view text, long double* pValue)
+{
+    size_t n = 0;
+    while (n < text.size() && ((text[n] >= '0' && text[n] <= '9') || text[n] == '.'))
+        ++n;
+    std::string strNumber(text.substr(0, n));
+    if (strNumber.empty() || strNumber == "." || strNumber.find('.') != strNumber.rfind('.'))
+        return false;
+    long double value = std::strtold(strNumber.c_str(), nullptr);
+    std::string strUnit = AsciiLower(text.substr(n));
+    static const std::pair<const char*, int> UNITS[] = {
+        {"", 0},   {"b", 0}, {"字节", 0}, {"k", 1}, {"kb", 1}, {"m", 2},
+        {"mb", 2}, {"g", 3}, {"gb", 3},   {"t", 4}, {"tb", 4},
+    };
+    for (const auto& [pszUnit, nPower] : UNITS)
+    {
+        if (strUnit == pszUnit)
+        {
+            *pValue = value * std::pow(1024.0L, nPower);
+            return *pValue < 1.8e19L;
+        }
+    }
+    return false;
+}
+
+std::unique_ptr<CQueryTerm> MakeSize(CParser& parser, const std::string& strArg, size_t nArgAt,
+                                     const CModifiers& mods)
+{
+    (void)mods;
+    std::string_view arg = strArg;
+    std::string_view op;
+    while (!arg.empty() && (arg[0] == '<' || arg[0] == '>' || arg[0] == '='))
+    {
+        op = std::string_view(strArg).substr(0, op.size() + 1);
+        arg.remove_prefix(1);
+    }
+    size_t nValueAt = nArgAt + op.size();
+    auto bad = [&]() -> std::unique_ptr<CQueryTerm>
+    {
+        parser.Fail(QueryErrorKind::badSize, nValueAt, strArg);
+        return nullptr;
+    };
+    long double low = 0;
+    long double high = 0;
+    size_t nRange = arg.find("..");
+    if (nRange != std::string_view::npos)
+    {
+        if (!op.empty() || !ReadSize(arg.substr(0, nRange), &low) ||
+            !ReadSize(arg.substr(nRange + 2), &high) || high < low)
+            return bad();
+        return MakeSizeTerm(static_cast<uint64_t>(std::ceil(low)),
+                            static_cast<uint64_t>(std::floor(high)));
+    }
+    long double value = 0;
+    if (!ReadSize(arg, &value))
+        return bad();
+    constexpr uint64_t MAX = UINT64_MAX;
+    auto floorOf = static_cast<uint64_t>(std::floor(value));
+    auto ceilOf = static_cast<uint64_t>(std::ceil(value));
+    if (op == ">")
+        return MakeSizeTerm(floorOf + 1, MAX);
+    if (op == ">=")
+        return MakeSizeTerm(ceilOf, MAX);
+    if (op == "<")
+        return ceilOf == 0 ? MakeSizeTerm(1, 0) : MakeSizeTerm(0, ceilOf - 1);
+    if (op == "<=")
+        return MakeSizeTerm(0, floorOf);
+    if (op.empty() || op == "=")
+        return MakeSizeTerm(ceilOf, floorOf);
+    return bad();
+}
+
+std::unique_ptr<CQueryTerm> MakeSite(CParser& parser, const std::string& strArg, size_t nArgAt,
+                                     const CModifiers& mods)
+{
+    (void)parser;
+    (void)nArgAt;
+    (void)mods;
+    return MakeSiteTerm(FoldCase(strArg));
+}
+
+std::unique_ptr<CQueryTerm> MakeRegex(CParser& parser, const std::string& strArg, size_t nArgAt,
+                                      const CModifiers& mods)
+{
+    std::string strError;
+    auto pTerm = MakeRegexTerm(strArg, mods.bCase, mods.bPath ? TextTarget::path : TextTarget::name,
+                               &strError);
+    if (pTerm == nullptr)
+        parser.Fail(QueryErrorKind::badRegex, nArgAt, strError);
+    return pTerm;
+}
+} // namespace
+
+std::unique_ptr<CQuery> CQuery::Parse(std::string_view text, CQueryError* pError)
+{
+    auto pQuery = std::make_unique<CQuery>();
+    CParser parser(text);
+    if (!parser.Parse(&pQuery->m_root))
+    {
+        if (pError != nullptr)
+            *pError = parser.Error();
+        return nullptr;
+    }
+    // A term, or terms ANDed, whose signature tests are plain masks: the
+    // tests fold into one.
+    const CQueryNode& root = pQuery->m_root;
+    auto plain = [](const CQueryNode& node, uint64_t* pnMask)
+    {
+        if (node.m_nKind != CQueryNode::term)
+            return false;
+        bool bPlain = false;
+        *pnMask |= node.m_pTerm->PlainMask(&bPlain);
+        return bPlain;
+    };
+    uint64_t nMask = 0;
+    bool bPlain = root.m_nKind == CQueryNode::all || plain(root, &nMask);
+    if (root.m_nKind == CQueryNode::andNode)
+    {
+        bPlain = true;
+        for (const auto& pChild : root.m_children)
+            bPlain = bPlain && plain(*pChild, &nMask);
+    }
+    pQuery->m_bPlainMask = bPlain;
+    pQuery->m_nPlainMask = bPlain ? nMask : 0;
+    return pQuery;
+}
+
+std::string FormatQueryError(const CQueryError& error, bool bChinese)
+{
+    std::string strWhat;
+    const std::string& d = error.strDetail;
+    switch (error.nKind)
+    {
+    case QueryErrorKind::missingGroupEnd:
+        strWhat = bChinese ? "“<”没有对应的“>”" : "'<' has no matching '>'";
+        break;
+    case QueryErrorKind::strayGroupEnd:
+        strWhat = bChinese ? "多余的“>”" : "'>' without a '<' before it";
+        break;
+    case QueryErrorKind::missingOperand:
+        strWhat = bChinese ? "这里缺少要查找的内容" : "something to look for is missing here";
+        break;
+    case QueryErrorKind::emptyGroup:
+        strWhat = bChinese ? "“<>”之间是空的" : "nothing between '<' and '>'";
+        break;
+    case QueryErrorKind::unclosedQuote:
+        strWhat = bChinese ? "引号没有结束" : "the quote is not closed";
+        break;
+    case QueryErrorKind::unknownFilter:
+        strWhat = bChinese ? "不认识的条件“" + d + ":”（要查找含冒号的文字请加引号）"
+                           : "unknown filter '" + d + ":' (quote text that holds a colon)";
+        break;
+    case QueryErrorKind::missingArgument:
+        strWhat = bChinese ? "“" + d + ":”后面缺少内容" : "'" + d + ":' needs something after it";
+        break;
+    case QueryErrorKind::badSize:
+        strWhat = bChinese ? "无法理解的大小“" + d + "”（例如 size:>700M、size:1M..10M）"
+                           : "cannot read the size '" + d + "' (e.g. size:>700M, size:1M..10M)";
+        break;
+    case QueryErrorKind::badRegex:
+        strWhat = bChinese ? "正则表达式有误：" + d : "bad regular expression: " + d;
+        break;
+    case QueryErrorKind::misplacedModifier:
+        strWhat = bChinese ? "case: 和 path: 不能用在“" + d + ":”前面"
+                           : "case: and path: cannot come before '" + d + ":'";
+        break;
+    }
+    if (bChinese)
+        return "第 " + std::to_string(error.nColumn) + " 个字符处" + strWhat;
+    return "at character " + std::to_string(error.nColumn) + ": " + strWhat;
+}
