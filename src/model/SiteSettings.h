@@ -118,8 +118,9 @@ public:
     // Folders the last update could not enter or list (their cached
     // entries kept): how many, and the first of their paths, each
     // percent-escaped ("%", spaces, control bytes) and separated by tabs.
-    static constexpr Count STAT_REFUSED = Count("stat_refused", std::nullopt).AlwaysWritten();
-    static constexpr Text STAT_REFUSED_PATHS = Text("stat_refused_paths", "").AlwaysWritten();
+    // No line when there were none.
+    static constexpr Count STAT_REFUSED{"stat_refused", std::nullopt};
+    static constexpr Text STAT_REFUSED_PATHS{"stat_refused_paths", ""};
 
     CSiteSettings() = default;
     explicit CSiteSettings(CSiteOptions options) : m_options(std::move(options)) {}

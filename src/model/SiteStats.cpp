@@ -151,7 +151,8 @@ void StoreRunFigures(CSiteSettings& settings, const CRunFigures& figures)
             c = ' ';
     }
     settings.Set(S::STAT_LAST_ERROR, strError);
-    settings.Set(S::STAT_REFUSED, figures.nRefused);
+    settings.Set(S::STAT_REFUSED, figures.nRefused != 0 ? std::optional<uint64_t>(figures.nRefused)
+                                                        : std::nullopt);
     settings.Set(S::STAT_REFUSED_PATHS, JoinPaths(figures.refusedPaths));
 }
 

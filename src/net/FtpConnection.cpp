@@ -473,8 +473,9 @@ bool CFtpConnection::ListCurrentDirectory(std::vector<CFtpListEntry>& entries)
     curl_easy_setopt(m_pEasy, CURLOPT_CUSTOMREQUEST, nullptr);
     curl_easy_setopt(m_pEasy, CURLOPT_TIMEOUT_MS, 0L);
     uint32_t nError = Classify(nResult);
+    // libcurl's clock and ours differ by a little.
     if (nResult == CURLE_OPERATION_TIMEDOUT && m_nListingTimeoutMs != 0 &&
-        MsSince(listStart) >= m_nListingTimeoutMs)
+        MsSince(listStart) + 100 >= m_nListingTimeoutMs)
         nError = m_nDeadError = ERROR_FTP_LISTING_TIMEOUT;
     if (nError == 0 && ReconnectedBehindOurBack())
         nError = m_nDeadError = ERROR_FTP_DROPPED;

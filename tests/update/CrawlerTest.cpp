@@ -1,6 +1,5 @@
 #include <atomic>
 #include <chrono>
-#include <set>
 #include <thread>
 
 #include "CrawlerFixture.h"
@@ -282,13 +281,19 @@ TEST_P(CrawlerTest, DeepestCrawlableTreeSurvivesSaveAndLoad)
         ++nDepth;
     // The deepest folder is known from its parent's listing, not listed.
     EXPECT_EQ(nDepth, MAX_TREE_DEPTH);
-    // Each folder above it once (the PWD after STAT names "/" on this server,
-    // so STAT turns to the normal way and folders fetched ahead come again).
-    std::vector<std::string> listed = m_pServer->GetListedFolders();
-    EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()).size(),
-              static_cast<size_t>(MAX_TREE_DEPTH));
+    // Each folder above it once. (The PWD after STAT names "/" on this
+    // server, so STAT turns to the normal way at the second folder, and
+    // what was fetched ahead is listed again.)
+    size_t nListed = m_pServer->GetListedFolders().size();
     if (!UsesStat())
-        EXPECT_EQ(listed.size(), static_cast<size_t>(MAX_TREE_DEPTH));
+    {
+        EXPECT_EQ(nListed, static_cast<size_t>(MAX_TREE_DEPTH));
+    }
+    else
+    {
+        EXPECT_GE(nListed, static_cast<size_t>(MAX_TREE_DEPTH));
+        EXPECT_LE(nListed, static_cast<size_t>(MAX_TREE_DEPTH) + DEFAULT_PIPELINE_DEPTH + 1);
+    }
 
     // Whatever the crawler makes, the loader takes back whole.
     pSite->SaveTree();
