@@ -4,7 +4,9 @@
 # in the same run:
 #   loopback: the 1,111-folder tree (10 x 10 x 10 below the root, 20,000 files);
 #   delayed:  a 200-folder tree behind bench/delayproxy.py, a 20 ms round
-#             trip (10 ms each way, a round trip per new connection).
+#             trip (10 ms each way, a round trip per new connection);
+#   wide:     one folder of 100,000 empty sub-folders (TARN_BENCH_WIDE) on
+#             loopback, over STAT: the per-folder work must stay flat.
 # Prints seconds, folders/s and, behind the proxy, round trips, commands and
 # control-connection bytes per folder (both of Tarn's connections counted),
 # the data connections and their bytes per folder, and whether auto chose STAT.
@@ -53,8 +55,12 @@ for t in range(9):
         for f in range(10):
             open(os.path.join(d, "f%d.dat" % f), "w").close()
 os.makedirs(os.path.join(work, "small", "t9"))
+wide = int(os.environ.get("TARN_BENCH_WIDE", "100000"))
+for i in range(wide):
+    os.makedirs(os.path.join(work, "wide", "w", "%06d" % i))
 PY
-declare -A folders=([tree]=1111 [small]=200)
+wide_count="${TARN_BENCH_WIDE:-100000}"
+declare -A folders=([tree]=1111 [small]=200 [wide]=$((wide_count + 2)))
 
 free_port() {
   /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
@@ -165,4 +171,12 @@ start_proxy
 secs="$(lftp_find "$proxy_port")"
 stop_pid proxy_pid
 row small "lftp find" "$secs" "$nf" - "$stats"
+stop_pid server_pid
+
+echo "-- one folder of $wide_count sub-folders, loopback vsftpd"
+start_vsftpd "$work/wide"
+nf=${folders[wide]}
+read -r secs chose got < <(tarn stat 1 "$port")
+[[ "$got" == "$nf" ]] || echo "warning: tarn stat crawled $got folders, expected $nf"
+row wide "tarn stat" "$secs" "$nf" "$chose" -
 stop_pid server_pid

@@ -172,6 +172,7 @@ int RunStats(CCliContext& ctx)
         CTreeTotals totals = stats.totals.value_or(CTreeTotals{});
         const std::optional<CRunFigures>& run = stats.run;
         std::string strKey = GetDisplayKey(*pSite);
+        CNameCodec codec = pSite->GetCodec();
         if (ctx.line.m_bJson)
         {
             CJsonLine line;
@@ -190,6 +191,16 @@ int RunStats(CCliContext& ctx)
             AddOptionalNumber(line, "commands", run, &CRunFigures::nCommands);
             AddOptionalNumber(line, "listing_bytes", run, &CRunFigures::nListingBytes);
             AddOptionalText(line, "last_error", run, &CRunFigures::strLastError);
+            AddOptionalNumber(line, "refused", run, &CRunFigures::nRefused);
+            if (run)
+            {
+                std::vector<std::string> paths;
+                for (const std::string& strPath : run->refusedPaths)
+                    paths.push_back(codec.Decode(strPath));
+                line.Add("refused_paths", paths);
+            }
+            else
+                line.AddNull("refused_paths");
             std::fputs(line.Finish().c_str(), stdout);
             continue;
         }
@@ -213,6 +224,9 @@ int RunStats(CCliContext& ctx)
             add("commands", std::to_string(run->nCommands));
             add("listing bytes", std::to_string(run->nListingBytes));
             add("last error", run->strLastError);
+            add("refused", std::to_string(run->nRefused));
+            for (const std::string& strPath : run->refusedPaths)
+                add("refused path", PrintableText(codec.Decode(strPath)));
         }
         else
             add("last update", "none");

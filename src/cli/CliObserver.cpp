@@ -16,6 +16,7 @@ CSiteNotice CCliObserver::Snapshot(CFTPSite* pSite) const
     notice.strText = pSite->GetStatusText();
     notice.nStatus = pSite->m_nStatus.load();
     notice.nUnreadable = pSite->m_nUnreadableLines.load();
+    notice.nRefused = pSite->GetRefusedCount();
     return notice;
 }
 

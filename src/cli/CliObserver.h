@@ -28,6 +28,7 @@ struct CSiteNotice
     int32_t nStatus = 0;
     std::string strText;
     uint64_t nUnreadable = 0; // listing lines of this run the parser could not read
+    uint64_t nRefused = 0;    // folders of this run that could not be entered or listed
 };
 
 class CCliObserver : public IUpdateObserver

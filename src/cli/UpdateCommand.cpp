@@ -51,6 +51,7 @@ public:
                            .Add("status", notice.nStatus)
                            .Add("text", notice.strText)
                            .Add("unreadable", static_cast<int64_t>(notice.nUnreadable))
+                           .Add("refused", static_cast<int64_t>(notice.nRefused))
                            .Finish()
                            .c_str(),
                        stdout);

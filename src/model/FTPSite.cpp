@@ -826,6 +826,27 @@ std::string CFTPSite::GetStatusText() const
     return m_strStatus;
 }
 
+void CFTPSite::NoteRefusedFolder(const std::string& strPath)
+{
+    std::lock_guard lock(m_statusLock);
+    m_nRefusedFolders.fetch_add(1);
+    if (m_refusedPaths.size() < MAX_REFUSED_PATHS)
+        m_refusedPaths.push_back(strPath);
+}
+
+std::vector<std::string> CFTPSite::GetRefusedPaths() const
+{
+    std::lock_guard lock(m_statusLock);
+    return m_refusedPaths;
+}
+
+void CFTPSite::ClearRefusedFolders()
+{
+    std::lock_guard lock(m_statusLock);
+    m_nRefusedFolders.store(0);
+    m_refusedPaths.clear();
+}
+
 namespace
 {
 // "/" and NUL cannot appear in a path component, "%" is the escape itself;

@@ -139,6 +139,14 @@ public:
     // Listing lines of the current run that the parser could not read
     // (their folders kept every cached entry).
     std::atomic<uint64_t> m_nUnreadableLines{0};
+    // Folders of the current run that could not be entered or listed, or
+    // whose names cannot be sent (their cached entries were kept).
+    void NoteRefusedFolder(const std::string& strPath);
+    uint64_t GetRefusedCount() const { return m_nRefusedFolders.load(); }
+    // Their paths, the first MAX_REFUSED_PATHS of them.
+    std::vector<std::string> GetRefusedPaths() const;
+    void ClearRefusedFolders();
+    static constexpr size_t MAX_REFUSED_PATHS = 100;
     std::atomic<int32_t> m_nRetries{0};
     // A listing over the control connection met a reply out of turn in this
     // run of the program: the site's later sessions list the normal way.
@@ -174,6 +182,8 @@ private:
     std::mutex m_optionsWriteLock;
     mutable std::mutex m_statusLock;
     std::string m_strStatus = "未更新";
+    std::atomic<uint64_t> m_nRefusedFolders{0};
+    std::vector<std::string> m_refusedPaths; // guarded by m_statusLock
     // One save of the tree at a time: two would both take the same waiting
     // change lines.
     std::mutex m_saveLock;

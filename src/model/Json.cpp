@@ -124,6 +124,20 @@ CJsonLine& CJsonLine::Add(std::string_view strKey, std::string_view strValue)
     return *this;
 }
 
+CJsonLine& CJsonLine::Add(std::string_view strKey, const std::vector<std::string>& values)
+{
+    Key(strKey);
+    m_strText += '[';
+    for (size_t i = 0; i < values.size(); ++i)
+    {
+        if (i != 0)
+            m_strText += ',';
+        m_strText += JsonString(values[i]);
+    }
+    m_strText += ']';
+    return *this;
+}
+
 CJsonLine& CJsonLine::Add(std::string_view strKey, int64_t nValue)
 {
     Key(strKey);

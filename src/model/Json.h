@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // strText as a JSON string literal, quotes included.
 std::string JsonString(std::string_view strText);
@@ -42,6 +43,9 @@ public:
     // The shortest text that reads back as the same double.
     CJsonLine& Add(std::string_view strKey, double dValue);
     CJsonLine& AddNull(std::string_view strKey);
+    // An array of strings (the one nesting a writer makes; ReadJsonLine
+    // does not read it back).
+    CJsonLine& Add(std::string_view strKey, const std::vector<std::string>& values);
     // The object and a line feed.
     std::string Finish() const { return m_strText + "}\n"; }
 

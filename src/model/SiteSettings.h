@@ -55,6 +55,10 @@ inline const char* FormatListingMode(ListingMode nMode)
 // Checks of values read (see CSiteSetting::Checked).
 [[nodiscard]] bool AcceptCharset(std::string& strName);
 [[nodiscard]] bool AcceptFallbackCharset(std::string& strName);
+[[nodiscard]] inline bool AcceptPositive(int64_t& nValue)
+{
+    return nValue > 0;
+}
 
 class CSiteSettings
 {
@@ -79,6 +83,11 @@ public:
     // "sha256//<base64>": the one server key the site accepts (set by "信任
     // 此证书", tarn-cli trust or a first connection that trusts on first use).
     static constexpr Text TLS_PIN{"tls_pin", ""};
+    // The longest one listing may take, from its request to its final
+    // reply, in seconds; a server that dribbles a listing out for longer
+    // fails the update (the cache stays).
+    static constexpr CSiteSetting<int64_t> LISTING_TIMEOUT =
+        CSiteSetting<int64_t>("listing_timeout", 300).Checked(&AcceptPositive);
 
     // --- What the program notes: written whatever the value.
 
@@ -86,6 +95,8 @@ public:
     // before it first did.
     static constexpr CSiteSetting<std::optional<ListingMode>> LISTING_FOUND =
         CSiteSetting<std::optional<ListingMode>>("listing_found", std::nullopt).AlwaysWritten();
+    // Why it found "list" (a reply out of step, a listing that differed...).
+    static constexpr Text LISTING_FOUND_WHY{"listing_found_why", ""};
 
     // The statistics (model/SiteStats.h): the cached tree's size...
     static constexpr Count STAT_FOLDERS = Count("stat_folders", std::nullopt).AlwaysWritten();
@@ -104,6 +115,12 @@ public:
     static constexpr Count STAT_LISTING_BYTES =
         Count("stat_listing_bytes", std::nullopt).AlwaysWritten();
     static constexpr Text STAT_LAST_ERROR = Text("stat_last_error", "").AlwaysWritten();
+    // Folders the last update could not enter or list (their cached
+    // entries kept): how many, and the first of their paths, each
+    // percent-escaped ("%", spaces, control bytes) and separated by tabs.
+    // No line when there were none.
+    static constexpr Count STAT_REFUSED{"stat_refused", std::nullopt};
+    static constexpr Text STAT_REFUSED_PATHS{"stat_refused_paths", ""};
 
     CSiteSettings() = default;
     explicit CSiteSettings(CSiteOptions options) : m_options(std::move(options)) {}

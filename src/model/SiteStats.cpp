@@ -7,6 +7,68 @@
 #include "model/FTPSite.h"
 #include "model/SiteSettings.h"
 
+namespace
+{
+// One line of options.ini for a list of paths (bytes): tabs between them,
+// "%", spaces and control bytes escaped (a line's ends may be trimmed).
+std::string JoinPaths(const std::vector<std::string>& paths)
+{
+    static const char HEX[] = "0123456789ABCDEF";
+    std::string strText;
+    for (size_t i = 0; i < paths.size(); ++i)
+    {
+        if (i != 0)
+            strText += '\t';
+        for (unsigned char c : paths[i])
+        {
+            if (c == '%' || c <= ' ')
+            {
+                strText += '%';
+                strText += HEX[c >> 4];
+                strText += HEX[c & 15];
+            }
+            else
+                strText += static_cast<char>(c);
+        }
+    }
+    return strText;
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+std::vector<std::string> SplitPaths(const std::string& strText)
+{
+    std::vector<std::string> paths;
+    if (strText.empty())
+        return paths;
+    paths.emplace_back();
+    for (size_t i = 0; i < strText.size(); ++i)
+    {
+        char c = strText[i];
+        if (c == '\t')
+            paths.emplace_back();
+        else if (c == '%' && i + 2 < strText.size() && HexDigit(strText[i + 1]) >= 0 &&
+                 HexDigit(strText[i + 2]) >= 0)
+        {
+            paths.back() += static_cast<char>(HexDigit(strText[i + 1]) * 16 + HexDigit(strText[i + 2]));
+            i += 2;
+        }
+        else
+            paths.back() += c;
+    }
+    return paths;
+}
+} // namespace
+
 CTreeTotals CountTreeTotals(const CFTPDir& root)
 {
     CTreeTotals totals;
@@ -55,6 +117,8 @@ CSiteStats ReadStoredStats(const CSiteSettings& settings)
         run.nCommands = settings.Get(S::STAT_COMMANDS).value_or(0);
         run.nListingBytes = settings.Get(S::STAT_LISTING_BYTES).value_or(0);
         run.strLastError = settings.Get(S::STAT_LAST_ERROR);
+        run.nRefused = settings.Get(S::STAT_REFUSED).value_or(0);
+        run.refusedPaths = SplitPaths(settings.Get(S::STAT_REFUSED_PATHS));
         stats.run = std::move(run);
     }
     return stats;
@@ -87,6 +151,9 @@ void StoreRunFigures(CSiteSettings& settings, const CRunFigures& figures)
             c = ' ';
     }
     settings.Set(S::STAT_LAST_ERROR, strError);
+    settings.Set(S::STAT_REFUSED, figures.nRefused != 0 ? std::optional<uint64_t>(figures.nRefused)
+                                                        : std::nullopt);
+    settings.Set(S::STAT_REFUSED_PATHS, JoinPaths(figures.refusedPaths));
 }
 
 void RefreshStoredTotals(CFTPSite& site)

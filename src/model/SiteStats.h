@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CFTPDir;
 class CFTPSite;
@@ -40,6 +41,8 @@ struct CRunFigures
     uint64_t nCommands = 0;     // FTP commands sent, both listing ways
     uint64_t nListingBytes = 0; // listing bytes received, both listing ways
     std::string strLastError;   // "" when the update succeeded
+    uint64_t nRefused = 0;      // folders that could not be entered or listed
+    std::vector<std::string> refusedPaths; // the first of them (bytes)
 };
 
 struct CSiteStats

@@ -1,6 +1,7 @@
 #include "net/FtpConnection.h"
 
 #include <atomic>
+#include <chrono>
 
 #include "net/FtpControlChannel.h"
 #include "net/InternetError.h"
@@ -24,6 +25,13 @@ bool HasLineBreakOrNul(const std::string& str)
 }
 
 std::atomic<uint64_t> g_nListingSizeLimit{LISTING_SIZE_LIMIT};
+
+uint64_t MsSince(std::chrono::steady_clock::time_point t)
+{
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - t)
+                                     .count());
+}
 } // namespace
 
 void SetListingSizeLimit(uint64_t nBytes)
@@ -442,7 +450,10 @@ bool CFtpConnection::ListCurrentDirectory(std::vector<CFtpListEntry>& entries)
         return Fail(m_nDeadError != 0 ? m_nDeadError : ERROR_INTERNET_CONNECTION_ABORTED);
     curl_easy_setopt(m_pEasy, CURLOPT_URL, m_strCurrentUrl.c_str());
     curl_easy_setopt(m_pEasy, CURLOPT_NOBODY, 0L);
+    // Every byte restarts the other time-outs: this one bounds the whole.
+    curl_easy_setopt(m_pEasy, CURLOPT_TIMEOUT_MS, static_cast<long>(m_nListingTimeoutMs));
     int nResult = CURLE_OK;
+    const auto listStart = std::chrono::steady_clock::now();
     for (;;)
     {
         m_strBody.clear();
@@ -460,7 +471,12 @@ bool CFtpConnection::ListCurrentDirectory(std::vector<CFtpListEntry>& entries)
         break;
     }
     curl_easy_setopt(m_pEasy, CURLOPT_CUSTOMREQUEST, nullptr);
+    curl_easy_setopt(m_pEasy, CURLOPT_TIMEOUT_MS, 0L);
     uint32_t nError = Classify(nResult);
+    // libcurl's clock and ours differ by a little.
+    if (nResult == CURLE_OPERATION_TIMEDOUT && m_nListingTimeoutMs != 0 &&
+        MsSince(listStart) + 100 >= m_nListingTimeoutMs)
+        nError = m_nDeadError = ERROR_FTP_LISTING_TIMEOUT;
     if (nError == 0 && ReconnectedBehindOurBack())
         nError = m_nDeadError = ERROR_FTP_DROPPED;
     // The body's memory goes back at once: a listing may be large.

@@ -53,6 +53,11 @@ public:
     // ordinary code. A listing with lines the parser could not read
     // succeeds even without entries.
     [[nodiscard]] bool ListCurrentDirectory(std::vector<CFtpListEntry>& entries);
+    // The longest one listing may take, request to final reply (0: no
+    // bound); a longer one fails with ERROR_FTP_LISTING_TIMEOUT and ends
+    // the connection.
+    void SetListingTimeout(uint32_t nMs) { m_nListingTimeoutMs = nMs; }
+    uint32_t GetListingTimeout() const { return m_nListingTimeoutMs; }
     // Lines of the last listing that the parser could not read.
     size_t GetLastUnreadable() const { return m_nLastUnreadable; }
 
@@ -138,6 +143,7 @@ private:
     std::string m_strLastReply;
     std::string m_strBody;
     size_t m_nLastUnreadable = 0;
+    uint32_t m_nListingTimeoutMs = 0;
     CFtpConnectionStats m_stats;
     bool m_bReadingFeat = false;
     bool m_bMlsd = false;

@@ -37,6 +37,12 @@ int ReplyCode(std::string_view line)
     return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
 }
 
+// What a queued reply holds, for the listing size limit.
+uint64_t ReplyBytes(const CFtpReply& reply)
+{
+    return sizeof(CFtpReply) + reply.strText.size() + reply.strBody.size();
+}
+
 int64_t MsSince(Clock::time_point t)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
@@ -240,6 +246,11 @@ bool CFtpControlChannel::ReceiveAvailable()
     char buffer[RECEIVE_CHUNK];
     for (;;)
     {
+        // A server that sends faster than we read must not keep us here.
+        if (m_pStop != nullptr && m_pStop->load() != 0)
+            return Die(ERROR_INTERNET_OPERATION_CANCELLED);
+        if (Clock::now() >= m_deadline)
+            return Die(ERROR_FTP_LISTING_TIMEOUT);
         size_t nRead = 0;
         CURLcode nResult = curl_easy_recv(m_pEasy, buffer, sizeof buffer, &nRead);
         if (nResult == CURLE_AGAIN)
@@ -302,8 +313,11 @@ bool CFtpControlChannel::TakeLines()
                     m_bInReply = true;
                     continue;
                 }
-                m_replies.push_back(std::move(reply));
-                ++m_stats.nReplies;
+                if (!Queue(std::move(reply)))
+                {
+                    bOk = false;
+                    break;
+                }
                 continue;
             }
             // Only "ddd " (or "ddd" alone) with the first line's code ends it.
@@ -311,12 +325,16 @@ bool CFtpControlChannel::TakeLines()
                 (line.size() == 3 || line[3] == ' '))
             {
                 m_bInReply = false;
-                m_replies.push_back(std::move(m_current));
+                CFtpReply reply = std::move(m_current);
                 m_current = CFtpReply();
-                ++m_stats.nReplies;
+                if (!Queue(std::move(reply)))
+                {
+                    bOk = false;
+                    break;
+                }
                 continue;
             }
-            if (m_current.strBody.size() + line.size() + 1 > nLimit)
+            if (m_nQueuedBytes + m_current.strBody.size() + line.size() + 1 > nLimit)
             {
                 bOk = Die(ERROR_FTP_LISTING_TOO_LARGE);
                 break;
@@ -336,6 +354,25 @@ bool CFtpControlChannel::TakeLines()
     m_strIn.erase(0, m_nInRead);
     m_nInRead = 0;
     return bOk;
+}
+
+bool CFtpControlChannel::Queue(CFtpReply reply)
+{
+    ++m_stats.nReplies;
+    if (reply.nCode < 200)
+    {
+        // Nobody waits for a preliminary reply: counted, never held.
+        if (++m_nPreliminary > MAX_PRELIMINARY_REPLIES)
+            return Die(ERROR_FTP_REPLY_FLOOD);
+        return true;
+    }
+    m_nPreliminary = 0;
+    uint64_t nBytes = ReplyBytes(reply);
+    if (m_nQueuedBytes + nBytes > GetListingSizeLimit())
+        return Die(ERROR_FTP_LISTING_TOO_LARGE);
+    m_nQueuedBytes += nBytes;
+    m_replies.push_back(std::move(reply));
+    return true;
 }
 
 bool CFtpControlChannel::Pump(int nWaitMs)
@@ -368,6 +405,17 @@ bool CFtpControlChannel::Poll()
 
 bool CFtpControlChannel::ReadReply(CFtpReply& reply)
 {
+    return ReadReply(reply, Clock::time_point::max());
+}
+
+bool CFtpControlChannel::ReadReply(CFtpReply& reply, Clock::time_point deadline)
+{
+    m_deadline = deadline;
+    struct CDeadlineReset
+    {
+        CFtpControlChannel* pThis;
+        ~CDeadlineReset() { pThis->m_deadline = Clock::time_point::max(); }
+    } reset{this};
     Clock::time_point waitStart = Clock::now();
     uint64_t nReceived = m_stats.nBytesReceived;
     uint64_t nSent = m_stats.nBytesSent;
@@ -375,14 +423,14 @@ bool CFtpControlChannel::ReadReply(CFtpReply& reply)
     Clock::time_point lastSend = waitStart;
     for (;;)
     {
-        while (!m_replies.empty())
+        if (!m_replies.empty())
         {
             reply = std::move(m_replies.front());
             m_replies.pop_front();
+            m_nQueuedBytes -= ReplyBytes(reply);
             if (reply.nCode == 421)
                 return Die(ERROR_FTP_DROPPED); // the server is closing the connection
-            if (reply.nCode >= 200)
-                return true;
+            return true;
         }
         if (m_nDeadError != 0)
             return Fail(m_nDeadError);
@@ -400,6 +448,8 @@ bool CFtpControlChannel::ReadReply(CFtpReply& reply)
         }
         if (MsSince(lastReceive) >= m_options.nControlReceiveTimeout)
             return Die(ERROR_INTERNET_TIMEOUT);
+        if (Clock::now() >= deadline)
+            return Die(ERROR_FTP_LISTING_TIMEOUT);
         if (HasUnsent() && MsSince(lastSend) >= m_options.nControlSendTimeout &&
             m_options.nControlSendTimeout > 0)
             return Die(ERROR_INTERNET_TIMEOUT);

@@ -13,6 +13,7 @@
 // from another thread.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -24,6 +25,9 @@
 #include "net/InternetSession.h"
 
 class CSocketRegistry;
+
+// More 1xx replies in a row than any command draws: a server flooding them.
+inline constexpr size_t MAX_PRELIMINARY_REPLIES = 100;
 
 // One whole reply. A multi-line reply's lines between the first and the
 // last are in strBody, each ended by "\n" (the STAT listing lives there).
@@ -55,12 +59,16 @@ public:
     // False, with nothing queued, for a command holding CR, LF or NUL: it
     // would smuggle in a command of its own.
     [[nodiscard]] bool Send(std::string_view command);
-    // The next reply, waiting for it (preliminary 1xx replies are skipped).
-    // False with the thread's last internet error set: a connection-lost
-    // code (a reply that is not a reply counts as ERROR_FTP_DROPPED),
-    // ERROR_INTERNET_OPERATION_CANCELLED after a stop, or
-    // ERROR_FTP_LISTING_TOO_LARGE / ERROR_NOT_ENOUGH_MEMORY.
+    // The next reply, waiting for it (preliminary 1xx replies are skipped,
+    // at most MAX_PRELIMINARY_REPLIES in a row). False with the thread's
+    // last internet error set: a connection-lost code (a reply that is not
+    // a reply counts as ERROR_FTP_DROPPED), ERROR_INTERNET_OPERATION_CANCELLED
+    // after a stop, ERROR_FTP_LISTING_TOO_LARGE / ERROR_NOT_ENOUGH_MEMORY
+    // (replies read ahead count against the listing size limit too),
+    // ERROR_FTP_REPLY_FLOOD, or ERROR_FTP_LISTING_TIMEOUT once deadline
+    // passed, however busy the line.
     [[nodiscard]] bool ReadReply(CFtpReply& reply);
+    [[nodiscard]] bool ReadReply(CFtpReply& reply, std::chrono::steady_clock::time_point deadline);
     // Replies already read in full, without waiting.
     size_t GetBufferedReplies() const { return m_replies.size(); }
     // Sends and reads what the line allows now, without waiting. False once
@@ -94,6 +102,8 @@ private:
     bool ReceiveAvailable();
     // Cuts complete lines off the input and turns them into replies.
     bool TakeLines();
+    // Holds a whole reply for ReadReply (a preliminary one is only counted).
+    bool Queue(CFtpReply reply);
     bool Die(uint32_t nError);
     bool Fail(uint32_t nError);
 
@@ -115,6 +125,9 @@ private:
     bool m_bInReply = false; // inside a multi-line reply
     CFtpReply m_current;
     std::deque<CFtpReply> m_replies;
+    uint64_t m_nQueuedBytes = 0;  // held by m_replies and m_current
+    size_t m_nPreliminary = 0;    // 1xx replies since the last final one
+    std::chrono::steady_clock::time_point m_deadline = std::chrono::steady_clock::time_point::max();
     std::string m_strFeatures;
     CFtpChannelStats m_stats;
     uint32_t m_nDeadError = 0;

@@ -12,6 +12,11 @@ bool IsConnectionLost(uint32_t nError)
            nError == ERROR_INTERNET_CONNECTION_RESET || nError == ERROR_FTP_DROPPED;
 }
 
+bool IsListingBound(uint32_t nError)
+{
+    return nError == ERROR_FTP_REPLY_FLOOD || nError == ERROR_FTP_LISTING_TIMEOUT;
+}
+
 bool IsTlsFailure(uint32_t nError)
 {
     return nError == ERROR_INTERNET_SEC_CERT_CN_INVALID || nError == ERROR_INTERNET_INVALID_CA ||
@@ -49,6 +54,10 @@ std::string FormatInternetError(uint32_t nError)
         return "FTP 会话被终止";
     case ERROR_FTP_LISTING_TOO_LARGE:
         return "服务器返回的目录列表过大";
+    case ERROR_FTP_REPLY_FLOOD:
+        return "服务器对一条命令发来了过多的预备回答（1xx）";
+    case ERROR_FTP_LISTING_TIMEOUT:
+        return "目录列表超过了站点选项 listing_timeout 规定的时间";
     case ERROR_INTERNET_SEC_CERT_CN_INVALID:
         return "服务器证书与主机名不符";
     case ERROR_INTERNET_INVALID_CA:

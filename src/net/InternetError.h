@@ -33,9 +33,19 @@ inline constexpr uint32_t ERROR_FTP_TLS_PIN_MISMATCH = 12903;
 // Our own: TLS was required, the login went over it, and then the server
 // refused to protect the data connections ("PROT P").
 inline constexpr uint32_t ERROR_FTP_TLS_PROT_REFUSED = 12904;
+// Our own: a command drew more preliminary (1xx) replies than any server
+// sends for one command.
+inline constexpr uint32_t ERROR_FTP_REPLY_FLOOD = 12905;
+// Our own: a listing took longer, from request to final reply, than the
+// site's listing time-out.
+inline constexpr uint32_t ERROR_FTP_LISTING_TIMEOUT = 12906;
 
 // 12002, 12030, 12031 and 12111: the control connection is gone.
 [[nodiscard]] bool IsConnectionLost(uint32_t nError);
+
+// 12905 and 12906: a listing hit one of the bounds that keep a hostile
+// server from holding an update (or its memory) for ever.
+[[nodiscard]] bool IsListingBound(uint32_t nError);
 
 // 12038, 12045, 12157, 12902, 12903, 12904: the connection was refused for
 // the sake of TLS.

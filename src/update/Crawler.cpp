@@ -53,9 +53,20 @@ int ListingFailedAt(CFTPSite* pSite, uint32_t nError)
     return 0;
 }
 
+// A listing too large to hold, or one that hit a bound on its replies or
+// its time: the server would do the same again.
 bool IsTooLargeToHold(uint32_t nError)
 {
-    return nError == ERROR_FTP_LISTING_TOO_LARGE || nError == ERROR_NOT_ENOUGH_MEMORY;
+    return nError == ERROR_FTP_LISTING_TOO_LARGE || nError == ERROR_NOT_ENOUGH_MEMORY ||
+           IsListingBound(nError);
+}
+
+// A folder that could not be entered or listed keeps its cached subtree;
+// the update still succeeds, and says so.
+int RefusedAt(CFTPSite* pSite, CFTPDir* pDir)
+{
+    pSite->NoteRefusedFolder(pDir->GetPath());
+    return 1;
 }
 
 struct CRemoval
@@ -254,6 +265,9 @@ int Crawl(CCrawl& crawl, CFTPDir* pDir, int nDepth)
         return 1;
     if (pSite->m_bResume.load() != 0)
         return ResumeWalk(crawl, pDir, nDepth);
+    // No server takes a command line that long: it would cut it and hang up.
+    if (!IsEnterableName(pDir))
+        return RefusedAt(pSite, pDir);
 
     if (!source.ChangeDirectory(pDir))
     {
@@ -267,7 +281,7 @@ int Crawl(CCrawl& crawl, CFTPDir* pDir, int nDepth)
         if (IsTooLargeToHold(nError) || IsTlsFailure(nError))
             return ListingFailedAt(pSite, nError);
         // Refused: the cached subtree stays as it is.
-        return 1;
+        return RefusedAt(pSite, pDir);
     }
     if (IsStopRequested())
         return StopAt(pSite, pDir);
@@ -284,7 +298,9 @@ int Crawl(CCrawl& crawl, CFTPDir* pDir, int nDepth)
             return ConnectionLostAt(pSite, pDir, nError);
         if (IsTooLargeToHold(nError))
             return ListingFailedAt(pSite, nError);
-        // Any other failure counts as an empty listing.
+        // A failed listing is no empty folder: what is cached stays.
+        if (nError != ERROR_NO_MORE_FILES)
+            return RefusedAt(pSite, pDir);
     }
 
     std::vector<CRemoval> removals;

@@ -51,3 +51,9 @@ std::unique_ptr<CFolderSource> MakeFolderSource(CFtpConnection* pConnection, CFT
 // A name the server listed that can be sent back as one path component:
 // one holding "/", CR, LF or NUL would change folders or inject a command.
 [[nodiscard]] bool IsAddressableName(std::string_view strName);
+
+// The longest folder name a crawl enters: servers cut longer command lines
+// (and no file system here holds such a name), which ends the connection.
+inline constexpr size_t MAX_FOLDER_NAME_BYTES = 1024;
+// False for a folder (never the root) whose name is too long to send.
+[[nodiscard]] bool IsEnterableName(const CFTPDir* pDir);

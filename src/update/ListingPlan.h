@@ -12,10 +12,16 @@
 //   stat  use STAT without that comparison;
 //   list  the normal way only.
 // Whichever way is used, any STAT answer that is not a listing turns the rest
-// of the session to the normal way, so the cache ends up the same.
+// of the session to the normal way, so the cache ends up the same. A STAT
+// reply is in-band text that a file name can forge, so it is trusted for
+// speed only: a listing that would remove cached entries (or shows a folder
+// empty, or has lines that cannot be read or that look like replies) is
+// listed again the normal way before the merge, and replies seen out of
+// step with their requests turn the session to the normal way.
 //
 // Auto's finding is remembered in the option "listing_found" ("stat" or
-// "list"), never in "listing", so a choice the user made is not overwritten.
+// "list"), with why STAT was not used in "listing_found_why", never in
+// "listing", so a choice the user made is not overwritten.
 // Every auto session compares afresh (a server may change its software; the
 // comparison costs one listing); the finding tells people and tools how the
 // site was last listed. A STAT session that met a reply out of turn also
@@ -48,6 +54,9 @@ struct CListingPlan
     bool bUtf8 = true;
     size_t nPipelineDepth = DEFAULT_PIPELINE_DEPTH;
     uint64_t nHoldAheadBytes = DEFAULT_HOLD_AHEAD_BYTES;
+    // The longest one listing may take, request to final reply, both ways
+    // (the site option "listing_timeout").
+    uint32_t nListingTimeoutMs = 300000;
 };
 
 struct CListingReport
@@ -56,6 +65,8 @@ struct CListingReport
     bool bUsedStat = false;      // STAT was the session's way
     bool bFellBack = false;      // ... until an answer turned it to the normal way
     bool bOutOfTurn = false;     // a reply came that no request asked for
+    bool bDesync = false;        // replies and requests were seen out of step
+    uint64_t nConfirmed = 0;     // STAT listings checked the normal way before a merge
     std::string strWhy;          // why STAT was not used or given up
     uint64_t nStatFolders = 0;   // folders merged from STAT listings
     uint64_t nDroppedAhead = 0;  // listings fetched ahead and dropped to keep the cap

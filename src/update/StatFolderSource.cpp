@@ -124,6 +124,57 @@ bool IsStopRequested()
 {
     return g_bStopUpdate.load() != 0;
 }
+
+// "ddd", "ddd text" or "ddd-text": a line a reader of replies would take
+// for the start or the end of one.
+bool LooksLikeReply(std::string_view line)
+{
+    if (line.size() < 3 || line[0] < '1' || line[0] > '5')
+        return false;
+    if (line[1] < '0' || line[1] > '9' || line[2] < '0' || line[2] > '9')
+        return false;
+    return line.size() == 3 || line[3] == ' ' || line[3] == '-' || line[3] == '\r';
+}
+
+bool HoldsReplyLines(std::string_view strBody)
+{
+    while (!strBody.empty())
+    {
+        size_t nEnd = strBody.find('\n');
+        if (LooksLikeReply(strBody.substr(0, nEnd)))
+            return true;
+        strBody.remove_prefix(nEnd == std::string_view::npos ? strBody.size() : nEnd + 1);
+    }
+    return false;
+}
+
+// The folder a "257" reply names ("" when it names none): the text between
+// the first quote and its partner, a doubled quote standing for one.
+std::string PwdPath(std::string_view strText)
+{
+    size_t nOpen = strText.find('"');
+    if (nOpen == std::string_view::npos)
+        return {};
+    std::string strPath;
+    for (size_t i = nOpen + 1; i < strText.size(); ++i)
+    {
+        if (strText[i] != '"')
+        {
+            strPath += strText[i];
+            continue;
+        }
+        if (i + 1 < strText.size() && strText[i + 1] == '"')
+        {
+            strPath += '"';
+            ++i;
+            continue;
+        }
+        if (strPath.size() > 1 && strPath.back() == '/')
+            strPath.pop_back();
+        return strPath;
+    }
+    return {};
+}
 } // namespace
 
 CStatFolderSource::CStatFolderSource(CFtpConnection* pConnection, CFTPDir* pStartDir,
@@ -220,6 +271,7 @@ bool CStatFolderSource::ChangeDirectory(CFTPDir* pDir)
     m_bConnectionListed = false;
     m_connectionListing = {};
     m_current = {};
+    m_pCurrentDir = pDir;
     if (m_nDeadError != 0)
         return Kill(m_nDeadError);
     std::string strPath;
@@ -246,7 +298,7 @@ bool CStatFolderSource::ChangeDirectory(CFTPDir* pDir)
 
     m_pNeeded = pRequest.get();
     if (!WaitFor(*pRequest, ReplyTo::cwd))
-        return false;
+        return AfterWait(strPath);
     if (!pRequest->bCwdOk)
     {
         // Refused, as today; its STAT answer is discarded when it comes.
@@ -255,8 +307,9 @@ bool CStatFolderSource::ChangeDirectory(CFTPDir* pDir)
         SetLastInternetError(ERROR_INTERNET_EXTENDED_ERROR);
         return false;
     }
-    if (!WaitFor(*pRequest, ReplyTo::stat))
-        return false;
+    // The listing counts only once the PWD after it named its folder.
+    if (!WaitFor(*pRequest, ReplyTo::pwd))
+        return AfterWait(strPath);
     Retire(pRequest);
     m_pNeeded = nullptr;
     if (!pRequest->bListing)
@@ -269,6 +322,13 @@ bool CStatFolderSource::ChangeDirectory(CFTPDir* pDir)
     m_current = std::move(pRequest->listing);
     if (m_nDotNames == DotNames::hidden)
         DropDotNames(m_current);
+    if (pRequest->bSuspect || NeedsConfirmation(pDir, m_current))
+    {
+        ++m_report.nConfirmed;
+        m_current = {};
+        FillPipeline();
+        return ChangeOverConnection(strPath);
+    }
     ++m_report.nStatFolders;
     // Keep the line busy while the crawl merges.
     FillPipeline();
@@ -289,6 +349,7 @@ bool CStatFolderSource::List(CFtpListing& listing)
             return false;
         }
         listing = std::move(m_connectionListing);
+        ForgetIndexes(listing);
         return true;
     }
     listing = std::move(m_current);
@@ -344,9 +405,14 @@ bool CStatFolderSource::Probe(const CRequestPtr& pRequest)
     m_report.bProbed = true;
 
     m_pNeeded = pRequest.get();
-    bool bAnswered = WaitFor(*pRequest, ReplyTo::stat);
+    bool bAnswered = WaitFor(*pRequest, ReplyTo::pwd);
     m_pNeeded = nullptr;
     Retire(pRequest);
+    if (!bAnswered && m_bDesync)
+    {
+        GiveUp(m_strDesyncWhy);
+        return true;
+    }
     if (!bAnswered)
     {
         uint32_t nError = GetLastInternetError();
@@ -364,6 +430,8 @@ bool CStatFolderSource::Probe(const CRequestPtr& pRequest)
         GiveUp(pRequest->strPath + ": STAT 连接无法进入该目录");
     else if (!pRequest->bListing)
         GiveUp(pRequest->strPath + ": " + pRequest->strWhy);
+    else if (pRequest->bSuspect)
+        GiveUp(pRequest->strPath + ": STAT 的列表中有像 FTP 回答的行");
     else
     {
         switch (CompareListings(pRequest->listing, listed))
@@ -453,11 +521,14 @@ CStatFolderSource::CRequestPtr CStatFolderSource::Need(CFTPDir* pDir, const std:
 void CStatFolderSource::SendRequest(const CRequestPtr& pRequest)
 {
     pRequest->bSent = true;
+    pRequest->sentAt = std::chrono::steady_clock::now();
     // A failed Send means a dead line; the wait for the answer says so.
-    if (!m_pChannel->Send("CWD " + pRequest->strPath) || !m_pChannel->Send("STAT ."))
+    if (!m_pChannel->Send("CWD " + pRequest->strPath) || !m_pChannel->Send("STAT .") ||
+        !m_pChannel->Send("PWD"))
         return;
     m_expected.push_back({pRequest, ReplyTo::cwd});
     m_expected.push_back({pRequest, ReplyTo::stat});
+    m_expected.push_back({pRequest, ReplyTo::pwd});
     ++m_nInFlight;
 }
 
@@ -478,7 +549,10 @@ bool CStatFolderSource::WaitFor(const CRequest& request, ReplyTo nKind)
 {
     for (;;)
     {
-        if (nKind == ReplyTo::cwd ? request.bCwdDone : request.bStatDone)
+        bool bDone = nKind == ReplyTo::cwd    ? request.bCwdDone
+                     : nKind == ReplyTo::stat ? request.bStatDone
+                                              : request.bPwdDone;
+        if (bDone)
             return true;
         if (!m_pChannel)
             return Kill(m_nDeadError != 0 ? m_nDeadError : ERROR_INTERNET_CONNECTION_ABORTED);
@@ -486,12 +560,107 @@ bool CStatFolderSource::WaitFor(const CRequest& request, ReplyTo nKind)
             return Kill(m_pChannel->GetDeadError() != 0 ? m_pChannel->GetDeadError()
                                                         : ERROR_INTERNET_CONNECTION_ABORTED);
         FillPipeline();
+        // A listing is bounded from its request (or the reply before it,
+        // the server answering in order) to its last reply.
+        auto deadline = std::max(request.sentAt, m_lastReplyAt) +
+                        std::chrono::milliseconds(m_plan.nListingTimeoutMs);
         CFtpReply reply;
-        if (!m_pChannel->ReadReply(reply))
-            return Kill(GetLastInternetError());
+        if (!m_pChannel->ReadReply(reply, deadline))
+        {
+            uint32_t nError = GetLastInternetError();
+            if (m_pChannel->HasSpokenOutOfTurn())
+                return Desync("STAT 连接上收到了不是 FTP 回答的行");
+            return Kill(nError);
+        }
+        m_lastReplyAt = std::chrono::steady_clock::now();
         if (!Dispatch(reply))
             return false;
     }
+}
+
+bool CStatFolderSource::Desync(std::string strWhy)
+{
+    m_bDesync = true;
+    m_report.bDesync = true;
+    m_strDesyncWhy = std::move(strWhy);
+    return false;
+}
+
+bool CStatFolderSource::AfterWait(const std::string& strPath)
+{
+    m_pNeeded = nullptr;
+    if (!m_bDesync)
+        return false;
+    // Nothing after the last listing whose PWD came back in its place is
+    // trusted: the rest of the session lists the normal way.
+    GiveUp(m_strDesyncWhy);
+    return ChangeOverConnection(strPath);
+}
+
+bool CStatFolderSource::NeedsConfirmation(const CFTPDir* pDir, const CFtpListing& listing) const
+{
+    if (listing.nUnreadable > 0)
+        return true;
+    if (pDir->m_fileList.empty() && pDir->m_dirList.empty())
+        return false;
+    std::unordered_set<std::string_view> files;
+    std::unordered_set<std::string_view> dirs;
+    for (const CFtpListEntry& entry : listing.entries)
+        (entry.bDirectory ? dirs : files).insert(entry.strName);
+    for (const auto& pFile : pDir->m_fileList)
+        if (files.count(pFile->m_strName) == 0)
+            return true;
+    for (const auto& pSub : pDir->m_dirList)
+        if (dirs.count(pSub->m_strName) == 0)
+            return true;
+    return false;
+}
+
+void CStatFolderSource::ForgetIndexes(const CFtpListing& listing)
+{
+    if (m_pCurrentDir == nullptr || m_childIndex.empty())
+        return;
+    std::unordered_set<std::string_view> dirs;
+    for (const CFtpListEntry& entry : listing.entries)
+        if (entry.bDirectory)
+            dirs.insert(entry.strName);
+    for (const auto& pSub : m_pCurrentDir->m_dirList)
+        if (dirs.count(pSub->m_strName) == 0)
+            ForgetIndexBelow(pSub.get());
+    m_childIndex.erase(m_pCurrentDir);
+}
+
+void CStatFolderSource::ForgetIndexBelow(const CFTPDir* pDir)
+{
+    std::vector<const CFTPDir*> stack{pDir};
+    while (!stack.empty())
+    {
+        const CFTPDir* p = stack.back();
+        stack.pop_back();
+        if (m_childIndex.erase(p) == 0 && p != pDir)
+            continue; // nothing below an unindexed folder was indexed through it
+        for (const auto& pSub : p->m_dirList)
+            stack.push_back(pSub.get());
+    }
+}
+
+const CStatFolderSource::CChildIndex& CStatFolderSource::IndexOf(const CFTPDir* pDir) const
+{
+    CChildIndex& index = m_childIndex[pDir];
+    if (index.nBuiltFor == pDir->m_dirList.size() && !index.position.empty())
+        return index;
+    index.byName.clear();
+    index.position.clear();
+    index.byName.reserve(pDir->m_dirList.size());
+    index.position.reserve(pDir->m_dirList.size());
+    for (size_t i = 0; i < pDir->m_dirList.size(); ++i)
+    {
+        CFTPDir* pSub = pDir->m_dirList[i].get();
+        index.byName.emplace(pSub->m_strName, pSub);
+        index.position.emplace(pSub, static_cast<uint32_t>(i));
+    }
+    index.nBuiltFor = pDir->m_dirList.size();
+    return index;
 }
 
 bool CStatFolderSource::Dispatch(CFtpReply& reply)
@@ -503,9 +672,25 @@ bool CStatFolderSource::Dispatch(CFtpReply& reply)
     }
     CExpected expected = std::move(m_expected.front());
     m_expected.pop_front();
+    // Lines inside a reply that read as replies: a forged reply that
+    // swallowed real ones. Only a STAT listing may hold them (a name), and
+    // is then checked the normal way.
+    bool bReplyLines = reply.bMultiline && HoldsReplyLines(reply.strBody);
+    if (bReplyLines && expected.nKind != ReplyTo::stat)
+        return Desync("回答中有像 FTP 回答的行（" + std::to_string(reply.nCode) + "）");
     if (expected.nKind == ReplyTo::other)
         return true;
     CRequest& request = *expected.pRequest;
+    if (expected.nKind == ReplyTo::pwd)
+    {
+        request.bPwdDone = true;
+        if (reply.nCode != 257 || reply.bMultiline)
+            return Desync(request.strPath + ": PWD 的回答错位（" + std::to_string(reply.nCode) +
+                          "）");
+        if (request.bCwdOk && PwdPath(reply.strText) != request.strPath)
+            return Desync(request.strPath + ": PWD 的回答是另一个目录");
+        return true;
+    }
     if (expected.nKind == ReplyTo::cwd)
     {
         if (reply.nCode == 200 || reply.nCode == 250)
@@ -547,6 +732,7 @@ bool CStatFolderSource::Dispatch(CFtpReply& reply)
         return Kill(ERROR_NOT_ENOUGH_MEMORY);
     }
     reply.strBody = std::string();
+    request.bSuspect = bReplyLines;
     // A status text in place of a listing: nothing in it reads as an entry.
     if (request.listing.entries.empty() && request.listing.nUnreadable > 0)
     {
@@ -606,7 +792,8 @@ void CStatFolderSource::KeepCap()
 
 bool CStatFolderSource::SkipsName(std::string_view strName) const
 {
-    return !IsAddressableName(strName) || (IsDotName(strName) && m_nDotNames != DotNames::kept);
+    return !IsAddressableName(strName) || strName.size() > MAX_FOLDER_NAME_BYTES ||
+           (IsDotName(strName) && m_nDotNames != DotNames::kept);
 }
 
 void CStatFolderSource::PlanChildren(const CRequest& parent, const CFtpListing& listing)
@@ -697,10 +884,10 @@ CStatFolderSource::CKey CStatFolderSource::KeyOf(const CFTPDir* pDir) const
     for (const CFTPDir* p = pDir; p != m_pStartDir && p != nullptr && p->m_pParent != nullptr;
          p = p->m_pParent)
     {
-        const auto& siblings = p->m_pParent->m_dirList;
-        auto it = std::find_if(siblings.begin(), siblings.end(),
-                               [p](const auto& pSibling) { return pSibling.get() == p; });
-        key.push_back(static_cast<uint32_t>(it - siblings.begin()));
+        const CChildIndex& index = IndexOf(p->m_pParent);
+        auto it = index.position.find(p);
+        key.push_back(it != index.position.end() ? it->second
+                                                 : static_cast<uint32_t>(index.position.size()));
     }
     std::reverse(key.begin(), key.end());
     return key;
@@ -725,16 +912,9 @@ CFTPDir* CStatFolderSource::FindCached(const std::string& strPath) const
         size_t nSlash = rest.find('/');
         std::string_view strName = rest.substr(0, nSlash);
         rest.remove_prefix(nSlash == std::string_view::npos ? rest.size() : nSlash);
-        CFTPDir* pNext = nullptr;
-        for (const auto& pSub : pDir->m_dirList)
-        {
-            if (pSub->m_strName == strName)
-            {
-                pNext = pSub.get();
-                break;
-            }
-        }
-        pDir = pNext;
+        const CChildIndex& index = IndexOf(pDir);
+        auto it = index.byName.find(strName);
+        pDir = it != index.byName.end() ? it->second : nullptr;
     }
     return pDir;
 }

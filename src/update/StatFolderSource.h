@@ -14,6 +14,16 @@
 // object on a stop or a lost connection. A folder the crawl needs that was
 // not foreseen is simply requested then.
 //
+// Each folder costs "CWD <path>", "STAT ." and "PWD": the PWD reply must
+// name the folder asked for, in its place, so a listing that ended early
+// (a file name holding CR LF and a forged end line) or a reply forged to
+// shift the pipeline shows before its listing is handed over. Replies seen
+// out of step, a multi-line reply holding lines that read as replies, or a
+// line that is no reply turn the session to the normal way, from the
+// folder being waited for on. A STAT listing that would remove cached
+// entries, or has lines that cannot be read or look like replies, is
+// listed again the normal way before the crawl merges it.
+//
 // A 550 on a folder's CWD makes it a refused folder and its STAT answer is
 // discarded. A STAT answer that is not a listing turns the rest of the
 // session to the normal way (the worker's connection); a reply no request
@@ -25,11 +35,13 @@
 //
 // Threads: the site's worker only.
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -78,7 +90,10 @@ private:
         bool bCwdDone = false;
         bool bCwdOk = false;
         bool bStatDone = false;
+        bool bPwdDone = false;
         bool bListing = false; // the STAT answer was a listing
+        bool bSuspect = false; // ... with lines that read as replies
+        std::chrono::steady_clock::time_point sentAt;
         std::string strWhy;    // otherwise what it was
         CFtpListing listing;
         uint64_t nBytes = 0; // counted in m_nHeldBytes while in m_held
@@ -89,6 +104,7 @@ private:
     {
         cwd,
         stat,
+        pwd,
         other, // a command whose answer does not matter (OPTS UTF8 ON)
     };
     struct CExpected
@@ -110,6 +126,18 @@ private:
     // with the last error set once the control connection is gone.
     bool WaitFor(const CRequest& request, ReplyTo nKind);
     bool Dispatch(CFtpReply& reply);
+    // Replies and requests are out of step: false, and the session turns
+    // to the normal way (AfterWait).
+    bool Desync(std::string strWhy);
+    // After a failed wait for pDir's replies: the normal way for pDir when
+    // the pipeline lost step, otherwise false (the error stays).
+    bool AfterWait(const std::string& strPath);
+    // The STAT listing of pDir must be checked the normal way first.
+    bool NeedsConfirmation(const CFTPDir* pDir, const CFtpListing& listing) const;
+    // A listing the normal way is about to be merged into m_pCurrentDir:
+    // the indexes of folders it may remove go.
+    void ForgetIndexes(const CFtpListing& listing);
+    void ForgetIndexBelow(const CFTPDir* pDir);
     void Retire(const CRequestPtr& pRequest);
     void KeepCap();
 
@@ -120,6 +148,16 @@ private:
     void PlanFollowers(CFTPDir* pFirst);
     CKey KeyOf(const CFTPDir* pDir) const;
     CFTPDir* FindCached(const std::string& strPath) const;
+    // A cached folder's sub-folders by name (the first of each name) and
+    // by place, built once and again only when their number changed; a
+    // listing that may remove some drops it first (ForgetIndexes).
+    struct CChildIndex
+    {
+        size_t nBuiltFor = 0;
+        std::unordered_map<std::string_view, CFTPDir*> byName;
+        std::unordered_map<const CFTPDir*, uint32_t> position;
+    };
+    const CChildIndex& IndexOf(const CFTPDir* pDir) const;
     bool SkipsName(std::string_view strName) const;
 
     void GiveUp(std::string strWhy);
@@ -135,6 +173,11 @@ private:
     DotNames m_nDotNames = DotNames::unknown;
     uint32_t m_nDeadError = 0;
     bool m_bPlannedFollowers = false;
+    bool m_bDesync = false;
+    std::string m_strDesyncWhy;
+    std::chrono::steady_clock::time_point m_lastReplyAt;
+    CFTPDir* m_pCurrentDir = nullptr;
+    mutable std::unordered_map<const CFTPDir*, CChildIndex> m_childIndex;
 
     std::unique_ptr<CFtpControlChannel> m_pChannel;
     std::unordered_map<std::string, CRequestPtr> m_requests;       // live, by path

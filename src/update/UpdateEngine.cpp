@@ -108,6 +108,8 @@ CRunFigures MakeRunFigures(const CFTPSite& site, const CUpdateRun& run)
     figures.nFoldersListed = run.nFoldersListed;
     figures.nCommands = run.nCommands;
     figures.nListingBytes = run.nListingBytes;
+    figures.nRefused = site.GetRefusedCount();
+    figures.refusedPaths = site.GetRefusedPaths();
     if (site.m_nStatus.load() != 2)
         figures.strLastError = site.GetStatusText();
     else if (!run.strChangeLogError.empty())
@@ -169,8 +171,9 @@ void FailTask(std::unique_ptr<UpdateTask> pTask, const std::string& strWhy)
     ReleaseSiteHold(pSite);
 }
 
-// "更新成功", with a word on listing lines that could not be read (their
-// folders kept their cached entries, which the user may want to know), the
+// "更新成功", with a word on listing lines that could not be read and on
+// folders that could not be entered or listed (their folders kept their
+// cached entries, which the user may want to know), the
 // connection's TLS note (GetTlsNote) and lines of options.ini that could not
 // be read (the window shows them nowhere else).
 std::string SuccessText(CFTPSite& site, const std::string& strTlsNote)
@@ -180,6 +183,9 @@ std::string SuccessText(CFTPSite& site, const std::string& strTlsNote)
     if (nUnreadable != 0)
         strText +=
             "\n" + std::to_string(nUnreadable) + " 行目录列表无法识别，相关目录保留了原有条目";
+    uint64_t nRefused = site.GetRefusedCount();
+    if (nRefused != 0)
+        strText += "\n" + std::to_string(nRefused) + " 个目录无法进入，保留了原有条目";
     if (!strTlsNote.empty())
         strText += "\n" + strTlsNote;
     std::vector<size_t> damagedLines = site.TakeDamagedOptionLines();
@@ -203,6 +209,7 @@ void QueueSite(CFTPSite* pSite, CFTPDir* pStartDir)
     pSite->m_nEngineHold.fetch_add(1);
     pSite->m_bResume = 0;
     pSite->m_nUnreadableLines = 0;
+    pSite->ClearRefusedFolders();
     pSite->SetStatus("正在等待更新...", 4);
     PostSiteUpdated(pSite);
     {

@@ -15,7 +15,7 @@ using Keys = std::vector<std::string>;
 const Keys ENTRY_KEYS{"type", "name", "size", "unread", "address"};
 const Keys SITE_KEYS{"key",       "host",       "port",    "user", "nickname", "remark",
                      "anonymous", "anonUpdate", "charset", "tls",  "tlsTrust", "tlsPin"};
-const Keys STATUS_KEYS{"key", "status", "text", "unreadable"};
+const Keys STATUS_KEYS{"key", "status", "text", "unreadable", "refused"};
 const Keys DONE_KEYS{"done", "total", "failed"};
 } // namespace
 

@@ -484,3 +484,40 @@ TEST_F(CliEndToEndTest, TrustSaysWhenACertificateHasExpired)
     EXPECT_EQ(r.nExit, 0) << r.strOut << r.strErr;
     EXPECT_NE(r.strOut.find("服务器证书已过期"), std::string::npos) << r.strOut;
 }
+
+TEST_F(CliEndToEndTest, FoldersTheServerRefusesAreReportedWithTheirPaths)
+{
+    Put("open/a.txt", "a");
+    Put("__refuse_cwd__/kept.txt", "k");
+    Put("more/__refuse_list__/x.txt", "x");
+    Serve();
+    AddAnonymousSite();
+    // A first update finds them refused: nothing of theirs is cached.
+    std::vector<CJsonObject> update = Objects(Json({"update"}));
+    ASSERT_GE(update.size(), 2u);
+    const CJsonObject& last = update[update.size() - 2];
+    EXPECT_EQ(last["text"], "更新成功\n2 个目录无法进入，保留了原有条目");
+    EXPECT_EQ(last["refused"], "2");
+    EXPECT_EQ(update.front()["refused"], "0");
+
+    std::vector<CJsonObject> stats = Objects(Json({"stats", ANON_KEY}));
+    ASSERT_EQ(stats.size(), 1u);
+    EXPECT_EQ(stats[0]["refused"], "2");
+    EXPECT_EQ(stats[0].m_types.at("refused_paths"), 'a');
+    EXPECT_EQ(stats[0]["refused_paths"], "/__refuse_cwd__\n/more/__refuse_list__");
+    EXPECT_EQ(stats[0]["last_error"], "");
+    CCliResult text = Cli({"stats", ANON_KEY});
+    EXPECT_NE(text.strOut.find("/more/__refuse_list__"), std::string::npos) << text.strOut;
+
+    // Once the server lets them be read, the report goes.
+    std::filesystem::rename(m_served.Path() + "/__refuse_cwd__", m_served.Path() + "/now_open");
+    std::filesystem::rename(m_served.Path() + "/more/__refuse_list__",
+                            m_served.Path() + "/more/listed");
+    update = Objects(Json({"update"}));
+    ASSERT_GE(update.size(), 2u);
+    EXPECT_EQ(update[update.size() - 2]["text"], "更新成功");
+    EXPECT_EQ(update[update.size() - 2]["refused"], "0");
+    stats = Objects(Json({"stats", ANON_KEY}));
+    EXPECT_EQ(stats.at(0)["refused"], "0");
+    EXPECT_EQ(stats.at(0)["refused_paths"], "");
+}

@@ -193,6 +193,22 @@ public:
                 strValue = m_str[m_nPos] == 't' ? "true" : "false";
                 m_nPos += strValue.size();
             }
+            else if (Eat('['))
+            {
+                // An array of strings: its items joined by line feeds.
+                nType = 'a';
+                while (!Eat(']'))
+                {
+                    if (nType == 'A' && !Eat(','))
+                        return false;
+                    std::string strItem;
+                    if (!String(&strItem))
+                        return false;
+                    strValue += (nType == 'A' ? "\n" : "") + strItem;
+                    nType = 'A';
+                }
+                nType = 'a';
+            }
             else if (m_str.compare(m_nPos, 4, "null") == 0)
             {
                 nType = '0';

@@ -50,7 +50,9 @@ struct CJsonObject
 {
     std::vector<std::string> m_keys; // in order
     std::map<std::string, std::string> m_values;
-    std::map<std::string, char> m_types; // 's' string, 'n' number, 'b' true/false, '0' null
+    // 's' string, 'n' number, 'b' true/false, '0' null, 'a' an array of
+    // strings (the value: its items joined by line feeds)
+    std::map<std::string, char> m_types;
     const std::string& operator[](const std::string& strKey) const { return m_values.at(strKey); }
 };
 

@@ -251,3 +251,28 @@ TEST_F(SiteSettingsFileTest, ReadersDoNotWaitForAWriteToReachTheDisk)
     EXPECT_EQ(m_site.GetCodec().GetCharset(), "GB18030");
 }
 } // namespace
+
+TEST(SiteSettingsTest, RefusedFoldersAreStoredWithTheirPathsAndClearedByAnUpdateWithout)
+{
+    CSiteSettings settings;
+    CRunFigures figures;
+    figures.strStart = "2024-05-01T12:00:00Z";
+    figures.nRefused = 3;
+    // Bytes that would end, split or trim the line; "%" itself.
+    figures.refusedPaths = {"/locked", "/a b/50%\t\r\n", "/\xD6\xD0 "};
+    StoreRunFigures(settings, figures);
+    std::string strText = settings.GetOptions().Format();
+    EXPECT_NE(strText.find("stat_refused=3\n"), std::string::npos) << strText;
+    EXPECT_NE(strText.find("stat_refused_paths=/locked\t/a%20b/50%25%09%0D%0A\t/\xD6\xD0%20\n"),
+              std::string::npos)
+        << strText;
+    CSiteStats stats = ReadStoredStats(Parse(strText));
+    ASSERT_TRUE(stats.run);
+    EXPECT_EQ(stats.run->nRefused, 3u);
+    EXPECT_EQ(stats.run->refusedPaths, figures.refusedPaths);
+
+    figures.nRefused = 0;
+    figures.refusedPaths.clear();
+    StoreRunFigures(settings, figures);
+    EXPECT_EQ(settings.GetOptions().Format().find("stat_refused"), std::string::npos);
+}

@@ -47,7 +47,8 @@ The fault file (--faults, JSON, re-read on every command) adds rules and modes:
      "rules": [{"on": "CWD" | "LIST" | <verb>, "path": "/a/b",
                 "action": "drop" | "refuse" | "silent" | "partial" | "stall"
                           | "endless" | "reply" | "delay" | "inject" | "reply_reset"
-                          | "status" | "extra_reply",
+                          | "status" | "extra_reply" | "flood" | "slow_150"
+                          | "trickle" | "stat_lines",
                 "reply": "502 Nope", "seconds": 0.5, "lines": ["raw line"],
                 "times": 1}]}
 "LIST" matches every listing verb (LIST, MLSD, NLST, STAT with a path); "path" (optional) is
@@ -56,7 +57,12 @@ fires across all sessions. "delay" answers normally after a pause; "inject"
 adds raw lines to the listing (LIST, MLSD or STAT). "status" answers STAT
 <path> with the server's status text, as STAT without a path would;
 "extra_reply" answers normally and then sends "reply" as well, a reply the
-client never asked for. "no_mlsd" hides MLST/MLSD (LIST only); "dos" makes
+client never asked for. Replies without end, on the control connection:
+"flood" sends "150" replies as fast as the client reads them, "slow_150" one
+"150" every "seconds", "trickle" a listing that never ends with a line every
+"seconds" (STAT: inside its reply; other listings: on the data connection).
+"stat_lines" answers STAT <path> with "lines" as its listing, whatever the
+folder holds. "no_mlsd" hides MLST/MLSD (LIST only); "dos" makes
 LIST answer in the DOS/IIS format; "hidden_dots" lists as vsftpd does: LIST
 and MLSD leave out names beginning with ".", STAT shows them with "." and
 "..".
@@ -255,6 +261,37 @@ class EndlessProducer:
         return "".join(lines).encode("ascii")
 
 
+class FloodProducer:
+    """Preliminary replies without end: as fast as they are read, or one
+    every `pause` seconds."""
+
+    def __init__(self, pause):
+        self.pause = pause
+
+    def more(self):
+        if self.pause:
+            time.sleep(self.pause)
+            return b"150 Still working.\r\n"
+        return b"150 Still working.\r\n" * 1000
+
+
+class TrickleProducer:
+    """A listing line every `pause` seconds, without end."""
+
+    def __init__(self, pause, first=b""):
+        self.pause = pause
+        self.first = first
+        self.count = 0
+
+    def more(self):
+        if self.first:
+            first, self.first = self.first, b""
+            return first
+        time.sleep(self.pause)
+        self.count += 1
+        return ("-rw-r--r--   1 owner group 1 Jan 01  2020 t%09d\r\n" % self.count).encode()
+
+
 g_live = set()  # handlers whose CLOSE is not logged yet
 
 
@@ -426,6 +463,21 @@ class TarnHandler(FTPHandler):
                 self.push_with_producer(PartialProducer(self, lines))
             else:
                 self.push_dtp_data(PartialProducer(self, lines), isproducer=True, cmd=verb)
+        elif action == "stat_lines" and verb == "STAT":
+            self.push("213-Status follows:\r\n")
+            for raw in rule.get("lines", []):
+                self.push(raw + "\r\n")
+            self.respond("213 End of status.")
+        elif action == "flood":
+            self.push_with_producer(FloodProducer(0))
+        elif action == "slow_150":
+            self.push_with_producer(FloodProducer(float(rule.get("seconds", 0.05))))
+        elif action == "trickle" and verb == "STAT":
+            self.push_with_producer(
+                TrickleProducer(float(rule.get("seconds", 0.5)), b"213-Status follows:\r\n"))
+        elif action == "trickle":
+            self.push_dtp_data(TrickleProducer(float(rule.get("seconds", 0.5))), isproducer=True,
+                               cmd=verb)
         elif action == "endless" and verb == "STAT":
             self.push("213-Status follows:\r\n")
             self.push_with_producer(EndlessProducer(False))

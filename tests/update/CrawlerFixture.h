@@ -136,6 +136,7 @@ protected:
         plan.nMode = m_nMode;
         plan.nPipelineDepth = m_nPipelineDepth;
         plan.nHoldAheadBytes = m_nHoldAheadBytes;
+        plan.nListingTimeoutMs = m_nListingTimeoutMs;
         return plan;
     }
     // Listings over the control connection: the server sees the folders in
@@ -235,6 +236,7 @@ protected:
     ListingMode m_nMode = ListingMode::list;
     size_t m_nPipelineDepth = DEFAULT_PIPELINE_DEPTH;
     uint64_t m_nHoldAheadBytes = DEFAULT_HOLD_AHEAD_BYTES;
+    uint32_t m_nListingTimeoutMs = 300000;
     CListingReport m_report;
 };
 
