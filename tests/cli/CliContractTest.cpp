@@ -52,8 +52,10 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
          nullptr},
         {{"--json", "edit", "h2", "--port", "2100", "--anon-update"}, 0, {}, nullptr},
         {{"--json", "edit", "nobody"}, 1, {}, "no site"},
-        {{"--json", "remove", "h2"}, 0, {}, nullptr},
+        // The port is part of the key now.
         {{"--json", "remove", "h2"}, 1, {}, "no site"},
+        {{"--json", "remove", "h2:2100"}, 0, {}, nullptr},
+        {{"--json", "remove", "h2:2100"}, 1, {}, "no site"},
         {{"--json", "import", strImport}, 0, {"key"}, nullptr},
         {{"--json", "import", m_data / "missing.txt"}, 1, {}, "无法打开所选文件！"},
         {{"--json", "remove", "example.invalid:2121@u"}, 0, {}, nullptr},
