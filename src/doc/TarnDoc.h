@@ -133,9 +133,9 @@ public:
     [[nodiscard]] bool DeleteSite(const std::string& strKey);
     // One site per line, read line by line within IMPORT_LINE_LIMIT and
     // IMPORT_FILE_LIMIT; a line that cannot make a usable site is skipped.
-    // What was added and what was skipped go to *pResult. False (with a message, nothing changed) when the file cannot
-    // be read ("无法打开所选文件！"), is too large, or the list cannot be
-    // changed.
+    // What was added and what was skipped go to *pResult. False (with a
+    // message, nothing changed) when the file cannot be read ("无法打开所选
+    // 文件！"), is too large, or the list cannot be changed.
     bool ImportSites(const std::string& strPath, CImportResult* pResult = nullptr);
     // Rewrites site.ds whole and atomically (mode 0600). False, after telling
     // the user, when it could not be written.

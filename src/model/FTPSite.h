@@ -58,7 +58,7 @@ public:
     // other than 21 follows the host (host ":" port).
     std::string GetKey() const;
     // The key as older versions formed it, without the port: the name of
-    // the site folder they made (MoveLegacySiteFolder).
+    // the site folder they made (MovePortlessSiteFolder).
     std::string GetPortlessKey() const;
     std::string GetNickname() const { return m_strNickname; }
     // The shown name: the nickname when set, otherwise the key, as text
