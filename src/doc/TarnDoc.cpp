@@ -425,8 +425,8 @@ bool CTarnDoc::HasSameServer(const CFTPSite& site) const
     return std::any_of(m_siteList.begin(), m_siteList.end(),
                        [&](const auto& p)
                        {
-                           return p->m_strHost == site.m_strHost &&
-                                  p->m_nPort == site.m_nPort && p->m_strUser == site.m_strUser;
+                           return p->m_strHost == site.m_strHost && p->m_nPort == site.m_nPort &&
+                                  p->m_strUser == site.m_strUser;
                        });
 }
 

@@ -184,8 +184,7 @@ TEST_F(CliContractTest, BadInputIsAClearErrorInBoundedTime)
         {{"--data-dir", m_data.Path(), "import", strImport},
          0,
          "added good.example:2121@u\nadded good.example@bob\n",
-         {"sites.txt:2: longer than 4096 bytes; skipped",
-          "sites.txt:3: the host is empty; skipped",
+         {"sites.txt:2: longer than 4096 bytes; skipped", "sites.txt:3: the host is empty; skipped",
           "sites.txt:4: the port 99999 is outside 1-65535; skipped",
           "sites.txt:5: the line holds control characters; skipped",
           "sites.txt:6: a comment; skipped", "sites.txt:8: the site exists already; skipped"}},
@@ -295,7 +294,8 @@ TEST_F(CliContractTest, JsonShowsNamesThatAreNotUtf8Decoded)
     std::vector<CJsonObject> objects = Objects(Json({"ls", AnonKey()}));
     bool bFound = false;
     for (const CJsonObject& o : objects)
-        bFound = bFound || (o["name"] == "中文.txt" && o["address"] == "ftp://" + AnonKey() + "/中文.txt");
+        bFound = bFound ||
+                 (o["name"] == "中文.txt" && o["address"] == "ftp://" + AnonKey() + "/中文.txt");
     EXPECT_TRUE(bFound) << Json({"ls", AnonKey()}).strOut;
 }
 

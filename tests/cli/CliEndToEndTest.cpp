@@ -86,8 +86,8 @@ TEST_F(CliEndToEndTest, SecondUpdateListsExactlyTheAddedEntriesAndDropsTheRemove
     CCliResult fresh = Json({"new"});
     ASSERT_EQ(fresh.nExit, 0);
     std::vector<CJsonObject> objects = Objects(fresh);
-    EXPECT_EQ(Addresses(objects),
-              (std::set<std::string>{"ftp://" + AnonKey() + "/fresh", "ftp://" + AnonKey() + "/docs/new.txt"}));
+    EXPECT_EQ(Addresses(objects), (std::set<std::string>{"ftp://" + AnonKey() + "/fresh",
+                                                         "ftp://" + AnonKey() + "/docs/new.txt"}));
     ASSERT_EQ(objects.size(), 2u);
     EXPECT_EQ(objects[0]["type"], "dir"); // folders first
 
@@ -263,8 +263,14 @@ TEST_F(CliEndToEndTest, NamesInTheServersCharacterSetShowAsTextAndUrlsKeepTheByt
          "说明.txt",
          "%CB%B5%C3%F7.txt",
          "ftp://" + AnonKey() + "/中文目录/sub/说明.txt"},
-        {{"ls", AnonKey() + "/utf8目录"}, "中文.txt", "", "ftp://" + AnonKey() + "/utf8目录/中文.txt"},
-        {{"search", "明"}, "说明.txt", "%CB%B5%C3%F7.txt", "ftp://" + AnonKey() + "/中文目录/sub/说明.txt"},
+        {{"ls", AnonKey() + "/utf8目录"},
+         "中文.txt",
+         "",
+         "ftp://" + AnonKey() + "/utf8目录/中文.txt"},
+        {{"search", "明"},
+         "说明.txt",
+         "%CB%B5%C3%F7.txt",
+         "ftp://" + AnonKey() + "/中文目录/sub/说明.txt"},
         {{"ls", UserKey() + "/Папка"},
          "файл.txt",
          "%F4%E0%E9%EB.txt",
@@ -362,10 +368,9 @@ TEST_F(CliEndToEndTest, PinOnFirstUseHoldsAcrossARekeyUntilANewKeyIsTrusted)
     // 127.0.0.1 by another name), which moves its folder and options.
     pServer = serve(second);
     const std::string strNewKey = "127.1:" + std::to_string(pServer->GetPort());
-    ASSERT_EQ(
-        Cli({"edit", strKey, "--host", "127.1", "--port", std::to_string(pServer->GetPort())})
-            .nExit,
-        0);
+    ASSERT_EQ(Cli({"edit", strKey, "--host", "127.1", "--port", std::to_string(pServer->GetPort())})
+                  .nExit,
+              0);
     std::vector<CJsonObject> sites = Objects(Json({"sites"}));
     ASSERT_EQ(sites.size(), 1u);
     EXPECT_EQ(sites[0]["key"], strNewKey);
@@ -418,7 +423,8 @@ TEST_F(CliEndToEndTest, UrlsOfTlsSitesAndExportsCarryNoPassword)
         {{"--tls", "explicit"}, "ftp://user@" + strHost + "/docs/a.txt", UserKey()},
         {{"--tls", "try"}, "ftp://user@" + strHost + "/docs/a.txt", UserKey()},
         // Implicit TLS on port 21 is reached on 990, and says so.
-        {{"--tls", "implicit", "--port", "21"}, "ftps://user@127.0.0.1:990/docs/a.txt",
+        {{"--tls", "implicit", "--port", "21"},
+         "ftps://user@127.0.0.1:990/docs/a.txt",
          "127.0.0.1@user"},
     };
     std::string strKey = UserKey();

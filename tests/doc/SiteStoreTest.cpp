@@ -210,11 +210,11 @@ TEST_F(SiteStoreTest, ImportRules)
     } rows[] = {
         {"ftp.plain.org", "ftp.plain.org", "anonymous", nullptr, 21},
         {"ftp://u:p@h1:2121/pub/x", "h1", "u", "p", 2121},
-        {"@h2", "h2", "", "", 21},                 // empty credentials
-        {"bob@h3", "h3", "bob", "", 21},           // a user name without a password
-        {"u:p:q@h4", "h4", "u", "p:q", 21},        // user before the first ":"
-        {"a@b@h5", "b@h5", "a", "", 21},           // credentials before the first "@"
-        {"h7:99x", "h7", "anonymous", nullptr, 99}, // the number at the start
+        {"@h2", "h2", "", "", 21},                              // empty credentials
+        {"bob@h3", "h3", "bob", "", 21},                        // a user name without a password
+        {"u:p:q@h4", "h4", "u", "p:q", 21},                     // user before the first ":"
+        {"a@b@h5", "b@h5", "a", "", 21},                        // credentials before the first "@"
+        {"h7:99x", "h7", "anonymous", nullptr, 99},             // the number at the start
         {"h8/pub/dir", "h8/pub/dir", "anonymous", nullptr, 21}, // path, no port
         {"  \t ftp://h9 \t", "h9", "anonymous", nullptr, 21},
         {"h1:2122", "h1", "anonymous", nullptr, 2122}, // another server on h1
@@ -457,8 +457,8 @@ TEST_F(SiteStoreTest, ModifyMovesTheDataFolderOnlyWhenTheKeyChanges)
 // folder is another site's or the new one exists; site.ds is not rewritten.
 TEST_F(SiteStoreTest, AFolderMadeUnderThePortlessKeyMovesOnFirstStart)
 {
-    auto saveTree = [&](const std::string& strHost, const std::string& strUser,
-                        const std::string& strFile)
+    auto saveTree =
+        [&](const std::string& strHost, const std::string& strUser, const std::string& strFile)
     {
         CFTPSite old; // as an older version had it: no port in the key
         old.m_strHost = strHost;

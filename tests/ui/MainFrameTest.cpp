@@ -75,28 +75,18 @@ private slots:
         QCOMPARE(m_pWindow->TopLabels(), QStringList({"h", "new.example"}));
         QVERIFY(boxes.Requests().isEmpty());
 
-        // Refused, the dialog comes back with what was typed; cancelled, nothing is added.
-        QStringList reopened;
+        // Refused, the dialog comes back; cancelled then, nothing is added.
         AnswerNextDialog<CSiteDlg>(
             [&](CSiteDlg& dlg)
             {
                 dlg.findChild<QLineEdit*>("host")->setText("new.example");
-                dlg.findChild<QLineEdit*>("nickname")->setText("again");
                 dlg.findChild<QCheckBox*>("anonymous")->click();
-                AnswerNextDialog<CSiteDlg>(
-                    [&](CSiteDlg& again)
-                    {
-                        reopened << again.findChild<QLineEdit*>("host")->text()
-                                 << again.findChild<QLineEdit*>("port")->text()
-                                 << again.findChild<QLineEdit*>("nickname")->text();
-                        QVERIFY(again.findChild<QCheckBox*>("anonymous")->isChecked());
-                        again.findChild<QPushButton*>("cancel")->click();
-                    });
+                AnswerNextDialog<CSiteDlg>([](CSiteDlg& again)
+                                           { again.findChild<QPushButton*>("cancel")->click(); });
                 dlg.findChild<QPushButton*>("ok")->click();
             });
         Run(ID_SITE_ADD);
         QCOMPARE(boxes.LastText(), QStringLiteral("站点已有！"));
-        QCOMPARE(reopened, QStringList({"new.example", "21", "again"}));
         QCOMPARE(m_pWindow->TopLabels(), QStringList({"h", "new.example"}));
         QCOMPARE(m_pWindow->Doc().m_siteList.size(), size_t(2));
     }
@@ -129,7 +119,8 @@ private slots:
                 AnswerNextDialog<CSiteDlg>(
                     [&](CSiteDlg& again)
                     {
-                        QCOMPARE(again.findChild<QLineEdit*>("user")->text(), QStringLiteral("bob"));
+                        QCOMPARE(again.findChild<QLineEdit*>("user")->text(),
+                                 QStringLiteral("bob"));
                         QCOMPARE(again.findChild<QLineEdit*>("password")->text(),
                                  QStringLiteral("pw"));
                         QCOMPARE(again.findChild<QPlainTextEdit*>("remark")->toPlainText(),
@@ -232,8 +223,8 @@ private slots:
                                   "\n"
                                   "one.example:2121\n"
                                   "h\n";
-        FileDialogHook previous =
-            SetFileDialogHook([&](const FileDialogRequest&) { return QString::fromStdString(strPath); });
+        FileDialogHook previous = SetFileDialogHook([&](const FileDialogRequest&)
+                                                    { return QString::fromStdString(strPath); });
         CMessageBoxRecorder boxes;
         Run(ID_SITE_IMPORT);
         SetFileDialogHook(previous);

@@ -239,8 +239,9 @@ private slots:
         for (const auto& pSite : m_pWindow->Doc().m_siteList)
         {
             QCOMPARE(QString::fromStdString(pSite->GetStatusText()), QStringLiteral("更新终止！"));
-            QCOMPARE(QString::fromStdString(pSite->GetSettings().Get(CSiteSettings::STAT_LAST_ERROR)),
-                     QStringLiteral("更新终止！"));
+            QCOMPARE(
+                QString::fromStdString(pSite->GetSettings().Get(CSiteSettings::STAT_LAST_ERROR)),
+                QStringLiteral("更新终止！"));
             CFTPSite reloaded;
             reloaded.m_strHost = pSite->m_strHost;
             reloaded.m_nPort = pSite->m_nPort;
