@@ -302,7 +302,7 @@ int RunImport(CCliContext& ctx)
         switch (note.m_nKind)
         {
         case CImportNote::lineTooLong:
-            strWhat = "longer than " + std::to_string(IMPORT_LINE_LIMIT) + " bytes; skipped";
+            strWhat = "longer than " + std::to_string(IMPORT_LINE_LIMIT) + " bytes";
             break;
         case CImportNote::emptyHost:
             strWhat = "the host is empty";
@@ -313,7 +313,14 @@ int RunImport(CCliContext& ctx)
         case CImportNote::controlCharacters:
             strWhat = "the line holds control characters";
             break;
+        case CImportNote::comment:
+            strWhat = "a comment";
+            break;
+        case CImportNote::duplicate:
+            strWhat = "the site exists already";
+            break;
         }
+        strWhat += "; skipped";
         ReportError("warning: " + strPath + ":" + std::to_string(note.m_nLine) + ": " + strWhat);
     }
     for (const std::string& strKey : result.m_addedKeys)

@@ -224,7 +224,8 @@ CImportLine ParseImportLine(std::string str)
         }
         else
         {
-            line.m_strPassword = strCred;
+            // "user@host": a login without a password, not a password alone.
+            line.m_strUser = strCred;
         }
     }
     else
@@ -338,7 +339,22 @@ bool CTarnDoc::OnNewDocument()
         m_bSiteListDamaged = true;
         m_host.ShowMessage(pszError);
     }
+    // Before any tree, option or change log is read under the new keys.
+    MovePortlessFolders(0);
     return true;
+}
+
+void CTarnDoc::MovePortlessFolders(size_t nFirst)
+{
+    std::unordered_set<std::string> keys;
+    for (const auto& pSite : m_siteList)
+        keys.insert(pSite->GetKey());
+    for (size_t i = nFirst; i < m_siteList.size(); ++i)
+    {
+        const CFTPSite& site = *m_siteList[i];
+        if (site.m_nPort != FTP_PORT && keys.count(site.GetPortlessKey()) == 0)
+            MovePortlessSiteFolder(GetProgramFolder(), site);
+    }
 }
 
 void CTarnDoc::MarkSiteListUnreadable(int nError)
@@ -404,11 +420,14 @@ bool CTarnDoc::IsSiteBusy(const CFTPSite& site)
     return ::IsSiteBusy(site);
 }
 
-bool CTarnDoc::HasHostAndUser(const std::string& strHost, const std::string& strUser) const
+bool CTarnDoc::HasSameServer(const CFTPSite& site) const
 {
     return std::any_of(m_siteList.begin(), m_siteList.end(),
                        [&](const auto& p)
-                       { return p->m_strHost == strHost && p->m_strUser == strUser; });
+                       {
+                           return p->m_strHost == site.m_strHost && p->m_nPort == site.m_nPort &&
+                                  p->m_strUser == site.m_strUser;
+                       });
 }
 
 bool CTarnDoc::AddSite(const CSiteInfo& info)
@@ -417,7 +436,7 @@ bool CTarnDoc::AddSite(const CSiteInfo& info)
         return false;
     auto pSite = std::make_unique<CFTPSite>();
     ApplyInfo(*pSite, info);
-    if (HasHostAndUser(pSite->m_strHost, pSite->m_strUser))
+    if (HasSameServer(*pSite))
     {
         m_host.ShowMessage(SITE_EXISTS);
         return false;
@@ -507,12 +526,12 @@ bool CTarnDoc::ImportSites(const std::string& strPath, CImportResult* pResult)
         m_host.ShowMessage(CANNOT_OPEN_IMPORT);
         return false;
     }
-    // Host and user of every site, so a long import stays linear.
+    // Host, port and user of every site, so a long import stays linear.
     std::unordered_set<std::string> known;
-    auto identity = [](const std::string& strHost, const std::string& strUser)
-    { return strHost + '\0' + strUser; };
+    auto identity = [](const std::string& strHost, int32_t nPort, const std::string& strUser)
+    { return strHost + '\0' + std::to_string(nPort) + '\0' + strUser; };
     for (const auto& pSite : m_siteList)
-        known.insert(identity(pSite->m_strHost, pSite->m_strUser));
+        known.insert(identity(pSite->m_strHost, pSite->m_nPort, pSite->m_strUser));
 
     CLineReader reader(file);
     try
@@ -523,33 +542,41 @@ bool CTarnDoc::ImportSites(const std::string& strPath, CImportResult* pResult)
         {
             if (nLine == 1 && strLine.compare(0, 3, "\xEF\xBB\xBF") == 0)
                 strLine.erase(0, 3);
-            auto note = [&](CImportNote::Kind nKind, int32_t nPort = 0) {
+            auto skip = [&](CImportNote::Kind nKind, int32_t nPort = 0) {
                 result.m_notes.push_back(CImportNote{nLine, nKind, nPort});
             };
             if (bTooLong || strLine.size() > IMPORT_LINE_LIMIT)
             {
-                note(CImportNote::lineTooLong);
+                skip(CImportNote::lineTooLong);
                 continue;
             }
-            if (strLine.empty())
-                continue;
             std::string strTrimmed = Trim(strLine);
-            CImportLine line = ParseImportLine(strTrimmed);
-            if (line.m_strHost.empty())
-                note(CImportNote::emptyHost);
-            if (line.m_nPort < 1 || line.m_nPort > 65535)
-                note(CImportNote::badPort, line.m_nPort);
-            if (HasControlCharacter(strTrimmed))
-                note(CImportNote::controlCharacters);
-            if (!known.insert(identity(line.m_strHost, line.m_strUser)).second)
+            if (strTrimmed.empty())
                 continue;
-            auto pSite = std::make_unique<CFTPSite>();
-            pSite->m_strHost = line.m_strHost;
-            pSite->m_strUser = line.m_strUser;
-            pSite->m_strPassword = line.m_strPassword;
-            pSite->m_nPort = line.m_nPort;
-            result.m_addedKeys.push_back(pSite->GetKey());
-            added.push_back(std::move(pSite));
+            if (strTrimmed[0] == '#')
+            {
+                skip(CImportNote::comment);
+                continue;
+            }
+            CImportLine line = ParseImportLine(strTrimmed);
+            if (HasControlCharacter(strTrimmed))
+                skip(CImportNote::controlCharacters);
+            else if (line.m_strHost.empty())
+                skip(CImportNote::emptyHost);
+            else if (!IsValidPort(line.m_nPort))
+                skip(CImportNote::badPort, line.m_nPort);
+            else if (!known.insert(identity(line.m_strHost, line.m_nPort, line.m_strUser)).second)
+                skip(CImportNote::duplicate);
+            else
+            {
+                auto pSite = std::make_unique<CFTPSite>();
+                pSite->m_strHost = line.m_strHost;
+                pSite->m_strUser = line.m_strUser;
+                pSite->m_strPassword = line.m_strPassword;
+                pSite->m_nPort = line.m_nPort;
+                result.m_addedKeys.push_back(pSite->GetKey());
+                added.push_back(std::move(pSite));
+            }
         }
     }
     catch (const CFileException&)
@@ -564,8 +591,11 @@ bool CTarnDoc::ImportSites(const std::string& strPath, CImportResult* pResult)
             pResult->m_notes = std::move(result.m_notes);
         return false;
     }
+    size_t nFirstAdded = m_siteList.size();
     for (auto& pSite : added)
         m_siteList.push_back(std::move(pSite));
+    // An imported site picks up the folder an older version left for it.
+    MovePortlessFolders(nFirstAdded);
     if (pResult != nullptr)
         *pResult = std::move(result);
     return SaveSiteList();
@@ -627,4 +657,45 @@ bool CTarnDoc::SaveSiteList()
         return false;
     }
     return true;
+}
+
+std::string DescribeImport(const CImportResult& result)
+{
+    if (result.m_notes.empty())
+        return {};
+    std::string str = "已导入 " + std::to_string(result.m_addedKeys.size()) + " 个站点，跳过 " +
+                      std::to_string(result.m_notes.size()) + " 行：";
+    size_t nShown = 0;
+    for (const CImportNote& note : result.m_notes)
+    {
+        if (nShown++ == IMPORT_NOTES_SHOWN)
+        {
+            str += "\n……另有 " + std::to_string(result.m_notes.size() - IMPORT_NOTES_SHOWN) + " 行";
+            break;
+        }
+        str += "\n第 " + std::to_string(note.m_nLine) + " 行：";
+        switch (note.m_nKind)
+        {
+        case CImportNote::lineTooLong:
+            str += "超过 " + std::to_string(IMPORT_LINE_LIMIT) + " 字节";
+            break;
+        case CImportNote::emptyHost:
+            str += "没有主机名";
+            break;
+        case CImportNote::badPort:
+            str += "端口号 " + std::to_string(note.m_nPort) + " 不在 " + std::to_string(PORT_MIN) +
+                   "-" + std::to_string(PORT_MAX) + " 之内";
+            break;
+        case CImportNote::controlCharacters:
+            str += "含有控制字符";
+            break;
+        case CImportNote::comment:
+            str += "注释";
+            break;
+        case CImportNote::duplicate:
+            str += "站点已有";
+            break;
+        }
+    }
+    return str;
 }

@@ -43,17 +43,18 @@ inline constexpr uint64_t IMPORT_FILE_LIMIT = uint64_t{16} << 20;
 inline constexpr const char* SITE_LIST_UNREADABLE = "站点列表无法读取，本次运行不能更改站点！";
 inline constexpr const char* IMPORT_TOO_LARGE = "所选文件过大，没有导入任何站点！";
 
-// A remark about one line of an import file. The line was imported as the
-// rules say (except lineTooLong, which is skipped); the remark only says
-// that the result is probably not what was meant.
+// One line of an import file that gave no site, and why. Blank lines are
+// passed over without a note.
 struct CImportNote
 {
     enum Kind
     {
-        lineTooLong,       // longer than IMPORT_LINE_LIMIT bytes: skipped
+        lineTooLong,       // longer than IMPORT_LINE_LIMIT bytes
         emptyHost,         // the host text is empty
         badPort,           // the port is outside 1-65535
         controlCharacters, // the line holds control characters
+        comment,           // begins with "#"
+        duplicate,         // a site with that host, port and user exists
     };
     size_t m_nLine = 0; // counted from 1
     Kind m_nKind = lineTooLong;
@@ -64,8 +65,14 @@ struct CImportNote
 struct CImportResult
 {
     std::vector<std::string> m_addedKeys; // the sites added, in file order
-    std::vector<CImportNote> m_notes;     // in line order
+    std::vector<CImportNote> m_notes;     // the lines skipped, in line order
 };
+
+// What the window says after an import that skipped lines: "已导入 N 个站点，
+// 跳过 M 行：" and one line per skipped line (the first IMPORT_NOTES_SHOWN)
+// with its number and reason. Empty when no line was skipped.
+std::string DescribeImport(const CImportResult& result);
+inline constexpr size_t IMPORT_NOTES_SHOWN = 20;
 
 // The values the site dialog collects; AddSite and ModifySite take them.
 struct CSiteInfo
@@ -114,7 +121,8 @@ public:
     // delete, no new connection values.
     static bool IsSiteBusy(const CFTPSite& site);
 
-    // False (with "站点已有！") when a site with that host and user exists.
+    // False (with "站点已有！") when a site with that host, port and user
+    // exists (HasSameServer).
     [[nodiscard]] bool AddSite(const CSiteInfo& info);
     // False (with a message) when the site is updating and a connection
     // value would change.
@@ -124,10 +132,10 @@ public:
     // site afterwards.
     [[nodiscard]] bool DeleteSite(const std::string& strKey);
     // One site per line, read line by line within IMPORT_LINE_LIMIT and
-    // IMPORT_FILE_LIMIT; what was added and remarks about lines go to
-    // *pResult. False (with a message, nothing changed) when the file cannot
-    // be read ("无法打开所选文件！"), is too large, or the list cannot be
-    // changed.
+    // IMPORT_FILE_LIMIT; a line that cannot make a usable site is skipped.
+    // What was added and what was skipped go to *pResult. False (with a
+    // message, nothing changed) when the file cannot be read ("无法打开所选
+    // 文件！"), is too large, or the list cannot be changed.
     bool ImportSites(const std::string& strPath, CImportResult* pResult = nullptr);
     // Rewrites site.ds whole and atomically (mode 0600). False, after telling
     // the user, when it could not be written.
@@ -259,7 +267,10 @@ private:
     void MarkSiteListUnreadable(int nError);
     // True (after telling the user) when the list must not change.
     bool RefuseChange();
-    bool HasHostAndUser(const std::string& strHost, const std::string& strUser) const;
+    bool HasSameServer(const CFTPSite& site) const;
+    // Gives the sites from nFirst on the folders older versions made for
+    // them under their key without the port, unless a site has that key.
+    void MovePortlessFolders(size_t nFirst);
 
     IDocHost& m_host;
     CPumpBudget m_pump;

@@ -521,6 +521,17 @@ void CFTPSite::Serialize(CArchive& ar)
 
 std::string CFTPSite::GetKey() const
 {
+    // Campus hosts often run several servers: each port is a site of its own.
+    std::string strKey = m_strHost;
+    if (m_nPort != FTP_PORT)
+        strKey += ":" + std::to_string(m_nPort);
+    if (IsAnonymous())
+        return strKey;
+    return strKey + "@" + m_strUser;
+}
+
+std::string CFTPSite::GetPortlessKey() const
+{
     if (IsAnonymous())
         return m_strHost;
     return m_strHost + "@" + m_strUser;
@@ -940,6 +951,23 @@ std::string GetSiteFolderPath(const std::string& strProgramFolder, const std::st
 void PrepareSiteFolder(const std::string& strProgramFolder, const std::string& strKey)
 {
     MoveOldSiteFolder(strProgramFolder, strKey);
+}
+
+void MovePortlessSiteFolder(const std::string& strProgramFolder, const CFTPSite& site)
+{
+    std::string strOld = site.GetPortlessKey();
+    std::string strNew = site.GetKey();
+    if (strOld == strNew)
+        return;
+    MoveOldSiteFolder(strProgramFolder, strOld);
+    MoveOldSiteFolder(strProgramFolder, strNew);
+    std::string strFrom = GetSiteFolderPath(strProgramFolder, strOld);
+    std::string strTo = GetSiteFolderPath(strProgramFolder, strNew);
+    std::error_code ec;
+    // Like a plain move: a folder the new key has already is never replaced.
+    if (!std::filesystem::is_directory(strFrom, ec) || std::filesystem::exists(strTo, ec))
+        return;
+    std::filesystem::rename(strFrom, strTo, ec);
 }
 
 void RemoveSiteFiles(const std::string& strProgramFolder, const std::string& strKey)

@@ -28,6 +28,17 @@
 // it counts as anonymous.
 inline constexpr const char* ANON_PASSWORD = "tarn@example.com";
 
+// The ports a connection can use. A stored port outside them (site.ds keeps
+// 32 bits) is refused where it would be used, never cut to 16 bits.
+inline constexpr int32_t PORT_MIN = 1;
+inline constexpr int32_t PORT_MAX = 65535;
+// The port a site key leaves out.
+inline constexpr int32_t FTP_PORT = 21;
+inline constexpr bool IsValidPort(int64_t nPort)
+{
+    return nPort >= PORT_MIN && nPort <= PORT_MAX;
+}
+
 class CFTPSite : public CObject
 {
     TARN_DECLARE_SERIAL(CFTPSite)
@@ -43,8 +54,12 @@ public:
     void Serialize(CArchive& ar) override;
 
     bool IsAnonymous() const { return m_strPassword == ANON_PASSWORD; }
-    // Host alone for an anonymous site, otherwise host "@" user.
+    // Host alone for an anonymous site, otherwise host "@" user; a port
+    // other than 21 follows the host (host ":" port).
     std::string GetKey() const;
+    // The key as older versions formed it, without the port: the name of
+    // the site folder they made (MovePortlessSiteFolder).
+    std::string GetPortlessKey() const;
     std::string GetNickname() const { return m_strNickname; }
     // The shown name: the nickname when set, otherwise the key, as text
     // (DecodeAuto).
@@ -228,6 +243,11 @@ std::string GetSiteFolderPath(const std::string& strProgramFolder, const std::st
 // Gives a key's folder its current name when it still has the one older
 // versions used ("%" keys); call before renaming or removing it.
 void PrepareSiteFolder(const std::string& strProgramFolder, const std::string& strKey);
+// Older versions left the port out of the key, so a site on another port
+// than 21 finds its folder under GetPortlessKey: moves it to the key's name
+// unless that exists. The caller makes sure no site has the portless key as
+// its own (the folder is that site's then). Changes nothing in site.ds.
+void MovePortlessSiteFolder(const std::string& strProgramFolder, const CFTPSite& site);
 // Removes what a site keeps under Data/ (cache, marks, options, change log,
 // what crashed saves left), then the folder when nothing else is in it.
 void RemoveSiteFiles(const std::string& strProgramFolder, const std::string& strKey);

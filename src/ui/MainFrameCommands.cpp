@@ -50,8 +50,7 @@ CSiteInfo InfoFromDialog(const CSiteDlg& dlg, const CFTPSite* pSite)
     info.m_strUser = TextBack(dlg.m_strUser, site.m_strUser);
     info.m_strPassword = TextBack(dlg.m_strPassword, site.m_strPassword);
     info.m_bAnonymous = dlg.m_bAnonymous;
-    // A port above 65535 is passed on as entered.
-    info.m_nPort = int32_t(dlg.m_nPort);
+    info.m_nPort = int32_t(dlg.m_nPort); // the dialog let only 1-65535 through
     info.m_bAnonUpdate = dlg.m_bAnonUpdate;
     info.m_strNickname = TextBack(dlg.m_strNickname, site.m_strNickname);
     info.m_strRemark = TextBack(dlg.m_strRemark, site.m_strRemark);
@@ -132,10 +131,17 @@ void CMainFrame::ApplySiteChoices(CFTPSite* pSite, const CSiteChoices& before,
 void CMainFrame::OnSiteAdd()
 {
     CSiteDlg dlg(this);
-    if (dlg.exec() != QDialog::Accepted)
-        return;
-    if (!m_pDoc->AddSite(InfoFromDialog(dlg, nullptr)))
-        return;
+    for (;;)
+    {
+        if (dlg.exec() != QDialog::Accepted)
+            return;
+        if (m_pDoc->AddSite(InfoFromDialog(dlg, nullptr)))
+            break;
+        // "站点已有！" was said: the dialog comes back with everything typed,
+        // for another port or user. A list that cannot change ends it.
+        if (m_pDoc->IsSiteListUnreadable())
+            return;
+    }
     CFTPSite* pSite = m_pDoc->m_siteList.back().get();
     m_pDirView->AddSiteItem(pSite);
     ApplySiteChoices(pSite, CSiteChoices(), dlg.m_choices);
@@ -223,9 +229,13 @@ void CMainFrame::OnSiteImport()
                             Text(frame_text::DEFAULT_SUFFIX));
     if (strPath.isEmpty())
         return;
-    (void)m_pDoc->ImportSites(strPath.toStdString());
+    CImportResult result;
+    bool bImported = m_pDoc->ImportSites(strPath.toStdString(), &result);
     m_pDirView->FillTree();
     UpdateCommandUI();
+    // Lines that gave no site are not left for the user to discover.
+    if (std::string strSkipped = DescribeImport(result); bImported && !strSkipped.empty())
+        TarnMessageBox(this, QString::fromStdString(strSkipped));
 }
 
 void CMainFrame::OnSearch()

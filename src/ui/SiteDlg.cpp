@@ -10,6 +10,7 @@
 #include <QRegularExpressionValidator>
 #include <QShowEvent>
 
+#include "model/FTPSite.h"
 #include "ui/DialogData.h"
 
 namespace
@@ -28,6 +29,7 @@ const char* const TEXT_ADVANCED = "高级...";
 const char* const TEXT_OK = "确定";
 const char* const TEXT_CANCEL = "取消";
 const char* const TEXT_BAD_PORT = "Please enter a positive integer.";
+const char* const TEXT_PORT_RANGE = "Please enter an integer between %1 and %2.";
 
 QString Text(const char* psz)
 {
@@ -153,6 +155,13 @@ void CSiteDlg::accept()
     if (!port)
     {
         RefuseField(this, m_pEditPort, Text(TEXT_BAD_PORT));
+        return;
+    }
+    // A port the connection cannot use would be cut to 16 bits and reach
+    // another server with the site's password.
+    if (!IsValidPort(*port))
+    {
+        RefuseField(this, m_pEditPort, Text(TEXT_PORT_RANGE).arg(PORT_MIN).arg(PORT_MAX));
         return;
     }
     m_strHost = m_pEditHost->text();

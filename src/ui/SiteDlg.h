@@ -36,8 +36,8 @@ public:
     CSiteChoices m_choices;
 
     // OK: the fields into the members. A port that does not start with a
-    // digit is refused with a message, the focus goes back to it and the
-    // dialog stays open.
+    // digit, or lies outside 1-65535, is refused with a message, the focus
+    // goes back to it and the dialog stays open.
     void accept() override;
 
 protected:

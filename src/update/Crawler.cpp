@@ -272,7 +272,9 @@ int Crawl(CCrawl& crawl, CFTPDir* pDir, int nDepth)
     if (!source.ChangeDirectory(pDir))
     {
         uint32_t nError = GetLastInternetError();
-        if (nError == ERROR_INTERNET_OPERATION_CANCELLED)
+        // Closing cuts the sessions after raising the stop flag: the failure
+        // it causes is the user's stop, not the server's doing.
+        if (nError == ERROR_INTERNET_OPERATION_CANCELLED || IsStopRequested())
             return StopAt(pSite, pDir);
         if (IsConnectionLost(nError))
             return ConnectionLostAt(pSite, pDir, nError);
@@ -292,7 +294,8 @@ int Crawl(CCrawl& crawl, CFTPDir* pDir, int nDepth)
     {
         uint32_t nError = GetLastInternetError();
         listing = {};
-        if (nError == ERROR_INTERNET_OPERATION_CANCELLED)
+        // A listing cut short by a stop is no empty folder.
+        if (nError == ERROR_INTERNET_OPERATION_CANCELLED || IsStopRequested())
             return StopAt(pSite, pDir);
         if (IsConnectionLost(nError))
             return ConnectionLostAt(pSite, pDir, nError);

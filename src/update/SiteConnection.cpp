@@ -24,6 +24,15 @@ std::string TrustHint(uint32_t nError, const CFTPSite& site)
     return {};
 }
 
+// A port site.ds holds beyond what a connection can use: said plainly, so
+// the user fixes the site instead of reaching whatever listens on the port
+// its low 16 bits would name.
+std::string BadPortText(int32_t nPort)
+{
+    return "端口号 " + std::to_string(nPort) + " 无效（应在 " + std::to_string(PORT_MIN) + " 到 " +
+           std::to_string(PORT_MAX) + " 之间），请在站点设置中改正";
+}
+
 // The pin a first connection accepted, unless one was set meanwhile.
 void RememberFirstKey(CFTPSite& site, const std::string& strPin)
 {
@@ -84,6 +93,12 @@ std::unique_ptr<CFtpConnection> OpenSiteConnection(CInternetSession& session, CF
     CNameCodec codec = site.GetCodec();
     bool bUtf8 = codec.IsAuto() || codec.GetCharset() == CHARSET_UTF8;
     (void)session.SetOption(INTERNET_OPTION_FTP_UTF8, bUtf8 ? 1 : 0);
+    if (!IsValidPort(site.m_nPort))
+    {
+        if (pError != nullptr)
+            *pError = BadPortText(site.m_nPort);
+        return nullptr;
+    }
     CTlsSettings tls = site.GetSettings().GetTls();
     // A damaged pin must neither be ignored nor be replaced by the next key seen.
     if (tls.nMode != TlsMode::off && !tls.strPin.empty() && !IsValidPin(tls.strPin))
@@ -151,6 +166,12 @@ bool FetchSiteCertificate(const CFTPSite& site, CTlsCertificate* pCert, std::str
 bool FetchSiteCertificate(const std::string& strHost, int32_t nPort, const CTlsSettings& tls,
                           CTlsCertificate* pCert, std::string* pError, CInternetSession* pSession)
 {
+    if (!IsValidPort(nPort))
+    {
+        if (pError != nullptr)
+            *pError = BadPortText(nPort);
+        return false;
+    }
     std::unique_ptr<CInternetSession> pOwn;
     if (pSession == nullptr)
     {

@@ -369,7 +369,11 @@ int RunWorker(UpdateTask& task, CWorkerLease& lease, bool* pbContinued)
     std::unique_ptr<CFtpConnection> pConnection = OpenSiteConnection(*pSession, *pSite, &strError);
     if (!pConnection)
     {
-        pSite->SetStatus("更新失败:\n" + strError, 1);
+        // Closing cut the session while it connected: the server did nothing wrong.
+        if (g_bStopUpdate)
+            pSite->SetStatus("更新终止！", 3);
+        else
+            pSite->SetStatus("更新失败:\n" + strError, 1);
         PostSiteUpdated(pSite);
         return 0;
     }

@@ -33,7 +33,7 @@ std::multiset<std::string> Describe(const std::vector<CJsonObject>& objects)
 class CliChangesTest : public CliTest
 {
 protected:
-    std::string LogPath() const { return m_data.Path() + "/Data/127.0.0.1/changes.log"; }
+    std::string LogPath() const { return m_data.Path() + "/Data/" + AnonKey() + "/changes.log"; }
 
     // Commands the server saw in every session since the log was cleared.
     int LoggedCommands() const
@@ -84,7 +84,7 @@ TEST_F(CliChangesTest, TwoUpdatesLogExactlyWhatChangedAndTheFiguresMatchTheServe
         return objects.at(0);
     };
     CJsonObject stats = statsOf();
-    EXPECT_EQ(stats["key"], ANON_KEY);
+    EXPECT_EQ(stats["key"], AnonKey());
     EXPECT_EQ(stats["folders"], "5");
     EXPECT_EQ(stats["files"], "6");
     EXPECT_EQ(stats["bytes"], "4545");
@@ -119,7 +119,7 @@ TEST_F(CliChangesTest, TwoUpdatesLogExactlyWhatChangedAndTheFiguresMatchTheServe
     EXPECT_EQ(Describe(changes), changed);
     for (const CJsonObject& o : changes)
     {
-        EXPECT_EQ(o["address"], "ftp://127.0.0.1" + o["path"]);
+        EXPECT_EQ(o["address"], "ftp://" + AnonKey() + o["path"]);
         EXPECT_EQ(o["run"], changes[0]["run"]);
     }
     // The log itself: the first line, then exactly these.
@@ -135,7 +135,7 @@ TEST_F(CliChangesTest, TwoUpdatesLogExactlyWhatChangedAndTheFiguresMatchTheServe
     EXPECT_EQ(Describe({logged.begin() + 1, logged.end()}), changed);
 
     // Below one folder; and since a time before both updates, the first line too.
-    EXPECT_EQ(Describe(Objects(Json({"changes", "127.0.0.1/docs"}))),
+    EXPECT_EQ(Describe(Objects(Json({"changes", AnonKey() + "/docs"}))),
               (std::multiset<std::string>{"added /docs/new.txt size=3",
                                           "resized /docs/a.txt size=5000 old_size=1536"}));
     EXPECT_EQ(Objects(Json({"changes", "--since", "2000-01-01"})).size(), changed.size() + 1);
@@ -153,7 +153,7 @@ TEST_F(CliChangesTest, TwoUpdatesLogExactlyWhatChangedAndTheFiguresMatchTheServe
     EXPECT_EQ(stats["commands"], std::to_string(LoggedCommands()));
 
     // Counts that are not stored are counted from the tree.
-    std::string strOptions = m_data.Path() + "/Data/127.0.0.1/options.ini";
+    std::string strOptions = m_data.Path() + "/Data/" + AnonKey() + "/options.ini";
     std::string strKept;
     for (const std::string& strLine : CCliResult{0, ReadFileBytes(strOptions), ""}.Lines())
     {

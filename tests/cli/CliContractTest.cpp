@@ -52,39 +52,44 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
          nullptr},
         {{"--json", "edit", "h2", "--port", "2100", "--anon-update"}, 0, {}, nullptr},
         {{"--json", "edit", "nobody"}, 1, {}, "no site"},
-        {{"--json", "remove", "h2"}, 0, {}, nullptr},
+        // The port is part of the key now.
         {{"--json", "remove", "h2"}, 1, {}, "no site"},
+        {{"--json", "remove", "h2:2100"}, 0, {}, nullptr},
+        {{"--json", "remove", "h2:2100"}, 1, {}, "no site"},
         {{"--json", "import", strImport}, 0, {"key"}, nullptr},
         {{"--json", "import", m_data / "missing.txt"}, 1, {}, "无法打开所选文件！"},
-        {{"--json", "remove", "example.invalid@u"}, 0, {}, nullptr},
-        {{"--json", "ls", "127.0.0.1/docs"}, 0, ENTRY_KEYS, nullptr},
-        {{"--json", "ls", "127.0.0.1/docs/a.txt"}, 1, {}, "not a folder"},
+        {{"--json", "remove", "example.invalid:2121@u"}, 0, {}, nullptr},
+        {{"--json", "ls", AnonKey() + "/docs"}, 0, ENTRY_KEYS, nullptr},
+        {{"--json", "ls", AnonKey() + "/docs/a.txt"}, 1, {}, "not a folder"},
         {{"--json", "ls", "nosuchsite/"}, 1, {}, "no site"},
         {{"--json", "new"}, 0, ENTRY_KEYS, nullptr},
         {{"--json", "search", "a"}, 0, ENTRY_KEYS, nullptr},
-        {{"--json", "url", "ftp://127.0.0.1/docs/a.txt"}, 0, {"url"}, nullptr},
+        {{"--json", "url", "ftp://" + AnonKey() + "/docs/a.txt"}, 0, {"url"}, nullptr},
         {{"--json", "url", "ftp://nosuchsite/x"}, 1, {}, "no site"},
-        {{"--json", "read", "127.0.0.1/readme"}, 0, {}, nullptr},
-        {{"--json", "update", "--threads", "2", "127.0.0.1/docs"},
+        {{"--json", "read", AnonKey() + "/readme"}, 0, {}, nullptr},
+        {{"--json", "update", "--threads", "2", AnonKey() + "/docs"},
          0,
          {},
          nullptr}, // shapes checked below
-        {{"--json", "update", "127.0.0.1/nothing"}, 1, {}, "no cached folder"},
+        {{"--json", "update", AnonKey() + "/nothing"}, 1, {}, "no cached folder"},
         // Bad usage: one line on stderr, exit 2.
         {{}, 2, {}, "usage: tarn-cli"},
         {{"--bogus", "sites"}, 2, {}, "usage: tarn-cli"},
         {{"frobnicate"}, 2, {}, "usage: tarn-cli"},
         {{"ls"}, 2, {}, "usage: tarn-cli [--data-dir DIR] [--json] ls [-R] [--format F] ADDRESS"},
         {{"read"}, 2, {}, "usage:"},
-        {{"read", "--all", "127.0.0.1/x"}, 2, {}, "usage:"},
+        {{"read", "--all", AnonKey() + "/x"}, 2, {}, "usage:"},
         {{"add", "--port", "21"}, 2, {}, "--host"},
         {{"add", "--host", "h", "--port", "70000"}, 2, {}, "--port"},
+        {{"add", "--host", "h", "--port", "0"}, 2, {}, "--port"},
+        {{"add", "--host", "h", "--port", "67668"}, 2, {}, "--port"},
+        {{"edit", AnonKey(), "--port", "65536"}, 2, {}, "--port"},
         {{"add", "--host", "h", "--user", "u"}, 2, {}, "--password"},
         {{"update", "--threads", "0"}, 2, {}, "--threads"},
         {{"search"}, 2, {}, "usage:"},
         {{"url", "a", "b"}, 2, {}, "usage:"},
-        {{"edit", "127.0.0.1", "--tls", "ssl"}, 2, {}, "--tls"},
-        {{"--json", "trust", "127.0.0.1"}, 1, {}, "does not use TLS"},
+        {{"edit", AnonKey(), "--tls", "ssl"}, 2, {}, "--tls"},
+        {{"--json", "trust", AnonKey()}, 1, {}, "does not use TLS"},
     };
     for (const CRow& row : rows)
     {
@@ -120,10 +125,10 @@ TEST_F(CliContractTest, ExitCodesAndJsonShapesOfEveryCommand)
     EXPECT_EQ(site.m_types.at("port"), 'n');
     EXPECT_EQ(site["anonymous"], "true");
     EXPECT_EQ(site["user"], "anonymous");
-    CJsonObject entry = Objects(Json({"ls", "127.0.0.1/docs"})).at(0);
+    CJsonObject entry = Objects(Json({"ls", AnonKey() + "/docs"})).at(0);
     EXPECT_EQ(entry.m_types.at("size"), 'n');
     EXPECT_EQ(entry.m_types.at("unread"), 'b');
-    EXPECT_EQ(Objects(Json({"url", "127.0.0.1/docs/a.txt"})).at(0)["url"],
+    EXPECT_EQ(Objects(Json({"url", AnonKey() + "/docs/a.txt"})).at(0)["url"],
               "ftp://127.0.0.1:" + Port() + "/docs/a.txt");
 
     // update: status lines while it runs, then the summary.
@@ -159,7 +164,8 @@ TEST_F(CliContractTest, BadInputIsAClearErrorInBoundedTime)
     WriteFileBytes(strFile, "x");
     std::string strImport = m_data / "sites.txt";
     WriteFileBytes(strImport, "ftp://u:p@good.example:2121\n" + std::string(5000, 'x') +
-                                  "\n:21\nbad.port:99999\nctl\x01.example\n");
+                                  "\n:21\nbad.port:99999\nctl\x01.example\n"
+                                  "# a comment\nbob@good.example\nftp://u:q@good.example:2121\n");
     std::string strSiteDs = m_data / "site.ds";
     struct CRow
     {
@@ -177,10 +183,11 @@ TEST_F(CliContractTest, BadInputIsAClearErrorInBoundedTime)
          {"/dev/zero:1: longer than 4096 bytes", "所选文件过大"}},
         {{"--data-dir", m_data.Path(), "import", strImport},
          0,
-         "added good.example@u\nadded \nadded bad.port\nadded ctl\\x01.example\n",
-         {"sites.txt:2: longer than 4096 bytes; skipped", "sites.txt:3: the host is empty",
-          "sites.txt:4: the port 99999 is outside 1-65535",
-          "sites.txt:5: the line holds control characters"}},
+         "added good.example:2121@u\nadded good.example@bob\n",
+         {"sites.txt:2: longer than 4096 bytes; skipped", "sites.txt:3: the host is empty; skipped",
+          "sites.txt:4: the port 99999 is outside 1-65535; skipped",
+          "sites.txt:5: the line holds control characters; skipped",
+          "sites.txt:6: a comment; skipped", "sites.txt:8: the site exists already; skipped"}},
     };
     for (const CRow& row : rows)
     {
@@ -229,7 +236,7 @@ TEST_F(CliContractTest, UpdateExitsOneWhenASiteFails)
     EXPECT_EQ(objects.back()["failed"], "1");
     bool bFailedLine = false;
     for (const CJsonObject& o : objects)
-        bFailedLine = bFailedLine || (o.m_values.count("key") && o["key"] == USER_KEY &&
+        bFailedLine = bFailedLine || (o.m_values.count("key") && o["key"] == UserKey() &&
                                       o["status"] == "1" && o["text"].rfind("更新失败:\n", 0) == 0);
     EXPECT_TRUE(bFailedLine) << r.strOut;
 }
@@ -284,20 +291,21 @@ TEST_F(CliContractTest, JsonShowsNamesThatAreNotUtf8Decoded)
 {
     Put("\xD6\xD0\xCE\xC4.txt", "gbk"); // "中文.txt" from a GB18030 server
     Update();
-    std::vector<CJsonObject> objects = Objects(Json({"ls", "127.0.0.1"}));
+    std::vector<CJsonObject> objects = Objects(Json({"ls", AnonKey()}));
     bool bFound = false;
     for (const CJsonObject& o : objects)
-        bFound = bFound || (o["name"] == "中文.txt" && o["address"] == "ftp://127.0.0.1/中文.txt");
-    EXPECT_TRUE(bFound) << Json({"ls", "127.0.0.1"}).strOut;
+        bFound = bFound ||
+                 (o["name"] == "中文.txt" && o["address"] == "ftp://" + AnonKey() + "/中文.txt");
+    EXPECT_TRUE(bFound) << Json({"ls", AnonKey()}).strOut;
 }
 
 TEST_F(CliContractTest, DamagedFilesGiveAWarningAndWhatCouldBeRead)
 {
     // content.ct cut short: the entries before the cut stay listed.
-    std::string strContent = m_data / "Data/127.0.0.1/content.ct";
+    std::string strContent = m_data / "Data/" + AnonKey() + "/content.ct";
     std::string strBytes = ReadFileBytes(strContent);
     WriteFileBytes(strContent, strBytes.substr(0, strBytes.size() - 3));
-    CCliResult ls = Json({"ls", "-R", "127.0.0.1"});
+    CCliResult ls = Json({"ls", "-R", AnonKey()});
     EXPECT_EQ(ls.nExit, 0);
     EXPECT_NE(ls.strErr.find("content.ct is damaged"), std::string::npos) << ls.strErr;
     EXPECT_FALSE(ls.strOut.empty());
@@ -305,7 +313,7 @@ TEST_F(CliContractTest, DamagedFilesGiveAWarningAndWhatCouldBeRead)
 
     // state.st cut short.
     Update(); // rewrites both files whole
-    std::string strState = m_data / "Data/127.0.0.1/state.st";
+    std::string strState = m_data / "Data/" + AnonKey() + "/state.st";
     WriteFileBytes(strState, ReadFileBytes(strState).substr(0, 2));
     CCliResult fresh = Json({"new"});
     EXPECT_EQ(fresh.nExit, 0);
@@ -322,7 +330,7 @@ TEST_F(CliContractTest, DamagedFilesGiveAWarningAndWhatCouldBeRead)
     EXPECT_NE(sites.strErr.find("warning"), std::string::npos) << sites.strErr;
     std::vector<CJsonObject> objects = Objects(sites);
     ASSERT_EQ(objects.size(), 1u);
-    EXPECT_EQ(objects[0]["key"], "127.0.0.1");
+    EXPECT_EQ(objects[0]["key"], AnonKey());
 }
 
 TEST_F(CliContractTest, InterruptStopsTheUpdateAndASecondOneCutsTheSessions)
@@ -356,7 +364,7 @@ TEST_F(CliContractTest, InterruptStopsTheUpdateAndASecondOneCutsTheSessions)
             << nSignal << r.strOut;
         EXPECT_EQ(r.strOut.find("更新意外终止"), std::string::npos) << nSignal << r.strOut;
         EXPECT_NE(r.strOut.find(R"("failed":1)"), std::string::npos) << nSignal << r.strOut;
-        EXPECT_NE(Cli({"ls", "127.0.0.1/"}).strOut.find(strNew), std::string::npos) << nSignal;
+        EXPECT_NE(Cli({"ls", AnonKey() + "/"}).strOut.find(strNew), std::string::npos) << nSignal;
     }
     m_pServer->ClearFaults();
 

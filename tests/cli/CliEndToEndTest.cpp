@@ -35,10 +35,10 @@ TEST_F(CliEndToEndTest, TwoSitesUpdateAndLsRecursiveEqualsTheServedTree)
     // One line per site at the end, in list order.
     std::vector<std::string> lines = update.Lines();
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[lines.size() - 2], std::string(ANON_KEY) + "       更新成功");
-    EXPECT_EQ(lines.back(), std::string(USER_KEY) + "  更新成功");
+    EXPECT_EQ(lines[lines.size() - 2], AnonKey() + "       更新成功");
+    EXPECT_EQ(lines.back(), UserKey() + "  更新成功");
 
-    for (const char* pszKey : {ANON_KEY, USER_KEY})
+    for (const std::string& pszKey : {AnonKey(), UserKey()})
     {
         CCliResult ls = Json({"ls", "-R", std::string("ftp://") + pszKey + "/"});
         ASSERT_EQ(ls.nExit, 0) << ls.strErr;
@@ -57,13 +57,13 @@ TEST_F(CliEndToEndTest, TwoSitesUpdateAndLsRecursiveEqualsTheServedTree)
         }
     }
     // Without -R: the folder's own entries, folders first; without "ftp://".
-    CCliResult ls = Json({"ls", std::string(ANON_KEY) + "/docs"});
+    CCliResult ls = Json({"ls", AnonKey() + "/docs"});
     std::vector<CJsonObject> objects = Objects(ls);
     ASSERT_EQ(objects.size(), 3u);
     EXPECT_EQ(objects[0]["type"], "dir");
     EXPECT_EQ(objects[0]["name"], "sub");
     // Text mode: the file list's size texts.
-    CCliResult text = Cli({"ls", std::string(ANON_KEY) + "/docs"});
+    CCliResult text = Cli({"ls", AnonKey() + "/docs"});
     EXPECT_NE(text.strOut.find("1.50K"), std::string::npos) << text.strOut;
     EXPECT_NE(text.strOut.find("1字节"), std::string::npos) << text.strOut;
 }
@@ -86,20 +86,20 @@ TEST_F(CliEndToEndTest, SecondUpdateListsExactlyTheAddedEntriesAndDropsTheRemove
     CCliResult fresh = Json({"new"});
     ASSERT_EQ(fresh.nExit, 0);
     std::vector<CJsonObject> objects = Objects(fresh);
-    EXPECT_EQ(Addresses(objects),
-              (std::set<std::string>{"ftp://127.0.0.1/fresh", "ftp://127.0.0.1/docs/new.txt"}));
+    EXPECT_EQ(Addresses(objects), (std::set<std::string>{"ftp://" + AnonKey() + "/fresh",
+                                                         "ftp://" + AnonKey() + "/docs/new.txt"}));
     ASSERT_EQ(objects.size(), 2u);
     EXPECT_EQ(objects[0]["type"], "dir"); // folders first
 
-    std::vector<CJsonObject> tree = Objects(Json({"ls", "-R", ANON_KEY}));
-    EXPECT_EQ(ListedTree(tree, ANON_KEY), ServedTree());
-    EXPECT_EQ(Cli({"ls", std::string(ANON_KEY) + "/pub/old"}).nExit, 1);
-    CCliResult docs = Cli({"ls", std::string(ANON_KEY) + "/docs"});
+    std::vector<CJsonObject> tree = Objects(Json({"ls", "-R", AnonKey()}));
+    EXPECT_EQ(ListedTree(tree, AnonKey()), ServedTree());
+    EXPECT_EQ(Cli({"ls", AnonKey() + "/pub/old"}).nExit, 1);
+    CCliResult docs = Cli({"ls", AnonKey() + "/docs"});
     EXPECT_NE(docs.strOut.find("4.88K"), std::string::npos) << docs.strOut;
 
     // new below one folder.
-    std::vector<CJsonObject> inDocs = Objects(Json({"new", "ftp://127.0.0.1/docs"}));
-    EXPECT_EQ(Addresses(inDocs), (std::set<std::string>{"ftp://127.0.0.1/docs/new.txt"}));
+    std::vector<CJsonObject> inDocs = Objects(Json({"new", "ftp://" + AnonKey() + "/docs"}));
+    EXPECT_EQ(Addresses(inDocs), (std::set<std::string>{"ftp://" + AnonKey() + "/docs/new.txt"}));
 }
 
 TEST_F(CliEndToEndTest, SearchFollowsTheMatchingRules)
@@ -136,7 +136,7 @@ TEST_F(CliEndToEndTest, SearchFollowsTheMatchingRules)
         bool bFilesStarted = false;
         for (const CJsonObject& o : Objects(r))
         {
-            found.insert(o["address"].substr(std::string("ftp://127.0.0.1").size()));
+            found.insert(o["address"].substr(std::string("ftp://" + AnonKey()).size()));
             bFilesStarted = bFilesStarted || o["type"] == "file";
             EXPECT_FALSE(bFilesStarted && o["type"] == "dir") << "folders come first";
         }
@@ -167,18 +167,18 @@ TEST_F(CliEndToEndTest, ReadMarksSurviveARestartAndSingleAddressesMarkOnlyThem)
     Put("docs/n2.txt", "2");
     Put("fresh/f.txt", "f");
     Update();
-    ASSERT_EQ(Cli({"read", "ftp://127.0.0.1/docs/n1.txt", "127.0.0.1/fresh"}).nExit, 0);
+    ASSERT_EQ(Cli({"read", "ftp://" + AnonKey() + "/docs/n1.txt", AnonKey() + "/fresh"}).nExit, 0);
     EXPECT_EQ(Addresses(Objects(Json({"new"}))),
-              (std::set<std::string>{"ftp://127.0.0.1/docs/n2.txt"}));
+              (std::set<std::string>{"ftp://" + AnonKey() + "/docs/n2.txt"}));
     // The folder's contents were cleared too, not only its own mark.
-    std::vector<CJsonObject> freshTree = Objects(Json({"ls", "-R", "127.0.0.1/fresh"}));
+    std::vector<CJsonObject> freshTree = Objects(Json({"ls", "-R", AnonKey() + "/fresh"}));
     ASSERT_EQ(freshTree.size(), 1u);
     EXPECT_EQ(freshTree[0]["unread"], "false");
     // ls never changes marks.
     EXPECT_EQ(Addresses(Objects(Json({"new"}))),
-              (std::set<std::string>{"ftp://127.0.0.1/docs/n2.txt"}));
+              (std::set<std::string>{"ftp://" + AnonKey() + "/docs/n2.txt"}));
     // A bad address marks nothing.
-    EXPECT_EQ(Cli({"read", "127.0.0.1/docs/n2.txt", "127.0.0.1/nothing"}).nExit, 1);
+    EXPECT_EQ(Cli({"read", AnonKey() + "/docs/n2.txt", AnonKey() + "/nothing"}).nExit, 1);
     EXPECT_EQ(Objects(Json({"new"})).size(), 1u);
 }
 
@@ -193,7 +193,7 @@ TEST_F(CliEndToEndTest, UpdateOfANodeAddressRecrawlsOnlyThatFolder)
     Put("pub/not-seen.txt", "n");
     m_pServer->ClearLog();
 
-    CCliResult r = Json({"update", "ftp://127.0.0.1/docs"});
+    CCliResult r = Json({"update", "ftp://" + AnonKey() + "/docs"});
     ASSERT_EQ(r.nExit, 0) << r.strErr;
     std::vector<std::string> listed = m_pServer->GetListedFolders();
     ASSERT_FALSE(listed.empty());
@@ -206,9 +206,9 @@ TEST_F(CliEndToEndTest, UpdateOfANodeAddressRecrawlsOnlyThatFolder)
     ASSERT_FALSE(objects.empty());
     EXPECT_EQ(objects.back().m_keys, (std::vector<std::string>{"done", "total", "failed"}));
     EXPECT_EQ(objects.back()["total"], "1");
-    EXPECT_EQ(Addresses(Objects(Json({"new", ANON_KEY}))),
-              (std::set<std::string>{"ftp://127.0.0.1/docs/sub/added.txt"}));
-    EXPECT_EQ(Cli({"ls", "127.0.0.1/pub"}).strOut.find("not-seen"), std::string::npos);
+    EXPECT_EQ(Addresses(Objects(Json({"new", AnonKey()}))),
+              (std::set<std::string>{"ftp://" + AnonKey() + "/docs/sub/added.txt"}));
+    EXPECT_EQ(Cli({"ls", AnonKey() + "/pub"}).strOut.find("not-seen"), std::string::npos);
 }
 
 // A server that keeps names in GBK and Windows-1251 bytes, beside UTF-8
@@ -258,17 +258,23 @@ TEST_F(CliEndToEndTest, NamesInTheServersCharacterSetShowAsTextAndUrlsKeepTheByt
         std::string strRaw;     // "" when the name is UTF-8
         std::string strAddress; // of the first entry
     } rows[] = {
-        {{"ls", "127.0.0.1/中文目录"}, "sub", "", "ftp://127.0.0.1/中文目录/sub"},
-        {{"ls", "ftp://127.0.0.1/中文目录/sub"},
+        {{"ls", AnonKey() + "/中文目录"}, "sub", "", "ftp://" + AnonKey() + "/中文目录/sub"},
+        {{"ls", "ftp://" + AnonKey() + "/中文目录/sub"},
          "说明.txt",
          "%CB%B5%C3%F7.txt",
-         "ftp://127.0.0.1/中文目录/sub/说明.txt"},
-        {{"ls", "127.0.0.1/utf8目录"}, "中文.txt", "", "ftp://127.0.0.1/utf8目录/中文.txt"},
-        {{"search", "明"}, "说明.txt", "%CB%B5%C3%F7.txt", "ftp://127.0.0.1/中文目录/sub/说明.txt"},
-        {{"ls", "127.0.0.1@user/Папка"},
+         "ftp://" + AnonKey() + "/中文目录/sub/说明.txt"},
+        {{"ls", AnonKey() + "/utf8目录"},
+         "中文.txt",
+         "",
+         "ftp://" + AnonKey() + "/utf8目录/中文.txt"},
+        {{"search", "明"},
+         "说明.txt",
+         "%CB%B5%C3%F7.txt",
+         "ftp://" + AnonKey() + "/中文目录/sub/说明.txt"},
+        {{"ls", UserKey() + "/Папка"},
          "файл.txt",
          "%F4%E0%E9%EB.txt",
-         "ftp://127.0.0.1@user/Папка/файл.txt"},
+         "ftp://" + UserKey() + "/Папка/файл.txt"},
     };
     for (const CRow& row : rows)
     {
@@ -282,13 +288,13 @@ TEST_F(CliEndToEndTest, NamesInTheServersCharacterSetShowAsTextAndUrlsKeepTheByt
         EXPECT_NE(strText.find(row.strName), std::string::npos) << strText;
         EXPECT_NE(strText.find(row.strAddress), std::string::npos) << strText;
     }
-    EXPECT_EQ(Objects(Json({"ls", "-R", ANON_KEY})).size(), 8u); // the whole tree
-    EXPECT_EQ(Cli({"url", "127.0.0.1/中文目录/sub/说明.txt"}).strOut,
+    EXPECT_EQ(Objects(Json({"ls", "-R", AnonKey()})).size(), 8u); // the whole tree
+    EXPECT_EQ(Cli({"url", AnonKey() + "/中文目录/sub/说明.txt"}).strOut,
               "ftp://127.0.0.1:" + Port() + "/%D6%D0%CE%C4%C4%BF%C2%BC/sub/%CB%B5%C3%F7.txt\n");
 
     // The nickname from site.ds, the character set from options.ini; a
     // damaged line there is reported once and stops nothing.
-    std::string strOptions = m_data / "Data/127.0.0.1@user/options.ini";
+    std::string strOptions = m_data / "Data/" + UserKey() + "/options.ini";
     WriteFileBytes(strOptions, ReadFileBytes(strOptions) + "this line is damaged\n");
     CCliResult sites = Json({"sites"});
     EXPECT_EQ(sites.nExit, 0);
@@ -300,16 +306,16 @@ TEST_F(CliEndToEndTest, NamesInTheServersCharacterSetShowAsTextAndUrlsKeepTheByt
     size_t nWarning = sites.strErr.find("is not key=value");
     EXPECT_NE(nWarning, std::string::npos) << sites.strErr;
     EXPECT_EQ(sites.strErr.find("options.ini", nWarning + 1), std::string::npos) << sites.strErr;
-    EXPECT_EQ(Cli({"edit", "127.0.0.1@user", "--charset", "auto"}).nExit, 0);
+    EXPECT_EQ(Cli({"edit", UserKey(), "--charset", "auto"}).nExit, 0);
     EXPECT_EQ(Objects(Json({"sites"}))[1]["charset"], "auto");
-    EXPECT_EQ(Cli({"edit", "127.0.0.1@user", "--charset", "EBCDIC"}).nExit, 2);
+    EXPECT_EQ(Cli({"edit", UserKey(), "--charset", "EBCDIC"}).nExit, 2);
 }
 
 TEST_F(CliEndToEndTest, ListingModeIsKeptPerSiteAndAutoNotesWhatItFound)
 {
     ServeFirstTree();
     AddAnonymousSite();
-    std::string strOptions = m_data / (std::string("Data/") + ANON_KEY + "/options.ini");
+    std::string strOptions = m_data / (std::string("Data/") + AnonKey() + "/options.ini");
     // auto, the default, lists with STAT on this server and notes it.
     Update();
     EXPECT_GT(m_pServer->CountCommands("STAT"), 0);
@@ -347,6 +353,7 @@ TEST_F(CliEndToEndTest, PinOnFirstUseHoldsAcrossARekeyUntilANewKeyIsTrusted)
         return std::make_unique<CTestVsftpd>(m_served.Path(), options);
     };
     auto pServer = serve(first);
+    const std::string strKey = "127.0.0.1:" + std::to_string(pServer->GetPort());
     ASSERT_EQ(Cli({"add", "--host", "127.0.0.1", "--port", std::to_string(pServer->GetPort()),
                    "--tls", "explicit", "--trust-on-first-use"})
                   .nExit,
@@ -354,34 +361,34 @@ TEST_F(CliEndToEndTest, PinOnFirstUseHoldsAcrossARekeyUntilANewKeyIsTrusted)
     CCliResult r = Json({"update"});
     ASSERT_EQ(r.nExit, 0) << r.strOut << r.strErr;
     EXPECT_NE(r.strOut.find("首次连接，已信任服务器证书 " + first.strPin), std::string::npos);
-    std::set<std::string> cached = ListedTree(Objects(Json({"ls", "-R", ANON_KEY})), ANON_KEY);
+    std::set<std::string> cached = ListedTree(Objects(Json({"ls", "-R", strKey})), strKey);
     EXPECT_EQ(cached, ServedTree());
 
     // The server gets a new key; the site a new key of its own ("127.1" is
     // 127.0.0.1 by another name), which moves its folder and options.
     pServer = serve(second);
-    ASSERT_EQ(
-        Cli({"edit", ANON_KEY, "--host", "127.1", "--port", std::to_string(pServer->GetPort())})
-            .nExit,
-        0);
+    const std::string strNewKey = "127.1:" + std::to_string(pServer->GetPort());
+    ASSERT_EQ(Cli({"edit", strKey, "--host", "127.1", "--port", std::to_string(pServer->GetPort())})
+                  .nExit,
+              0);
     std::vector<CJsonObject> sites = Objects(Json({"sites"}));
     ASSERT_EQ(sites.size(), 1u);
-    EXPECT_EQ(sites[0]["key"], "127.1");
+    EXPECT_EQ(sites[0]["key"], strNewKey);
     EXPECT_EQ(sites[0]["tlsPin"], first.strPin);
 
     r = Cli({"update"});
     EXPECT_EQ(r.nExit, 1);
     EXPECT_NE(r.strOut.find("已信任：" + first.strPin), std::string::npos) << r.strOut;
     EXPECT_NE(r.strOut.find("服务器的：" + second.strPin), std::string::npos) << r.strOut;
-    EXPECT_NE(r.strOut.find("tarn-cli trust 127.1"), std::string::npos) << r.strOut;
-    EXPECT_EQ(ListedTree(Objects(Json({"ls", "-R", "127.1"})), "127.1"), cached);
+    EXPECT_NE(r.strOut.find("tarn-cli trust " + strNewKey), std::string::npos) << r.strOut;
+    EXPECT_EQ(ListedTree(Objects(Json({"ls", "-R", strNewKey})), strNewKey), cached);
 
     // Off a terminal nothing is pinned without --yes.
-    r = Cli({"trust", "127.1"});
+    r = Cli({"trust", strNewKey});
     EXPECT_EQ(r.nExit, 1);
     EXPECT_NE(r.strOut.find("fingerprint: " + second.strPin), std::string::npos) << r.strOut;
     EXPECT_EQ(Objects(Json({"sites"}))[0]["tlsPin"], first.strPin);
-    r = Cli({"trust", "--yes", "127.1"});
+    r = Cli({"trust", "--yes", strNewKey});
     EXPECT_EQ(r.nExit, 0) << r.strErr;
     EXPECT_EQ(Objects(Json({"sites"}))[0]["tlsPin"], second.strPin);
     r = Cli({"update"});
@@ -396,12 +403,12 @@ TEST_F(CliEndToEndTest, UrlsOfTlsSitesAndExportsCarryNoPassword)
     ServeFirstTree();
     AddUserSite();
     Update();
-    const std::string strFile = std::string(USER_KEY) + "/docs/a.txt";
+    const std::string strFile = UserKey() + "/docs/a.txt";
     const std::string strHost = "127.0.0.1:" + Port();
     EXPECT_EQ(Cli({"url", strFile}).strOut, "ftp://user:pass@" + strHost + "/docs/a.txt\n");
     for (const char* pszFormat : {"urls", "csv", "json"})
     {
-        std::string strOut = Cli({"ls", "-R", "--format", pszFormat, USER_KEY}).strOut;
+        std::string strOut = Cli({"ls", "-R", "--format", pszFormat, UserKey()}).strOut;
         EXPECT_NE(strOut.find("ftp://user@" + strHost + "/docs/a.txt"), std::string::npos)
             << strOut;
         EXPECT_EQ(strOut.find("pass"), std::string::npos) << strOut;
@@ -411,20 +418,25 @@ TEST_F(CliEndToEndTest, UrlsOfTlsSitesAndExportsCarryNoPassword)
     {
         std::vector<std::string> edit;
         std::string strUrl;
+        std::string strKey; // the site's key after the edit
     } rows[] = {
-        {{"--tls", "explicit"}, "ftp://user@" + strHost + "/docs/a.txt"},
-        {{"--tls", "try"}, "ftp://user@" + strHost + "/docs/a.txt"},
+        {{"--tls", "explicit"}, "ftp://user@" + strHost + "/docs/a.txt", UserKey()},
+        {{"--tls", "try"}, "ftp://user@" + strHost + "/docs/a.txt", UserKey()},
         // Implicit TLS on port 21 is reached on 990, and says so.
-        {{"--tls", "implicit", "--port", "21"}, "ftps://user@127.0.0.1:990/docs/a.txt"},
+        {{"--tls", "implicit", "--port", "21"},
+         "ftps://user@127.0.0.1:990/docs/a.txt",
+         "127.0.0.1@user"},
     };
+    std::string strKey = UserKey();
     for (CRow& row : rows)
     {
-        row.edit.insert(row.edit.begin(), {"edit", USER_KEY});
+        row.edit.insert(row.edit.begin(), {"edit", strKey});
         ASSERT_EQ(Cli(row.edit).nExit, 0) << row.edit[2];
-        EXPECT_EQ(Cli({"url", strFile}).strOut, row.strUrl + "\n");
-        EXPECT_EQ(Objects(Json({"url", strFile})).at(0)["url"], row.strUrl);
-        std::string strOut =
-            Cli({"ls", "--format", "urls", std::string(USER_KEY) + "/docs"}).strOut;
+        strKey = row.strKey;
+        const std::string strAddress = strKey + "/docs/a.txt";
+        EXPECT_EQ(Cli({"url", strAddress}).strOut, row.strUrl + "\n");
+        EXPECT_EQ(Objects(Json({"url", strAddress})).at(0)["url"], row.strUrl);
+        std::string strOut = Cli({"ls", "--format", "urls", strKey + "/docs"}).strOut;
         EXPECT_NE(strOut.find(row.strUrl), std::string::npos) << strOut;
     }
 }
@@ -439,9 +451,9 @@ TEST_F(CliEndToEndTest, TwoNamesThatReadAlikeAreReachedEachByItsOwnAddress)
     AddAnonymousSite();
     Update();
 
-    const std::string strUtf8 = "ftp://127.0.0.1/mix/中文.txt";
-    const std::string strGbk = "ftp://127.0.0.1/mix/%D6%D0%CE%C4.txt";
-    EXPECT_EQ(Addresses(Objects(Json({"ls", "127.0.0.1/mix"}))),
+    const std::string strUtf8 = "ftp://" + AnonKey() + "/mix/中文.txt";
+    const std::string strGbk = "ftp://" + AnonKey() + "/mix/%D6%D0%CE%C4.txt";
+    EXPECT_EQ(Addresses(Objects(Json({"ls", AnonKey() + "/mix"}))),
               (std::set<std::string>{strUtf8, strGbk}));
     const std::string strUrl = "ftp://127.0.0.1:" + Port() + "/mix/";
     EXPECT_EQ(Cli({"url", strUtf8}).strOut, strUrl + "%E4%B8%AD%E6%96%87.txt\n");
@@ -449,10 +461,10 @@ TEST_F(CliEndToEndTest, TwoNamesThatReadAlikeAreReachedEachByItsOwnAddress)
 
     ASSERT_EQ(Cli({"read", strGbk}).nExit, 0);
     std::set<std::string> unread;
-    for (const CJsonObject& o : Objects(Json({"ls", "-R", ANON_KEY})))
+    for (const CJsonObject& o : Objects(Json({"ls", "-R", AnonKey()})))
         if (o["unread"] == "true")
             unread.insert(o["address"]);
-    EXPECT_EQ(unread, (std::set<std::string>{"ftp://127.0.0.1/mix", strUtf8}));
+    EXPECT_EQ(unread, (std::set<std::string>{"ftp://" + AnonKey() + "/mix", strUtf8}));
 }
 
 TEST_F(CliEndToEndTest, TrustSaysWhenACertificateHasExpired)
@@ -473,7 +485,7 @@ TEST_F(CliEndToEndTest, TrustSaysWhenACertificateHasExpired)
                   .nExit,
               0);
     // The pin decides, and it is taken; nobody takes it unaware.
-    CCliResult r = Cli({"trust", "--yes", ANON_KEY});
+    CCliResult r = Cli({"trust", "--yes", "127.0.0.1:" + std::to_string(server.GetPort())});
     EXPECT_EQ(r.nExit, 0) << r.strErr;
     EXPECT_NE(r.strOut.find(" (expired)\nfingerprint: " + expired.strPin), std::string::npos)
         << r.strOut;

@@ -26,7 +26,7 @@ protected:
         {
             if (o.m_values.count("done") != 0)
                 continue;
-            paths.insert(o["address"].substr(std::string("ftp://127.0.0.1").size()));
+            paths.insert(o["address"].substr(std::string("ftp://" + AnonKey()).size()));
         }
         return paths;
     }

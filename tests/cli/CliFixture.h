@@ -23,9 +23,9 @@ protected:
         m_pServer = std::make_unique<CTestFtpServer>(m_served.Path(), options);
     }
     std::string Port() const { return std::to_string(m_pServer->GetPort()); }
-    // Keys of the two sites on the server.
-    static constexpr const char* ANON_KEY = "127.0.0.1";
-    static constexpr const char* USER_KEY = "127.0.0.1@user";
+    // Keys of the two sites on the server (its port is never 21).
+    std::string AnonKey() const { return "127.0.0.1:" + Port(); }
+    std::string UserKey() const { return AnonKey() + "@user"; }
 
     std::vector<std::string> WithData(std::vector<std::string> args) const
     {

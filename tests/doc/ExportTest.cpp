@@ -37,7 +37,7 @@ TEST_F(DocTest, ExportsOpenRightInOtherPrograms)
     info.m_strUser = "u";
     info.m_strPassword = "p@ss:w/rd";
     ASSERT_TRUE(m_pDoc->AddSite(info));
-    CFTPSite* pSite = m_pDoc->FindSite("h@u");
+    CFTPSite* pSite = m_pDoc->FindSite("h:2121@u");
     CFTPDir* pRoot = pSite->m_pRoot.get();
     CFTPDir* pDir = AddDir(pRoot, "dir, with comma", 1);
     AddFile(pRoot, "a,b.txt", 10);
@@ -77,32 +77,32 @@ TEST_F(DocTest, ExportsOpenRightInOtherPrograms)
     // Never a password: other programs read these files, and anyone they
     // are passed to.
     const CRow rows[] = {
-        {"dir", "dir, with comma", nullptr, nullptr, 0, true, "ftp://h@u/dir, with comma",
+        {"dir", "dir, with comma", nullptr, nullptr, 0, true, "ftp://h:2121@u/dir, with comma",
          "/dir, with comma/", "ftp://u@h:2121/dir,%20with%20comma/"},
         {"file", "中文.txt", nullptr, "%D6%D0%CE%C4.txt", 5368709120, false,
-         "ftp://h@u/dir, with comma/中文.txt", "/dir, with comma/\xd6\xd0\xce\xc4.txt",
+         "ftp://h:2121@u/dir, with comma/中文.txt", "/dir, with comma/\xd6\xd0\xce\xc4.txt",
          "ftp://u@h:2121/dir,%20with%20comma/%D6%D0%CE%C4.txt"},
-        {"file", "a,b.txt", nullptr, nullptr, 10, false, "ftp://h@u/a,b.txt", "/a,b.txt",
+        {"file", "a,b.txt", nullptr, nullptr, 10, false, "ftp://h:2121@u/a,b.txt", "/a,b.txt",
          "ftp://u@h:2121/a,b.txt"},
-        {"file", "say \"hi\".txt", nullptr, nullptr, 0, false, "ftp://h@u/say \"hi\".txt",
+        {"file", "say \"hi\".txt", nullptr, nullptr, 0, false, "ftp://h:2121@u/say \"hi\".txt",
          "/say \"hi\".txt", "ftp://u@h:2121/say%20%22hi%22.txt"},
-        {"file", "two\r\nlines.txt", nullptr, nullptr, 3, true, "ftp://h@u/two\r\nlines.txt",
+        {"file", "two\r\nlines.txt", nullptr, nullptr, 3, true, "ftp://h:2121@u/two\r\nlines.txt",
          "/two\r\nlines.txt", "ftp://u@h:2121/two%0D%0Alines.txt"},
-        {"file", "中文,名字.txt", nullptr, nullptr, 1536, false, "ftp://h@u/中文,名字.txt",
+        {"file", "中文,名字.txt", nullptr, nullptr, 1536, false, "ftp://h:2121@u/中文,名字.txt",
          "/中文,名字.txt", "ftp://u@h:2121/%E4%B8%AD%E6%96%87,%E5%90%8D%E5%AD%97.txt"},
         {"file", "=HYPERLINK(\"http://x\",\"y\").txt", "'=HYPERLINK(\"http://x\",\"y\").txt",
-         nullptr, 0, false, "ftp://h@u/=HYPERLINK(\"http://x\",\"y\").txt",
+         nullptr, 0, false, "ftp://h:2121@u/=HYPERLINK(\"http://x\",\"y\").txt",
          "/=HYPERLINK(\"http://x\",\"y\").txt",
          "ftp://u@h:2121/=HYPERLINK(%22http://x%22,%22y%22).txt"},
-        {"file", "+1.txt", "'+1.txt", nullptr, 0, false, "ftp://h@u/+1.txt", "/+1.txt",
+        {"file", "+1.txt", "'+1.txt", nullptr, 0, false, "ftp://h:2121@u/+1.txt", "/+1.txt",
          "ftp://u@h:2121/+1.txt"},
-        {"file", "-rf.txt", "'-rf.txt", nullptr, 0, false, "ftp://h@u/-rf.txt", "/-rf.txt",
+        {"file", "-rf.txt", "'-rf.txt", nullptr, 0, false, "ftp://h:2121@u/-rf.txt", "/-rf.txt",
          "ftp://u@h:2121/-rf.txt"},
-        {"file", "@cmd.txt", "'@cmd.txt", nullptr, 0, false, "ftp://h@u/@cmd.txt", "/@cmd.txt",
+        {"file", "@cmd.txt", "'@cmd.txt", nullptr, 0, false, "ftp://h:2121@u/@cmd.txt", "/@cmd.txt",
          "ftp://u@h:2121/@cmd.txt"},
-        {"file", "\tTab.txt", "'\tTab.txt", nullptr, 0, false, "ftp://h@u/\tTab.txt", "/\tTab.txt",
-         "ftp://u@h:2121/%09Tab.txt"},
-        {"file", "\rCR.txt", "'\rCR.txt", nullptr, 0, false, "ftp://h@u/\rCR.txt", "/\rCR.txt",
+        {"file", "\tTab.txt", "'\tTab.txt", nullptr, 0, false, "ftp://h:2121@u/\tTab.txt",
+         "/\tTab.txt", "ftp://u@h:2121/%09Tab.txt"},
+        {"file", "\rCR.txt", "'\rCR.txt", nullptr, 0, false, "ftp://h:2121@u/\rCR.txt", "/\rCR.txt",
          "ftp://u@h:2121/%0DCR.txt"},
         {"file", "t.txt", nullptr, nullptr, 0, false, "ftp://s@u/t.txt", "/t.txt",
          "ftps://u@s:990/t.txt"},

@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -169,6 +170,10 @@ TEST_F(SiteStoreTest, DuplicateRules)
         {Info("ftp.a.org", "bob", "other"), false, ""},          // same host and user
         {Info("FTP.A.ORG", "", "", true), true, "FTP.A.ORG"},    // letter case counts
         {Info("ftp.a.org", "Bob", "pw"), true, "ftp.a.org@Bob"},
+        // Another server on the same host, same login: a site of its own.
+        {Info("ftp.a.org", "bob", "pw", false, 2121), true, "ftp.a.org:2121@bob"},
+        {Info("ftp.a.org", "", "", true, 2121), true, "ftp.a.org:2121"},
+        {Info("ftp.a.org", "bob", "other", false, 2121), false, ""},
     };
     for (const Row& row : rows)
     {
@@ -185,13 +190,15 @@ TEST_F(SiteStoreTest, DuplicateRules)
             EXPECT_EQ(m_host.m_messages.back(), "站点已有！");
         }
     }
-    EXPECT_EQ(pDoc->m_siteList.size(), 4u);
+    EXPECT_EQ(pDoc->m_siteList.size(), 6u);
     EXPECT_EQ(pDoc->FindSite("FTP.A.ORG"), pDoc->m_siteList[2].get());
+    EXPECT_EQ(pDoc->FindSite("ftp.a.org:2121"), pDoc->m_siteList[5].get());
     EXPECT_EQ(pDoc->FindSite("ftp.A.org"), nullptr);
 }
 
 TEST_F(SiteStoreTest, ImportRules)
 {
+    // A line gives a site, or is skipped with a reason (pszHost null).
     struct Row
     {
         const char* pszLine;
@@ -199,44 +206,77 @@ TEST_F(SiteStoreTest, ImportRules)
         const char* pszUser;
         const char* pszPassword; // null: ANON_PASSWORD
         int32_t nPort;
+        CImportNote::Kind nSkipped = CImportNote::lineTooLong;
     } rows[] = {
         {"ftp.plain.org", "ftp.plain.org", "anonymous", nullptr, 21},
         {"ftp://u:p@h1:2121/pub/x", "h1", "u", "p", 2121},
-        {"@h2", "h2", "", "", 21},                 // empty credentials
-        {"secret@h3", "h3", "", "secret", 21},     // no ":" in credentials
-        {"u:p:q@h4", "h4", "u", "p:q", 21},        // user before the first ":"
-        {"a@b@h5", "b@h5", "", "a", 21},           // credentials before the first "@"
-        {"h6:abc", "h6", "anonymous", nullptr, 0}, // port without digits
-        {"h7:99x", "h7", "anonymous", nullptr, 99},
+        {"@h2", "h2", "", "", 21},                              // empty credentials
+        {"bob@h3", "h3", "bob", "", 21},                        // a user name without a password
+        {"u:p:q@h4", "h4", "u", "p:q", 21},                     // user before the first ":"
+        {"a@b@h5", "b@h5", "a", "", 21},                        // credentials before the first "@"
+        {"h7:99x", "h7", "anonymous", nullptr, 99},             // the number at the start
         {"h8/pub/dir", "h8/pub/dir", "anonymous", nullptr, 21}, // path, no port
         {"  \t ftp://h9 \t", "h9", "anonymous", nullptr, 21},
-        {" \t ", "", "anonymous", nullptr, 21}, // white space only
-        {"h10:99999999999", "h10", "anonymous", nullptr, 2147483647},
+        {"h1:2122", "h1", "anonymous", nullptr, 2122}, // another server on h1
+        {"h10:65535", "h10", "anonymous", nullptr, 65535},
+        {"h6:abc", nullptr, nullptr, nullptr, 0, CImportNote::badPort},
+        {"h6:", nullptr, nullptr, nullptr, 0, CImportNote::badPort},
+        {"h6:0", nullptr, nullptr, nullptr, 0, CImportNote::badPort},
+        {"h6:65536", nullptr, nullptr, nullptr, 65536, CImportNote::badPort},
+        {"u:p@h6:67668", nullptr, nullptr, nullptr, 67668, CImportNote::badPort},
+        {"h6:99999999999", nullptr, nullptr, nullptr, INT32_MAX, CImportNote::badPort},
+        {"ftp://", nullptr, nullptr, nullptr, 0, CImportNote::emptyHost},
+        {"u:p@", nullptr, nullptr, nullptr, 0, CImportNote::emptyHost},
+        {":21", nullptr, nullptr, nullptr, 0, CImportNote::emptyHost},
+        {"h\x01x", nullptr, nullptr, nullptr, 0, CImportNote::controlCharacters},
+        {"u:p\x7F@hx", nullptr, nullptr, nullptr, 0, CImportNote::controlCharacters},
+        {"# ftp.commented.org", nullptr, nullptr, nullptr, 0, CImportNote::comment},
+        {"  #", nullptr, nullptr, nullptr, 0, CImportNote::comment},
+        {"ftp.plain.org", nullptr, nullptr, nullptr, 0, CImportNote::duplicate},
+        {"ftp://u:other@h1:2121", nullptr, nullptr, nullptr, 0, CImportNote::duplicate},
     };
     std::string strFile = "\xEF\xBB\xBF";
     for (const Row& row : rows)
         strFile += std::string(row.pszLine) + "\r\n";
-    // Duplicates are skipped silently, and an empty line is no site.
-    strFile += "ftp.plain.org\n\nftp://u:other@h1\n \n";
+    // Blank lines give nothing and are not worth a word.
+    strFile += "\n \t \n";
     strFile += "last.without.newline";
     WriteFileBytes(m_dir / "import.txt", strFile);
 
     auto pDoc = Start(m_host);
-    pDoc->ImportSites(m_dir / "import.txt");
+    CImportResult result;
+    ASSERT_TRUE(pDoc->ImportSites(m_dir / "import.txt", &result));
     EXPECT_TRUE(m_host.m_messages.empty());
-    ASSERT_EQ(pDoc->m_siteList.size(), std::size(rows) + 1);
+    size_t nSite = 0;
+    size_t nNote = 0;
     for (size_t i = 0; i < std::size(rows); ++i)
     {
-        const CFTPSite& site = *pDoc->m_siteList[i];
-        SCOPED_TRACE(rows[i].pszLine);
-        EXPECT_EQ(site.m_strHost, rows[i].pszHost);
-        EXPECT_EQ(site.m_strUser, rows[i].pszUser);
-        EXPECT_EQ(site.m_strPassword, rows[i].pszPassword ? rows[i].pszPassword : ANON_PASSWORD);
-        EXPECT_EQ(site.m_nPort, rows[i].nPort);
+        const Row& row = rows[i];
+        SCOPED_TRACE(row.pszLine);
+        if (row.pszHost == nullptr)
+        {
+            ASSERT_LT(nNote, result.m_notes.size());
+            const CImportNote& note = result.m_notes[nNote++];
+            EXPECT_EQ(note.m_nLine, i + 1);
+            EXPECT_EQ(note.m_nKind, row.nSkipped);
+            if (row.nSkipped == CImportNote::badPort)
+                EXPECT_EQ(note.m_nPort, row.nPort);
+            continue;
+        }
+        ASSERT_LT(nSite, pDoc->m_siteList.size());
+        const CFTPSite& site = *pDoc->m_siteList[nSite];
+        EXPECT_EQ(result.m_addedKeys.at(nSite), site.GetKey());
+        ++nSite;
+        EXPECT_EQ(site.m_strHost, row.pszHost);
+        EXPECT_EQ(site.m_strUser, row.pszUser);
+        EXPECT_EQ(site.m_strPassword, row.pszPassword ? row.pszPassword : ANON_PASSWORD);
+        EXPECT_EQ(site.m_nPort, row.nPort);
         EXPECT_TRUE(site.m_strNickname.empty());
         EXPECT_FALSE(site.m_bAnonUpdate);
         EXPECT_EQ(site.m_nLoadState.load(), 0);
     }
+    EXPECT_EQ(nNote, result.m_notes.size());
+    ASSERT_EQ(pDoc->m_siteList.size(), nSite + 1);
     EXPECT_EQ(pDoc->m_siteList.back()->m_strHost, "last.without.newline");
 
     // Saved once, and a second start reads the same list.
@@ -248,25 +288,16 @@ TEST_F(SiteStoreTest, ImportRules)
 TEST_F(SiteStoreTest, ImportReadsLineByLineWithinBounds)
 {
     std::string strFile = "ok.example\n" + std::string(IMPORT_LINE_LIMIT + 1, 'x') + "\n" +
-                          "ftp://:21\n"      // empty host
-                          "h1:0\nh2:70000\n" // ports outside 1-65535
-                          "h3\tx\n" +
                           std::string(IMPORT_LINE_LIMIT, 'y') + "\n";
     WriteFileBytes(m_dir / "import.txt", strFile);
     auto pDoc = Start(m_host);
     CImportResult result;
     ASSERT_TRUE(pDoc->ImportSites(m_dir / "import.txt", &result));
-    EXPECT_EQ(result.m_addedKeys, (std::vector<std::string>{"ok.example", "", "h1", "h2", "h3\tx",
-                                                            std::string(IMPORT_LINE_LIMIT, 'y')}));
-    std::vector<std::string> notes;
-    for (const CImportNote& note : result.m_notes)
-        notes.push_back(std::to_string(note.m_nLine) + " " + std::to_string(note.m_nKind));
-    EXPECT_EQ(notes,
-              (std::vector<std::string>{"2 " + std::to_string(CImportNote::lineTooLong),
-                                        "3 " + std::to_string(CImportNote::emptyHost),
-                                        "4 " + std::to_string(CImportNote::badPort),
-                                        "5 " + std::to_string(CImportNote::badPort),
-                                        "6 " + std::to_string(CImportNote::controlCharacters)}));
+    EXPECT_EQ(result.m_addedKeys,
+              (std::vector<std::string>{"ok.example", std::string(IMPORT_LINE_LIMIT, 'y')}));
+    ASSERT_EQ(result.m_notes.size(), 1u);
+    EXPECT_EQ(result.m_notes[0].m_nLine, 2u);
+    EXPECT_EQ(result.m_notes[0].m_nKind, CImportNote::lineTooLong);
     EXPECT_TRUE(m_host.m_messages.empty());
 
     // An endless line ends at the file limit, in bounded memory, changing nothing.
@@ -274,7 +305,55 @@ TEST_F(SiteStoreTest, ImportReadsLineByLineWithinBounds)
     EXPECT_FALSE(pDoc->ImportSites("/dev/zero", &endless));
     EXPECT_EQ(m_host.m_messages, std::vector<std::string>{IMPORT_TOO_LARGE});
     EXPECT_TRUE(endless.m_addedKeys.empty());
-    EXPECT_EQ(pDoc->m_siteList.size(), 6u);
+    EXPECT_EQ(pDoc->m_siteList.size(), 2u);
+}
+
+TEST(ImportSummaryTest, SaysHowManySitesCameAndWhichLinesWereSkippedAndWhy)
+{
+    auto notes = [](size_t nCount)
+    {
+        CImportResult result;
+        result.m_addedKeys = {"a", "b"};
+        for (size_t i = 0; i < nCount; ++i)
+            result.m_notes.push_back(CImportNote{i + 1, CImportNote::emptyHost, 0});
+        return result;
+    };
+    struct Row
+    {
+        const char* pszName;
+        CImportResult result;
+        std::string strText;
+    } rows[] = {
+        {"nothing skipped", notes(0), ""},
+        {"every reason",
+         CImportResult{{"k"},
+                       {{1, CImportNote::lineTooLong, 0},
+                        {2, CImportNote::emptyHost, 0},
+                        {3, CImportNote::badPort, 70000},
+                        {4, CImportNote::controlCharacters, 0},
+                        {5, CImportNote::comment, 0},
+                        {12, CImportNote::duplicate, 0}}},
+         "已导入 1 个站点，跳过 6 行：\n"
+         "第 1 行：超过 4096 字节\n"
+         "第 2 行：没有主机名\n"
+         "第 3 行：端口号 70000 不在 1-65535 之内\n"
+         "第 4 行：含有控制字符\n"
+         "第 5 行：注释\n"
+         "第 12 行：站点已有"},
+        {"no site at all", CImportResult{{}, {{7, CImportNote::badPort, 0}}},
+         "已导入 0 个站点，跳过 1 行：\n第 7 行：端口号 0 不在 1-65535 之内"},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.pszName);
+        EXPECT_EQ(DescribeImport(row.result), row.strText);
+    }
+
+    // A long list names the first lines and counts the rest.
+    std::string strLong = DescribeImport(notes(IMPORT_NOTES_SHOWN + 5));
+    EXPECT_EQ(strLong.rfind("已导入 2 个站点，跳过 25 行：\n第 1 行：没有主机名\n", 0), 0u);
+    EXPECT_NE(strLong.find("\n第 20 行：没有主机名\n……另有 5 行"), std::string::npos) << strLong;
+    EXPECT_EQ(strLong.find("第 21 行"), std::string::npos);
 }
 
 TEST_F(SiteStoreTest, UnreadableSiteListIsLeftAloneAndNotRewritten)
@@ -359,6 +438,10 @@ TEST_F(SiteStoreTest, ModifyMovesTheDataFolderOnlyWhenTheKeyChanges)
     // The options go with the folder.
     EXPECT_EQ(CSiteOptions::Load(m_dir / "Data/h@u/options.ini").Format(), "charset=Big5\n");
 
+    // A new port is a new key.
+    ASSERT_TRUE(pDoc->ModifySite(pSite, Info("h", "u", "p", false, 2121)));
+    EXPECT_EQ(ReadFileBytes(m_dir / "Data/h:2121@u/content.ct"), "x");
+
     // A user name with "/" stays inside Data/.
     ASSERT_TRUE(pDoc->ModifySite(pSite, Info("h", "a/../b", "p")));
     EXPECT_EQ(ReadFileBytes(m_dir / "Data/h@a%2F..%2Fb/content.ct"), "x");
@@ -367,6 +450,61 @@ TEST_F(SiteStoreTest, ModifyMovesTheDataFolderOnlyWhenTheKeyChanges)
     auto pDoc2 = Start(host2);
     ASSERT_EQ(pDoc2->m_siteList.size(), 1u);
     EXPECT_EQ(pDoc2->m_siteList[0]->GetKey(), "h@a/../b");
+}
+
+// Before the port joined the key, a site on port 2121 kept its cache under
+// "host@user": the first start finds it there and moves it, unless that
+// folder is another site's or the new one exists; site.ds is not rewritten.
+TEST_F(SiteStoreTest, AFolderMadeUnderThePortlessKeyMovesOnFirstStart)
+{
+    auto saveTree =
+        [&](const std::string& strHost, const std::string& strUser, const std::string& strFile)
+    {
+        CFTPSite old; // as an older version had it: no port in the key
+        old.m_strHost = strHost;
+        old.m_strUser = strUser;
+        old.m_strPassword = strUser.empty() ? ANON_PASSWORD : "p";
+        AddFile(old.m_pRoot.get(), strFile, 1, 1);
+        old.SaveTree(m_dir.Path());
+    };
+    {
+        auto pDoc = Start(m_host);
+        ASSERT_TRUE(pDoc->AddSite(Info("h", "u", "p", false, 2121)));
+        ASSERT_TRUE(pDoc->AddSite(Info("g", "u", "p", false, 2121)));
+        ASSERT_TRUE(pDoc->AddSite(Info("g", "u", "p", false, 21))); // owns "g@u"
+        ASSERT_TRUE(pDoc->AddSite(Info("a", "", "", true, 990)));
+    }
+    saveTree("h", "u", "h.kept");
+    saveTree("g", "u", "g.kept");
+    saveTree("a", "", "a.old");
+    fs::create_directories(m_dir / "Data/a:990");
+    WriteFileBytes(m_dir / "Data/a:990/content.ct", "new");
+    const std::string strSiteDs = ReadFileBytes(SiteDs());
+
+    auto pDoc = Start(m_host);
+    EXPECT_EQ(ReadFileBytes(SiteDs()), strSiteDs);
+    EXPECT_FALSE(fs::exists(m_dir / "Data/h@u"));
+    CFTPSite* pMoved = pDoc->FindSite("h:2121@u");
+    ASSERT_NE(pMoved, nullptr);
+    pMoved->EnsureLoaded();
+    EXPECT_EQ(DescribeTree(*pMoved->m_pRoot), std::vector<std::string>{"f /h.kept 1 1"});
+
+    EXPECT_FALSE(fs::exists(m_dir / "Data/g:2121@u"));
+    pDoc->FindSite("g@u")->EnsureLoaded();
+    EXPECT_EQ(DescribeTree(*pDoc->FindSite("g@u")->m_pRoot),
+              std::vector<std::string>{"f /g.kept 1 1"});
+    EXPECT_TRUE(fs::exists(m_dir / "Data/a/content.ct"));
+    EXPECT_EQ(ReadFileBytes(m_dir / "Data/a:990/content.ct"), "new");
+
+    // An imported site picks up its old folder too.
+    saveTree("i", "u", "i.kept");
+    WriteFileBytes(m_dir / "import.txt", "u:p@i:2121\n");
+    ASSERT_TRUE(pDoc->ImportSites(m_dir / "import.txt"));
+    EXPECT_FALSE(fs::exists(m_dir / "Data/i@u"));
+    CFTPSite* pImported = pDoc->FindSite("i:2121@u");
+    ASSERT_NE(pImported, nullptr);
+    pImported->EnsureLoaded();
+    EXPECT_EQ(DescribeTree(*pImported->m_pRoot), std::vector<std::string>{"f /i.kept 1 1"});
 }
 
 TEST_F(SiteStoreTest, SiteThatIsUpdatingKeepsItsKeyAndStays)

@@ -27,22 +27,31 @@ TEST(EntryTest, KeysOfAnonymousAndNamedSites)
     {
         const char* pszUser;
         const char* pszPassword;
+        int32_t nPort;
         const char* pszKey;
+        const char* pszPortlessKey;
     };
     const Case cases[] = {
-        {"anonymous", ANON_PASSWORD, "h"},
-        {"bob", ANON_PASSWORD, "h"}, // the password alone
-                                     // makes a site
-                                     // anonymous
-        {"anonymous", "secret", "h@anonymous"},
-        {"bob", "secret", "h@bob"},
-        {"", "", "h@"},
+        {"anonymous", ANON_PASSWORD, 21, "h", "h"},
+        {"bob", ANON_PASSWORD, 21, "h", "h"}, // the password alone makes a site anonymous
+        {"anonymous", "secret", 21, "h@anonymous", "h@anonymous"},
+        {"bob", "secret", 21, "h@bob", "h@bob"},
+        {"", "", 21, "h@", "h@"},
+        // Another server on the same host is a site of its own.
+        {"anonymous", ANON_PASSWORD, 2121, "h:2121", "h"},
+        {"bob", "secret", 2121, "h:2121@bob", "h@bob"},
+        {"bob", "secret", 990, "h:990@bob", "h@bob"},
+        // A port site.ds holds beyond 16 bits is not cut in the key either.
+        {"bob", "secret", 67668, "h:67668@bob", "h@bob"},
+        {"bob", "secret", 0, "h:0@bob", "h@bob"},
     };
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.pszKey);
         auto pSite = MakeSite("h", c.pszUser, c.pszPassword);
+        pSite->m_nPort = c.nPort;
         EXPECT_EQ(pSite->GetKey(), c.pszKey);
+        EXPECT_EQ(pSite->GetPortlessKey(), c.pszPortlessKey);
         EXPECT_EQ(GetSiteFolderPath("/prog", pSite->GetKey()),
                   std::string("/prog/Data/") + c.pszKey);
     }

@@ -68,24 +68,32 @@ private slots:
         QCOMPARE(dlg.m_strPassword, QStringLiteral("secret"));
     }
 
-    void PortMustStartWithADigit_data()
+    void PortMustBeADigitInRange_data()
     {
+        const QString notNumber = QStringLiteral("Please enter a positive integer.");
+        const QString outside = QStringLiteral("Please enter an integer between 1 and 65535.");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("refusal"); // empty: accepted
         QTest::addColumn<uint>("port");
-        QTest::newRow("empty") << QString() << false << 21u;
-        QTest::newRow("letters") << QStringLiteral("ftp") << false << 21u;
-        QTest::newRow("sign") << QStringLiteral("-5") << false << 21u;
-        QTest::newRow("plain") << QStringLiteral("2121") << true << 2121u;
-        QTest::newRow("digits then junk") << QStringLiteral("990x") << true << 990u;
-        QTest::newRow("above 65535 passes") << QStringLiteral("70000") << true << 70000u;
-        QTest::newRow("beyond unsigned") << QStringLiteral("99999999999") << true << 4294967295u;
+        QTest::newRow("empty") << QString() << notNumber << 21u;
+        QTest::newRow("letters") << QStringLiteral("ftp") << notNumber << 21u;
+        QTest::newRow("sign") << QStringLiteral("-5") << notNumber << 21u;
+        QTest::newRow("plain") << QStringLiteral("2121") << QString() << 2121u;
+        QTest::newRow("digits then junk") << QStringLiteral("990x") << QString() << 990u;
+        QTest::newRow("lowest") << QStringLiteral("1") << QString() << 1u;
+        QTest::newRow("highest") << QStringLiteral("65535") << QString() << 65535u;
+        // Cut to 16 bits these would name other ports (67668 is 2132).
+        QTest::newRow("zero") << QStringLiteral("0") << outside << 21u;
+        QTest::newRow("just above") << QStringLiteral("65536") << outside << 21u;
+        QTest::newRow("wraps to 2132") << QStringLiteral("67668") << outside << 21u;
+        QTest::newRow("70000") << QStringLiteral("70000") << outside << 21u;
+        QTest::newRow("beyond unsigned") << QStringLiteral("99999999999") << outside << 21u;
     }
 
-    void PortMustStartWithADigit()
+    void PortMustBeADigitInRange()
     {
         QFETCH(QString, text);
-        QFETCH(bool, accepted);
+        QFETCH(QString, refusal);
         QFETCH(uint, port);
         CMessageBoxRecorder boxes;
         CSiteDlg dlg;
@@ -97,9 +105,9 @@ private slots:
         Child<QLineEdit>(dlg, "host")->setFocus();
         dlg.accept();
 
-        QCOMPARE(dlg.isVisible(), !accepted);
+        QCOMPARE(dlg.isVisible(), !refusal.isEmpty());
         QCOMPARE(dlg.m_nPort, port);
-        if (accepted)
+        if (refusal.isEmpty())
         {
             QVERIFY(boxes.Requests().isEmpty());
             QCOMPARE(dlg.m_strHost, QStringLiteral("ftp.example.org"));
@@ -107,7 +115,7 @@ private slots:
         else
         {
             QCOMPARE(boxes.Requests().size(), 1);
-            QCOMPARE(boxes.LastText(), QStringLiteral("Please enter a positive integer."));
+            QCOMPARE(boxes.LastText(), refusal);
             QCOMPARE(boxes.Requests().last().strCaption, QStringLiteral("Tarn"));
             QCOMPARE(dlg.focusWidget(), pPort);
         }

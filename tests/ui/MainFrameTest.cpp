@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtTest>
 #include <fstream>
@@ -74,11 +75,70 @@ private slots:
         QCOMPARE(m_pWindow->TopLabels(), QStringList({"h", "new.example"}));
         QVERIFY(boxes.Requests().isEmpty());
 
-        AnswerSiteDialog("new.example", "again");
+        // Refused, the dialog comes back; cancelled then, nothing is added.
+        AnswerNextDialog<CSiteDlg>(
+            [&](CSiteDlg& dlg)
+            {
+                dlg.findChild<QLineEdit*>("host")->setText("new.example");
+                dlg.findChild<QCheckBox*>("anonymous")->click();
+                AnswerNextDialog<CSiteDlg>([](CSiteDlg& again)
+                                           { again.findChild<QPushButton*>("cancel")->click(); });
+                dlg.findChild<QPushButton*>("ok")->click();
+            });
         Run(ID_SITE_ADD);
         QCOMPARE(boxes.LastText(), QStringLiteral("站点已有！"));
         QCOMPARE(m_pWindow->TopLabels(), QStringList({"h", "new.example"}));
         QCOMPARE(m_pWindow->Doc().m_siteList.size(), size_t(2));
+    }
+
+    void ASecondServerOnTheSameHostGetsASiteOfItsOwnAfterTheRefusal()
+    {
+        auto fill = [](CSiteDlg& dlg)
+        {
+            dlg.findChild<QLineEdit*>("host")->setText("new.example");
+            dlg.findChild<QLineEdit*>("user")->setText("bob");
+            dlg.findChild<QLineEdit*>("password")->setText("pw");
+            dlg.findChild<QPlainTextEdit*>("remark")->setPlainText("二号机");
+        };
+        CMessageBoxRecorder boxes;
+        AnswerNextDialog<CSiteDlg>(
+            [&](CSiteDlg& dlg)
+            {
+                fill(dlg);
+                dlg.findChild<QPushButton*>("ok")->click();
+            });
+        Run(ID_SITE_ADD);
+        QVERIFY(boxes.Requests().isEmpty());
+
+        // The same login again is refused; the dialog comes back with all
+        // that was typed, and another port makes it a site of its own.
+        AnswerNextDialog<CSiteDlg>(
+            [&](CSiteDlg& dlg)
+            {
+                fill(dlg);
+                AnswerNextDialog<CSiteDlg>(
+                    [&](CSiteDlg& again)
+                    {
+                        QCOMPARE(again.findChild<QLineEdit*>("user")->text(),
+                                 QStringLiteral("bob"));
+                        QCOMPARE(again.findChild<QLineEdit*>("password")->text(),
+                                 QStringLiteral("pw"));
+                        QCOMPARE(again.findChild<QPlainTextEdit*>("remark")->toPlainText(),
+                                 QStringLiteral("二号机"));
+                        again.findChild<QLineEdit*>("port")->setText("2121");
+                        again.findChild<QPushButton*>("ok")->click();
+                    });
+                dlg.findChild<QPushButton*>("ok")->click();
+            });
+        Run(ID_SITE_ADD);
+        QCOMPARE(boxes.Requests().size(), 1);
+        QCOMPARE(boxes.LastText(), QStringLiteral("站点已有！"));
+        QCOMPARE(m_pWindow->TopLabels(),
+                 QStringList({"h", "new.example@bob", "new.example:2121@bob"}));
+        const CFTPSite& added = *m_pWindow->Doc().m_siteList.back();
+        QCOMPARE(added.m_nPort, 2121);
+        QCOMPARE(added.m_strPassword, std::string("pw"));
+        QCOMPARE(added.m_strRemark, std::string("二号机"));
     }
 
     void EditRelabelsOnlyTheSiteItem()
@@ -148,9 +208,38 @@ private slots:
         Run(ID_SITE_IMPORT);
         SetFileDialogHook(previous);
         QCOMPARE(filters, QStringList({"Text File(*.txt)(*.txt)", "all files(*.*)(*)"}));
-        QCOMPARE(m_pWindow->TopLabels(), QStringList({"h", "one.example", "two.example@user"}));
+        QCOMPARE(m_pWindow->TopLabels(),
+                 QStringList({"h", "one.example", "two.example:2121@user"}));
         for (int i = 0; i < 3; ++i)
             QVERIFY(!m_pWindow->TopItem(i)->isExpanded());
+    }
+
+    void ImportSaysWhichLinesItSkipped()
+    {
+        std::string strPath = m_pWindow->DataFolder() + "/sites";
+        std::ofstream(strPath) << "# campus servers\n"
+                                  "bob@one.example\n"
+                                  "two.example:70000\n"
+                                  "\n"
+                                  "one.example:2121\n"
+                                  "h\n";
+        FileDialogHook previous = SetFileDialogHook([&](const FileDialogRequest&)
+                                                    { return QString::fromStdString(strPath); });
+        CMessageBoxRecorder boxes;
+        Run(ID_SITE_IMPORT);
+        SetFileDialogHook(previous);
+        QStringList labels = m_pWindow->TopLabels();
+        labels.sort();
+        QCOMPARE(labels, QStringList({"h", "one.example:2121", "one.example@bob"}));
+        QCOMPARE(boxes.Requests().size(), 1);
+        QCOMPARE(boxes.LastText(), QStringLiteral("已导入 2 个站点，跳过 3 行：\n"
+                                                  "第 1 行：注释\n"
+                                                  "第 3 行：端口号 70000 不在 1-65535 之内\n"
+                                                  "第 6 行：站点已有"));
+        // "user@host" is a login without a password.
+        const CFTPSite& bob = *m_pWindow->Doc().m_siteList[1];
+        QCOMPARE(bob.m_strUser, std::string("bob"));
+        QCOMPARE(bob.m_strPassword, std::string());
     }
 
     void WithNothingSelectedTheSelectionCommandsDoNothing()

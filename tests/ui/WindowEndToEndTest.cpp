@@ -234,11 +234,17 @@ private slots:
         QVERIFY(clock.elapsed() >= CCloseDlg::TICK_MS - 50); // up until its first tick
         QVERIFY(clock.elapsed() < 10000);                    // the cut, not a time-out
 
-        // What the crawl merged before the block was saved.
+        // What the crawl merged before the block was saved, and the closing
+        // is recorded as the user's stop, not as a connection the server cut.
         for (const auto& pSite : m_pWindow->Doc().m_siteList)
         {
+            QCOMPARE(QString::fromStdString(pSite->GetStatusText()), QStringLiteral("更新终止！"));
+            QCOMPARE(
+                QString::fromStdString(pSite->GetSettings().Get(CSiteSettings::STAT_LAST_ERROR)),
+                QStringLiteral("更新终止！"));
             CFTPSite reloaded;
             reloaded.m_strHost = pSite->m_strHost;
+            reloaded.m_nPort = pSite->m_nPort;
             reloaded.m_strUser = pSite->m_strUser;
             reloaded.m_strPassword = pSite->m_strPassword;
             reloaded.EnsureLoaded();

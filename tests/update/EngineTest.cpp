@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <set>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -362,6 +364,7 @@ TEST_F(EngineTest, StopEndsWaitingAndRunningSitesAndKeepsWhatWasMerged)
     EXPECT_GT(nMerged, 0u);
     CFTPSite reloaded;
     reloaded.m_strHost = m_sites[0]->m_strHost;
+    reloaded.m_nPort = m_sites[0]->m_nPort;
     reloaded.m_strUser = m_sites[0]->m_strUser;
     reloaded.m_strPassword = m_sites[0]->m_strPassword;
     reloaded.EnsureLoaded();
@@ -499,14 +502,70 @@ TEST_F(EngineTest, ClosingCutsBlockedWorkersAtOnce)
     for (const auto& pSite : m_sites)
     {
         EXPECT_EQ(pSite->m_nStatus, 3) << pSite->GetStatusText();
+        // The cut is the closing's stop, not a connection the server lost.
+        EXPECT_EQ(pSite->GetStatusText(), "更新终止！");
+        EXPECT_EQ(pSite->GetSettings().Get(CSiteSettings::STAT_LAST_ERROR), "更新终止！");
         // /d100 was merged before the block and is saved.
         CFTPSite reloaded;
         reloaded.m_strHost = pSite->m_strHost;
+        reloaded.m_nPort = pSite->m_nPort;
         reloaded.m_strUser = pSite->m_strUser;
         reloaded.m_strPassword = pSite->m_strPassword;
         reloaded.EnsureLoaded();
         EXPECT_GE(reloaded.m_pRoot->m_dirList.size(), 1u);
     }
+}
+
+// site.ds keeps 32 bits of port; the connection must not cut them to 16
+// (server port + 65536 would then reach the test server with the password).
+TEST_F(EngineTest, APortOutsideTheRangeFailsTheUpdateAndConnectsNowhere)
+{
+    StartServer(1);
+    CFTPSite* pWrapped = AddSite("wrapped");
+    pWrapped->m_nPort = m_pServer->GetPort() + 65536;
+    CFTPSite* pZero = AddSite("zero");
+    pZero->m_nPort = 0;
+    UpdateAll(m_sites, m_progress);
+    WaitForRunEnd();
+    ShutdownEngine();
+    for (CFTPSite* pSite : {pWrapped, pZero})
+    {
+        EXPECT_EQ(pSite->m_nStatus, 1);
+        EXPECT_EQ(pSite->GetStatusText(), "更新失败:\n端口号 " + std::to_string(pSite->m_nPort) +
+                                              " 无效（应在 1 到 65535 之间），请在站点设置中改正");
+        EXPECT_TRUE(pSite->m_pRoot->m_fileList.empty());
+    }
+    EXPECT_EQ(m_pServer->CountSessions(), 0);
+}
+
+// A server that takes the connection but never greets: closing meets the
+// worker while it logs in.
+TEST_F(EngineTest, ClosingWhileConnectingIsAStopToo)
+{
+    StartServer(1);
+    int nListener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(nListener, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t nLength = sizeof(addr);
+    ASSERT_EQ(::bind(nListener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    ASSERT_EQ(::listen(nListener, 4), 0);
+    ASSERT_EQ(::getsockname(nListener, reinterpret_cast<sockaddr*>(&addr), &nLength), 0);
+    CFTPSite* pSite = AddSite("mute");
+    pSite->m_nPort = ntohs(addr.sin_port);
+    CSessionTimeouts timeouts; // the real time-outs: only the cut ends the wait
+    SetEngineTimeouts(timeouts);
+    UpdateAll(m_sites, m_progress);
+    ASSERT_TRUE(WaitUntil([&] { return pSite->GetStatusText() == "正在连接..."; }));
+    std::this_thread::sleep_for(300ms);
+
+    AbortForClose();
+    EXPECT_TRUE(WaitUntil([] { return IsEngineIdle(); }, 3s));
+    ShutdownEngine();
+    ::close(nListener);
+    EXPECT_EQ(pSite->m_nStatus, 3);
+    EXPECT_EQ(pSite->GetStatusText(), "更新终止！");
 }
 
 TEST_F(EngineTest, SaveErrorIsReportedAsAFailedUpdate)
@@ -631,6 +690,7 @@ TEST_F(EngineTest, EndlessListingFailsItsSiteAndKeepsThatFolder)
     // it was merged and saved.
     CFTPSite reloaded;
     reloaded.m_strHost = pA->m_strHost;
+    reloaded.m_nPort = pA->m_nPort;
     reloaded.m_strUser = pA->m_strUser;
     reloaded.m_strPassword = pA->m_strPassword;
     reloaded.EnsureLoaded();

@@ -281,7 +281,10 @@ TEST_F(TlsTest, OptionsThatCannotBeReadFailTheUpdateBeforeAnyLogin)
 {
     // The local test server, plain: a login without TLS would succeed.
     CTestFtpServer server(m_served.Path());
-    const std::string strPath = GetSiteFolderPath(m_data.Path(), "127.0.0.1@user") + "/options.ini";
+    const std::string strPath =
+        GetSiteFolderPath(m_data.Path(),
+                          "127.0.0.1:" + std::to_string(server.GetPort()) + "@user") +
+        "/options.ini";
     const std::string strLarge = "tls=explicit\n" + std::string(MAX_OPTIONS_FILE_SIZE, '#') + "\n";
     struct CCase
     {
