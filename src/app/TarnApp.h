@@ -38,4 +38,6 @@ private:
     CDataFolderLock m_lock;
     std::unique_ptr<CMainFrame> m_pFrame;
     std::unique_ptr<CTerminateSignals> m_pSignals;
+    // A terminate signal came before the window was there to close.
+    bool m_bTerminateEarly = false;
 };

@@ -157,7 +157,10 @@ public:
     void ShowFolderUnread(CFTPDir* pDir);
 
     // Read marks; each sets the site's m_bStateDirty when it cleared a mark.
+    // The files of the folder listing (m_listFiles).
     void MarkShownRead();
+    // Exactly these files, of any sites (the rows a result listing shows).
+    void MarkFilesRead(const std::vector<CFTPFile*>& files);
     // Clears every mark below pDir (pDir's own mark stays). False when stopped.
     bool MarkTreeRead(CFTPDir* pDir);
     void MarkFolderRead(CFTPDir* pDir);

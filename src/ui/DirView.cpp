@@ -126,7 +126,7 @@ QVariant CDirItem::data(int nColumn, int nRole) const
         QString strStats = StatsTipText(ReadStoredStats(settings));
         if (!strStats.isEmpty())
             strTip += QLatin1Char('\n') + strStats;
-        return strTip;
+        return PlainToolTip(strTip);
     }
     return QTreeWidgetItem::data(nColumn, nRole);
 }

@@ -18,6 +18,7 @@
 #include <algorithm>
 
 #include "doc/Ancestry.h"
+#include "doc/BrowseState.h"
 #include "doc/CloseSequence.h"
 #include "doc/TarnDoc.h"
 #include "model/FTPSite.h"
@@ -271,6 +272,8 @@ void CMainFrame::CreateStatusBar()
 {
     m_pStatusPane = new QLabel(Text(frame_text::READY));
     m_pStatusPane->setObjectName("statusPane");
+    // It shows names and the servers' replies.
+    m_pStatusPane->setTextFormat(Qt::PlainText);
     statusBar()->addWidget(m_pStatusPane, 1);
 
     auto* pToggle = new QAction(this);
@@ -367,6 +370,14 @@ void CMainFrame::OnSiteUpdated(CFTPSite* pSite)
     {
         m_pDirView->RefreshSiteFolders(pSite);
         m_pSearchBox->OnSiteUpdated(pSite);
+        // The folder on show follows what the update found (not under a
+        // walk, which may be reading the listing).
+        const CFTPDir* pShown = m_pDoc->m_pCurrent ? m_pDoc->m_pCurrent->m_pDir : nullptr;
+        if (pShown != nullptr && pShown->GetSite() == pSite && !IsWalking())
+        {
+            m_pFileView->RefreshBrowseListing();
+            UpdateCommandUI();
+        }
     }
 }
 

@@ -256,7 +256,8 @@ void CMainFrame::OnMarkShownRead()
 {
     if (IsWalking())
         return;
-    m_pDoc->MarkShownRead();
+    // The rows on screen, not the folder listing a result listing hides.
+    m_pDoc->MarkFilesRead(m_pFileView->ShownFiles());
     m_pFileView->ClearFileHighlights();
     Repaint();
 }
@@ -264,8 +265,11 @@ void CMainFrame::OnMarkShownRead()
 void CMainFrame::OnMarkSitesRead(int nScope)
 {
     RunWalk([&] { m_pDoc->MarkSitesRead(nScope); });
-    if (nScope == UNREAD_THIS_UPDATE)
-        Repaint();
+    // Sites whose marks all went are no longer bold; rows show what is left.
+    for (const auto& pSite : m_pDoc->m_siteList)
+        m_pDirView->UpdateSiteItem(pSite.get());
+    m_pFileView->RefreshHighlights();
+    Repaint();
 }
 
 void CMainFrame::OnMarkFolderRead()

@@ -251,6 +251,7 @@ QWidget* CSiteOptionsDlg::MakeListingSection()
         pBox->addWidget(pButton);
     }
     m_pLabelFound = new QLabel;
+    m_pLabelFound->setTextFormat(Qt::PlainText);
     m_pLabelFound->setObjectName("listingFound");
     pBox->addWidget(m_pLabelFound);
     pBox->addWidget(Hint(TEXT_LISTING_HINT));
@@ -277,6 +278,7 @@ QWidget* CSiteOptionsDlg::MakeTlsSection()
     pBox->addWidget(m_pCheckTrustFirstUse);
 
     m_pLabelPin = new QLabel;
+    m_pLabelPin->setTextFormat(Qt::PlainText);
     m_pLabelPin->setObjectName("tlsPin");
     // People compare it with what the server's owner told them.
     m_pLabelPin->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -298,6 +300,7 @@ QWidget* CSiteOptionsDlg::MakeTlsSection()
     m_pButtonTrust->setAutoDefault(false);
     connect(m_pButtonTrust, &QPushButton::clicked, this, &CSiteOptionsDlg::OnTrustCertificate);
     m_pLabelFetch = new QLabel;
+    m_pLabelFetch->setTextFormat(Qt::PlainText);
     m_pLabelFetch->setObjectName("fetchState");
     auto* pTrustRow = new QHBoxLayout;
     pTrustRow->addWidget(m_pButtonTrust);
