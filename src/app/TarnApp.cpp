@@ -108,14 +108,14 @@ bool CTarnApp::InitInstance(const QStringList& arguments, int* pnExit)
     QGuiApplication::setDesktopFileName(QStringLiteral("tarn"));
 
     // From here on a signal closes the window the normal way, even one that
-    // comes before the window is there (it closes as soon as it is).
+    // comes before the window is up (it closes as soon as it is).
     m_pSignals = std::make_unique<CTerminateSignals>();
     if (!m_pSignals->IsInstalled())
         std::fputs(TEXT_NO_SIGNALS, stderr);
     QObject::connect(m_pSignals.get(), &CTerminateSignals::Terminate, m_pSignals.get(),
                      [this]
                      {
-                         if (m_pFrame != nullptr)
+                         if (m_bStarted)
                              m_pFrame->CloseOnSignal();
                          else
                              m_bTerminateEarly = true;
@@ -144,11 +144,12 @@ bool CTarnApp::InitInstance(const QStringList& arguments, int* pnExit)
     m_pFrame = std::make_unique<CMainFrame>();
     (void)m_pFrame->GetDoc().OnNewDocument();
     m_pFrame->OnInitialUpdate();
-    if (m_bTerminateEarly)
-        QTimer::singleShot(0, m_pFrame.get(), &CMainFrame::CloseOnSignal);
-
     m_pFrame->show();
     splash.Finish(m_pFrame.get());
+    // Closed before it was shown, the window would come back by show().
+    m_bStarted = true;
+    if (m_bTerminateEarly)
+        QTimer::singleShot(0, m_pFrame.get(), &CMainFrame::CloseOnSignal);
     *pnExit = 0;
     return true;
 }

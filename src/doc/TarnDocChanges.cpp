@@ -57,7 +57,8 @@ size_t CTarnDoc::ListChanges(CFTPDir* pDir, const std::optional<CWallTime>& sinc
     if (pDir != nullptr)
     {
         sites.push_back(pDir->GetSite());
-        query.strPath = GetTextPath(*pDir);
+        query.strPath = GetBytesPath(*pDir);
+        query.bPathIsBytes = true;
     }
     else
     {

@@ -22,6 +22,7 @@
 #include "doc/CloseSequence.h"
 #include "doc/TarnDoc.h"
 #include "model/FTPSite.h"
+#include "model/SiteStats.h"
 #include "ui/Art.h"
 #include "ui/CloseDlg.h"
 #include "ui/DirView.h"
@@ -305,6 +306,14 @@ QString CMainFrame::StatusText() const
 
 void CMainFrame::OnInitialUpdate()
 {
+    // Sites left with unread entries last time are bold again, by their
+    // stored count: no cache is loaded for it.
+    for (const auto& pSite : m_pDoc->m_siteList)
+    {
+        CSiteStats stats = ReadStoredStats(pSite->GetSettings());
+        if (stats.totals && stats.totals->nUnread > 0)
+            pSite->m_bHasNew = true;
+    }
     m_pDirView->FillTree();
     LoadSettings();
     UpdateCommandUI();

@@ -9,6 +9,7 @@
 
 #include "UiTestSupport.h"
 #include "WindowTestSupport.h"
+#include "model/SiteStats.h"
 #include "ui/FindDialog.h"
 
 Q_DECLARE_METATYPE(std::function<void(CMainFrame&, CFTPDir*)>)
@@ -159,6 +160,7 @@ private slots:
         AddFile(m_pPub, "read", 0, 0);
         CTarnView& list = m_pWindow->List();
         list.setPalette(palette);
+        m_pWindow->TopItem(0)->setExpanded(true);
         m_pWindow->Select(CWindowFixture::Child(m_pWindow->TopItem(0), 0));
         QCOMPARE(m_pWindow->Rows(), QStringList({"apple", "pear", "read"}));
         // "pear" (unread) is selected; "apple" unread, "read" read, neither selected.
@@ -169,8 +171,8 @@ private slots:
         QImage image = list.viewport()->grab().toImage();
         auto background = [&](int nRow)
         {
-            QRect rect = list.visualRect(list.model()->index(nRow, CFileListModel::COLUMN_ADDRESS));
-            // The address column's far end holds no text for these short rows.
+            QRect rect = list.visualRect(list.model()->index(nRow, CFileListModel::COLUMN_SIZE));
+            // The size column's far end holds no text for these short sizes.
             return image.pixelColor(rect.right() - 4, rect.center().y());
         };
         QColor unread = background(0);
@@ -183,6 +185,62 @@ private slots:
         QCOMPARE(read, palette.color(QPalette::Base));
         QVERIFY(list.model()->index(0, 0).data(Qt::FontRole).value<QFont>().bold());
         QVERIFY(!list.model()->index(2, 0).data(Qt::FontRole).value<QFont>().bold());
+    }
+
+    void ARestartShowsEachSitesLastOutcomeAndUnreadSitesBoldWithoutLoading()
+    {
+        struct Stored
+        {
+            const char* pszHost;
+            const char* pszError; // null: never updated
+            uint64_t nUnread;
+            int nPicture;
+            QString strTipStart;
+        } sites[] = {
+            {"ok", "", 5, 2, QStringLiteral("更新成功")},
+            {"bad", "更新失败: 连接被拒绝", 0, 1, QStringLiteral("更新失败: 连接被拒绝")},
+            {"stopped", "更新终止！", 0, 3, QStringLiteral("更新终止！")},
+            {"new", nullptr, 0, 0, QString()},
+        };
+        for (const Stored& stored : sites)
+        {
+            CFTPSite* pSite = m_pWindow->AddSite(stored.pszHost);
+            if (stored.pszError == nullptr)
+                continue;
+            pSite->UpdateSettings(
+                [&](CSiteSettings& settings)
+                {
+                    CRunFigures run;
+                    run.strRun = run.strStart = "2026-01-01T00:00:00.000Z";
+                    run.strEnd = "2026-01-01T00:00:05.000Z";
+                    run.strLastError = stored.pszError;
+                    StoreRunFigures(settings, run);
+                    CTreeTotals totals;
+                    totals.nFiles = 9;
+                    totals.nUnread = stored.nUnread;
+                    StoreTreeTotals(settings, totals);
+                });
+        }
+
+        // The next run over the same data folder.
+        CMainFrame next;
+        QVERIFY(next.GetDoc().OnNewDocument());
+        next.OnInitialUpdate();
+        CDirView& tree = next.GetDirView();
+        QCOMPARE(tree.topLevelItemCount(), 5);
+        for (const Stored& stored : sites)
+        {
+            QList<QTreeWidgetItem*> found =
+                tree.findItems(QString(stored.pszHost), Qt::MatchExactly);
+            QCOMPARE(found.size(), 1);
+            QTreeWidgetItem* pItem = found[0];
+            QCOMPARE(pItem->data(0, CDirItem::STATUS_ROLE).toInt(), stored.nPicture);
+            QCOMPARE(pItem->font(0).bold(), stored.nUnread > 0);
+            QString strTip = pItem->data(0, Qt::ToolTipRole).toString();
+            QVERIFY2(strTip.startsWith(stored.strTipStart), qPrintable(strTip));
+        }
+        for (const auto& pSite : next.GetDoc().m_siteList)
+            QCOMPARE(pSite->m_nLoadState.load(), 0);
     }
 
     void UnreadOfThisRunAfterARestartSaysWhereTheMarksAre()
