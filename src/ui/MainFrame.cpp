@@ -58,6 +58,9 @@ const int WALK_REFUSED[] = {
     ID_SITE_STATS,      ID_EXPORT,
 };
 
+// How soon the end of an update shows after the engine lets go of the site.
+constexpr int END_POLL_MS = 50;
+
 const char* const SETTING_GEOMETRY = "MainFrame/geometry";
 const char* const SETTING_STATE = "MainFrame/state";
 const char* const SETTING_SPLITTER = "MainFrame/splitter";
@@ -103,6 +106,8 @@ CMainFrame::CMainFrame(QWidget* pParent)
     connect(pRows, &CFileListModel::rowsInserted, this, &CMainFrame::UpdateCommandUI);
     connect(pRows, &CFileListModel::rowsRemoved, this, &CMainFrame::UpdateCommandUI);
 
+    m_endTimer.setInterval(END_POLL_MS);
+    connect(&m_endTimer, &QTimer::timeout, this, &CMainFrame::OnEndTimer);
     m_progressTimer.setInterval(1000);
     connect(&m_progressTimer, &QTimer::timeout, this, &CMainFrame::OnProgressTimer);
     m_progress.SetTimerSwitch(
@@ -374,20 +379,45 @@ void CMainFrame::OnSiteUpdated(CFTPSite* pSite)
     if (!m_pDoc->HasSite(pSite))
         return;
     m_pDirView->UpdateSiteItem(pSite);
-    // An update that ended may have added folders: the built items follow.
-    if (!IsSiteBusy(*pSite))
+    if (IsSiteBusy(*pSite))
     {
-        m_pDirView->RefreshSiteFolders(pSite);
-        m_pSearchBox->OnSiteUpdated(pSite);
-        // The folder on show follows what the update found (not under a
-        // walk, which may be reading the listing).
-        const CFTPDir* pShown = m_pDoc->m_pCurrent ? m_pDoc->m_pCurrent->m_pDir : nullptr;
-        if (pShown != nullptr && pShown->GetSite() == pSite && !IsWalking())
-        {
-            m_pFileView->RefreshBrowseListing();
-            UpdateCommandUI();
-        }
+        m_endingSites.insert(pSite);
+        if (!m_endTimer.isActive())
+            m_endTimer.start();
+        return;
     }
+    OnUpdateEnded(pSite);
+}
+
+void CMainFrame::OnUpdateEnded(CFTPSite* pSite)
+{
+    m_endingSites.erase(pSite);
+    m_pDirView->UpdateSiteItem(pSite);
+    // An update that ended may have added folders: the built items follow.
+    m_pDirView->RefreshSiteFolders(pSite);
+    m_pSearchBox->OnSiteUpdated(pSite);
+    // The folder on show follows what the update found (not under a walk,
+    // which may be reading the listing).
+    const CFTPDir* pShown = m_pDoc->m_pCurrent ? m_pDoc->m_pCurrent->m_pDir : nullptr;
+    if (pShown != nullptr && pShown->GetSite() == pSite && !IsWalking())
+    {
+        m_pFileView->RefreshBrowseListing();
+        UpdateCommandUI();
+    }
+}
+
+void CMainFrame::OnEndTimer()
+{
+    std::vector<CFTPSite*> sites(m_endingSites.begin(), m_endingSites.end());
+    for (CFTPSite* pSite : sites)
+    {
+        if (!m_pDoc->HasSite(pSite))
+            m_endingSites.erase(pSite);
+        else if (!IsSiteBusy(*pSite))
+            OnUpdateEnded(pSite);
+    }
+    if (m_endingSites.empty())
+        m_endTimer.stop();
 }
 
 void CMainFrame::OnEntriesRemoved(const CSubtreeSet& removed)
@@ -449,6 +479,7 @@ void CMainFrame::closeEvent(QCloseEvent* pEvent)
     m_pSearchBox->Shutdown();
     SaveSettings();
     m_progressTimer.stop();
+    m_endTimer.stop();
     RunCloseSequence(*m_pDoc, [this](std::chrono::milliseconds wait) { WaitForEngine(wait); });
     SetUpdateObserver(nullptr);
     m_bClosed = true;

@@ -43,6 +43,15 @@ CTarnView::CTarnView(CTarnDoc& doc, QWidget* pParent)
     connect(pColumns, &QHeaderView::sectionClicked, this, &CTarnView::OnHeaderClicked);
 
     connect(this, &QAbstractItemView::doubleClicked, this, &CTarnView::OpenRow);
+    // Rows an update removes above the first one shown must not move what
+    // the user is looking at.
+    connect(m_pProxy, &QAbstractItemModel::rowsRemoved, this,
+            [this](const QModelIndex&, int nFirst, int nLast)
+            {
+                QScrollBar* pBar = verticalScrollBar();
+                if (verticalScrollMode() == QAbstractItemView::ScrollPerItem && nLast < pBar->value())
+                    pBar->setValue(pBar->value() - (nLast - nFirst + 1));
+            });
     ApplyPalette();
     m_pModel->ShowWelcome();
 }
@@ -118,6 +127,8 @@ void CTarnView::RefreshBrowseListing()
     if (QModelIndex index = viewIndexOf(pCurrent); index.isValid())
         selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    // The reset's layout waits for the next paint; scrolling needs it now.
+    executeDelayedItemsLayout();
     if (QModelIndex index = viewIndexOf(pTop); index.isValid())
         scrollTo(index, QAbstractItemView::PositionAtTop);
     else

@@ -3,6 +3,7 @@
 // tree, a folder removed by the server while it is shown, and closing while
 // workers block on a silent server.
 
+#include <QScrollBar>
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
