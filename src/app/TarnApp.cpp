@@ -9,6 +9,7 @@
 #include "model/ProgramFolder.h"
 #include "ui/MainFrame.h"
 #include "ui/MessageBox.h"
+#include "ui/QtTranslations.h"
 #include "ui/Splash.h"
 #include "ui/TarnSettings.h"
 
@@ -106,6 +107,8 @@ bool CTarnApp::InitInstance(const QStringList& arguments, int* pnExit)
     QCoreApplication::setOrganizationName(TarnSettingsOrganization());
     QCoreApplication::setApplicationName(TarnSettingsApplication());
     QGuiApplication::setDesktopFileName(QStringLiteral("tarn"));
+    // Without them Qt's own buttons and dialogs stay English: nothing worse.
+    (void)InstallQtTranslations();
 
     // From here on a signal closes the window the normal way, even one that
     // comes before the window is up (it closes as soon as it is).
