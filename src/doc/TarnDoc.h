@@ -267,6 +267,9 @@ private:
     IDocHost& m_host;
     CPumpBudget m_pump;
     int m_nBusy = 0;
+    // Counts ForgetEntries calls: what a walk noted of the trees before a
+    // pump may have been freed when it changed.
+    uint64_t m_nForgets = 0;
     // site.ds could not be read to its end; its bytes are kept aside before
     // the first rewrite.
     bool m_bSiteListDamaged = false;
