@@ -20,6 +20,7 @@
 #include "doc/Ancestry.h"
 #include "doc/BrowseState.h"
 #include "doc/CloseSequence.h"
+#include "doc/FormatSize.h"
 #include "doc/TarnDoc.h"
 #include "model/FTPSite.h"
 #include "model/SiteStats.h"
@@ -100,6 +101,9 @@ CMainFrame::CMainFrame(QWidget* pParent)
     // The list shows a folder now: the box's results stop coming.
     connect(m_pDirView, &CDirView::Navigated, m_pSearchBox, &CSearchBox::Cancel);
     connect(m_pFileView, &CTarnView::FolderOpened, m_pSearchBox, &CSearchBox::Cancel);
+    // After the box's last word: what the list shows now.
+    connect(m_pDirView, &CDirView::Navigated, this, &CMainFrame::ShowRowCounts);
+    connect(m_pFileView, &CTarnView::FolderOpened, this, &CMainFrame::ShowRowCounts);
     // "导出..." follows whether the list has rows to write.
     CFileListModel* pRows = &m_pFileView->Model();
     connect(pRows, &CFileListModel::modelReset, this, &CMainFrame::UpdateCommandUI);
@@ -356,6 +360,33 @@ void CMainFrame::UpdateCommandUI()
     m_actions.value(ID_GO_FORWARD)->setEnabled(!bWalk && m_pDoc->CanGoForward());
     m_actions.value(ID_GO_UP)->setEnabled(!bWalk && m_pDoc->CanGoUp());
     m_actions.value(ID_EXPORT)->setEnabled(!bWalk && m_pFileView->Model().HasEntries());
+}
+
+void CMainFrame::ShowRowCounts()
+{
+    CFileListModel& rows = m_pFileView->Model();
+    rows.FlushPending();
+    qulonglong nFolders = 0;
+    qulonglong nFiles = 0;
+    uint64_t nBytes = 0;
+    for (int i = 0; i < rows.rowCount(); ++i)
+    {
+        const CFileListModel::CRow& row = rows.Row(i);
+        if (row.m_pEntry == nullptr && !row.m_bGone)
+            continue; // a welcome line
+        if (row.m_bFolder)
+            ++nFolders;
+        else
+        {
+            ++nFiles;
+            nBytes += rows.SizeAt(i);
+        }
+    }
+    QString strText = Text(frame_text::ROWS_SHOWN).arg(nFolders).arg(nFiles);
+    if (!m_pFileView->m_bResultMode)
+        strText += Text(frame_text::ROWS_TOTAL)
+                       .arg(QString::fromStdString(FormatSize(int64_t(nBytes))));
+    m_pStatusPane->setText(strText);
 }
 
 void CMainFrame::RunWalk(const std::function<void()>& fnWalk)

@@ -103,6 +103,8 @@ private:
     // character set relabels the site's names at once.
     void ApplySiteChoices(CFTPSite* pSite, const CSiteChoices& before, const CSiteChoices& after);
     void Repaint();
+    // The status bar counts the rows shown (and, for a folder, their bytes).
+    void ShowRowCounts();
     void FocusOtherPane(bool bNext);
 
     // The commands.

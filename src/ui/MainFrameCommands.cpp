@@ -237,11 +237,13 @@ void CMainFrame::OnSearch()
         return;
     std::string strKeyword = dlg.m_strKeyword.toStdString();
     RunWalk([&] { (void)m_pDoc->Search(strKeyword); });
+    ShowRowCounts();
 }
 
 void CMainFrame::OnShowUpdate(int nScope)
 {
     RunWalk([&] { (void)m_pDoc->ShowUnread(nScope); });
+    ShowRowCounts();
 }
 
 void CMainFrame::OnShowFolderUpdates()
@@ -250,6 +252,7 @@ void CMainFrame::OnShowFolderUpdates()
     if (pDir == nullptr)
         return;
     RunWalk([&] { m_pDoc->ShowFolderUnread(pDir); });
+    ShowRowCounts();
 }
 
 void CMainFrame::OnMarkShownRead()
@@ -310,6 +313,7 @@ void CMainFrame::OnGoBack()
     m_pDoc->GoBack();
     m_pFileView->ShowBrowseListing();
     UpdateCommandUI();
+    ShowRowCounts();
 }
 
 void CMainFrame::OnGoForward()
@@ -319,6 +323,7 @@ void CMainFrame::OnGoForward()
     m_pDoc->GoForward();
     m_pFileView->ShowBrowseListing();
     UpdateCommandUI();
+    ShowRowCounts();
 }
 
 void CMainFrame::OnGoUp()
@@ -328,6 +333,7 @@ void CMainFrame::OnGoUp()
     m_pDoc->GoUp();
     m_pFileView->ShowBrowseListing();
     UpdateCommandUI();
+    ShowRowCounts();
 }
 
 void CMainFrame::OnToggleView()

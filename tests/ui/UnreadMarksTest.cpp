@@ -9,6 +9,7 @@
 
 #include "UiTestSupport.h"
 #include "WindowTestSupport.h"
+#include "doc/FormatSize.h"
 #include "model/SiteStats.h"
 #include "ui/FindDialog.h"
 
@@ -241,6 +242,22 @@ private slots:
         }
         for (const auto& pSite : next.GetDoc().m_siteList)
             QCOMPARE(pSite->m_nLoadState.load(), 0);
+    }
+
+    void TheStatusBarCountsTheRowsShownAndAFoldersBytes()
+    {
+        CMessageBoxRecorder boxes;
+        AddFile(m_pPub, "big", 1536, 0);
+        m_pWindow->TopItem(0)->setExpanded(true);
+        m_pWindow->Select(CWindowFixture::Child(m_pWindow->TopItem(0), 0));
+        QCOMPARE(Frame().StatusText(), QStringLiteral("0 个文件夹，3 个文件，共 ") +
+                                           QString::fromStdString(FormatSize(1536)));
+        m_pWindow->Select(m_pWindow->TopItem(0));
+        QCOMPARE(Frame().StatusText(), QStringLiteral("1 个文件夹，2 个文件，共 ") +
+                                           QString::fromStdString(FormatSize(0)));
+        // A result listing: its rows, without a folder's total.
+        Run(ID_SHOW_ALL_UNREAD);
+        QCOMPARE(Frame().StatusText(), QStringLiteral("0 个文件夹，4 个文件"));
     }
 
     void UnreadOfThisRunAfterARestartSaysWhereTheMarksAre()
