@@ -11,7 +11,8 @@ namespace
 {
 constexpr const char* NOTHING_FOUND = "对不起，没有找到你要的文件！";
 constexpr const char* NO_UNREAD = "没有未读文件！";
-constexpr const char* NONE_UPDATED_YET = "本次运行中还没有更新过站点。要查看所有未读文件，请用“显示所有未读文件”。";
+constexpr const char* NONE_UPDATED_YET =
+    "本次运行中还没有更新过站点。要查看所有未读文件，请用“显示所有未读文件”。";
 
 // Tests entries against a keyword and hands every match to the result lists
 // and, at once, to the file list. Names are matched as people read them:

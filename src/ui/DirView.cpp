@@ -139,7 +139,8 @@ QVariant CDirItem::data(int nColumn, int nRole) const
         CSiteStats stats = ReadStoredStats(settings);
         std::string strStatus = pSite->GetStatusText();
         if (pSite->m_nStatus.load() == 0 && ShownStatus(*pSite, &stats) != 0)
-            strStatus = stats.run->strLastError.empty() ? TEXT_LAST_SUCCESS : stats.run->strLastError;
+            strStatus =
+                stats.run->strLastError.empty() ? TEXT_LAST_SUCCESS : stats.run->strLastError;
         QString strTip = DisplayText(CutUtf8(
             strStatus, strTls.isEmpty() ? CDirView::MAX_TIP_BYTES : CDirView::MAX_TLS_TIP_BYTES));
         if (!strTls.isEmpty())

@@ -302,8 +302,7 @@ void CFileListModel::RefreshFileHighlights(bool bFolders)
         CRow& row = m_rows[size_t(i)];
         if (row.m_pEntry == nullptr || (row.m_bFolder && !bFolders))
             continue;
-        uint64_t bUnread =
-            (row.m_bFolder ? AsDir(row)->m_nState : AsFile(row)->m_nState) != 0;
+        uint64_t bUnread = (row.m_bFolder ? AsDir(row)->m_nState : AsFile(row)->m_nState) != 0;
         if (row.m_bUnread == bUnread)
             continue;
         row.m_bUnread = bUnread;

@@ -384,8 +384,8 @@ void CMainFrame::ShowRowCounts()
     }
     QString strText = Text(frame_text::ROWS_SHOWN).arg(nFolders).arg(nFiles);
     if (!m_pFileView->m_bResultMode)
-        strText += Text(frame_text::ROWS_TOTAL)
-                       .arg(QString::fromStdString(FormatSize(int64_t(nBytes))));
+        strText +=
+            Text(frame_text::ROWS_TOTAL).arg(QString::fromStdString(FormatSize(int64_t(nBytes))));
     m_pStatusPane->setText(strText);
 }
 

@@ -9,8 +9,7 @@ bool InstallQtTranslations()
 {
     auto* pTranslator = new QTranslator(QCoreApplication::instance());
     if (!pTranslator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
-                           QStringLiteral("_"),
-                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+                           QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
     {
         delete pTranslator;
         return false;

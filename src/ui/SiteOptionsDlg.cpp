@@ -418,8 +418,8 @@ void CSiteOptionsDlg::OnTrustCertificate()
         {
             auto pCert = std::make_shared<CTlsCertificate>();
             auto pError = std::make_shared<std::string>();
-            bool bOk =
-                FetchSiteCertificate(strHost, nPort, tls, pCert.get(), pError.get(), pSession.get());
+            bool bOk = FetchSiteCertificate(strHost, nPort, tls, pCert.get(), pError.get(),
+                                            pSession.get());
             // Posted under the lock, so the dialog cannot go meanwhile; an
             // event of a dialog that went later is dropped with it.
             std::lock_guard lock(pMailbox->lock);

@@ -49,7 +49,8 @@ CTarnView::CTarnView(CTarnDoc& doc, QWidget* pParent)
             [this](const QModelIndex&, int nFirst, int nLast)
             {
                 QScrollBar* pBar = verticalScrollBar();
-                if (verticalScrollMode() == QAbstractItemView::ScrollPerItem && nLast < pBar->value())
+                if (verticalScrollMode() == QAbstractItemView::ScrollPerItem &&
+                    nLast < pBar->value())
                     pBar->setValue(pBar->value() - (nLast - nFirst + 1));
             });
     ApplyPalette();

@@ -6,16 +6,16 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTextDocument>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QtTest>
 #include <fstream>
 
 #include "UiTestSupport.h"
 #include "WindowTestSupport.h"
 #include "ui/FindDialog.h"
-#include "ui/SiteInfoDlg.h"
 #include "ui/SiteDlg.h"
+#include "ui/SiteInfoDlg.h"
 #include "ui/UpdateNumSet.h"
 #include "update/EngineState.h"
 

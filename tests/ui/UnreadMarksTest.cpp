@@ -82,10 +82,9 @@ private slots:
                                            frame.Action(ID_SEARCH)->trigger();
                                        })
                                 << QStringList({"apple"});
-        QTest::newRow("folder unread")
-            << ShowListing([](CMainFrame& frame, CFTPDir* pPub)
-                           { frame.GetDoc().ShowFolderUnread(pPub); })
-            << QStringList({"apple", "pear"});
+        QTest::newRow("folder unread") << ShowListing([](CMainFrame& frame, CFTPDir* pPub)
+                                                      { frame.GetDoc().ShowFolderUnread(pPub); })
+                                       << QStringList({"apple", "pear"});
         QTest::newRow("folder listing")
             << ShowListing([](CMainFrame&, CFTPDir*) {}) << QStringList({"pub", "top1", "top2"});
     }
@@ -265,7 +264,8 @@ private slots:
         CMessageBoxRecorder boxes;
         Run(ID_SHOW_UPDATE);
         QCOMPARE(boxes.LastText(),
-                 QStringLiteral("本次运行中还没有更新过站点。要查看所有未读文件，请用“显示所有未读文件”。"));
+                 QStringLiteral(
+                     "本次运行中还没有更新过站点。要查看所有未读文件，请用“显示所有未读文件”。"));
         Run(ID_SHOW_ALL_UNREAD);
         QCOMPARE(m_pWindow->Rows(), QStringList({"apple", "pear", "top1", "top2"}));
     }
