@@ -9,7 +9,7 @@ packages=(
   libre2-dev libutf8proc-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-pyftpdlib python3-openssl
-  qt6-base-dev qt6-svg-dev fonts-wqy-microhei
+  qt6-base-dev qt6-svg-dev qt6-translations-l10n fonts-wqy-microhei
   xvfb xauth desktop-file-utils
 )
 # Optional extras: the benchmarks compare against these.

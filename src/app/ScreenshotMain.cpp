@@ -163,6 +163,11 @@ int main(int argc, char** argv)
         pNext->setExpanded(true);
         pItem = pNext;
     }
+    // One read row selected, so the picture shows selection and unread apart.
+    CTarnView& list = frame.GetFileView();
+    for (int i = 0; i < list.model()->rowCount(); ++i)
+        if (list.model()->index(i, 0).data().toString() == QStringLiteral("ChangeLog"))
+            list.selectRow(i);
     tree.setFocus();
     QElapsedTimer settle;
     settle.start();

@@ -1,6 +1,7 @@
 #include "TarnApp.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <cstdio>
 
 #include "TerminateSignals.h"
@@ -8,6 +9,7 @@
 #include "model/ProgramFolder.h"
 #include "ui/MainFrame.h"
 #include "ui/MessageBox.h"
+#include "ui/QtTranslations.h"
 #include "ui/Splash.h"
 #include "ui/TarnSettings.h"
 
@@ -21,6 +23,8 @@ const char* const TEXT_NO_DATA_FOLDER = "无法使用数据文件夹：";
 const char* const TEXT_OPEN_IN_WINDOW = "另一个 Tarn 窗口已经打开了数据文件夹 %1，本窗口将退出。";
 const char* const TEXT_OPEN_IN_CLI = "数据文件夹 %1 正被 tarn-cli 使用，请稍后再试。";
 const char* const TEXT_CANNOT_LOCK = "无法锁定数据文件夹 %1：%2";
+const char* const TEXT_NO_SIGNALS =
+    "tarn: 无法接收终止信号（SIGTERM、SIGINT、SIGHUP），被终止时改过的已读标记将不会保存\n";
 
 constexpr int EXIT_USAGE = 2;
 
@@ -103,6 +107,22 @@ bool CTarnApp::InitInstance(const QStringList& arguments, int* pnExit)
     QCoreApplication::setOrganizationName(TarnSettingsOrganization());
     QCoreApplication::setApplicationName(TarnSettingsApplication());
     QGuiApplication::setDesktopFileName(QStringLiteral("tarn"));
+    // Without them Qt's own buttons and dialogs stay English: nothing worse.
+    (void)InstallQtTranslations();
+
+    // From here on a signal closes the window the normal way, even one that
+    // comes before the window is up (it closes as soon as it is).
+    m_pSignals = std::make_unique<CTerminateSignals>();
+    if (!m_pSignals->IsInstalled())
+        std::fputs(TEXT_NO_SIGNALS, stderr);
+    QObject::connect(m_pSignals.get(), &CTerminateSignals::Terminate, m_pSignals.get(),
+                     [this]
+                     {
+                         if (m_bStarted)
+                             m_pFrame->CloseOnSignal();
+                         else
+                             m_bTerminateEarly = true;
+                     });
 
     // The picture stays up for a second while the rest goes on.
     CStartupSplash splash;
@@ -127,13 +147,12 @@ bool CTarnApp::InitInstance(const QStringList& arguments, int* pnExit)
     m_pFrame = std::make_unique<CMainFrame>();
     (void)m_pFrame->GetDoc().OnNewDocument();
     m_pFrame->OnInitialUpdate();
-
-    m_pSignals = std::make_unique<CTerminateSignals>();
-    QObject::connect(m_pSignals.get(), &CTerminateSignals::Terminate, m_pFrame.get(),
-                     &CMainFrame::CloseOnSignal);
-
     m_pFrame->show();
     splash.Finish(m_pFrame.get());
+    // Closed before it was shown, the window would come back by show().
+    m_bStarted = true;
+    if (m_bTerminateEarly)
+        QTimer::singleShot(0, m_pFrame.get(), &CMainFrame::CloseOnSignal);
     *pnExit = 0;
     return true;
 }

@@ -38,4 +38,8 @@ private:
     CDataFolderLock m_lock;
     std::unique_ptr<CMainFrame> m_pFrame;
     std::unique_ptr<CTerminateSignals> m_pSignals;
+    // The window is up: a terminate signal closes it now. Before, one is
+    // noted and closes it once it is up.
+    bool m_bStarted = false;
+    bool m_bTerminateEarly = false;
 };

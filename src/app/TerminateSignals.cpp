@@ -10,6 +10,8 @@ namespace
 {
 int g_signalPipe[2] = {-1, -1};
 
+const int TERMINATE_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP};
+
 extern "C" void OnTerminateSignal(int)
 {
     int nSavedErrno = errno;
@@ -27,16 +29,17 @@ CTerminateSignals::CTerminateSignals(QObject* pParent) : QObject(pParent)
     action.sa_handler = OnTerminateSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    if (::sigaction(SIGTERM, &action, nullptr) != 0 || ::sigaction(SIGINT, &action, nullptr) != 0)
-        return;
+    for (int nSignal : TERMINATE_SIGNALS)
+        if (::sigaction(nSignal, &action, nullptr) != 0)
+            return;
     m_pNotifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
     connect(m_pNotifier, &QSocketNotifier::activated, this, &CTerminateSignals::OnReadable);
 }
 
 CTerminateSignals::~CTerminateSignals()
 {
-    ::signal(SIGTERM, SIG_DFL);
-    ::signal(SIGINT, SIG_DFL);
+    for (int nSignal : TERMINATE_SIGNALS)
+        ::signal(nSignal, SIG_DFL);
 }
 
 void CTerminateSignals::OnReadable()

@@ -1,5 +1,6 @@
 #pragma once
-// SIGTERM and SIGINT (logout, kill, Ctrl-C in a terminal) turned into a Qt
+// SIGTERM, SIGINT and SIGHUP (logout, kill, Ctrl-C in a terminal, the
+// terminal that started the program closing) turned into a Qt
 // signal on the GUI thread, through a pipe the signal handler writes one byte
 // into, so the window can close the normal way instead of dying.
 //

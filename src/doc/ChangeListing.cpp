@@ -83,7 +83,8 @@ std::vector<CChangeRecord> ReadSiteChanges(const CFTPSite& site, const CChangeQu
         {
             if (!query.since && record.strRun > strLastRun)
                 strLastRun = record.strRun;
-            if (record.nKind != ChangeKind::first && !IsAtOrBelow(record.strPath, strTop))
+            if (record.nKind != ChangeKind::first &&
+                !IsAtOrBelow(query.bPathIsBytes ? record.GetPathBytes() : record.strPath, strTop))
                 return;
             CWallTime time;
             if (query.since && (!ParseIsoTime(record.strTime, &time) || time < sinceSecond))
@@ -104,5 +105,13 @@ std::string GetTextPath(const CFTPDir& dir)
     std::string strPath;
     for (const CFTPDir* p = &dir; p != nullptr && p->m_pParent != nullptr; p = p->m_pParent)
         strPath.insert(0, "/" + codec.Decode(p->m_strName));
+    return strPath.empty() ? "/" : strPath;
+}
+
+std::string GetBytesPath(const CFTPDir& dir)
+{
+    std::string strPath;
+    for (const CFTPDir* p = &dir; p != nullptr && p->m_pParent != nullptr; p = p->m_pParent)
+        strPath.insert(0, "/" + p->m_strName);
     return strPath.empty() ? "/" : strPath;
 }

@@ -22,6 +22,10 @@ struct CChangeQuery
     // Entries at or below this path (text, "/" + names; "/" or "": the whole
     // site). A "first" line is the site's and always selected.
     std::string strPath = "/";
+    // strPath is the server's bytes ("/" + names as cached), compared with
+    // each line's bytes: a change of the site's character set since the
+    // lines were written changes their text, never their bytes.
+    bool bPathIsBytes = false;
     // Every change from this time on; none: the last update's only.
     std::optional<CWallTime> since;
 };
@@ -52,3 +56,5 @@ struct CChangeRow
 
 // The path of a cached folder as text, as the log writes paths.
 std::string GetTextPath(const CFTPDir& dir);
+// The same as the server's bytes.
+std::string GetBytesPath(const CFTPDir& dir);

@@ -165,7 +165,10 @@ public:
     void ShowFolderUnread(CFTPDir* pDir);
 
     // Read marks; each sets the site's m_bStateDirty when it cleared a mark.
+    // The files of the folder listing (m_listFiles).
     void MarkShownRead();
+    // Exactly these files, of any sites (the rows a result listing shows).
+    void MarkFilesRead(const std::vector<CFTPFile*>& files);
     // Clears every mark below pDir (pDir's own mark stays). False when stopped.
     bool MarkTreeRead(CFTPDir* pDir);
     void MarkFolderRead(CFTPDir* pDir);
@@ -275,6 +278,9 @@ private:
     IDocHost& m_host;
     CPumpBudget m_pump;
     int m_nBusy = 0;
+    // Counts ForgetEntries calls: what a walk noted of the trees before a
+    // pump may have been freed when it changed.
+    uint64_t m_nForgets = 0;
     // site.ds could not be read to its end; its bytes are kept aside before
     // the first rewrite.
     bool m_bSiteListDamaged = false;

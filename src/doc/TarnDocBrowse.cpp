@@ -123,6 +123,7 @@ void CTarnDoc::ForgetEntries(const CSubtreeSet& removed)
 {
     if (removed.IsEmpty())
         return;
+    ++m_nForgets;
     auto dirGone = [&](const CFTPDir* p) { return removed.Covers(p); };
     auto fileGone = [&](const CFTPFile* p) { return removed.Covers(p); };
     auto stateGone = [&](const std::unique_ptr<CBrowseState>& pState)

@@ -11,6 +11,8 @@ namespace
 {
 constexpr const char* NOTHING_FOUND = "对不起，没有找到你要的文件！";
 constexpr const char* NO_UNREAD = "没有未读文件！";
+constexpr const char* NONE_UPDATED_YET =
+    "本次运行中还没有更新过站点。要查看所有未读文件，请用“显示所有未读文件”。";
 
 // Tests entries against a keyword and hands every match to the result lists
 // and, at once, to the file list. Names are matched as people read them:
@@ -289,12 +291,14 @@ bool CTarnDoc::ShowUnread(int nScope)
     }
     CSearchVisitor visitor(m_foundDirs, m_foundFiles, m_host, NEW_KEYWORD);
     bool bGoOn = true;
+    bool bAnyInScope = false;
     for (size_t i = 0; bGoOn && i < nTotal && i < m_siteList.size(); ++i)
     {
         m_host.SetProgressPos(static_cast<int>(i + 1));
         CFTPSite& site = *m_siteList[i];
         if (!IsInScope(site, nScope))
             continue;
+        bAnyInScope = true;
         if (m_pump.Tick())
             bGoOn = m_pump.Pump();
         if (bGoOn)
@@ -303,7 +307,11 @@ bool CTarnDoc::ShowUnread(int nScope)
     m_host.CloseProgress();
     if (!bGoOn)
         return false;
-    if (m_foundDirs.empty() && m_foundFiles.empty())
+    // After a restart the marks of earlier runs are all there, but this
+    // scope takes in none of them: "none" would be misread.
+    if (!bAnyInScope)
+        m_host.ShowMessage(NONE_UPDATED_YET);
+    else if (m_foundDirs.empty() && m_foundFiles.empty())
         m_host.ShowMessage(NO_UNREAD);
     return true;
 }
@@ -319,11 +327,16 @@ void CTarnDoc::ShowFolderUnread(CFTPDir* pDir)
 
 void CTarnDoc::MarkShownRead()
 {
-    // The files of one listing all belong to one site; take its lock once.
+    MarkFilesRead(m_listFiles);
+}
+
+void CTarnDoc::MarkFilesRead(const std::vector<CFTPFile*>& files)
+{
+    // Files of one site usually come together: one lock for each run of them.
     size_t i = 0;
-    while (i < m_listFiles.size())
+    while (i < files.size())
     {
-        CFTPSite* pSite = m_listFiles[i]->GetSite();
+        CFTPSite* pSite = files[i] != nullptr ? files[i]->GetSite() : nullptr;
         if (pSite == nullptr)
         {
             ++i;
@@ -331,11 +344,11 @@ void CTarnDoc::MarkShownRead()
         }
         std::unique_lock lock(pSite->m_treeLock);
         bool bCleared = false;
-        for (; i < m_listFiles.size() && m_listFiles[i]->GetSite() == pSite; ++i)
+        for (; i < files.size() && files[i] != nullptr && files[i]->GetSite() == pSite; ++i)
         {
-            if (m_listFiles[i]->m_nState != 0)
+            if (files[i]->m_nState != 0)
             {
-                m_listFiles[i]->m_nState = 0;
+                files[i]->m_nState = 0;
                 bCleared = true;
             }
         }
@@ -388,5 +401,7 @@ void CTarnDoc::MarkSitesRead(int nScope)
             return;
         if (!MarkBelow(site.m_pRoot.get()))
             return;
+        // Nothing of the site is unread now: it is not shown bold.
+        site.m_bHasNew = false;
     }
 }

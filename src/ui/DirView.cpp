@@ -24,6 +24,24 @@ namespace
 // What the tree says.
 const char* const TEXT_PATH_COPIED = "文件路径已复制到剪贴板上，粘贴到FTP软件或浏览器中即可。";
 
+const char* const TEXT_LAST_SUCCESS = "更新成功";
+const char* const TEXT_STOPPED = "更新终止！";
+
+// A site not updated in this run shows how its last update ended, from the
+// figures stored with it (no cache is read for that).
+int ShownStatus(const CFTPSite& site, const CSiteStats* pStats = nullptr)
+{
+    int nStatus = site.m_nStatus.load();
+    if (nStatus != 0)
+        return nStatus;
+    CSiteStats stats = pStats != nullptr ? *pStats : ReadStoredStats(site.GetSettings());
+    if (!stats.run || stats.run->strEnd.empty())
+        return 0;
+    if (stats.run->strLastError.empty())
+        return 2;
+    return stats.run->strLastError.starts_with(TEXT_STOPPED) ? 3 : 1;
+}
+
 // Cuts a UTF-8 text to at most nBytes without splitting a character.
 std::string CutUtf8(std::string str, size_t nBytes)
 {
@@ -117,16 +135,20 @@ QVariant CDirItem::data(int nColumn, int nRole) const
             return {};
         CSiteSettings settings = pSite->GetSettings();
         QString strTls = TlsTip(settings);
-        QString strTip = DisplayText(
-            CutUtf8(pSite->GetStatusText(),
-                    strTls.isEmpty() ? CDirView::MAX_TIP_BYTES : CDirView::MAX_TLS_TIP_BYTES));
+        // The stored figures only: a tool tip must not walk a large tree.
+        CSiteStats stats = ReadStoredStats(settings);
+        std::string strStatus = pSite->GetStatusText();
+        if (pSite->m_nStatus.load() == 0 && ShownStatus(*pSite, &stats) != 0)
+            strStatus =
+                stats.run->strLastError.empty() ? TEXT_LAST_SUCCESS : stats.run->strLastError;
+        QString strTip = DisplayText(CutUtf8(
+            strStatus, strTls.isEmpty() ? CDirView::MAX_TIP_BYTES : CDirView::MAX_TLS_TIP_BYTES));
         if (!strTls.isEmpty())
             strTip += QLatin1Char('\n') + strTls;
-        // The stored figures only: a tool tip must not walk a large tree.
-        QString strStats = StatsTipText(ReadStoredStats(settings));
+        QString strStats = StatsTipText(stats);
         if (!strStats.isEmpty())
             strTip += QLatin1Char('\n') + strStats;
-        return strTip;
+        return PlainToolTip(strTip);
     }
     return QTreeWidgetItem::data(nColumn, nRole);
 }
@@ -191,7 +213,8 @@ CDirItem* CDirView::MakeSiteItem(CFTPSite* pSite) const
 {
     auto* pItem = new CDirItem(pSite->m_pRoot.get());
     pItem->setText(0, SiteLabel(*pSite));
-    SetStatusPicture(pItem, pSite->m_nStatus.load());
+    SetStatusPicture(pItem, ShownStatus(*pSite));
+    SetBold(pItem, pSite->m_bHasNew.load());
     pItem->addChild(new CDirItem(nullptr));
     return pItem;
 }
@@ -242,7 +265,7 @@ void CDirView::UpdateSiteItem(CFTPSite* pSite)
     CDirItem* pItem = FindSiteItem(pSite);
     if (pItem == nullptr)
         return;
-    SetStatusPicture(pItem, pSite->m_nStatus.load());
+    SetStatusPicture(pItem, ShownStatus(*pSite));
     SetBold(pItem, pSite->m_bHasNew.load());
 }
 

@@ -1,5 +1,7 @@
 #include "ui/DisplayText.h"
 
+#include <QTextDocument>
+
 #include "doc/FtpUrl.h"
 #include "model/FTPSite.h"
 #include "model/NameCodec.h"
@@ -28,6 +30,13 @@ QString DisplayText(std::string_view bytes)
         return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
     std::string strText = DecodeAuto(bytes);
     return QString::fromUtf8(strText.data(), qsizetype(strText.size()));
+}
+
+QString PlainToolTip(const QString& strText)
+{
+    if (!Qt::mightBeRichText(strText))
+        return strText;
+    return Qt::convertFromPlainText(strText, Qt::WhiteSpacePre);
 }
 
 QString SiteLabel(const CFTPSite& site)

@@ -14,6 +14,9 @@ class CFTPSite;
 QString DisplayName(std::string_view bytes, const CFTPSite* pSite);
 // A text of the site list or a status text.
 QString DisplayText(std::string_view bytes);
+// A tool tip that shows exactly its text: Qt reads a tip that looks like
+// markup as rich text, and a server's reply or a name may look like it.
+QString PlainToolTip(const QString& strText);
 // A site's label: its nickname when set, else its key.
 QString SiteLabel(const CFTPSite& site);
 // An FTP URL as the window shows it: its password hidden and, when it

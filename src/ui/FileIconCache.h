@@ -19,7 +19,6 @@ public:
     QIcon FileIcon(std::string_view name);
     // Normal: closed; selected: open.
     const QIcon& FolderIcon() const { return m_folder; }
-    int CachedExtensions() const { return int(m_byExtension.size()); }
 
     // The lower-case extension of a name: what follows its last dot, or ""
     // for a name without one (a leading dot starts no extension).

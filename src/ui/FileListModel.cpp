@@ -292,17 +292,17 @@ int CFileListModel::RemoveEntry(const CObject* pEntry)
     return RemoveRows([pEntry](const CRow& row) { return row.m_pEntry == pEntry; });
 }
 
-void CFileListModel::RefreshFileHighlights()
+void CFileListModel::RefreshFileHighlights(bool bFolders)
 {
     FlushPending();
     int nFirst = -1;
     int nLast = -1;
-    for (int i = m_nFolderRows; i < int(m_rows.size()); ++i)
+    for (int i = bFolders ? 0 : m_nFolderRows; i < int(m_rows.size()); ++i)
     {
         CRow& row = m_rows[size_t(i)];
-        if (row.m_pEntry == nullptr || row.m_bFolder)
+        if (row.m_pEntry == nullptr || (row.m_bFolder && !bFolders))
             continue;
-        uint64_t bUnread = AsFile(row)->m_nState != 0;
+        uint64_t bUnread = (row.m_bFolder ? AsDir(row)->m_nState : AsFile(row)->m_nState) != 0;
         if (row.m_bUnread == bUnread)
             continue;
         row.m_bUnread = bUnread;
@@ -311,7 +311,7 @@ void CFileListModel::RefreshFileHighlights()
     }
     if (nFirst >= 0)
         emit dataChanged(index(nFirst, 0), index(nLast, COLUMN_COUNT - 1),
-                         {Qt::BackgroundRole, Qt::ForegroundRole});
+                         {Qt::BackgroundRole, Qt::ForegroundRole, Qt::FontRole});
 }
 
 void CFileListModel::RefreshNames()
@@ -330,7 +330,7 @@ void CFileListModel::SetHighlight(const QBrush& background, const QBrush& text)
     m_highlightText = text;
     if (!m_rows.empty())
         emit dataChanged(index(0, 0), index(rowCount() - 1, COLUMN_COUNT - 1),
-                         {Qt::BackgroundRole, Qt::ForegroundRole});
+                         {Qt::BackgroundRole, Qt::ForegroundRole, Qt::FontRole});
 }
 
 CObject* CFileListModel::EntryAt(int nRow) const
@@ -478,13 +478,19 @@ QVariant CFileListModel::data(const QModelIndex& index, int nRole) const
             return m_icons.FolderIcon();
         return m_icons.FileIcon(row.m_bGone ? m_gone[row.m_nSize].strName : AsFile(row)->m_strName);
     case Qt::FontRole:
-        if (!row.m_bGone)
-            return {};
+        if (row.m_bGone)
         {
             QFont font;
             font.setStrikeOut(true);
             return font;
         }
+        if (row.m_bUnread && m_highlight.style() != Qt::NoBrush)
+        {
+            QFont font;
+            font.setBold(true);
+            return font;
+        }
+        return {};
     case Qt::ToolTipRole:
         return ToolTip(row);
     case Qt::BackgroundRole:

@@ -87,8 +87,9 @@ public:
     // or is pEntry itself; returns how many rows were shown.
     int RemoveCovered(const CSubtreeSet& removed);
     int RemoveEntry(const CObject* pEntry);
-    // File rows take their highlight from their entry's unread mark again.
-    void RefreshFileHighlights();
+    // File rows (and folder rows too with bFolders) take their highlight
+    // from their entry's unread mark again.
+    void RefreshFileHighlights(bool bFolders = false);
     // Names and addresses are read again (a site's character set changed).
     void RefreshNames();
 

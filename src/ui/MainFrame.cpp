@@ -18,9 +18,12 @@
 #include <algorithm>
 
 #include "doc/Ancestry.h"
+#include "doc/BrowseState.h"
 #include "doc/CloseSequence.h"
+#include "doc/FormatSize.h"
 #include "doc/TarnDoc.h"
 #include "model/FTPSite.h"
+#include "model/SiteStats.h"
 #include "ui/Art.h"
 #include "ui/CloseDlg.h"
 #include "ui/DirView.h"
@@ -55,6 +58,9 @@ const int WALK_REFUSED[] = {
     ID_GO_BACK,         ID_GO_FORWARD,       ID_GO_UP,           ID_SHOW_CHANGES,
     ID_SITE_STATS,      ID_EXPORT,
 };
+
+// How soon the end of an update shows after the engine lets go of the site.
+constexpr int END_POLL_MS = 50;
 
 const char* const SETTING_GEOMETRY = "MainFrame/geometry";
 const char* const SETTING_STATE = "MainFrame/state";
@@ -95,12 +101,17 @@ CMainFrame::CMainFrame(QWidget* pParent)
     // The list shows a folder now: the box's results stop coming.
     connect(m_pDirView, &CDirView::Navigated, m_pSearchBox, &CSearchBox::Cancel);
     connect(m_pFileView, &CTarnView::FolderOpened, m_pSearchBox, &CSearchBox::Cancel);
+    // After the box's last word: what the list shows now.
+    connect(m_pDirView, &CDirView::Navigated, this, &CMainFrame::ShowRowCounts);
+    connect(m_pFileView, &CTarnView::FolderOpened, this, &CMainFrame::ShowRowCounts);
     // "导出..." follows whether the list has rows to write.
     CFileListModel* pRows = &m_pFileView->Model();
     connect(pRows, &CFileListModel::modelReset, this, &CMainFrame::UpdateCommandUI);
     connect(pRows, &CFileListModel::rowsInserted, this, &CMainFrame::UpdateCommandUI);
     connect(pRows, &CFileListModel::rowsRemoved, this, &CMainFrame::UpdateCommandUI);
 
+    m_endTimer.setInterval(END_POLL_MS);
+    connect(&m_endTimer, &QTimer::timeout, this, &CMainFrame::OnEndTimer);
     m_progressTimer.setInterval(1000);
     connect(&m_progressTimer, &QTimer::timeout, this, &CMainFrame::OnProgressTimer);
     m_progress.SetTimerSwitch(
@@ -271,6 +282,8 @@ void CMainFrame::CreateStatusBar()
 {
     m_pStatusPane = new QLabel(Text(frame_text::READY));
     m_pStatusPane->setObjectName("statusPane");
+    // It shows names and the servers' replies.
+    m_pStatusPane->setTextFormat(Qt::PlainText);
     statusBar()->addWidget(m_pStatusPane, 1);
 
     auto* pToggle = new QAction(this);
@@ -302,6 +315,14 @@ QString CMainFrame::StatusText() const
 
 void CMainFrame::OnInitialUpdate()
 {
+    // Sites left with unread entries last time are bold again, by their
+    // stored count: no cache is loaded for it.
+    for (const auto& pSite : m_pDoc->m_siteList)
+    {
+        CSiteStats stats = ReadStoredStats(pSite->GetSettings());
+        if (stats.totals && stats.totals->nUnread > 0)
+            pSite->m_bHasNew = true;
+    }
     m_pDirView->FillTree();
     LoadSettings();
     UpdateCommandUI();
@@ -341,6 +362,33 @@ void CMainFrame::UpdateCommandUI()
     m_actions.value(ID_EXPORT)->setEnabled(!bWalk && m_pFileView->Model().HasEntries());
 }
 
+void CMainFrame::ShowRowCounts()
+{
+    CFileListModel& rows = m_pFileView->Model();
+    rows.FlushPending();
+    qulonglong nFolders = 0;
+    qulonglong nFiles = 0;
+    uint64_t nBytes = 0;
+    for (int i = 0; i < rows.rowCount(); ++i)
+    {
+        const CFileListModel::CRow& row = rows.Row(i);
+        if (row.m_pEntry == nullptr && !row.m_bGone)
+            continue; // a welcome line
+        if (row.m_bFolder)
+            ++nFolders;
+        else
+        {
+            ++nFiles;
+            nBytes += rows.SizeAt(i);
+        }
+    }
+    QString strText = Text(frame_text::ROWS_SHOWN).arg(nFolders).arg(nFiles);
+    if (!m_pFileView->m_bResultMode)
+        strText +=
+            Text(frame_text::ROWS_TOTAL).arg(QString::fromStdString(FormatSize(int64_t(nBytes))));
+    m_pStatusPane->setText(strText);
+}
+
 void CMainFrame::RunWalk(const std::function<void()>& fnWalk)
 {
     if (IsWalking())
@@ -362,12 +410,45 @@ void CMainFrame::OnSiteUpdated(CFTPSite* pSite)
     if (!m_pDoc->HasSite(pSite))
         return;
     m_pDirView->UpdateSiteItem(pSite);
-    // An update that ended may have added folders: the built items follow.
-    if (!IsSiteBusy(*pSite))
+    if (IsSiteBusy(*pSite))
     {
-        m_pDirView->RefreshSiteFolders(pSite);
-        m_pSearchBox->OnSiteUpdated(pSite);
+        m_endingSites.insert(pSite);
+        if (!m_endTimer.isActive())
+            m_endTimer.start();
+        return;
     }
+    OnUpdateEnded(pSite);
+}
+
+void CMainFrame::OnUpdateEnded(CFTPSite* pSite)
+{
+    m_endingSites.erase(pSite);
+    m_pDirView->UpdateSiteItem(pSite);
+    // An update that ended may have added folders: the built items follow.
+    m_pDirView->RefreshSiteFolders(pSite);
+    m_pSearchBox->OnSiteUpdated(pSite);
+    // The folder on show follows what the update found (not under a walk,
+    // which may be reading the listing).
+    const CFTPDir* pShown = m_pDoc->m_pCurrent ? m_pDoc->m_pCurrent->m_pDir : nullptr;
+    if (pShown != nullptr && pShown->GetSite() == pSite && !IsWalking())
+    {
+        m_pFileView->RefreshBrowseListing();
+        UpdateCommandUI();
+    }
+}
+
+void CMainFrame::OnEndTimer()
+{
+    std::vector<CFTPSite*> sites(m_endingSites.begin(), m_endingSites.end());
+    for (CFTPSite* pSite : sites)
+    {
+        if (!m_pDoc->HasSite(pSite))
+            m_endingSites.erase(pSite);
+        else if (!IsSiteBusy(*pSite))
+            OnUpdateEnded(pSite);
+    }
+    if (m_endingSites.empty())
+        m_endTimer.stop();
 }
 
 void CMainFrame::OnEntriesRemoved(const CSubtreeSet& removed)
@@ -429,6 +510,7 @@ void CMainFrame::closeEvent(QCloseEvent* pEvent)
     m_pSearchBox->Shutdown();
     SaveSettings();
     m_progressTimer.stop();
+    m_endTimer.stop();
     RunCloseSequence(*m_pDoc, [this](std::chrono::milliseconds wait) { WaitForEngine(wait); });
     SetUpdateObserver(nullptr);
     m_bClosed = true;

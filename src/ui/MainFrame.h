@@ -17,6 +17,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <set>
 
 #include "update/UpdateProgress.h"
 
@@ -87,6 +88,10 @@ private:
 
     // The engine's notices, on the GUI thread.
     void OnSiteUpdated(CFTPSite* pSite);
+    // The engine let go of the site (its update ended): the views follow
+    // what the update found.
+    void OnUpdateEnded(CFTPSite* pSite);
+    void OnEndTimer();
     void OnEntriesRemoved(const CSubtreeSet& removed);
     void OnProgressTimer();
     void WaitForEngine(std::chrono::milliseconds wait);
@@ -98,6 +103,8 @@ private:
     // character set relabels the site's names at once.
     void ApplySiteChoices(CFTPSite* pSite, const CSiteChoices& before, const CSiteChoices& after);
     void Repaint();
+    // The status bar counts the rows shown (and, for a folder, their bytes).
+    void ShowRowCounts();
     void FocusOtherPane(bool bNext);
 
     // The commands.
@@ -143,6 +150,10 @@ private:
 
     CUpdateProgress m_progress;
     QTimer m_progressTimer;
+    // Sites whose last notice came while the engine still held them: the
+    // engine lets go after its last notice, so the end is watched for.
+    std::set<CFTPSite*> m_endingSites;
+    QTimer m_endTimer;
     int m_nWalks = 0;
     bool m_bCloseAfterWalk = false;
     bool m_bClosing = false;

@@ -49,7 +49,10 @@ void CMainFrame::OnShowChanges()
         return;
     // Nothing selected (the 操作 menu): every site.
     CFTPDir* pDir = m_pDirView->SelectedFolder();
-    m_pDoc->ListChanges(pDir);
+    // It pumps on large logs: the commands that would disturb it wait.
+    RunWalk([&] { m_pDoc->ListChanges(pDir); });
+    if (m_bCloseAfterWalk)
+        return;
 
     size_t nChanges = 0;
     std::vector<const CChangeRecord*> firsts;

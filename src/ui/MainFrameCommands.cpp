@@ -247,11 +247,13 @@ void CMainFrame::OnSearch()
         return;
     std::string strKeyword = dlg.m_strKeyword.toStdString();
     RunWalk([&] { (void)m_pDoc->Search(strKeyword); });
+    ShowRowCounts();
 }
 
 void CMainFrame::OnShowUpdate(int nScope)
 {
     RunWalk([&] { (void)m_pDoc->ShowUnread(nScope); });
+    ShowRowCounts();
 }
 
 void CMainFrame::OnShowFolderUpdates()
@@ -260,13 +262,15 @@ void CMainFrame::OnShowFolderUpdates()
     if (pDir == nullptr)
         return;
     RunWalk([&] { m_pDoc->ShowFolderUnread(pDir); });
+    ShowRowCounts();
 }
 
 void CMainFrame::OnMarkShownRead()
 {
     if (IsWalking())
         return;
-    m_pDoc->MarkShownRead();
+    // The rows on screen, not the folder listing a result listing hides.
+    m_pDoc->MarkFilesRead(m_pFileView->ShownFiles());
     m_pFileView->ClearFileHighlights();
     Repaint();
 }
@@ -274,8 +278,11 @@ void CMainFrame::OnMarkShownRead()
 void CMainFrame::OnMarkSitesRead(int nScope)
 {
     RunWalk([&] { m_pDoc->MarkSitesRead(nScope); });
-    if (nScope == UNREAD_THIS_UPDATE)
-        Repaint();
+    // Sites whose marks all went are no longer bold; rows show what is left.
+    for (const auto& pSite : m_pDoc->m_siteList)
+        m_pDirView->UpdateSiteItem(pSite.get());
+    m_pFileView->RefreshHighlights();
+    Repaint();
 }
 
 void CMainFrame::OnMarkFolderRead()
@@ -316,6 +323,7 @@ void CMainFrame::OnGoBack()
     m_pDoc->GoBack();
     m_pFileView->ShowBrowseListing();
     UpdateCommandUI();
+    ShowRowCounts();
 }
 
 void CMainFrame::OnGoForward()
@@ -325,6 +333,7 @@ void CMainFrame::OnGoForward()
     m_pDoc->GoForward();
     m_pFileView->ShowBrowseListing();
     UpdateCommandUI();
+    ShowRowCounts();
 }
 
 void CMainFrame::OnGoUp()
@@ -334,6 +343,7 @@ void CMainFrame::OnGoUp()
     m_pDoc->GoUp();
     m_pFileView->ShowBrowseListing();
     UpdateCommandUI();
+    ShowRowCounts();
 }
 
 void CMainFrame::OnToggleView()

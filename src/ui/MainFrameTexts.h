@@ -30,6 +30,10 @@ inline constexpr const char* FILTER_TEXT = "Text File(*.txt)(*.txt)";
 inline constexpr const char* FILTER_ALL = "all files(*.*)(*)";
 inline constexpr const char* DEFAULT_SUFFIX = "txt";
 
+// What the list shows, in the status bar.
+inline constexpr const char* ROWS_SHOWN = "%1 个文件夹，%2 个文件";
+inline constexpr const char* ROWS_TOTAL = "，共 %1";
+
 // The change listing, the site's figures and export.
 inline constexpr const char* NO_CHANGES = "上次更新没有更改。";
 inline constexpr const char* NEVER_UPDATED = "站点还没有更新过，没有更改可显示。";

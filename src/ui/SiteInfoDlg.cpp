@@ -47,6 +47,8 @@ CSiteInfoDlg::CSiteInfoDlg(const QString& strSite, const CSiteStats& stats, QWid
     auto add = [&](const char* pszLabel, const QString& strValue)
     {
         auto* pValue = new QLabel(strValue);
+        // The site's name and the server's last reply are shown as they are.
+        pValue->setTextFormat(Qt::PlainText);
         pValue->setObjectName(Text(pszLabel));
         // Figures and errors are worth copying into a report.
         pValue->setTextInteractionFlags(Qt::TextSelectableByMouse);

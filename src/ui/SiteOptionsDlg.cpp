@@ -251,6 +251,7 @@ QWidget* CSiteOptionsDlg::MakeListingSection()
         pBox->addWidget(pButton);
     }
     m_pLabelFound = new QLabel;
+    m_pLabelFound->setTextFormat(Qt::PlainText);
     m_pLabelFound->setObjectName("listingFound");
     pBox->addWidget(m_pLabelFound);
     pBox->addWidget(Hint(TEXT_LISTING_HINT));
@@ -277,6 +278,7 @@ QWidget* CSiteOptionsDlg::MakeTlsSection()
     pBox->addWidget(m_pCheckTrustFirstUse);
 
     m_pLabelPin = new QLabel;
+    m_pLabelPin->setTextFormat(Qt::PlainText);
     m_pLabelPin->setObjectName("tlsPin");
     // People compare it with what the server's owner told them.
     m_pLabelPin->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -298,6 +300,7 @@ QWidget* CSiteOptionsDlg::MakeTlsSection()
     m_pButtonTrust->setAutoDefault(false);
     connect(m_pButtonTrust, &QPushButton::clicked, this, &CSiteOptionsDlg::OnTrustCertificate);
     m_pLabelFetch = new QLabel;
+    m_pLabelFetch->setTextFormat(Qt::PlainText);
     m_pLabelFetch->setObjectName("fetchState");
     auto* pTrustRow = new QHBoxLayout;
     pTrustRow->addWidget(m_pButtonTrust);
@@ -374,7 +377,7 @@ void CSiteOptionsDlg::EnableTls()
 {
     bool bTls = m_pTlsGroup->checkedId() > 0;
     m_pCheckTrustFirstUse->setEnabled(bTls);
-    m_pButtonTrust->setEnabled(bTls && !m_fetch.joinable());
+    m_pButtonTrust->setEnabled(bTls && !m_bFetching);
 }
 
 void CSiteOptionsDlg::ShowPin(const std::string& strPin)
@@ -387,7 +390,7 @@ void CSiteOptionsDlg::ShowPin(const std::string& strPin)
 void CSiteOptionsDlg::OnTrustCertificate()
 {
     int nTls = m_pTlsGroup->checkedId();
-    if (m_fetch.joinable() || nTls <= 0 || size_t(nTls) >= TLS_LABELS.size())
+    if (m_bFetching || nTls <= 0 || size_t(nTls) >= TLS_LABELS.size())
         return;
     if (m_strHost.empty())
     {
@@ -406,21 +409,28 @@ void CSiteOptionsDlg::OnTrustCertificate()
     m_pButtonTrust->setEnabled(false);
     m_pLabelFetch->setText(Text(TEXT_FETCHING));
     setCursor(Qt::WaitCursor);
-    m_fetch = std::thread(
-        [this, nFetch, tls, strHost = m_strHost, nPort = m_nPort, pSession = m_pFetchSession.get()]
+    m_pMailbox = std::make_shared<CFetchMailbox>();
+    m_pMailbox->pDlg = this;
+    m_bFetching = true;
+    std::thread(
+        [nFetch, tls, strHost = m_strHost, nPort = m_nPort, pSession = m_pFetchSession,
+         pMailbox = m_pMailbox]
         {
             auto pCert = std::make_shared<CTlsCertificate>();
             auto pError = std::make_shared<std::string>();
-            bool bOk =
-                FetchSiteCertificate(strHost, nPort, tls, pCert.get(), pError.get(), pSession);
-            // The dialog joins this thread before it goes, so it is still
-            // there to take the event; a stale result is dropped by number.
-            QMetaObject::invokeMethod(
-                this,
-                [this, nFetch, bOk, pCert, pError]
-                { OnCertificateFetched(nFetch, bOk, *pCert, *pError); },
-                Qt::QueuedConnection);
-        });
+            bool bOk = FetchSiteCertificate(strHost, nPort, tls, pCert.get(), pError.get(),
+                                            pSession.get());
+            // Posted under the lock, so the dialog cannot go meanwhile; an
+            // event of a dialog that went later is dropped with it.
+            std::lock_guard lock(pMailbox->lock);
+            if (CSiteOptionsDlg* pDlg = pMailbox->pDlg)
+                QMetaObject::invokeMethod(
+                    pDlg,
+                    [pDlg, nFetch, bOk, pCert, pError]
+                    { pDlg->OnCertificateFetched(nFetch, bOk, *pCert, *pError); },
+                    Qt::QueuedConnection);
+        })
+        .detach();
 }
 
 void CSiteOptionsDlg::OnCertificateFetched(unsigned nFetch, bool bOk, const CTlsCertificate& cert,
@@ -458,12 +468,18 @@ void CSiteOptionsDlg::OnCertificateFetched(unsigned nFetch, bool bOk, const CTls
 
 void CSiteOptionsDlg::StopFetch()
 {
-    if (m_fetch.joinable())
+    if (m_bFetching)
     {
+        {
+            std::lock_guard lock(m_pMailbox->lock);
+            m_pMailbox->pDlg = nullptr;
+        }
+        // Ends what can be cut at once; the rest ends on its own.
         m_pFetchSession->Close();
-        m_fetch.join();
+        m_bFetching = false;
         ++m_nFetch;
     }
+    m_pMailbox.reset();
     m_pFetchSession.reset();
     if (m_pLabelFetch != nullptr)
     {

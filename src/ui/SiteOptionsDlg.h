@@ -15,6 +15,7 @@
 #include <QDialog>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -83,7 +84,7 @@ private:
     void OnTrustCertificate();
     void OnCertificateFetched(unsigned nFetch, bool bOk, const CTlsCertificate& cert,
                               const std::string& strError);
-    // Cuts a certificate read short and waits for its thread.
+    // Cuts a certificate read short; its result, if any comes, is dropped.
     void StopFetch();
 
     QComboBox* m_pComboCharset = nullptr;
@@ -99,8 +100,18 @@ private:
     // The pin as the section shows it, until OK.
     std::string m_strShownPin;
 
-    std::unique_ptr<CInternetSession> m_pFetchSession;
-    std::thread m_fetch;
+    // Where a certificate read hands its result: the dialog while it waits
+    // for it, nobody once the read was cut short. The read's thread is never
+    // waited for (name resolution and a connect ignore the cut), so closing
+    // the dialog never blocks; a read that ends late finds nobody there.
+    struct CFetchMailbox
+    {
+        std::mutex lock;
+        CSiteOptionsDlg* pDlg = nullptr;
+    };
+    std::shared_ptr<CFetchMailbox> m_pMailbox;
+    std::shared_ptr<CInternetSession> m_pFetchSession;
+    bool m_bFetching = false;
     // Which read a result answers: one cut short or from before is ignored.
     unsigned m_nFetch = 0;
 };

@@ -4,7 +4,9 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QScrollBar>
 #include <algorithm>
+#include <unordered_map>
 
 #include "doc/TarnDoc.h"
 #include "ui/FileListModel.h"
@@ -41,16 +43,37 @@ CTarnView::CTarnView(CTarnDoc& doc, QWidget* pParent)
     connect(pColumns, &QHeaderView::sectionClicked, this, &CTarnView::OnHeaderClicked);
 
     connect(this, &QAbstractItemView::doubleClicked, this, &CTarnView::OpenRow);
+    // Rows an update removes above the first one shown must not move what
+    // the user is looking at.
+    connect(m_pProxy, &QAbstractItemModel::rowsRemoved, this,
+            [this](const QModelIndex&, int nFirst, int nLast)
+            {
+                QScrollBar* pBar = verticalScrollBar();
+                if (verticalScrollMode() == QAbstractItemView::ScrollPerItem &&
+                    nLast < pBar->value())
+                    pBar->setValue(pBar->value() - (nLast - nFirst + 1));
+            });
     ApplyPalette();
     m_pModel->ShowWelcome();
 }
 
 CTarnView::~CTarnView() = default;
 
+QColor UnreadTint(const QPalette& palette)
+{
+    // A quarter of the selection colour over the list's base: clearly marked,
+    // yet never mistaken for a selected row, in a light or a dark palette.
+    QColor base = palette.color(QPalette::Active, QPalette::Base);
+    QColor mark = palette.color(QPalette::Active, QPalette::Highlight);
+    auto mix = [](int a, int b) { return (a * 3 + b + 2) / 4; };
+    return QColor(mix(base.red(), mark.red()), mix(base.green(), mark.green()),
+                  mix(base.blue(), mark.blue()));
+}
+
 void CTarnView::ApplyPalette()
 {
-    m_pModel->SetHighlight(palette().brush(QPalette::Active, QPalette::Highlight),
-                           palette().brush(QPalette::Active, QPalette::HighlightedText));
+    m_pModel->SetHighlight(QBrush(UnreadTint(palette())),
+                           palette().brush(QPalette::Active, QPalette::Text));
 }
 
 void CTarnView::changeEvent(QEvent* pEvent)
@@ -65,6 +88,52 @@ void CTarnView::ShowBrowseListing()
     m_bResultMode = false;
     m_pModel->ShowListing(m_doc.m_listDirs, m_doc.m_listFiles);
     scrollToTop();
+}
+
+void CTarnView::RefreshBrowseListing()
+{
+    if (m_bResultMode || !m_doc.m_pCurrent)
+        return;
+    m_pModel->FlushPending();
+    // What the user had: the rows selected, the current one and the top one.
+    auto entryOf = [this](const QModelIndex& viewIndex)
+    { return viewIndex.isValid() ? m_pModel->EntryAt(SourceRow(viewIndex)) : nullptr; };
+    std::vector<CObject*> selected;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        if (CObject* pEntry = entryOf(index))
+            selected.push_back(pEntry);
+    CObject* pCurrent = entryOf(currentIndex());
+    CObject* pTop = entryOf(indexAt(QPoint(0, 0)));
+    int nScroll = verticalScrollBar()->value();
+
+    m_doc.SetListing(m_doc.m_pCurrent->m_pDir);
+    m_pModel->ShowListing(m_doc.m_listDirs, m_doc.m_listFiles);
+
+    std::unordered_map<const CObject*, int> rows;
+    rows.reserve(size_t(m_pModel->rowCount()));
+    for (int i = 0; i < m_pModel->rowCount(); ++i)
+        if (CObject* pEntry = m_pModel->EntryAt(i))
+            rows.emplace(pEntry, i);
+    auto viewIndexOf = [&](const CObject* pEntry)
+    {
+        auto found = rows.find(pEntry);
+        if (pEntry == nullptr || found == rows.end())
+            return QModelIndex();
+        return m_pProxy->mapFromSource(m_pModel->index(found->second, 0));
+    };
+    QItemSelection selection;
+    for (const CObject* pEntry : selected)
+        if (QModelIndex index = viewIndexOf(pEntry); index.isValid())
+            selection.select(index, index.siblingAtColumn(CFileListModel::COLUMN_COUNT - 1));
+    if (QModelIndex index = viewIndexOf(pCurrent); index.isValid())
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    // The reset's layout waits for the next paint; scrolling needs it now.
+    executeDelayedItemsLayout();
+    if (QModelIndex index = viewIndexOf(pTop); index.isValid())
+        scrollTo(index, QAbstractItemView::PositionAtTop);
+    else
+        verticalScrollBar()->setValue(nScroll);
 }
 
 void CTarnView::ShowResultListing()
@@ -117,9 +186,27 @@ void CTarnView::ForgetEntries(const CSubtreeSet& removed)
     m_pModel->RemoveCovered(removed);
 }
 
+std::vector<CFTPFile*> CTarnView::ShownFiles() const
+{
+    m_pModel->FlushPending();
+    std::vector<CFTPFile*> files;
+    for (int i = m_pModel->FolderRowCount(); i < m_pModel->rowCount(); ++i)
+    {
+        const CFileListModel::CRow& row = m_pModel->Row(i);
+        if (row.m_pEntry != nullptr && !row.m_bFolder)
+            files.push_back(static_cast<CFTPFile*>(row.m_pEntry));
+    }
+    return files;
+}
+
 void CTarnView::ClearFileHighlights()
 {
     m_pModel->RefreshFileHighlights();
+}
+
+void CTarnView::RefreshHighlights()
+{
+    m_pModel->RefreshFileHighlights(true);
 }
 
 void CTarnView::RefreshNames()

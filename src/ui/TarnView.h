@@ -16,10 +16,14 @@
 
 class CFileListModel;
 class CFileSortProxy;
+class CFTPFile;
 class CObject;
 class CSubtreeSet;
 class CTarnDoc;
 class QMenu;
+
+// The background of unread rows in this palette.
+QColor UnreadTint(const QPalette& palette);
 
 class CTarnView : public QTableView
 {
@@ -36,6 +40,9 @@ public:
 
     // The folder listing (m_listDirs, m_listFiles); browse mode.
     void ShowBrowseListing();
+    // The folder on display read again (its site's update ended): rows that
+    // survive stay selected and the list stays where it was scrolled.
+    void RefreshBrowseListing();
     // The result listing (m_foundDirs, m_foundFiles), or the change listing
     // when that was the last one; result mode.
     void ShowResultListing();
@@ -50,9 +57,13 @@ public:
     void RemoveEntryRows(CObject* pEntry);
     // Drops the rows of every entry inside the removed subtrees.
     void ForgetEntries(const CSubtreeSet& removed);
+    // The files of the rows shown, whatever the listing (gone rows have none).
+    std::vector<CFTPFile*> ShownFiles() const;
     // After the document marked the listed files read: file rows show their
     // marks again; folder rows keep their highlight.
     void ClearFileHighlights();
+    // After every mark of the rows' sites was cleared: every row shows its mark.
+    void RefreshHighlights();
     // Rows read their names and addresses again (a site's character set
     // changed).
     void RefreshNames();

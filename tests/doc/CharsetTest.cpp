@@ -5,6 +5,11 @@
 #include "doc/DocFixture.h"
 #include "doc/NodeAddress.h"
 
+#include <filesystem>
+#include <fstream>
+
+#include "model/ChangeLog.h"
+
 namespace
 {
 // GBK bytes of the names used below. 檔 is 99 6E and 網 BE 57: their second
@@ -183,6 +188,42 @@ TEST_F(CharsetTest, EntriesThatReadAlikeKeepAddressesOfTheirOwn)
             ASSERT_EQ(ResolveAddress(*m_pDoc, strTyped, &ref), ResolveResult::found);
             EXPECT_EQ(pDir != nullptr ? static_cast<CObject*>(ref.pDir) : ref.pFile, row.pEntry);
             EXPECT_EQ(m_pDoc->GetUrl(strTyped), row.pszUrl);
+        }
+    }
+}
+
+TEST_F(CharsetTest, ChangesOfAFolderAreFoundAfterTheSiteChangedItsCharacterSet)
+{
+    // The log was written while the site read its names as Windows-1251;
+    // the user then set GBK, so the folder's text is not what the lines say.
+    m_pGb->UpdateSettings([](CSiteSettings& s) { s.Set(CSiteSettings::CHARSET, "Windows-1251"); });
+    CNameCodec before = m_pGb->GetCodec();
+    std::string strFolder = std::string("/") + GBK_SOFT;
+    CChangeRecord record;
+    record.strTime = "2026-01-01T00:00:01Z";
+    record.strRun = "2026-01-01T00:00:00.000Z";
+    record.nKind = ChangeKind::added;
+    record.strPath = "/" + before.Decode(GBK_SOFT) + "/" + before.Decode(GBK_FILE);
+    record.strRaw = EncodeRawPath(strFolder + "/" + GBK_FILE);
+    record.nSize = 1536;
+    std::filesystem::path log = GetChangeLogPath(GetProgramFolder(), m_pGb->GetKey());
+    std::filesystem::create_directories(log.parent_path());
+    std::ofstream(log) << FormatChangeLine(record);
+    m_pGb->UpdateSettings([](CSiteSettings& s) { s.Set(CSiteSettings::CHARSET, "GBK"); });
+
+    CFTPDir* pSoft = m_pGbFile->m_pParent;
+    CFTPDir* pOther = m_pGb->m_pRoot->m_dirList[1].get();
+    struct Row
+    {
+        CFTPDir* pDir;
+        size_t nRows;
+    } rows[] = {{pSoft, 1}, {m_pGb->m_pRoot.get(), 1}, {pOther, 0}};
+    for (const Row& row : rows)
+    {
+        EXPECT_EQ(m_pDoc->ListChanges(row.pDir), row.nRows) << GetTextPath(*row.pDir);
+        if (row.nRows == 1)
+        {
+            EXPECT_EQ(m_pDoc->m_foundChanges[0].pFile, m_pGbFile);
         }
     }
 }

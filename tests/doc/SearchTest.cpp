@@ -171,10 +171,12 @@ TEST_F(SearchTest, SearchDirAndSearchDirList)
 
 TEST_F(SearchTest, UnreadListings)
 {
-    // Scope 1 before any update of this run: nothing, and it says so.
+    // Scope 1 before any update of this run: nothing, and it says why
+    // (the marks of earlier runs are there, under the other command).
     EXPECT_TRUE(m_pDoc->ShowUnread(UNREAD_THIS_UPDATE));
     EXPECT_TRUE(Found().empty());
-    EXPECT_EQ(m_host.m_messages, Strings{"没有未读文件！"});
+    EXPECT_EQ(m_host.m_messages,
+              Strings{"本次运行中还没有更新过站点。要查看所有未读文件，请用“显示所有未读文件”。"});
 
     m_pS1->SetStatus("更新成功", 2);
     m_host.m_messages.clear();
@@ -183,7 +185,14 @@ TEST_F(SearchTest, UnreadListings)
               (Strings{"ftp://s1/docs-old", "ftp://s1/read/new.txt", "ftp://s1/Top2.DOC"}));
     EXPECT_TRUE(m_host.m_messages.empty());
 
+    // An updated site with nothing unread: plainly none.
     m_pS1->SetStatus("失败", 1);
+    m_pS2->SetStatus("更新成功", 2);
+    m_host.m_messages.clear();
+    EXPECT_TRUE(m_pDoc->ShowUnread(UNREAD_THIS_UPDATE));
+    EXPECT_TRUE(Found().empty());
+    EXPECT_EQ(m_host.m_messages, Strings{"没有未读文件！"});
+
     AddFile(m_pS2->m_pRoot.get(), "fresh", 0, 1);
     EXPECT_TRUE(m_pDoc->ShowUnread(UNREAD_ALL));
     EXPECT_EQ(Found(), (Strings{"ftp://s1/docs-old", "ftp://s1/read/new.txt", "ftp://s1/Top2.DOC",

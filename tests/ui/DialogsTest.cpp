@@ -4,7 +4,9 @@
 // the splash window's placement and time on screen.
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -14,6 +16,7 @@
 #include "UiTestSupport.h"
 #include "ui/CloseDlg.h"
 #include "ui/FindDialog.h"
+#include "ui/QtTranslations.h"
 #include "ui/SearchDialog.h"
 #include "ui/SiteDlg.h"
 #include "ui/Splash.h"
@@ -282,6 +285,31 @@ private slots:
         QVERIFY(splash.isVisible());
         QCOMPARE(splash.size(), QSize(550, 373));
         QCOMPARE(splash.pos(), CSplash::CenteredPos(splash.screen()->geometry(), QSize(550, 373)));
+    }
+
+    // Last: from here on Qt speaks Chinese in this process.
+    void QtsOwnTextsSpeakChinese()
+    {
+        QVERIFY(InstallQtTranslations());
+        struct
+        {
+            QDialogButtonBox::StandardButton nButton;
+            QString strText;
+        } buttons[] = {{QDialogButtonBox::Cancel, QStringLiteral("取消")},
+                       {QDialogButtonBox::Save, QStringLiteral("保存")},
+                       {QDialogButtonBox::Open, QStringLiteral("打开")}};
+        QDialogButtonBox box;
+        for (const auto& button : buttons)
+            QCOMPARE(box.addButton(button.nButton)->text().remove('&').left(2), button.strText);
+        // Qt's own file dialog (the one shown where the desktop has none).
+        QFileDialog files;
+        files.setOption(QFileDialog::DontUseNativeDialog);
+        QStringList labels;
+        for (QLabel* pLabel : files.findChildren<QLabel*>())
+            labels << pLabel->text();
+        QVERIFY2(labels.join('|').contains(QStringLiteral("查找")), qPrintable(labels.join('|')));
+        QCOMPARE(QCoreApplication::translate("QLineEdit", "&Copy").remove('&').left(2),
+                 QStringLiteral("复制"));
     }
 };
 

@@ -4,9 +4,11 @@
 // walk refuses.
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QtTest>
 #include <fstream>
 
@@ -14,6 +16,7 @@
 #include "WindowTestSupport.h"
 #include "ui/FindDialog.h"
 #include "ui/SiteDlg.h"
+#include "ui/SiteInfoDlg.h"
 #include "ui/UpdateNumSet.h"
 #include "update/EngineState.h"
 
@@ -325,6 +328,45 @@ private slots:
         QVERIFY(!m_pWindow->TopItem(0)->font(0).bold());
         QCOMPARE(m_pPub->m_nState, 0);
         QCOMPARE(m_pPub->m_fileList[0]->m_nState, 0);
+    }
+
+    void NamesAndServerRepliesThatLookLikeMarkupShowAsTyped()
+    {
+        // What the user reads: a tip that looks like markup is rendered.
+        auto shown = [](const QString& strTip)
+        {
+            if (!Qt::mightBeRichText(strTip))
+                return strTip;
+            QTextDocument doc;
+            doc.setHtml(strTip);
+            return doc.toPlainText();
+        };
+        const QString strName = QStringLiteral("<b>粗</b><img src=\"x\">");
+        const QString strReply = QStringLiteral("更新失败:\n<i>550</i> <a href=\"x\">here</a>");
+        m_pSite->m_strNickname = strName.toStdString();
+        m_pSite->SetStatus(strReply.toStdString(), 1);
+        m_pWindow->Tree().FillTree();
+        QString strTip = m_pWindow->TopItem(0)->data(0, Qt::ToolTipRole).toString();
+        QVERIFY2(shown(strTip).startsWith(strReply), qPrintable(shown(strTip)));
+        QCOMPARE(m_pWindow->TopItem(0)->text(0), strName);
+
+        int nLabels = 0;
+        AnswerNextDialog<CSiteInfoDlg>(
+            [&](CSiteInfoDlg& dlg)
+            {
+                for (QLabel* pLabel : dlg.findChildren<QLabel*>())
+                {
+                    if (!pLabel->text().contains('<'))
+                        continue;
+                    ++nLabels;
+                    QCOMPARE(pLabel->textFormat(), Qt::PlainText);
+                }
+                dlg.reject();
+            });
+        m_pWindow->Select(m_pWindow->TopItem(0));
+        Run(ID_SITE_STATS);
+        QCOMPARE(nLabels, 1); // the site's name
+        QCOMPARE(Frame().findChild<QLabel*>("statusPane")->textFormat(), Qt::PlainText);
     }
 
     void HelpSaysSoWhenTheGuideIsMissing()

@@ -10,9 +10,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <netinet/in.h>
 #include <sstream>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "UiTestSupport.h"
 #include "WindowTestSupport.h"
@@ -266,6 +271,60 @@ private slots:
         QCOMPARE(strPinShown, QString::fromStdString(cert.strPin));
         QCOMPARE(ReadFile(OptionsPath(*pSite)), "tls=explicit\ntls_pin=" + cert.strPin + "\n");
         QCOMPARE(server.ReadLog().find("\"USER"), std::string::npos);
+    }
+
+    void CancelWhileACertificateIsReadReturnsAtOnceAndDropsTheResult()
+    {
+        // A server whose queue is full: connecting hangs (its SYNs are
+        // dropped) until the connect time-out, which no cut shortens.
+        int nListener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t nLength = sizeof(address);
+        QCOMPARE(::bind(nListener, reinterpret_cast<sockaddr*>(&address), nLength), 0);
+        QCOMPARE(::listen(nListener, 0), 0);
+        QCOMPARE(::getsockname(nListener, reinterpret_cast<sockaddr*>(&address), &nLength), 0);
+        std::vector<int> fillers;
+        for (int i = 0; i < 4; ++i)
+        {
+            int nFiller = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            (void)::connect(nFiller, reinterpret_cast<sockaddr*>(&address), nLength);
+            fillers.push_back(nFiller);
+        }
+        QTest::qWait(100);
+        CFTPSite* pSite = m_pWindow->AddSite("127.0.0.1");
+        pSite->m_nPort = ntohs(address.sin_port);
+        m_pWindow->Tree().FillTree();
+        m_pWindow->Select(m_pWindow->TopItem(0));
+
+        CMessageBoxRecorder boxes;
+        qint64 nCancelMs = -1;
+        AnswerNextDialog<CSiteDlg>(
+            [&](CSiteDlg& dlg)
+            {
+                AnswerNextDialog<CSiteOptionsDlg>(
+                    [&](CSiteOptionsDlg& options)
+                    {
+                        options.findChild<QRadioButton*>("tlsExplicit")->click();
+                        options.findChild<QPushButton*>("trustCertificate")->click();
+                        QTest::qWait(300); // well into the connect
+                        QElapsedTimer clock;
+                        clock.start();
+                        options.findChild<QPushButton*>("cancel")->click();
+                        nCancelMs = clock.elapsed();
+                    });
+                dlg.findChild<QPushButton*>("advanced")->click();
+                dlg.findChild<QPushButton*>("cancel")->click();
+            });
+        Run(ID_SITE_EDIT);
+        QVERIFY2(nCancelMs >= 0 && nCancelMs < 100, qPrintable(QString::number(nCancelMs)));
+        // The read ends once the server goes; its result finds nobody.
+        for (int nFiller : fillers)
+            ::close(nFiller);
+        ::close(nListener);
+        QTest::qWait(500);
+        QVERIFY(boxes.Requests().isEmpty());
     }
 
     void NewCharsetRelabelsTreeAndListAtOnce_data()

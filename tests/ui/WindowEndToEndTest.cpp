@@ -3,6 +3,7 @@
 // tree, a folder removed by the server while it is shown, and closing while
 // workers block on a silent server.
 
+#include <QScrollBar>
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
@@ -162,6 +163,48 @@ private slots:
         QCOMPARE(CWindowFixture::Labels(pSite).size(), 2);
         QCOMPARE(m_pWindow->Rows(), QStringList());
         QCOMPARE(m_pWindow->Tree().currentItem(), pSite);
+    }
+
+    void TheFolderOnShowFollowsTheUpdateKeepingSelectionAndScroll()
+    {
+        for (int i = 0; i < 200; ++i)
+            WriteFile(fs::path(m_pServed->Path()) / "pub" / ("f" + std::to_string(1000 + i)), "");
+        AddServerSite("127.0.0.1", true, "one");
+        m_pWindow->Tree().FillTree();
+        m_pWindow->Frame().show();
+        // Shown before the site has any tree: empty until its update ends.
+        m_pWindow->Select(m_pWindow->TopItem(0));
+        QCOMPARE(m_pWindow->Rows(), QStringList());
+        m_pWindow->Frame().Action(ID_UPDATE_ALL)->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(AllIdle(), 30000);
+        auto sorted = [](QStringList rows)
+        {
+            rows.sort();
+            return rows;
+        };
+        QTRY_COMPARE(sorted(m_pWindow->Rows()), QStringList({"gone", "pub", "readme", "中文目录"}));
+
+        // Scrolled down a folder with a row selected; the server adds a file
+        // and drops another.
+        CDirItem* pSite = m_pWindow->TopItem(0);
+        pSite->setExpanded(true);
+        m_pWindow->Select(pSite->child(CWindowFixture::Labels(pSite).indexOf("pub")));
+        CTarnView& list = m_pWindow->List();
+        QTRY_COMPARE(m_pWindow->Rows().size(), 202);
+        int nPicked = m_pWindow->Rows().indexOf("f1150");
+        list.selectRow(nPicked);
+        list.scrollTo(list.model()->index(120, 0), QAbstractItemView::PositionAtTop);
+        QString strTop = list.indexAt(QPoint(0, 0)).data().toString();
+        WriteFile(fs::path(m_pServed->Path()) / "pub" / "f0999", "");
+        fs::remove(fs::path(m_pServed->Path()) / "pub" / "f1001");
+        m_pWindow->Frame().Action(ID_UPDATE_ALL)->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(AllIdle(), 30000);
+        QTRY_VERIFY(m_pWindow->Rows().contains("f0999"));
+        QVERIFY(!m_pWindow->Rows().contains("f1001"));
+        QModelIndexList selected = list.selectionModel()->selectedRows();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(selected[0].data().toString(), QStringLiteral("f1150"));
+        QCOMPARE(list.indexAt(QPoint(0, 0)).data().toString(), strTop);
     }
 
     void OptionsThatCannotBeReadShowInTheSiteTips()
