@@ -55,6 +55,8 @@ inline const char* FormatListingMode(ListingMode nMode)
 // Checks of values read (see CSiteSetting::Checked).
 [[nodiscard]] bool AcceptCharset(std::string& strName);
 [[nodiscard]] bool AcceptFallbackCharset(std::string& strName);
+// Within a day either way.
+[[nodiscard]] bool AcceptTimeOffset(int64_t& nMinutes);
 
 class CSiteSettings
 {
@@ -79,6 +81,13 @@ public:
     // "sha256//<base64>": the one server key the site accepts (set by "信任
     // 此证书", tarn-cli trust or a first connection that trusts on first use).
     static constexpr Text TLS_PIN{"tls_pin", ""};
+    // Minutes the server's LIST times run ahead of UTC (its zone, or a
+    // clock known to be off), taken off them; MLSD times are UTC already.
+    // 0: the zone is not known, and LIST times show as listed.
+    static constexpr CSiteSetting<int64_t> TIME_OFFSET =
+        CSiteSetting<int64_t>("time_offset", 0).Checked(&AcceptTimeOffset);
+    // Log "modified" lines: files whose size stayed but whose time moved.
+    static constexpr CSiteSetting<bool> LOG_MODIFIED{"log_modified", false};
 
     // --- What the program notes: written whatever the value.
 
