@@ -74,9 +74,12 @@ int CompareModTimes(CModTime a, CModTime b)
 {
     if (a.IsKnown() != b.IsKnown())
         return a.IsKnown() ? -1 : 1;
-    if (!a.IsKnown() || a.Seconds() == b.Seconds())
+    if (!a.IsKnown())
         return 0;
-    return a.Seconds() < b.Seconds() ? -1 : 1;
+    // Mixed zones (rare: a site lists one way) compare as shown.
+    int64_t nA = a.IsZoneKnown() == b.IsZoneKnown() ? a.Seconds() : WallSeconds(a);
+    int64_t nB = a.IsZoneKnown() == b.IsZoneKnown() ? b.Seconds() : WallSeconds(b);
+    return nA == nB ? 0 : (nA < nB ? -1 : 1);
 }
 
 int64_t WallSeconds(CModTime t)

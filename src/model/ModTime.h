@@ -78,8 +78,9 @@ private:
     std::atomic<int64_t> m_nPacked{0};
 };
 
-// Orders known times by their seconds (zone-known times compared as UTC,
-// the others as their wall clock), unknown ones last: -1, 0 or 1.
+// Orders known times by their seconds (a zone-known time against one whose
+// zone is not known: as the local wall clock shows it), unknown ones last:
+// -1, 0 or 1.
 int CompareModTimes(CModTime a, CModTime b);
 
 // The seconds of the wall clock people read for t: a zone-known time in the

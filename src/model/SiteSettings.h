@@ -101,6 +101,8 @@ public:
     static constexpr Count STAT_FILES = Count("stat_files", std::nullopt).AlwaysWritten();
     static constexpr Count STAT_BYTES = Count("stat_bytes", std::nullopt).AlwaysWritten();
     static constexpr Count STAT_UNREAD = Count("stat_unread", std::nullopt).AlwaysWritten();
+    // The newest file time (CModTime::Packed); no line when no file has one.
+    static constexpr CSiteSetting<int64_t> STAT_NEWEST{"stat_newest", 0};
     // ... and what the last update did; stat_run is its "run" (ChangeLog.h).
     static constexpr Text STAT_RUN = Text("stat_run", "").AlwaysWritten();
     static constexpr Text STAT_LAST_START = Text("stat_last_start", "").AlwaysWritten();

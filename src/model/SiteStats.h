@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "model/ModTime.h"
+
 class CFTPDir;
 class CFTPSite;
 class CSiteSettings;
@@ -23,6 +25,7 @@ struct CTreeTotals
     uint64_t nFiles = 0;
     uint64_t nBytes = 0;  // of the files
     uint64_t nUnread = 0; // folders and files with an unread mark
+    CModTime newest;      // the newest time of a file; none when no file has one
     bool operator==(const CTreeTotals&) const = default;
 };
 // The caller holds the tree's lock (or no update changes it).

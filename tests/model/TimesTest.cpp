@@ -139,8 +139,13 @@ TEST(ModTimeTest, FormsPeopleAndToolsRead)
     EXPECT_EQ(CompareModTimes(CModTime(1, TimePrecision::day, false), CModTime()), -1);
     EXPECT_EQ(CompareModTimes(CModTime(), CModTime()), 0);
     EXPECT_EQ(CompareModTimes(CModTime(9, TimePrecision::day, false),
-                              CModTime(2, TimePrecision::second, true)),
+                              CModTime(2, TimePrecision::second, false)),
               1);
+    // A server's wall clock against a UTC time: as both are shown.
+    EXPECT_EQ(CompareModTimes(CModTime(CivilToSeconds(2026, 12, 31, 23, 0), TimePrecision::minute,
+                                       false),
+                              CModTime(nUtc, TimePrecision::second, true)),
+              -1);
     unsetenv("TZ");
     tzset();
 }
