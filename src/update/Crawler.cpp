@@ -71,10 +71,11 @@ CModTime ListedTime(const CFtpListEntry& entry, int64_t nOffsetSeconds)
     return CModTime(entry.nTime - nOffsetSeconds, nPrecision, true);
 }
 
-// The time moved, as far as the coarser of the two precisions tells.
+// The time moved, as far as the coarser of the two precisions tells (a
+// time first learnt, or one whose zone became known, did not move).
 bool TimeMoved(CModTime oldTime, CModTime time)
 {
-    if (!oldTime.IsKnown() || !time.IsKnown())
+    if (!oldTime.IsKnown() || !time.IsKnown() || oldTime.IsZoneKnown() != time.IsZoneKnown())
         return false;
     auto unit = [](CModTime t)
     {
@@ -160,16 +161,16 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
             {
                 CFTPFile* pFile = it->second;
                 pFile->m_bSeen = 1;
+                CModTime time = ListedTime(entry, nTimeOffset);
                 if (pFile->m_nSize != entry.nSize)
                 {
                     if (pChanges != nullptr)
                         pChanges->NoteResized(pFile->m_strName, pFile->m_nSize, entry.nSize);
                     pFile->m_nSize = entry.nSize;
                 }
-                else if (CModTime time = ListedTime(entry, nTimeOffset);
-                         pChanges != nullptr && TimeMoved(pFile->m_time, time))
+                else if (pChanges != nullptr && TimeMoved(pFile->m_time, time))
                     pChanges->NoteModified(pFile->m_strName, pFile->m_nSize, pFile->m_time, time);
-                if (CModTime time = ListedTime(entry, nTimeOffset); time != pFile->m_time)
+                if (time != pFile->m_time)
                 {
                     pFile->m_time = time;
                     pSite->m_bContentDirty.store(true); // times.bin goes with the pair

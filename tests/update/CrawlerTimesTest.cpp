@@ -18,14 +18,6 @@ void SetMtime(const std::string& strPath, int64_t nSeconds)
     ASSERT_EQ(::utimes(strPath.c_str(), times), 0) << strPath;
 }
 
-CFTPFile* FindFile(CFTPDir* pDir, const std::string& strName)
-{
-    for (auto& pFile : pDir->m_fileList)
-        if (pFile->m_strName == strName)
-            return pFile.get();
-    return nullptr;
-}
-
 class CrawlerTimesTest : public CCrawlerFixture
 {
 protected:
