@@ -139,7 +139,7 @@ int RunLs(CCliContext& ctx)
         PrintExport(collector.GetRows(), *ctx.line.m_strFormat);
         return EXIT_OK;
     }
-    CEntryPrinter printer(ctx.line.m_bJson);
+    CEntryPrinter printer(ctx.line.m_bJson, true);
     {
         std::shared_lock lock(ref.pSite->m_treeLock);
         if (ctx.line.m_bRecursive)

@@ -40,6 +40,10 @@ void AddChangeRow(CTextTable& table, const std::string& strAddress, const CChang
         strSize = sizeText(record.nSize);
         strWas = "was " + sizeText(record.nOldSize);
         break;
+    case ChangeKind::modified:
+        strSize = sizeText(record.nSize);
+        strWas = "was " + record.strOldMtime;
+        break;
     case ChangeKind::removed:
         if (record.bFolder)
         {

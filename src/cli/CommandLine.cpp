@@ -120,8 +120,8 @@ const CCommandSpec COMMANDS[] = {
      "  --all             every entry of every site\n", 0, ANY_NUMBER, true},
     {"url", "url ADDRESS", "the FTP URL of a node address", "", 1, 1, false},
     {"changes", "changes [--since TIME] [KEY|ADDRESS]",
-     "what the last update of every site (or of one site, or below one folder) added, removed "
-     "or resized",
+     "what the last update of every site (or of one site, or below one folder) added, removed, "
+     "resized or (where the site logs them: log_modified) modified",
      "  --since TIME      every change from TIME on instead, over all updates: ISO 8601\n"
      "                    (\"2024-05-01\", \"2024-05-01T12:00\", local time unless \"Z\" or\n"
      "                    an offset follows) or seconds since 1970\n"

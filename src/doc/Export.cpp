@@ -60,6 +60,7 @@ struct CRowText
     bool bUnread = false;
     std::string strAddress;
     std::string strUrl;
+    std::string strMtime; // ISO 8601, "" without a time
 };
 
 // Reads rows under their site's tree lock (shared), held from row to row of
@@ -90,6 +91,8 @@ public:
         pText->strRaw = IsValidUtf8(strName) ? std::string() : PercentEncode(strName, {});
         pText->nSize = row.pFile != nullptr ? row.pFile->m_nSize : 0;
         pText->bUnread = (row.pDir != nullptr ? row.pDir->m_nState : row.pFile->m_nState) != 0;
+        pText->strMtime =
+            FormatModTimeIso(row.pDir != nullptr ? row.pDir->m_time.Get() : row.pFile->m_time.Get());
         std::string strPath;
         if (row.pDir != nullptr)
         {
@@ -175,7 +178,7 @@ void WriteExport(const std::vector<CExportRow>& rows, ExportFormat nFormat,
     if (nFormat == ExportFormat::csv)
     {
         strOut += UTF8_BOM;
-        strOut += "name,size,address,url,unread\r\n";
+        strOut += "name,size,address,url,unread,modified\r\n";
     }
     CRowReader reader;
     CRowText text;
@@ -193,7 +196,9 @@ void WriteExport(const std::vector<CExportRow>& rows, ExportFormat nFormat,
             AppendCsvField(&strOut, text.strAddress);
             strOut += ',';
             AppendCsvField(&strOut, text.strUrl);
-            strOut += text.bUnread ? ",1\r\n" : ",0\r\n";
+            strOut += text.bUnread ? ",1," : ",0,";
+            strOut += text.strMtime; // never needs quoting
+            strOut += "\r\n";
             break;
         case ExportFormat::json:
         {
@@ -205,6 +210,8 @@ void WriteExport(const std::vector<CExportRow>& rows, ExportFormat nFormat,
                 .Add("unread", text.bUnread)
                 .Add("address", text.strAddress)
                 .Add("url", text.strUrl);
+            if (!text.strMtime.empty())
+                line.Add("mtime", text.strMtime);
             strOut += line.Finish();
             break;
         }

@@ -5,14 +5,18 @@
 // and tarn-cli's --format write the same bytes.
 //
 //   csv    UTF-8 with a byte order mark (so spreadsheets read it as UTF-8),
-//          a header row "name,size,address,url,unread", CRLF line ends, and
-//          RFC 4180 quoting of fields holding commas, quotes or line breaks;
-//          size in bytes (0 for a folder), unread 1 or 0. A field that
+//          a header row "name,size,address,url,unread,modified", CRLF line
+//          ends, and RFC 4180 quoting of fields holding commas, quotes or
+//          line breaks; size in bytes (0 for a folder), unread 1 or 0,
+//          modified the listed time in ISO 8601 (ModTime.h: UTC with "Z",
+//          the server's wall clock without, a date alone for day
+//          precision; empty without a time). A field that
 //          begins with "=", "+", "-", "@", a tab or a carriage return gets
 //          a leading "'", so a spreadsheet never runs a name as a formula.
 //   json   one object per row: type ("dir"/"file"), name, raw (the name's
 //          bytes percent-encoded, only when they are not UTF-8), size,
-//          unread, address, url; as tarn-cli --json lists entries, plus url.
+//          unread, address, url, mtime (only with a time); as tarn-cli
+//          --json lists entries, plus url.
 //   urls   one FTP URL per line (a folder's ends with "/").
 //
 // Names and addresses are text (the site's character set decoded); URLs carry

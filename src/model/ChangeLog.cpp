@@ -112,6 +112,8 @@ const char* FormatChangeKind(ChangeKind nKind)
         return "resized";
     case ChangeKind::first:
         return "first";
+    case ChangeKind::modified:
+        return "modified";
     case ChangeKind::added:
         break;
     }
@@ -121,7 +123,8 @@ const char* FormatChangeKind(ChangeKind nKind)
 bool ParseChangeKind(std::string_view str, ChangeKind* pKind)
 {
     for (ChangeKind nKind :
-         {ChangeKind::added, ChangeKind::removed, ChangeKind::resized, ChangeKind::first})
+         {ChangeKind::added, ChangeKind::removed, ChangeKind::resized, ChangeKind::first,
+          ChangeKind::modified})
     {
         if (str == FormatChangeKind(nKind))
         {
@@ -195,6 +198,13 @@ void AddChangeFields(CJsonLine& line, const CChangeRecord& record)
     {
     case ChangeKind::added:
         line.Add("size", record.nSize);
+        if (!record.strMtime.empty())
+            line.Add("mtime", record.strMtime);
+        break;
+    case ChangeKind::modified:
+        line.Add("size", record.nSize)
+            .Add("mtime", record.strMtime)
+            .Add("old_mtime", record.strOldMtime);
         break;
     case ChangeKind::resized:
         line.Add("size", record.nSize).Add("old_size", record.nOldSize);
@@ -243,6 +253,8 @@ bool ParseChangeLine(std::string_view strLine, CChangeRecord* pRecord)
     record.nFolders = fields.GetUnsigned("folders").value_or(0);
     record.nFiles = fields.GetUnsigned("files").value_or(0);
     record.nBytes = fields.GetUnsigned("bytes").value_or(0);
+    record.strMtime = fields.GetString("mtime").value_or("");
+    record.strOldMtime = fields.GetString("old_mtime").value_or("");
     *pRecord = std::move(record);
     return true;
 }

@@ -7,8 +7,14 @@
 //   {"time":...,"kind":"removed","path":"/pub/old","folder":true,"old_size":0,
 //    "folders":2,"files":9,"bytes":40960}
 //   {"time":...,"kind":"resized","path":"/pub/b.txt","folder":false,"size":9,"old_size":7}
+//   {"time":...,"kind":"modified","path":"/pub/c.txt","folder":false,"size":9,
+//    "mtime":"2024-05-01T10:00:00Z","old_mtime":"2024-04-01T10:00:00Z"}
 //   {"time":...,"kind":"first","path":"/","folder":true,"folders":12,"files":340,"bytes":123456}
 //
+// An added entry whose listing gave a time carries it as "mtime"; a
+// "modified" line (only for sites that ask for them: log_modified) is a
+// file of the same size whose time moved. Both are ISO 8601 as exports
+// write them (ModTime.h: without "Z" where the server's zone is unknown).
 // "time" is when the line's folder was merged (for "first", when its save
 // began) and "run" when its update began (ISO 8601, UTC; IsoTime.h): the
 // lines of one update, its automatic continuations included, share "run".
@@ -56,6 +62,7 @@ enum class ChangeKind
     removed,
     resized,
     first,
+    modified,
 };
 
 const char* FormatChangeKind(ChangeKind nKind);
@@ -75,6 +82,10 @@ struct CChangeRecord
     uint64_t nFolders = 0;
     uint64_t nFiles = 0;
     uint64_t nBytes = 0;
+    // added, modified: the listed time (FormatModTimeIso), "" for none;
+    // modified: the time before.
+    std::string strMtime;
+    std::string strOldMtime;
 
     // The server's bytes of the path (raw decoded, else the text itself).
     std::string GetPathBytes() const;

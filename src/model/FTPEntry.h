@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "model/Archive.h"
+#include "model/ModTime.h"
 
 class CFTPDir;
 class CFTPSite;
@@ -47,6 +48,7 @@ public:
     int32_t m_bSeen = 0;  // crawl mark, never stored
     uint64_t m_nSize = 0;
     CFTPDir* m_pParent = nullptr;
+    CEntryTime m_time; // kept in times.bin, not in content.ct
 };
 
 class CFTPDir : public CObject
@@ -71,6 +73,7 @@ public:
     int32_t m_bSeen = 0;
     CFTPDir* m_pParent = nullptr;
     CFTPSite* m_pSite = nullptr; // set on the root only
+    CEntryTime m_time;           // kept in times.bin, not in content.ct
     std::vector<std::unique_ptr<CFTPFile>> m_fileList;
     std::vector<std::unique_ptr<CFTPDir>> m_dirList;
 };

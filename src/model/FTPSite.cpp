@@ -14,6 +14,7 @@
 
 #include "model/IsoTime.h"
 #include "model/ProgramFolder.h"
+#include "model/TimesFile.h"
 
 namespace
 {
@@ -22,7 +23,8 @@ constexpr const char* STATE_FILE = "state.st";
 // The files a save replaces as one, the pair first. A file that describes
 // the tree as saved belongs here: it is then saved, finished after a crash
 // and removed together with the pair.
-constexpr const char* GROUP_FILES[] = {CONTENT_FILE, STATE_FILE, SITE_CHANGES_BATCH_FILE};
+constexpr const char* GROUP_FILES[] = {CONTENT_FILE, STATE_FILE, SITE_TIMES_FILE,
+                                        SITE_CHANGES_BATCH_FILE};
 // A pending replacement is recorded in "pair.intent.tmp<pid>.<n>": one line
 // per file, its temporary file, content.ct's and state.st's first.
 constexpr std::string_view RECORD_NAME = "pair.intent";
@@ -129,6 +131,28 @@ template <class Fn> bool LoadFrom(CDiskFile& file, Fn fn)
         return false;
     }
     return true;
+}
+
+// The bytes of an opened file (none when it is not open); false when it
+// could not be read.
+bool ReadWhole(CDiskFile& file, std::string* pstrBytes)
+{
+    pstrBytes->clear();
+    if (!file.IsOpen())
+        return true;
+    try
+    {
+        pstrBytes->resize(file.GetLength());
+        return file.Read(pstrBytes->data(), pstrBytes->size()) == pstrBytes->size();
+    }
+    catch (const CFileException&)
+    {
+        return false;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
 }
 
 std::string BaseName(const std::string& strPath)
@@ -322,10 +346,11 @@ std::string FindRecord(const std::string& strFolder)
 // holds the data folder's lock, unlike a reader) may be replacing them:
 // through that writer's record, or, without one, once both names still
 // lead to the files opened.
-void OpenPair(const std::string& strFolder, CDiskFile& content, CDiskFile& state)
+void OpenPair(const std::string& strFolder, CDiskFile& content, CDiskFile& state, CDiskFile& times)
 {
     const std::string strContent = strFolder + "/" + CONTENT_FILE;
     const std::string strState = strFolder + "/" + STATE_FILE;
+    const std::string strTimes = strFolder + "/" + SITE_TIMES_FILE;
     for (int nTry = 1;; ++nTry)
     {
         std::string strRecord = FindRecord(strFolder);
@@ -335,9 +360,17 @@ void OpenPair(const std::string& strFolder, CDiskFile& content, CDiskFile& state
             (void)content.OpenRead(strContent);
         if (!bNamed || !state.OpenRead(strFolder + "/" + TempFor(names, STATE_FILE)))
             (void)state.OpenRead(strState);
+        // A record without times (an older program's) leaves times.bin to
+        // a tree it does not describe: none then.
+        times.Close();
+        if (!bNamed)
+            (void)times.OpenRead(strTimes);
+        else if (std::string strTemp = TempFor(names, SITE_TIMES_FILE); !strTemp.empty())
+            (void)(times.OpenRead(strFolder + "/" + strTemp) || times.OpenRead(strTimes));
         bool bSteady =
             FindRecord(strFolder) == strRecord &&
-            (bNamed || (content.IsSameFileAs(strContent) && state.IsSameFileAs(strState)));
+            (bNamed || (content.IsSameFileAs(strContent) && state.IsSameFileAs(strState) &&
+                        times.IsSameFileAs(strTimes)));
         if (bSteady || nTry == PAIR_OPEN_TRIES)
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -352,19 +385,26 @@ void LoadPair(CFTPSite& site, const std::string& strProgramFolder, bool bContent
     const std::string strFolder = GetSiteFolderPath(strProgramFolder, strKey);
     CDiskFile content;
     CDiskFile state;
+    CDiskFile times;
     {
         // Once open, the files stay what they are whatever a save does next.
         std::lock_guard folderLock(FolderMutex(strFolder));
         RecoverFolder(strFolder);
-        OpenPair(strFolder, content, state);
+        OpenPair(strFolder, content, state, times);
     }
     std::unique_lock lock(site.m_treeLock);
     if (bContent)
     {
-        site.m_bContentDamaged.store(
-            !LoadFrom(content, [&site](CArchive& ar) { site.m_pRoot->Serialize(ar); }));
+        bool bContentRead =
+            LoadFrom(content, [&site](CArchive& ar) { site.m_pRoot->Serialize(ar); });
+        site.m_bContentDamaged.store(!bContentRead);
         // The root stands for the server's "/", whatever a foreign file calls it.
         site.m_pRoot->m_strName.clear();
+        std::string strTimes;
+        if (bContentRead && !ReadWhole(times, &strTimes))
+            strTimes.clear();
+        site.m_bTimesDamaged.store(
+            !ApplyTimesFile(strTimes, *site.m_pRoot, content.IsOpen() ? content.GetLength() : 0));
     }
     if (bState)
         site.m_bStateDamaged.store(!LoadFrom(state, [&site](CArchive& ar)
@@ -383,7 +423,7 @@ public:
     // Raises CFileException.
     void Write(const char* pszName, const void* pBytes, size_t nSize)
     {
-        m_files.push_back({pszName, std::make_unique<CAtomicFileWriter>(), false});
+        m_files.push_back({pszName, std::make_unique<CAtomicFileWriter>()});
         WriteTemp(*m_files.back().pWriter, m_strFolder + "/" + pszName, pBytes, nSize);
     }
     // False, with why in *pstrError, when the disk refuses it.
@@ -402,6 +442,24 @@ public:
             return false;
         }
     }
+    // Writes the bytes, or, when the disk refuses them (now, or when the
+    // record needs their room), an empty file in their place: it takes no
+    // room, and the file never outlives the tree it described. Raises
+    // CFileException when not even that fits.
+    void WriteOrEmpty(const char* pszName, std::string_view bytes)
+    {
+        try
+        {
+            Write(pszName, bytes.data(), bytes.size());
+            m_files.back().bOptional = true;
+            m_files.back().bEmptyInstead = true;
+        }
+        catch (const CFileException&)
+        {
+            m_files.pop_back(); // its temporary goes
+            Write(pszName, "", 0);
+        }
+    }
     // Writes the record; if only leaving the optional files out makes room
     // for it, they are left out (why in *pstrError). Raises CFileException.
     void WriteRecord(std::string* pstrError)
@@ -417,7 +475,15 @@ public:
                              [](const CMember& member) { return member.bOptional; }))
                 throw;
             *pstrError = e.what();
+            std::vector<const char*> empties;
+            for (const CMember& member : m_files)
+            {
+                if (member.bEmptyInstead)
+                    empties.push_back(member.pszName);
+            }
             std::erase_if(m_files, [](const CMember& member) { return member.bOptional; });
+            for (const char* pszName : empties)
+                Write(pszName, "", 0);
             WriteRecordFile(m_strRecord, Names());
         }
         for (CMember& member : m_files)
@@ -449,7 +515,8 @@ private:
     {
         const char* pszName;
         std::unique_ptr<CAtomicFileWriter> pWriter;
-        bool bOptional;
+        bool bOptional = false;
+        bool bEmptyInstead = false; // left out as an empty file, not dropped
     };
 
     CRecordNames Names() const
@@ -478,6 +545,9 @@ void SaveAlone(CFTPSite& site, const std::string& strProgramFolder, const char* 
     RecoverFolder(strFolder);
     CAtomicFileWriter writer;
     WriteTemp(writer, strFolder + "/" + pszFile, bytes);
+    // A new content.ct alone has no times: the old ones go first.
+    if (std::string_view(pszFile) == CONTENT_FILE)
+        ::unlink((strFolder + "/" + SITE_TIMES_FILE).c_str());
     writer.Commit();
 }
 } // namespace
@@ -550,11 +620,13 @@ void CFTPSite::SaveTree(const std::string& strProgramFolder)
     // for the disk. The change lines are taken with the tree they describe.
     CMemFile content;
     CMemFile state;
+    std::string strTimes;
     CUnsavedChanges::CTaken changes;
     {
         std::shared_lock lock(m_treeLock);
         content = Store([this](CArchive& ar) { m_pRoot->Serialize(ar); });
         state = Store([this](CArchive& ar) { SerializeState(ar, m_pRoot.get()); });
+        strTimes = BuildTimesFile(*m_pRoot, content.GetBytes().size());
         changes = m_unsavedChanges.Take(FormatIsoTime(std::chrono::system_clock::now()));
         m_bContentDirty.store(false);
     }
@@ -569,6 +641,9 @@ void CFTPSite::SaveTree(const std::string& strProgramFolder)
         SaveStep(2);
         save.Write(STATE_FILE, state.GetBytes().data(), state.GetBytes().size());
         SaveStep(3);
+        // The pair has the room first; times that do not fit are lost, never
+        // left to another tree.
+        save.WriteOrEmpty(SITE_TIMES_FILE, strTimes);
         // Written after the pair, so the pair has the disk's room first.
         // The log stays locked until the batch has joined it.
         std::optional<CChangeLogLock> logLock;
@@ -978,7 +1053,7 @@ void RemoveSiteFiles(const std::string& strProgramFolder, const std::string& str
     RecoverFolder(strFolder);
     std::error_code ec;
     for (const char* pszName :
-         {STATE_FILE, CONTENT_FILE, SITE_OPTIONS_FILE, SITE_CHANGES_FILE, SITE_CHANGES_BATCH_FILE})
+         {STATE_FILE, CONTENT_FILE, SITE_TIMES_FILE, SITE_OPTIONS_FILE, SITE_CHANGES_FILE, SITE_CHANGES_BATCH_FILE})
         std::filesystem::remove(strFolder + "/" + pszName, ec);
     std::filesystem::remove(strFolder, ec); // only when empty
 }

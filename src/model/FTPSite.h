@@ -1,7 +1,8 @@
 #pragma once
 // One FTP site: how to reach it, how the user names it, its cached tree and
 // the run-time state of its updates, plus the per-site storage
-// (<program folder>/Data/<site folder>/content.ct and state.st).
+// (<program folder>/Data/<site folder>/content.ct and state.st, and the
+// entries' modification times in times.bin, TimesFile.h).
 //
 // Threads: the GUI thread and the site's update worker both touch a site.
 // The tree is guarded by m_treeLock (exclusive to change, shared to read);
@@ -171,6 +172,8 @@ public:
     // was kept); callers that can warn the user look here.
     std::atomic<bool> m_bContentDamaged{false};
     std::atomic<bool> m_bStateDamaged{false};
+    // The last load found times.bin damaged or not of this tree: no times.
+    std::atomic<bool> m_bTimesDamaged{false};
     // Update tasks that use this site: raised when the site is queued,
     // lowered by its worker as its very last act. While it is up, the site
     // is neither queued again, nor deleted, nor given new connection values.
@@ -206,8 +209,8 @@ private:
 
 // Test hook: called on the saving thread after each step of SaveTree:
 // 1 the files built in memory, 2 content.ct's temporary file written and
-// synced, 3 state.st's, 4 those of the files saved with the pair (the change
-// batch), 5 the record naming them written and synced, 6 content.ct
+// synced, 3 state.st's, 4 those of the files saved with the pair
+// (times.bin, the change batch), 5 the record naming them written and synced, 6 content.ct
 // replaced, 7 state.st replaced, 8 the files saved with the pair replaced,
 // 9 the record removed, 10 the change batch appended to the log and synced,
 // 11 the batch removed.

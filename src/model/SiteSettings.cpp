@@ -13,6 +13,11 @@ bool AcceptFallbackCharset(std::string& strName)
     return !strName.empty() && strName != CHARSET_AUTO && strName != CHARSET_UTF8;
 }
 
+bool AcceptTimeOffset(int64_t& nMinutes)
+{
+    return nMinutes >= -24 * 60 && nMinutes <= 24 * 60;
+}
+
 CNameCodec CSiteSettings::MakeCodec(const CSiteOptions& options)
 {
     return CNameCodec(CHARSET.Get(options), CHARSET_FALLBACK.Get(options));

@@ -59,6 +59,8 @@ inline const char* FormatListingMode(ListingMode nMode)
 {
     return nValue > 0;
 }
+// Within a day either way.
+[[nodiscard]] bool AcceptTimeOffset(int64_t& nMinutes);
 
 class CSiteSettings
 {
@@ -88,6 +90,13 @@ public:
     // fails the update (the cache stays).
     static constexpr CSiteSetting<int64_t> LISTING_TIMEOUT =
         CSiteSetting<int64_t>("listing_timeout", 300).Checked(&AcceptPositive);
+    // Minutes the server's LIST times run ahead of UTC (its zone, or a
+    // clock known to be off), taken off them; MLSD times are UTC already.
+    // 0: the zone is not known, and LIST times show as listed.
+    static constexpr CSiteSetting<int64_t> TIME_OFFSET =
+        CSiteSetting<int64_t>("time_offset", 0).Checked(&AcceptTimeOffset);
+    // Log "modified" lines: files whose size stayed but whose time moved.
+    static constexpr CSiteSetting<bool> LOG_MODIFIED{"log_modified", false};
 
     // --- What the program notes: written whatever the value.
 
@@ -103,6 +112,8 @@ public:
     static constexpr Count STAT_FILES = Count("stat_files", std::nullopt).AlwaysWritten();
     static constexpr Count STAT_BYTES = Count("stat_bytes", std::nullopt).AlwaysWritten();
     static constexpr Count STAT_UNREAD = Count("stat_unread", std::nullopt).AlwaysWritten();
+    // The newest file time (CModTime::Packed); no line when no file has one.
+    static constexpr CSiteSetting<int64_t> STAT_NEWEST{"stat_newest", 0};
     // ... and what the last update did; stat_run is its "run" (ChangeLog.h).
     static constexpr Text STAT_RUN = Text("stat_run", "").AlwaysWritten();
     static constexpr Text STAT_LAST_START = Text("stat_last_start", "").AlwaysWritten();

@@ -82,6 +82,10 @@ CTreeTotals CountTreeTotals(const CFTPDir& root)
             ++totals.nFiles;
             totals.nBytes += pFile->m_nSize;
             totals.nUnread += pFile->m_nState != 0 ? 1 : 0;
+            CModTime time = pFile->m_time;
+            if (time.IsKnown() &&
+                (!totals.newest.IsKnown() || time.Seconds() > totals.newest.Seconds()))
+                totals.newest = time;
         }
         for (const auto& pSub : pDir->m_dirList)
         {
@@ -103,7 +107,8 @@ CSiteStats ReadStoredStats(const CSiteSettings& settings)
     std::optional<uint64_t> nUnread = settings.Get(S::STAT_UNREAD);
     // Counts go together: one missing or damaged and the tree is counted.
     if (nFolders && nFiles && nBytes && nUnread)
-        stats.totals = CTreeTotals{*nFolders, *nFiles, *nBytes, *nUnread};
+        stats.totals = CTreeTotals{*nFolders, *nFiles, *nBytes, *nUnread,
+                                   CModTime::FromPacked(settings.Get(S::STAT_NEWEST))};
 
     std::string strStart = settings.Get(S::STAT_LAST_START);
     if (!strStart.empty())
@@ -131,6 +136,7 @@ void StoreTreeTotals(CSiteSettings& settings, const CTreeTotals& totals)
     settings.Set(S::STAT_FILES, totals.nFiles);
     settings.Set(S::STAT_BYTES, totals.nBytes);
     settings.Set(S::STAT_UNREAD, totals.nUnread);
+    settings.Set(S::STAT_NEWEST, totals.newest.Packed());
 }
 
 void StoreRunFigures(CSiteSettings& settings, const CRunFigures& figures)

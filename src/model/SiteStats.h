@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "model/ModTime.h"
+
 class CFTPDir;
 class CFTPSite;
 class CSiteSettings;
@@ -24,6 +26,7 @@ struct CTreeTotals
     uint64_t nFiles = 0;
     uint64_t nBytes = 0;  // of the files
     uint64_t nUnread = 0; // folders and files with an unread mark
+    CModTime newest;      // the newest time of a file; none when no file has one
     bool operator==(const CTreeTotals&) const = default;
 };
 // The caller holds the tree's lock (or no update changes it).

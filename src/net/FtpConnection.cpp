@@ -486,7 +486,7 @@ bool CFtpConnection::ListCurrentDirectory(std::vector<CFtpListEntry>& entries)
         return Fail(nError); // whatever part of the listing arrived is not a listing
     try
     {
-        CFtpListing listing = CFtpListParser::Parse(strBody);
+        CFtpListing listing = CFtpListParser::Parse(strBody, ListedNow());
         entries = std::move(listing.entries);
         m_nLastUnreadable = listing.nUnreadable;
     }

@@ -1403,3 +1403,10 @@ std::vector<CFtpListEntry> CFtpListParser::ParseListing(std::string_view listing
 {
     return Parse(listing).entries;
 }
+
+int64_t ListedNow()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}

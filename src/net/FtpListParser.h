@@ -130,6 +130,9 @@ struct CFtpListEntry
     bool operator==(const CFtpListEntry&) const = default;
 };
 
+// Now, as the nListedAt of a listing just received.
+int64_t ListedNow();
+
 struct CFtpListing
 {
     std::vector<CFtpListEntry> entries;
@@ -150,6 +153,6 @@ public:
                                         int64_t nListedAt = LISTED_AT_UNKNOWN);
     // A whole listing, lines ended by LF or CR LF.
     static CFtpListing Parse(std::string_view listing, int64_t nListedAt = LISTED_AT_UNKNOWN);
-    // The entries of Parse alone.
+    // The entries of Parse alone (no time for dates without a year).
     static std::vector<CFtpListEntry> ParseListing(std::string_view listing);
 };

@@ -143,7 +143,7 @@ private:
                 if (pSignatures != nullptr && !query.MaySign(pSignatures[nChild++]))
                     continue;
                 ++nRead;
-                ctx.SetEntry(pSub->m_strName, true, 0, pSub->m_nState != 0);
+                ctx.SetEntry(pSub->m_strName, true, 0, pSub->m_nState != 0, pSub->m_time);
                 if (query.Match(ctx))
                     hits.push_back({pSub.get(), &site, 1});
             }
@@ -152,7 +152,8 @@ private:
                 if (pSignatures != nullptr && !query.MaySign(pSignatures[nChild++]))
                     continue;
                 ++nRead;
-                ctx.SetEntry(pFile->m_strName, false, pFile->m_nSize, pFile->m_nState != 0);
+                ctx.SetEntry(pFile->m_strName, false, pFile->m_nSize, pFile->m_nState != 0,
+                             pFile->m_time);
                 if (query.Match(ctx))
                     hits.push_back({pFile.get(), &site, 0});
             }

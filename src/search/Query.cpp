@@ -22,8 +22,9 @@ void CEntryContext::SetFolder(const CFTPDir* pFolder)
 }
 
 void CEntryContext::SetEntry(const std::string& strRawName, bool bFolder, uint64_t nSize,
-                             bool bUnread)
+                             bool bUnread, CModTime time)
 {
+    m_time = time;
     m_pRawName = &strRawName;
     m_bFolder = bFolder;
     m_nSize = nSize;

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "model/ModTime.h"
 #include "search/BlockSet.h"
 
 class CFTPDir;
@@ -43,7 +44,8 @@ public:
     void SetSite(const CNameCodec* pCodec, const CSiteFacts* pFacts);
     // The folder whose children follow: its path as text ("" for the root).
     void SetFolder(const CFTPDir* pFolder);
-    void SetEntry(const std::string& strRawName, bool bFolder, uint64_t nSize, bool bUnread);
+    void SetEntry(const std::string& strRawName, bool bFolder, uint64_t nSize, bool bUnread,
+                  CModTime time = {});
 
     std::string_view Name();
     std::string_view FoldedName();
@@ -54,6 +56,7 @@ public:
     bool IsFolder() const { return m_bFolder; }
     uint64_t Size() const { return m_nSize; }
     bool IsUnread() const { return m_bUnread; }
+    CModTime Time() const { return m_time; }
     const CSiteFacts& Site() const { return *m_pFacts; }
 
 private:
@@ -66,6 +69,7 @@ private:
     bool m_bFolder = false;
     uint64_t m_nSize = 0;
     bool m_bUnread = false;
+    CModTime m_time;
     // Which of the forms below belong to the current entry.
     bool m_bName = false;
     bool m_bFoldedName = false;
@@ -148,6 +152,7 @@ enum class QueryErrorKind
     unknownFilter,     // "szie:1M"
     missingArgument,   // "ext:", "case:" with nothing to apply to
     badSize,           // "size:>x"
+    badDate,           // "dm:2026-13"
     badRegex,          // RE2 rejected the pattern (detail: its reason)
     misplacedModifier, // "case:size:1M"
 };

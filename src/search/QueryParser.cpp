@@ -9,6 +9,7 @@
 // Samples:  linux iso    *.iso    "a b|c"    <iso|img> !beta
 //           ext:iso;img  size:>700M  size:1M..10M  case:README
 //           path:pub/linux  folder:  site:mirror  unread:  regex:^v\d+
+//           dm:today  dm:7d  dm:2026-12  dm:>2026-01-01  dm:2026-01..2026-06
 //
 // Modifiers (case:, path:, file:, folder:, unread:) apply to the word or
 // filter after them; file:, folder: and unread: also stand alone. Filters
@@ -95,12 +96,15 @@ std::unique_ptr<CQueryTerm> MakeSite(CParser& parser, const std::string& strArg,
                                      const CModifiers& mods);
 std::unique_ptr<CQueryTerm> MakeRegex(CParser& parser, const std::string& strArg, size_t nArgAt,
                                       const CModifiers& mods);
+std::unique_ptr<CQueryTerm> MakeDate(CParser& parser, const std::string& strArg, size_t nArgAt,
+                                     const CModifiers& mods);
 
 const CFilterSpec FILTERS[] = {
     {"ext", ArgStyle::word, false, MakeExt},
     {"size", ArgStyle::comparison, false, MakeSize},
     {"site", ArgStyle::word, false, MakeSite},
     {"regex", ArgStyle::rest, true, MakeRegex},
+    {"dm", ArgStyle::comparison, false, MakeDate},
 };
 
 const char* const MODIFIERS[] = {"case", "path", "file", "folder", "unread"};
@@ -566,6 +570,130 @@ std::unique_ptr<CQueryTerm> MakeSize(CParser& parser, const std::string& strArg,
     return bad();
 }
 
+// A whole number of at most nMaxDigits digits, all of text.
+bool ReadNumber(std::string_view text, size_t nMaxDigits, int* pn)
+{
+    if (text.empty() || text.size() > nMaxDigits)
+        return false;
+    int n = 0;
+    for (char c : text)
+    {
+        if (c < '0' || c > '9')
+            return false;
+        n = n * 10 + (c - '0');
+    }
+    *pn = n;
+    return true;
+}
+
+// A day, month or year of the local calendar ("today", "yesterday",
+// "2026", "2026-12", "2026-12-09"): where it starts and ends, as wall-clock
+// seconds read as UTC.
+bool ReadPeriod(std::string_view text, int64_t nNowWall, int64_t* pnStart, int64_t* pnEnd)
+{
+    std::string strLower = AsciiLower(text);
+    int64_t nToday = (nNowWall >= 0 ? nNowWall / 86400 : (nNowWall - 86399) / 86400) * 86400;
+    if (strLower == "today" || strLower == "yesterday")
+    {
+        *pnStart = nToday - (strLower == "today" ? 0 : 86400);
+        *pnEnd = *pnStart + 86400;
+        return true;
+    }
+    int nYear = 0;
+    int nMonth = 0;
+    int nDay = 0;
+    size_t nDash = text.find('-');
+    if (!ReadNumber(text.substr(0, nDash), 4, &nYear) || text.substr(0, nDash).size() != 4 ||
+        nYear < 1)
+        return false;
+    if (nDash == std::string_view::npos)
+    {
+        *pnStart = CivilToSeconds(nYear, 1, 1);
+        *pnEnd = CivilToSeconds(nYear + 1, 1, 1);
+        return true;
+    }
+    std::string_view rest = text.substr(nDash + 1);
+    size_t nDash2 = rest.find('-');
+    if (!ReadNumber(rest.substr(0, nDash2), 2, &nMonth) || nMonth < 1 || nMonth > 12)
+        return false;
+    auto nextMonth = [&] { return nMonth == 12 ? CivilToSeconds(nYear + 1, 1, 1)
+                                               : CivilToSeconds(nYear, nMonth + 1, 1); };
+    if (nDash2 == std::string_view::npos)
+    {
+        *pnStart = CivilToSeconds(nYear, nMonth, 1);
+        *pnEnd = nextMonth();
+        return true;
+    }
+    if (!ReadNumber(rest.substr(nDash2 + 1), 2, &nDay) || nDay < 1)
+        return false;
+    *pnStart = CivilToSeconds(nYear, nMonth, nDay);
+    *pnEnd = *pnStart + 86400;
+    return *pnEnd <= nextMonth(); // no February 30
+}
+
+// dm: the time an entry was modified: "today", "yesterday", "7d" (the last
+// 7 days), a year, month or day, a comparison with one (">2026-01-01":
+// after that day), or a range of them ("2026-01..2026-06", both included).
+// Days are the local calendar's; a time listed in the server's own zone
+// is taken as a local one.
+std::unique_ptr<CQueryTerm> MakeDate(CParser& parser, const std::string& strArg, size_t nArgAt,
+                                     const CModifiers& mods)
+{
+    (void)mods;
+    std::string_view arg = strArg;
+    std::string_view op;
+    while (!arg.empty() && (arg[0] == '<' || arg[0] == '>' || arg[0] == '='))
+    {
+        op = std::string_view(strArg).substr(0, op.size() + 1);
+        arg.remove_prefix(1);
+    }
+    auto bad = [&]() -> std::unique_ptr<CQueryTerm>
+    {
+        parser.Fail(QueryErrorKind::badDate, nArgAt + op.size(), strArg);
+        return nullptr;
+    };
+    constexpr int64_t MIN = INT64_MIN;
+    constexpr int64_t MAX = INT64_MAX;
+    const int64_t nNow = NowSeconds();
+    const int64_t nNowWall = WallSeconds(CModTime(nNow, TimePrecision::second, true));
+    // From wall-clock bounds, each also as UTC for times whose zone is known.
+    auto range = [](int64_t nFromWall, int64_t nToWall)
+    {
+        auto utc = [](int64_t n) { return n == MIN || n == MAX ? n : LocalWallToUtc(n); };
+        return MakeTimeTerm(CTimeRange{utc(nFromWall), utc(nToWall), nFromWall, nToWall});
+    };
+    int nDays = 0;
+    if (op.empty() && arg.size() >= 2 && (arg.back() == 'd' || arg.back() == 'D') &&
+        ReadNumber(arg.substr(0, arg.size() - 1), 5, &nDays))
+        return MakeTimeTerm(
+            CTimeRange{nNow - nDays * int64_t{86400}, MAX, nNowWall - nDays * int64_t{86400}, MAX});
+    int64_t nStart = 0;
+    int64_t nEnd = 0;
+    size_t nRange = arg.find("..");
+    if (nRange != std::string_view::npos)
+    {
+        int64_t nStart2 = 0;
+        int64_t nEnd2 = 0;
+        if (!op.empty() || !ReadPeriod(arg.substr(0, nRange), nNowWall, &nStart, &nEnd) ||
+            !ReadPeriod(arg.substr(nRange + 2), nNowWall, &nStart2, &nEnd2) || nEnd2 <= nStart)
+            return bad();
+        return range(nStart, nEnd2);
+    }
+    if (!ReadPeriod(arg, nNowWall, &nStart, &nEnd))
+        return bad();
+    if (op == ">")
+        return range(nEnd, MAX);
+    if (op == ">=")
+        return range(nStart, MAX);
+    if (op == "<")
+        return range(MIN, nStart);
+    if (op == "<=")
+        return range(MIN, nEnd);
+    if (op.empty() || op == "=")
+        return range(nStart, nEnd);
+    return bad();
+}
+
 std::unique_ptr<CQueryTerm> MakeSite(CParser& parser, const std::string& strArg, size_t nArgAt,
                                      const CModifiers& mods)
 {
@@ -652,6 +780,14 @@ std::string FormatQueryError(const CQueryError& error, bool bChinese)
     case QueryErrorKind::badSize:
         strWhat = bChinese ? "无法理解的大小“" + d + "”（例如 size:>700M、size:1M..10M）"
                            : "cannot read the size '" + d + "' (e.g. size:>700M, size:1M..10M)";
+        break;
+    case QueryErrorKind::badDate:
+        strWhat = bChinese ? "无法理解的日期“" + d +
+                                 "”（例如 dm:today、dm:7d、dm:2026-12、dm:>2026-01-01、"
+                                 "dm:2026-01-01..2026-06-30）"
+                           : "cannot read the date '" + d +
+                                 "' (e.g. dm:today, dm:7d, dm:2026-12, dm:>2026-01-01, "
+                                 "dm:2026-01-01..2026-06-30)";
         break;
     case QueryErrorKind::badRegex:
         strWhat = bChinese ? "正则表达式有误：" + d : "bad regular expression: " + d;

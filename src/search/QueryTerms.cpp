@@ -235,6 +235,24 @@ private:
     bool m_bFolder;
 };
 
+class CTimeTerm : public CQueryTerm
+{
+public:
+    explicit CTimeTerm(const CTimeRange& range) : m_range(range) {}
+    bool Match(CEntryContext& ctx) const override
+    {
+        CModTime time = ctx.Time();
+        if (!time.IsKnown())
+            return false;
+        int64_t n = time.Seconds();
+        return time.IsZoneKnown() ? n >= m_range.nFromUtc && n < m_range.nToUtc
+                                  : n >= m_range.nFromWall && n < m_range.nToWall;
+    }
+
+private:
+    CTimeRange m_range;
+};
+
 class CUnreadTerm : public CQueryTerm
 {
 public:
@@ -368,6 +386,11 @@ std::unique_ptr<CQueryTerm> MakeSizeTerm(uint64_t nMin, uint64_t nMax)
 std::unique_ptr<CQueryTerm> MakeKindTerm(bool bFolder)
 {
     return std::make_unique<CKindTerm>(bFolder);
+}
+
+std::unique_ptr<CQueryTerm> MakeTimeTerm(const CTimeRange& range)
+{
+    return std::make_unique<CTimeTerm>(range);
 }
 
 std::unique_ptr<CQueryTerm> MakeUnreadTerm()

@@ -39,6 +39,14 @@ std::unique_ptr<CQueryTerm> MakeExtTerm(std::vector<std::string> exts);
 // Files of nMin..nMax bytes, both included.
 std::unique_ptr<CQueryTerm> MakeSizeTerm(uint64_t nMin, uint64_t nMax);
 std::unique_ptr<CQueryTerm> MakeKindTerm(bool bFolder);
+// Entries whose time falls in [nFrom, nTo): UTC seconds for times whose
+// zone is known, wall-clock seconds read as UTC for the others.
+struct CTimeRange
+{
+    int64_t nFromUtc, nToUtc;
+    int64_t nFromWall, nToWall;
+};
+std::unique_ptr<CQueryTerm> MakeTimeTerm(const CTimeRange& range);
 std::unique_ptr<CQueryTerm> MakeUnreadTerm();
 // Sites whose key or nickname holds the word (case-folded).
 std::unique_ptr<CQueryTerm> MakeSiteTerm(std::string strFoldedWord);

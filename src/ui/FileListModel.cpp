@@ -13,7 +13,8 @@
 namespace
 {
 // What the list says.
-const char* const TEXT_COLUMNS[CFileListModel::COLUMN_COUNT] = {"文件", "大小", "地址"};
+const char* const TEXT_COLUMNS[CFileListModel::COLUMN_COUNT] = {"文件", "大小", "地址",
+                                                                 "修改日期"};
 const char* const TEXT_WELCOME[CFileListModel::WELCOME_LINE_COUNT] = {
     "欢迎使用Tarn!",
     "点击增加可以添加站点",
@@ -23,6 +24,8 @@ const char* const TEXT_WELCOME[CFileListModel::WELCOME_LINE_COUNT] = {
 const char* const TEXT_FOLDER_SIZE = "0";
 const char* const TEXT_ADDED = "新增";
 const char* const TEXT_RESIZED = "大小已变，原大小：";
+const char* const TEXT_MODIFIED = "修改日期已变，原日期：";
+const char* const TEXT_MODIFIED_AT = "修改日期：";
 const char* const TEXT_REMOVED = "已删除，原大小：";
 const char* const TEXT_REMOVED_FOLDER = "已删除的文件夹，内有 %1 个文件夹、%2 个文件，共 %3";
 const char* const TEXT_NOT_CACHED = "已不在缓存中";
@@ -136,6 +139,7 @@ void CFileListModel::ShowChanges(const std::vector<CChangeRow>& changes)
         note.nFolders = record.nFolders;
         note.nFiles = record.nFiles;
         note.nBytes = record.nBytes;
+        note.strOldMtime = record.strOldMtime;
         CRow row;
         if (change.pDir != nullptr)
         {
@@ -347,6 +351,14 @@ bool CFileListModel::HasEntries() const
            !m_pending.empty();
 }
 
+CModTime CFileListModel::TimeAt(int nRow) const
+{
+    const CRow& row = Row(nRow);
+    if (row.m_pEntry == nullptr)
+        return {};
+    return row.m_bFolder ? AsDir(row)->m_time.Get() : AsFile(row)->m_time.Get();
+}
+
 uint64_t CFileListModel::SizeAt(int nRow) const
 {
     const CRow& row = Row(nRow);
@@ -429,9 +441,22 @@ QVariant CFileListModel::Display(const CRow& row, int nColumn) const
         if (row.m_bFolder)
             return DisplayName(AsDir(row)->GetAddress(), AsDir(row)->GetSite());
         return DisplayName(AsFile(row)->GetAddress(), AsFile(row)->GetSite());
+    case COLUMN_MODIFIED:
+        return QString::fromStdString(
+            FormatModTime(row.m_bFolder ? AsDir(row)->m_time.Get() : AsFile(row)->m_time.Get()));
     default:
         return {};
     }
+}
+
+QVariant CFileListModel::TimeTip(const CRow& row) const
+{
+    if (row.m_pEntry == nullptr)
+        return {};
+    CModTime time = row.m_bFolder ? AsDir(row)->m_time.Get() : AsFile(row)->m_time.Get();
+    if (!time.IsKnown())
+        return {};
+    return QString::fromUtf8(TEXT_MODIFIED_AT) + QString::fromStdString(DescribeModTime(time));
 }
 
 QVariant CFileListModel::ToolTip(const CRow& row) const
@@ -442,7 +467,7 @@ QVariant CFileListModel::ToolTip(const CRow& row) const
     else if (auto found = m_changeNotes.find(row.m_pEntry); found != m_changeNotes.end())
         pNote = &found->second;
     if (pNote == nullptr)
-        return {};
+        return TimeTip(row);
     auto size = [](uint64_t n) { return QString::fromStdString(FormatSize(int64_t(n))); };
     switch (ChangeKind(pNote->nKind))
     {
@@ -457,6 +482,10 @@ QVariant CFileListModel::ToolTip(const CRow& row) const
         if (row.m_bGone)
             return QString::fromUtf8(TEXT_NOT_CACHED);
         return QString::fromUtf8(TEXT_RESIZED) + size(pNote->nOldSize);
+    case ChangeKind::modified:
+        if (row.m_bGone)
+            return QString::fromUtf8(TEXT_NOT_CACHED);
+        return QString::fromUtf8(TEXT_MODIFIED) + QString::fromStdString(pNote->strOldMtime);
     default:
         return QString::fromUtf8(row.m_bGone ? TEXT_NOT_CACHED : TEXT_ADDED);
     }

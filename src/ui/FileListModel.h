@@ -28,6 +28,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "model/ModTime.h"
 #include "ui/FileIconCache.h"
 
 class CObject;
@@ -46,6 +47,7 @@ public:
         COLUMN_NAME,
         COLUMN_SIZE,
         COLUMN_ADDRESS,
+        COLUMN_MODIFIED,
         COLUMN_COUNT,
     };
     static constexpr int FLUSH_MS = 25;
@@ -102,6 +104,8 @@ public:
     bool HasEntries() const;
     // The size the row shows, for sorting.
     uint64_t SizeAt(int nRow) const;
+    // The entry's modification time (none for a welcome or gone row).
+    CModTime TimeAt(int nRow) const;
     // The entry's name (bytes; a gone row's text) and node address; empty
     // for a welcome line (and the address of a gone row: nothing copies it).
     const std::string& NameAt(int nRow) const;
@@ -129,6 +133,7 @@ private:
         uint64_t nBytes = 0;
         std::string strName; // gone rows: the name (text) and address
         std::string strAddress;
+        std::string strOldMtime; // modified: the time before (ISO 8601)
     };
 
     void Replace(std::deque<CRow> rows, int nFolderRows, std::vector<CChangeNote> gone = {},
@@ -139,6 +144,7 @@ private:
     template <class Covered> int RemoveRows(Covered covered);
     QVariant Display(const CRow& row, int nColumn) const;
     QVariant ToolTip(const CRow& row) const;
+    QVariant TimeTip(const CRow& row) const;
 
     // In blocks: a million rows grow without copying them all at once.
     std::deque<CRow> m_rows;

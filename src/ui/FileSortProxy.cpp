@@ -54,6 +54,16 @@ bool CFileSortProxy::lessThan(const QModelIndex& left, const QModelIndex& right)
     case CFileListModel::COLUMN_ADDRESS:
         nOrder = m_model.AddressAt(left.row()).compare(m_model.AddressAt(right.row()));
         break;
+    case CFileListModel::COLUMN_MODIFIED:
+    {
+        CModTime leftTime = m_model.TimeAt(left.row());
+        CModTime rightTime = m_model.TimeAt(right.row());
+        // Rows without a time stay last either way, as folders stay first.
+        if (leftTime.IsKnown() != rightTime.IsKnown())
+            return bAscending ? leftTime.IsKnown() : rightTime.IsKnown();
+        nOrder = CompareModTimes(leftTime, rightTime);
+    }
+    break;
     default:
         break;
     }

@@ -1,7 +1,8 @@
 #pragma once
 // Sorting the file list by a clicked column without touching the model's own
 // order: folders stay ahead of files in either direction; names compare
-// without regard to the case of A-Z, sizes as numbers, addresses as text.
+// without regard to the case of A-Z, sizes as numbers, addresses as text,
+// times as times (rows without one last in either direction).
 // Unsorted (column -1, the default) the rows keep the model's order.
 // GUI thread only.
 

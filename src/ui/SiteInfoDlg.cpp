@@ -20,6 +20,7 @@ const char* const TEXT_FOLDERS = "文件夹";
 const char* const TEXT_FILES = "文件";
 const char* const TEXT_BYTES = "总大小";
 const char* const TEXT_UNREAD = "未读";
+const char* const TEXT_NEWEST = "最新文件时间";
 const char* const TEXT_LAST_START = "上次更新开始";
 const char* const TEXT_LAST_END = "上次更新结束";
 const char* const TEXT_DURATION = "用时";
@@ -63,10 +64,13 @@ CSiteInfoDlg::CSiteInfoDlg(const QString& strSite, const CSiteStats& stats, QWid
         add(TEXT_FILES, QString::number(totals->nFiles));
         add(TEXT_BYTES, BytesText(totals->nBytes));
         add(TEXT_UNREAD, QString::number(totals->nUnread));
+        add(TEXT_NEWEST, totals->newest.IsKnown()
+                             ? QString::fromStdString(DescribeModTime(totals->newest))
+                             : Text(TEXT_NONE));
     }
     else
     {
-        for (const char* psz : {TEXT_FOLDERS, TEXT_FILES, TEXT_BYTES, TEXT_UNREAD})
+        for (const char* psz : {TEXT_FOLDERS, TEXT_FILES, TEXT_BYTES, TEXT_UNREAD, TEXT_NEWEST})
             add(psz, Text(TEXT_NOT_COUNTED));
     }
     if (const auto& run = stats.run)

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QVBoxLayout>
 #include <array>
 
@@ -37,6 +38,12 @@ const char* const TEXT_LISTING_LIST = "LIST（每个目录一个数据连接）"
 const char* const TEXT_FOUND = "上次自动检测的结果：%1";
 const char* const TEXT_NOT_FOUND_YET = "尚未自动检测过。";
 const char* const TEXT_LISTING_HINT = "从下一次更新起生效。";
+const char* const TEXT_TIMES_GROUP = "修改日期";
+const char* const TEXT_TIME_OFFSET = "LIST 时间比 UTC 快（分钟）：";
+const char* const TEXT_TIME_OFFSET_HINT =
+    "服务器用 LIST 列出的是它自己的本地时间；填入它的时区（例如北京时间为 480），"
+    "日期即按本地时间显示。0 表示时区未知，日期照服务器所列显示。MLSD 的时间不受影响。";
+const char* const TEXT_LOG_MODIFIED = "记录大小未变但修改日期改变的文件";
 const char* const TEXT_TLS_GROUP = "加密（FTP over TLS）";
 const char* const TEXT_TLS_OFF = "不加密（普通 FTP）";
 const char* const TEXT_TLS_EXPLICIT = "显式 TLS（AUTH TLS，服务器不支持则失败）";
@@ -165,6 +172,8 @@ CSiteChoices CSiteChoices::FromSettings(const CSiteSettings& settings)
     choices.m_nTls = settings.Get(S::TLS);
     choices.m_bTrustFirstUse = settings.Get(S::TLS_TRUST) == TlsTrust::firstUse;
     choices.m_strPin = settings.Get(S::TLS_PIN);
+    choices.m_nTimeOffset = settings.Get(S::TIME_OFFSET);
+    choices.m_bLogModified = settings.Get(S::LOG_MODIFIED);
     return choices;
 }
 
@@ -184,6 +193,10 @@ void CSiteChoices::WriteChanges(const CSiteChoices& before, CSiteSettings* pSett
     // Unchanged here, a key the first connection pinned meanwhile stays.
     if (m_strPin != before.m_strPin)
         pSettings->Set(S::TLS_PIN, m_strPin);
+    if (m_nTimeOffset != before.m_nTimeOffset)
+        pSettings->Set(S::TIME_OFFSET, m_nTimeOffset);
+    if (m_bLogModified != before.m_bLogModified)
+        pSettings->Set(S::LOG_MODIFIED, m_bLogModified);
 }
 
 CSiteOptionsDlg::CSiteOptionsDlg(QWidget* pParent) : QDialog(pParent)
@@ -208,6 +221,7 @@ CSiteOptionsDlg::CSiteOptionsDlg(QWidget* pParent) : QDialog(pParent)
     pLayout->addWidget(MakeCharsetSection());
     pLayout->addWidget(MakeListingSection());
     pLayout->addWidget(MakeTlsSection());
+    pLayout->addWidget(MakeTimesSection());
     pLayout->addStretch();
     pLayout->addSpacing(8);
     pLayout->addLayout(pButtons);
@@ -235,6 +249,23 @@ QWidget* CSiteOptionsDlg::MakeCharsetSection()
     pForm->addRow(Text(TEXT_CHARSET), m_pComboCharset);
     pForm->addRow(Text(TEXT_FALLBACK), m_pComboFallback);
     pForm->addRow(Hint(TEXT_CHARSET_HINT));
+    return pGroup;
+}
+
+QWidget* CSiteOptionsDlg::MakeTimesSection()
+{
+    auto* pGroup = new QGroupBox(Text(TEXT_TIMES_GROUP));
+    auto* pBox = new QVBoxLayout(pGroup);
+    auto* pForm = new QFormLayout;
+    m_pSpinTimeOffset = new QSpinBox;
+    m_pSpinTimeOffset->setObjectName("timeOffset");
+    m_pSpinTimeOffset->setRange(-24 * 60, 24 * 60);
+    pForm->addRow(Text(TEXT_TIME_OFFSET), m_pSpinTimeOffset);
+    pBox->addLayout(pForm);
+    pBox->addWidget(Hint(TEXT_TIME_OFFSET_HINT));
+    m_pCheckLogModified = new QCheckBox(Text(TEXT_LOG_MODIFIED));
+    m_pCheckLogModified->setObjectName("logModified");
+    pBox->addWidget(m_pCheckLogModified);
     return pGroup;
 }
 
@@ -336,6 +367,8 @@ void CSiteOptionsDlg::showEvent(QShowEvent* pEvent)
         m_pTlsGroup->button(nTls)->setChecked(true);
         m_pCheckTrustFirstUse->setChecked(m_choices.m_bTrustFirstUse);
         ShowPin(m_choices.m_strPin);
+        m_pSpinTimeOffset->setValue(int(m_choices.m_nTimeOffset));
+        m_pCheckLogModified->setChecked(m_choices.m_bLogModified);
         EnableTls();
         m_pComboCharset->setFocus();
         // A window is first sized without asking its wrapped hints how tall
@@ -359,6 +392,8 @@ void CSiteOptionsDlg::accept()
         m_choices.m_nTls = TLS_LABELS[size_t(nTls)].nMode;
     m_choices.m_bTrustFirstUse = m_pCheckTrustFirstUse->isChecked();
     m_choices.m_strPin = m_strShownPin;
+    m_choices.m_nTimeOffset = m_pSpinTimeOffset->value();
+    m_choices.m_bLogModified = m_pCheckLogModified->isChecked();
     QDialog::accept();
 }
 

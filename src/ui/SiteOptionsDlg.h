@@ -1,7 +1,8 @@
 #pragma once
 // "站点选项": the options of one site that site.ds has no field for, opened
 // from the site dialog's "高级..." button. One section per subject (the
-// character set of the server's names, the way folders are listed, TLS), each
+// character set of the server's names, the way folders are listed, TLS, the
+// servers' times), each
 // reading and writing its own keys of CSiteChoices, so a new subject is a
 // new section and a few new members.
 //
@@ -29,6 +30,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QSpinBox;
 
 // The dialog's choices, as the site's settings hold them.
 struct CSiteChoices
@@ -42,6 +44,8 @@ struct CSiteChoices
     TlsMode m_nTls = TlsMode::off;
     bool m_bTrustFirstUse = false;
     std::string m_strPin; // the one server key accepted; "" none
+    int64_t m_nTimeOffset = 0; // minutes taken off LIST times
+    bool m_bLogModified = false;
 
     // What the settings say; a value this program does not know reads as
     // its settings declare (and its line stays untouched unless the user
@@ -78,6 +82,7 @@ private:
     QWidget* MakeCharsetSection();
     QWidget* MakeListingSection();
     QWidget* MakeTlsSection();
+    QWidget* MakeTimesSection();
     void EnableFallback();
     void EnableTls();
     void ShowPin(const std::string& strPin);
@@ -97,6 +102,8 @@ private:
     QPushButton* m_pButtonForget = nullptr;
     QPushButton* m_pButtonTrust = nullptr;
     QLabel* m_pLabelFetch = nullptr;
+    QSpinBox* m_pSpinTimeOffset = nullptr;
+    QCheckBox* m_pCheckLogModified = nullptr;
     // The pin as the section shows it, until OK.
     std::string m_strShownPin;
 

@@ -40,6 +40,7 @@ CTarnView::CTarnView(CTarnDoc& doc, QWidget* pParent)
     setColumnWidth(CFileListModel::COLUMN_NAME, WIDTH_NAME);
     setColumnWidth(CFileListModel::COLUMN_SIZE, WIDTH_SIZE);
     setColumnWidth(CFileListModel::COLUMN_ADDRESS, WIDTH_ADDRESS);
+    setColumnWidth(CFileListModel::COLUMN_MODIFIED, WIDTH_MODIFIED);
     connect(pColumns, &QHeaderView::sectionClicked, this, &CTarnView::OnHeaderClicked);
 
     connect(this, &QAbstractItemView::doubleClicked, this, &CTarnView::OpenRow);

@@ -34,6 +34,7 @@ public:
     static constexpr int WIDTH_NAME = 300;
     static constexpr int WIDTH_SIZE = 100;
     static constexpr int WIDTH_ADDRESS = 600;
+    static constexpr int WIDTH_MODIFIED = 130;
 
     explicit CTarnView(CTarnDoc& doc, QWidget* pParent = nullptr);
     ~CTarnView() override;

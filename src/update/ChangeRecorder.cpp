@@ -10,7 +10,7 @@
 
 CChangeRecorder::CChangeRecorder(CFTPSite& site, std::string strRun, bool bFirst)
     : m_unsaved(site.m_unsavedChanges), m_codec(site.GetCodec()), m_strRun(std::move(strRun)),
-      m_bFirst(bFirst)
+      m_bFirst(bFirst), m_bLogModified(site.GetSettings().Get(CSiteSettings::LOG_MODIFIED))
 {
 }
 
@@ -24,7 +24,8 @@ std::string CChangeRecorder::PathOf(const std::string& strName) const
     return m_strFolderPath == "/" ? "/" + strName : m_strFolderPath + "/" + strName;
 }
 
-void CChangeRecorder::NoteAdded(const std::string& strName, bool bFolder, uint64_t nSize)
+void CChangeRecorder::NoteAdded(const std::string& strName, bool bFolder, uint64_t nSize,
+                                CModTime time)
 {
     if (m_bFirst)
     {
@@ -33,12 +34,21 @@ void CChangeRecorder::NoteAdded(const std::string& strName, bool bFolder, uint64
         m_first.nBytes += nSize;
         return;
     }
-    m_pending.push_back({ChangeKind::added, PathOf(strName), bFolder, nSize, 0, nullptr});
+    m_pending.push_back({ChangeKind::added, PathOf(strName), bFolder, nSize, 0, nullptr, time, {}});
+}
+
+void CChangeRecorder::NoteModified(const std::string& strName, uint64_t nSize, CModTime oldTime,
+                                   CModTime time)
+{
+    if (m_bLogModified)
+        m_pending.push_back(
+            {ChangeKind::modified, PathOf(strName), false, nSize, 0, nullptr, time, oldTime});
 }
 
 void CChangeRecorder::NoteResized(const std::string& strName, uint64_t nOldSize, uint64_t nSize)
 {
-    m_pending.push_back({ChangeKind::resized, PathOf(strName), false, nSize, nOldSize, nullptr});
+    m_pending.push_back(
+        {ChangeKind::resized, PathOf(strName), false, nSize, nOldSize, nullptr, {}, {}});
 }
 
 void CChangeRecorder::NoteRemoved(const CObject* pEntry, int nType)
@@ -48,7 +58,8 @@ void CChangeRecorder::NoteRemoved(const CObject* pEntry, int nType)
                                          : static_cast<const CFTPFile*>(pEntry)->m_strName;
     uint64_t nOldSize = bFolder ? 0 : static_cast<const CFTPFile*>(pEntry)->m_nSize;
     m_pending.push_back(
-        {ChangeKind::removed, PathOf(strName), bFolder, 0, nOldSize, bFolder ? pEntry : nullptr});
+        {ChangeKind::removed, PathOf(strName), bFolder, 0, nOldSize, bFolder ? pEntry : nullptr,
+         {}, {}});
 }
 
 void CChangeRecorder::FillPath(const std::string& strBytes, CChangeRecord* pRecord) const
@@ -94,6 +105,8 @@ void CChangeRecorder::EndFolder()
             record.bFolder = pending.bFolder;
             record.nSize = pending.nSize;
             record.nOldSize = pending.nOldSize;
+            record.strMtime = FormatModTimeIso(pending.time);
+            record.strOldMtime = FormatModTimeIso(pending.oldTime);
             CTreeTotals held;
             if (pending.pEntry != nullptr)
                 held = CountTreeTotals(*static_cast<const CFTPDir*>(pending.pEntry));

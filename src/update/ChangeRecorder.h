@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "model/ChangeLog.h"
+#include "model/ModTime.h"
 #include "model/NameCodec.h"
 #include "model/SiteStats.h"
 
@@ -31,7 +32,12 @@ public:
 
     // While the folder's merge holds the tree lock (exclusive).
     void BeginFolder(const CFTPDir& dir);
-    void NoteAdded(const std::string& strName, bool bFolder, uint64_t nSize);
+    void NoteAdded(const std::string& strName, bool bFolder, uint64_t nSize,
+                   CModTime time = {});
+    // A file of the same size whose time moved; noted only where the site
+    // asks for it (log_modified: some servers touch files on every listing).
+    void NoteModified(const std::string& strName, uint64_t nSize, CModTime oldTime,
+                      CModTime time);
     void NoteResized(const std::string& strName, uint64_t nOldSize, uint64_t nSize);
     // pEntry has been unlinked and is still the crawler's.
     void NoteRemoved(const CObject* pEntry, int nType);
@@ -48,6 +54,8 @@ private:
         uint64_t nSize;
         uint64_t nOldSize;
         const CObject* pEntry; // a removed folder, for what it held
+        CModTime time;
+        CModTime oldTime;
     };
 
     std::string PathOf(const std::string& strName) const;
@@ -57,6 +65,7 @@ private:
     CNameCodec m_codec;
     std::string m_strRun;
     bool m_bFirst;
+    bool m_bLogModified;
     std::string m_strFolderPath; // bytes, "/" for the root
     std::vector<CPending> m_pending;
     CTreeTotals m_first; // the folder's additions in a first update

@@ -1,5 +1,6 @@
 #include "update/Crawler.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -69,6 +70,35 @@ int RefusedAt(CFTPSite* pSite, CFTPDir* pDir)
     return 1;
 }
 
+// The time an entry's line gave, as kept: a LIST time (the server's wall
+// clock) moved to UTC by the site's offset when it has one.
+CModTime ListedTime(const CFtpListEntry& entry, int64_t nOffsetSeconds)
+{
+    if (entry.nTimePrecision == EFtpTimePrecision::NONE)
+        return {};
+    auto nPrecision = static_cast<TimePrecision>(entry.nTimePrecision);
+    if (entry.bTimeZoneKnown || nOffsetSeconds == 0)
+        return CModTime(entry.nTime, nPrecision, entry.bTimeZoneKnown);
+    return CModTime(entry.nTime - nOffsetSeconds, nPrecision, true);
+}
+
+// The time moved, as far as the coarser of the two precisions tells (a
+// time first learnt, or one whose zone became known, did not move).
+bool TimeMoved(CModTime oldTime, CModTime time)
+{
+    if (!oldTime.IsKnown() || !time.IsKnown() || oldTime.IsZoneKnown() != time.IsZoneKnown())
+        return false;
+    auto unit = [](CModTime t)
+    {
+        return t.Precision() == TimePrecision::day      ? 86400
+               : t.Precision() == TimePrecision::minute ? 60
+                                                        : 1;
+    };
+    int64_t nUnit = std::max(unit(oldTime), unit(time));
+    auto floorTo = [nUnit](int64_t n) { return n >= 0 ? n / nUnit : -((-n + nUnit - 1) / nUnit); };
+    return floorTo(oldTime.Seconds()) != floorTo(time.Seconds());
+}
+
 struct CRemoval
 {
     CObject* pEntry;
@@ -82,7 +112,7 @@ struct CRemoval
 // pChanges (when given) notes what changed, for the change log.
 bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
                   std::vector<CRemoval>& removals, std::vector<std::unique_ptr<CObject>>& removed,
-                  CChangeRecorder* pChanges)
+                  CChangeRecorder* pChanges, int64_t nTimeOffset)
 {
     std::unique_lock lock(pSite->m_treeLock);
     CChangeFolderScope changesOfFolder(pChanges, *pDir);
@@ -115,6 +145,11 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
             if (it != dirs.end())
             {
                 it->second->m_bSeen = 1;
+                if (CModTime time = ListedTime(entry, nTimeOffset); time != it->second->m_time)
+                {
+                    it->second->m_time = time;
+                    pSite->m_bContentDirty.store(true); // times.bin goes with the pair
+                }
                 continue;
             }
             auto pNew = std::make_unique<CFTPDir>();
@@ -122,9 +157,10 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
             pNew->m_nState = 1;
             pNew->m_pParent = pDir;
             pNew->m_bSeen = 1;
+            pNew->m_time = ListedTime(entry, nTimeOffset);
             dirs.emplace(pNew->m_strName, pNew.get());
             if (pChanges != nullptr)
-                pChanges->NoteAdded(pNew->m_strName, true, 0);
+                pChanges->NoteAdded(pNew->m_strName, true, 0, pNew->m_time);
             pDir->m_dirList.push_back(std::move(pNew));
             pSite->m_bHasNew.store(true);
             pSite->m_bContentDirty.store(true);
@@ -136,11 +172,19 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
             {
                 CFTPFile* pFile = it->second;
                 pFile->m_bSeen = 1;
+                CModTime time = ListedTime(entry, nTimeOffset);
                 if (pFile->m_nSize != entry.nSize)
                 {
                     if (pChanges != nullptr)
                         pChanges->NoteResized(pFile->m_strName, pFile->m_nSize, entry.nSize);
                     pFile->m_nSize = entry.nSize;
+                }
+                else if (pChanges != nullptr && TimeMoved(pFile->m_time, time))
+                    pChanges->NoteModified(pFile->m_strName, pFile->m_nSize, pFile->m_time, time);
+                if (time != pFile->m_time)
+                {
+                    pFile->m_time = time;
+                    pSite->m_bContentDirty.store(true); // times.bin goes with the pair
                 }
                 continue;
             }
@@ -150,9 +194,10 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
             pNew->m_pParent = pDir;
             pNew->m_nSize = entry.nSize;
             pNew->m_bSeen = 1;
+            pNew->m_time = ListedTime(entry, nTimeOffset);
             files.emplace(pNew->m_strName, pNew.get());
             if (pChanges != nullptr)
-                pChanges->NoteAdded(pNew->m_strName, false, pNew->m_nSize);
+                pChanges->NoteAdded(pNew->m_strName, false, pNew->m_nSize, pNew->m_time);
             pDir->m_fileList.push_back(std::move(pNew));
             pSite->m_bHasNew.store(true);
             pSite->m_bContentDirty.store(true);
@@ -232,6 +277,7 @@ struct CCrawl
     CFolderSource& source;
     CFTPSite* pSite;
     CChangeRecorder* pChanges;
+    int64_t nTimeOffset = 0; // seconds taken off LIST times
     uint64_t nFoldersListed = 0;
 };
 
@@ -310,7 +356,8 @@ int Crawl(CCrawl& crawl, CFTPDir* pDir, int nDepth)
     std::vector<std::unique_ptr<CObject>> removed;
     // What a stopped merge added stays in the tree, so it is logged too; the
     // removed entries are read by the log before they are handed over.
-    bool bMerged = MergeListing(pSite, pDir, listing, removals, removed, crawl.pChanges);
+    bool bMerged =
+        MergeListing(pSite, pDir, listing, removals, removed, crawl.pChanges, crawl.nTimeOffset);
     if (!bMerged)
         return StopAt(pSite, pDir);
     ++crawl.nFoldersListed;
@@ -347,6 +394,7 @@ int CrawlDir(CFtpConnection* pConnection, CFTPSite* pSite, CFTPDir* pDir, const 
         pSite->m_bResume.store(0);
     std::unique_ptr<CFolderSource> pSource = MakeFolderSource(pConnection, pDir, plan);
     CCrawl crawl{*pSource, pSite, pChanges};
+    crawl.nTimeOffset = pSite->GetSettings().Get(CSiteSettings::TIME_OFFSET) * 60;
     int nResult = Crawl(crawl, pDir, pDir->GetDepth());
     pSource->Finish(pReport);
     if (pReport != nullptr)

@@ -725,7 +725,7 @@ bool CStatFolderSource::Dispatch(CFtpReply& reply)
     }
     try
     {
-        request.listing = CFtpListParser::Parse(reply.strBody);
+        request.listing = CFtpListParser::Parse(reply.strBody, ListedNow());
     }
     catch (const std::bad_alloc&)
     {

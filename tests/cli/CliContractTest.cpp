@@ -12,7 +12,7 @@ using namespace std::chrono_literals;
 namespace
 {
 using Keys = std::vector<std::string>;
-const Keys ENTRY_KEYS{"type", "name", "size", "unread", "address"};
+const Keys ENTRY_KEYS{"type", "name", "size", "unread", "address", "mtime"};
 const Keys SITE_KEYS{"key",       "host",       "port",    "user", "nickname", "remark",
                      "anonymous", "anonUpdate", "charset", "tls",  "tlsTrust", "tlsPin"};
 const Keys STATUS_KEYS{"key", "status", "text", "unreadable", "refused"};

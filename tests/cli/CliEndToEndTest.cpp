@@ -3,6 +3,9 @@
 // the update of one folder; a TLS site trusted on first use.
 
 #include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <sys/time.h>
 
 #include "cli/CliFixture.h"
 #include "support/Vsftpd.h"
@@ -532,4 +535,33 @@ TEST_F(CliEndToEndTest, FoldersTheServerRefusesAreReportedWithTheirPaths)
     stats = Objects(Json({"stats", ANON_KEY}));
     EXPECT_EQ(stats.at(0)["refused"], "0");
     EXPECT_EQ(stats.at(0)["refused_paths"], "");
+}
+
+// The servers' times through a real update, saved and loaded again by the
+// next run: --json gives each entry's mtime, ls text a date column, and a
+// dm: query finds by them.
+TEST_F(CliEndToEndTest, TimesFromTheServerReachJsonTextAndQueries)
+{
+    Put("docs/old.txt", "o");
+    Put("docs/recent.txt", "r");
+    Serve();
+    const std::string strDocs = m_served.Path() + "/docs";
+    struct timeval old[2] = {{1552558987, 0}, {1552558987, 0}}; // 2019-03-14T10:23:07Z
+    ASSERT_EQ(::utimes((strDocs + "/old.txt").c_str(), old), 0);
+    AddAnonymousSite();
+    Update();
+    EXPECT_TRUE(std::filesystem::exists(m_data / "Data/127.0.0.1/times.bin"));
+
+    std::map<std::string, std::string> times;
+    for (const CJsonObject& o : Objects(Json({"ls", "127.0.0.1/docs"})))
+        times[o["name"]] = o.m_values.count("mtime") ? o["mtime"] : "(none)";
+    EXPECT_EQ(times["old.txt"], "2019-03-14T10:23:07Z");
+    EXPECT_EQ(times["recent.txt"].size(), 20u) << times["recent.txt"];
+    EXPECT_EQ(Objects(Json({"find", "dm:2019-03-14"})).size(), 2u); // the hit and "done"
+    EXPECT_EQ(Objects(Json({"find", "dm:2019-03-14"})).at(0)["mtime"], "2019-03-14T10:23:07Z");
+    // Text: the date as the file list shows it (in local time).
+    setenv("TZ", "UTC", 1);
+    std::string strText = Cli({"ls", "127.0.0.1/docs"}).strOut;
+    EXPECT_NE(strText.find("2019-03-14 10:23"), std::string::npos) << strText;
+    unsetenv("TZ");
 }

@@ -40,10 +40,14 @@ TEST_F(DocTest, ExportsOpenRightInOtherPrograms)
     CFTPSite* pSite = m_pDoc->FindSite("h:2121@u");
     CFTPDir* pRoot = pSite->m_pRoot.get();
     CFTPDir* pDir = AddDir(pRoot, "dir, with comma", 1);
-    AddFile(pRoot, "a,b.txt", 10);
-    AddFile(pRoot, "say \"hi\".txt", 0);
+    // Times of every kind: UTC to the second, the server's wall clock, a day.
+    AddFile(pRoot, "a,b.txt", 10)->m_time =
+        CModTime(CivilToSeconds(2026, 12, 9, 10, 23) + 5, TimePrecision::second, true);
+    AddFile(pRoot, "say \"hi\".txt", 0)->m_time =
+        CModTime(CivilToSeconds(2025, 1, 2, 3, 4), TimePrecision::minute, false);
     AddFile(pRoot, "two\r\nlines.txt", 3, 1);
-    AddFile(pRoot, "中文,名字.txt", 1536);
+    AddFile(pRoot, "中文,名字.txt", 1536)->m_time =
+        CModTime(CivilToSeconds(2024, 2, 29), TimePrecision::day, false);
     AddFile(pDir, "\xd6\xd0\xce\xc4.txt", 5368709120); // 中文.txt in GBK
     // Names a spreadsheet would take for formulas.
     AddFile(pRoot, "=HYPERLINK(\"http://x\",\"y\").txt");
@@ -73,6 +77,7 @@ TEST_F(DocTest, ExportsOpenRightInOtherPrograms)
         const char* pszAddress;
         const char* pszPath; // the server's bytes
         const char* pszUrl;
+        const char* pszModified = nullptr; // nullptr: no time
     };
     // Never a password: other programs read these files, and anyone they
     // are passed to.
@@ -83,13 +88,14 @@ TEST_F(DocTest, ExportsOpenRightInOtherPrograms)
          "ftp://h:2121@u/dir, with comma/中文.txt", "/dir, with comma/\xd6\xd0\xce\xc4.txt",
          "ftp://u@h:2121/dir,%20with%20comma/%D6%D0%CE%C4.txt"},
         {"file", "a,b.txt", nullptr, nullptr, 10, false, "ftp://h:2121@u/a,b.txt", "/a,b.txt",
-         "ftp://u@h:2121/a,b.txt"},
+         "ftp://u@h:2121/a,b.txt", "2026-12-09T10:23:05Z"},
         {"file", "say \"hi\".txt", nullptr, nullptr, 0, false, "ftp://h:2121@u/say \"hi\".txt",
-         "/say \"hi\".txt", "ftp://u@h:2121/say%20%22hi%22.txt"},
+         "/say \"hi\".txt", "ftp://u@h:2121/say%20%22hi%22.txt", "2025-01-02T03:04:00"},
         {"file", "two\r\nlines.txt", nullptr, nullptr, 3, true, "ftp://h:2121@u/two\r\nlines.txt",
          "/two\r\nlines.txt", "ftp://u@h:2121/two%0D%0Alines.txt"},
         {"file", "中文,名字.txt", nullptr, nullptr, 1536, false, "ftp://h:2121@u/中文,名字.txt",
-         "/中文,名字.txt", "ftp://u@h:2121/%E4%B8%AD%E6%96%87,%E5%90%8D%E5%AD%97.txt"},
+         "/中文,名字.txt", "ftp://u@h:2121/%E4%B8%AD%E6%96%87,%E5%90%8D%E5%AD%97.txt",
+         "2024-02-29"},
         {"file", "=HYPERLINK(\"http://x\",\"y\").txt", "'=HYPERLINK(\"http://x\",\"y\").txt",
          nullptr, 0, false, "ftp://h:2121@u/=HYPERLINK(\"http://x\",\"y\").txt",
          "/=HYPERLINK(\"http://x\",\"y\").txt",
@@ -122,6 +128,8 @@ TEST_F(DocTest, ExportsOpenRightInOtherPrograms)
             .Add("url", row.pszUrl)
             .Add("path_hex", Hex(row.pszPath))
             .Add("user", "u");
+        if (row.pszModified != nullptr)
+            line.Add("modified", row.pszModified);
         strExpected += line.Finish();
     }
     WriteFileBytes(m_dir / "expected.jsonl", strExpected);

@@ -45,6 +45,12 @@ TEST(ChangeLogTest, EveryKindReadsBackAsWritten)
     CChangeRecord resized = Numbered(3);
     resized.nKind = ChangeKind::resized;
     resized.nOldSize = 7;
+    CChangeRecord modified = Numbered(5);
+    modified.nKind = ChangeKind::modified;
+    modified.strMtime = "2024-05-01T10:00:00Z";
+    modified.strOldMtime = "2024-04-01T10:00";
+    CChangeRecord dated = Numbered(6);
+    dated.strMtime = "2019-03-14";
     CChangeRecord first = Numbered(4);
     first.nKind = ChangeKind::first;
     first.strPath = "/";
@@ -53,7 +59,7 @@ TEST(ChangeLogTest, EveryKindReadsBackAsWritten)
     first.nFiles = 340;
     first.nBytes = 123456;
 
-    for (const CChangeRecord& record : {added, removed, resized, first})
+    for (const CChangeRecord& record : {added, removed, resized, first, modified, dated})
     {
         std::string strLine = FormatChangeLine(record);
         ASSERT_EQ(strLine.find('\n'), strLine.size() - 1) << strLine;
@@ -63,6 +69,13 @@ TEST(ChangeLogTest, EveryKindReadsBackAsWritten)
     }
     EXPECT_EQ(removed.GetPathBytes(), "/\xBE\xC9\xC4\xBF\xC2\xBC");
     EXPECT_EQ(added.GetPathBytes(), added.strPath);
+    // An added line without a time has no "mtime"; one with, and a
+    // modified line, carry theirs.
+    EXPECT_EQ(FormatChangeLine(added).find("mtime"), std::string::npos);
+    EXPECT_NE(FormatChangeLine(dated).find(R"("mtime":"2019-03-14")"), std::string::npos);
+    EXPECT_NE(FormatChangeLine(modified).find(R"("kind":"modified")"), std::string::npos);
+    EXPECT_NE(FormatChangeLine(modified).find(R"("old_mtime":"2024-04-01T10:00")"),
+              std::string::npos);
     CChangeRecord back;
     EXPECT_FALSE(ParseChangeLine(R"({"time":"t","run":"r","kind":"moved","path":"/a"})", &back));
     EXPECT_FALSE(ParseChangeLine(R"({"time":"t","run":"r","kind":"added","path":"/a)", &back));

@@ -131,7 +131,7 @@ TEST(SiteSettingsTest, WritingAValueTouchesItsLineOnly)
 TEST(SiteSettingsTest, StatisticsKeepTheirBytes)
 {
     CSiteSettings settings;
-    StoreTreeTotals(settings, {3, 14, 5368709120, 2});
+    StoreTreeTotals(settings, {3, 14, 5368709120, 2, CModTime()});
     CRunFigures figures;
     figures.strRun = "2024-05-01T12:00:00.125Z";
     figures.strStart = "2024-05-01T12:00:00Z";
@@ -153,7 +153,7 @@ TEST(SiteSettingsTest, StatisticsKeepTheirBytes)
                                               "stat_last_error=更新失败:  断开\n");
     CSiteStats stats = ReadStoredStats(settings);
     ASSERT_TRUE(stats.totals && stats.run);
-    EXPECT_EQ(*stats.totals, (CTreeTotals{3, 14, 5368709120, 2}));
+    EXPECT_EQ(*stats.totals, (CTreeTotals{3, 14, 5368709120, 2, CModTime()}));
     EXPECT_EQ(stats.run->nDurationMs, 3125);
 }
 

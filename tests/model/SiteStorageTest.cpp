@@ -434,7 +434,8 @@ TEST_F(SiteStorageTest, CrashAtAnyStepOfASaveLeavesAMatchingPairAndLog)
         // The crash's leftovers are gone, the live temporary is not; the
         // batch has joined the log.
         EXPECT_EQ(FolderNames(SiteFolder()),
-                  (std::set<std::string>{"content.ct", "state.st", "changes.log", strLive}));
+                  (std::set<std::string>{"content.ct", "state.st", "times.bin", "changes.log",
+                                         strLive}));
         EXPECT_EQ(LoggedChanges(), shown);
     }
 }

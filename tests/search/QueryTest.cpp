@@ -63,12 +63,12 @@ protected:
         CFTPDir* pPub = AddDir(pRoot, "pub");
         AddDir(pRoot, "iso");
         CFTPDir* pArchive = AddDir(pRoot, "Archive");
-        AddFile(pPub, "linux-5.4.tar.gz", 170 * M);
+        CFTPFile* pLinux5 = AddFile(pPub, "linux-5.4.tar.gz", 170 * M);
         AddFile(pPub, "linux-6.1.tar.xz", 128 * M);
         AddFile(pPub, "ubuntu-22.04-desktop-amd64.iso", 3 * G + 512 * M);
-        AddFile(pPub, "debian-12.iso", 650 * M);
-        AddFile(pPub, "README", 1024);
-        AddFile(pPub, "readme.txt", 10);
+        CFTPFile* pDebian = AddFile(pPub, "debian-12.iso", 650 * M);
+        CFTPFile* pReadme = AddFile(pPub, "README", 1024);
+        CFTPFile* pReadmeTxt = AddFile(pPub, "readme.txt", 10);
         AddFile(pPub, "a|b.txt", 1);
         AddFile(pPub, "x<y>.txt", 2);
         AddFile(pPub, "!important.doc", 3);
@@ -84,10 +84,23 @@ protected:
         AddFile(pDocs, "guide.pdf", 20 * M, 1);
         AddFile(pDocs, "中文资料.txt", 700);
         AddFile(pDocs, "软件包-1.2.3.zip", 10 * M);
-        AddFile(pArchive, "old.iso", 700 * M);
-        AddFile(pArchive, "backup.7z", 5);
+        CFTPFile* pOld = AddFile(pArchive, "old.iso", 700 * M);
+        CFTPFile* pBackup = AddFile(pArchive, "backup.7z", 5);
         AddFile(pArchive, "noext", 6);
         AddFile(pArchive, "linux-1.0.tar.gz", 7);
+
+        // Times for dm:, now's relative to the clock (in UTC or as the
+        // server's wall clock), the others fixed; the rest have none.
+        const int64_t nNow = NowSeconds();
+        const int64_t nTodayWall = WallSeconds(CModTime(nNow, TimePrecision::second, true));
+        const int64_t nYesterdayNoon = nTodayWall - nTodayWall % 86400 - 86400 / 2;
+        pReadme->m_time = CModTime(nNow, TimePrecision::second, true);
+        pReadmeTxt->m_time = CModTime(nYesterdayNoon, TimePrecision::minute, false);
+        pDebian->m_time = CModTime(nNow - 5 * 86400, TimePrecision::second, true);
+        pLinux5->m_time = CModTime(CivilToSeconds(2025, 12, 15, 10, 0), TimePrecision::minute, false);
+        pOld->m_time = CModTime(CivilToSeconds(2026, 1, 1), TimePrecision::day, false);
+        pBackup->m_time = CModTime(CivilToSeconds(2024, 2, 29, 23, 59), TimePrecision::minute, false);
+        pArchive->m_time = CModTime(CivilToSeconds(2026, 6, 30, 23, 0), TimePrecision::minute, false);
 
         m_b.m_strHost = "gbk.example.org";
         m_b.m_strUser = "anonymous";
@@ -332,6 +345,27 @@ const CRow ROWS[] = {
     {"file: 资料", "中文资料.txt"},
     {"<site:gbk ext:txt> | <unread: file: !site:gbk>", "发布说明.txt,Readme.GBK.txt,guide.pdf"},
     {"path:pub !path:beta !path:docs ext:doc", "!important.doc,STRASSE-plan.doc"},
+    // dm: the local calendar; entries without a time never match.
+    {"dm:today", "README"},
+    {"dm:Today", "README"},
+    {"dm:yesterday", "readme.txt"},
+    {"dm:7d", "README,readme.txt,debian-12.iso"},
+    {"dm:2025-12", "linux-5.4.tar.gz"},
+    {"dm:2025", "linux-5.4.tar.gz"},
+    {"dm:2025-12-15", "linux-5.4.tar.gz"},
+    {"dm:2025-12-16", ""},
+    {"dm:>2026-01-01", "README,readme.txt,debian-12.iso,Archive"},
+    {"dm:>=2026-01-01", "README,readme.txt,debian-12.iso,Archive,old.iso"},
+    {"dm:2026-01-01..2026-06-30", "old.iso,Archive"},
+    {"dm:2026-01..2026-06", "old.iso,Archive"},
+    {"dm:<2026", "linux-5.4.tar.gz,backup.7z"},
+    {"dm:<=2025-12-15", "linux-5.4.tar.gz,backup.7z"},
+    {"dm:2024-02-29", "backup.7z"},
+    {"dm:2024-2-29", "backup.7z"},
+    {"file: dm:2026-01-01..2026-06-30", "old.iso"},
+    {"dm:today | dm:2024", "README,backup.7z"},
+    {"iso dm:<yesterday", "debian-12.iso,old.iso"},
+    {"!dm:1970..9999 path:archive file:", "noext,linux-1.0.tar.gz"},
 };
 
 struct CErrorRow
@@ -367,6 +401,13 @@ const CErrorRow ERROR_ROWS[] = {
     {"<a <b>", QueryErrorKind::missingGroupEnd, 1},
     {"|a", QueryErrorKind::missingOperand, 1},
     {"x:y", QueryErrorKind::unknownFilter, 1},
+    {"dm:2026-13", QueryErrorKind::badDate, 4},
+    {"dm:2026-02-29", QueryErrorKind::badDate, 4},
+    {"dm:>x", QueryErrorKind::badDate, 5},
+    {"dm:>7d", QueryErrorKind::badDate, 5},
+    {"dm:26-01-01", QueryErrorKind::badDate, 4},
+    {"dm:2026-06..2026-01", QueryErrorKind::badDate, 4},
+    {"dm:", QueryErrorKind::missingArgument, 1},
 };
 } // namespace
 

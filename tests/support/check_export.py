@@ -6,12 +6,14 @@ should hold.
 
 EXPECTED holds one object per row: type, name, csv_name (optional: the name
 as a CSV cell must read when it differs), raw (optional), size, unread,
-address, url, path_hex (the URL's path bytes, hex) and user (the URL's user
-name; no URL may carry a password). Prints what differs and exits 1, or
+address, url, path_hex (the URL's path bytes, hex), user (the URL's user
+name; no URL may carry a password) and modified (optional: the listed time
+in ISO 8601, as the CSV's "modified" and the JSON's "mtime" give it). Prints what differs and exits 1, or
 exits 0.
 """
 
 import csv
+from datetime import datetime, timezone
 import json
 import sys
 import urllib.parse
@@ -36,16 +38,23 @@ def main():
         check(f.read(3) == b"\xef\xbb\xbf", "CSV: no UTF-8 byte order mark")
     with open(csv_path, encoding="utf-8-sig", newline="") as f:
         rows = list(csv.reader(f))
-    check(rows[:1] == [["name", "size", "address", "url", "unread"]], "CSV header: %r" % rows[:1])
+    check(rows[:1] == [["name", "size", "address", "url", "unread", "modified"]],
+          "CSV header: %r" % rows[:1])
     want = [[e.get("csv_name", e["name"]), str(e["size"]), e["address"], e["url"],
-             "1" if e["unread"] else "0"] for e in expected]
+             "1" if e["unread"] else "0", e.get("modified", "")] for e in expected]
     check(rows[1:] == want, "CSV rows:\n%r\nwanted\n%r" % (rows[1:], want))
+    # The times read as times: UTC where the zone is known, a date alone
+    # for day precision.
+    for row in rows[1:]:
+        if row[5]:
+            when = datetime.fromisoformat(row[5].replace("Z", "+00:00"))
+            check((when.tzinfo == timezone.utc) == row[5].endswith("Z"), "CSV time: %r" % row[5])
 
     with open(json_path, encoding="utf-8") as f:
         objects = [json.loads(line) for line in f]
-    keys = ["type", "name", "raw", "size", "unread", "address", "url"]
+    keys = ["type", "name", "raw", "size", "unread", "address", "url", "mtime"]
     got = [{k: o.get(k) for k in keys} for o in objects]
-    want = [{k: e.get(k) for k in keys} for e in expected]
+    want = [{k: e.get("modified" if k == "mtime" else k) for k in keys} for e in expected]
     check(got == want, "JSON lines:\n%r\nwanted\n%r" % (got, want))
 
     with open(urls_path, "rb") as f:

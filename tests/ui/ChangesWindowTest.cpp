@@ -133,16 +133,20 @@ private slots:
         // The figures follow the served tree: pub; readme and pub's three files.
         QString strFolders;
         QString strFiles;
+        QString strNewest;
         AnswerNextDialog<CSiteInfoDlg>(
             [&](CSiteInfoDlg& dlg)
             {
                 strFolders = dlg.Value("文件夹");
                 strFiles = dlg.Value("文件");
+                strNewest = dlg.Value("最新文件时间");
                 dlg.reject();
             });
         m_pWindow->Frame().Action(ID_SITE_STATS)->trigger();
         QCOMPARE(strFolders, QStringLiteral("1"));
         QCOMPARE(strFiles, QStringLiteral("4"));
+        // The server's times are UTC to the second: the newest, in full.
+        QVERIFY2(strNewest.endsWith("（精确到秒，本地时间）"), qPrintable(strNewest));
         QVERIFY(m_pWindow->TopItem(0)->data(0, Qt::ToolTipRole).toString().contains("文件 4"));
 
         // Export writes the cached rows in the order shown (sorted by name,

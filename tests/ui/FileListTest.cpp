@@ -208,6 +208,58 @@ private slots:
         QCOMPARE(m_pWindow->Rows(), QStringList({"A", "b"}));
     }
 
+    void TheDateColumnShowsSortsAndExplainsTimes()
+    {
+        qputenv("TZ", "Asia/Shanghai");
+        tzset();
+        CFTPDir* pRoot = m_pWindow->AddSite("h")->m_pRoot.get();
+        AddDir(pRoot, "old-dir")->m_time =
+            CModTime(CivilToSeconds(2020, 5, 1, 8, 0), TimePrecision::minute, false);
+        AddDir(pRoot, "undated-dir");
+        AddFile(pRoot, "utc.txt")->m_time =
+            CModTime(CivilToSeconds(2026, 12, 31, 20, 5) + 9, TimePrecision::second, true);
+        AddFile(pRoot, "undated.txt");
+        AddFile(pRoot, "day.txt")->m_time =
+            CModTime(CivilToSeconds(2019, 3, 14), TimePrecision::day, false);
+        AddFile(pRoot, "wall.txt")->m_time =
+            CModTime(CivilToSeconds(2026, 12, 31, 23, 0), TimePrecision::minute, false);
+        m_pWindow->Doc().NavigateTo(pRoot);
+        List().ShowBrowseListing();
+        QCOMPARE(List().model()->headerData(CFileListModel::COLUMN_MODIFIED, Qt::Horizontal)
+                     .toString(),
+                 QString("修改日期"));
+        // A known zone shows in local time (UTC+8 here), a server's wall
+        // clock as listed, a day as the date alone, no time as blank.
+        QCOMPARE(m_pWindow->Rows(CFileListModel::COLUMN_MODIFIED),
+                 QStringList({"2020-05-01 08:00", "", "2027-01-01 04:05", "", "2019-03-14",
+                              "2026-12-31 23:00"}));
+
+        QHeaderView* pHeader = List().horizontalHeader();
+        auto click = [&]
+        {
+            emit pHeader->sectionClicked(CFileListModel::COLUMN_MODIFIED);
+            return m_pWindow->Rows();
+        };
+        // Folders first, rows without a time last, in either direction.
+        QCOMPARE(click(), QStringList({"old-dir", "undated-dir", "day.txt", "wall.txt", "utc.txt",
+                                       "undated.txt"}));
+        QCOMPARE(click(), QStringList({"old-dir", "undated-dir", "utc.txt", "wall.txt", "day.txt",
+                                       "undated.txt"}));
+
+        auto tip = [&](const QString& strName)
+        {
+            for (int i = 0; i < List().model()->rowCount(); ++i)
+                if (ViewIndex(List(), i).data().toString() == strName)
+                    return ViewIndex(List(), i).data(Qt::ToolTipRole).toString();
+            return QString("(no row)");
+        };
+        QCOMPARE(tip("utc.txt"), QString("修改日期：2027-01-01 04:05:09（精确到秒，本地时间）"));
+        QCOMPARE(tip("day.txt"), QString("修改日期：2019-03-14（精确到日，服务器时间，时区未知）"));
+        QCOMPARE(tip("undated.txt"), QString());
+        qunsetenv("TZ");
+        tzset();
+    }
+
     void DoubleClickOpensAFolderOrHandsAFileUrlToTheDesktop()
     {
         CUrlCatcher catcher;

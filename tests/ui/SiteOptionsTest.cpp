@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QtTest>
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -180,6 +181,37 @@ private slots:
         CFTPSite* pNew = m_pWindow->Doc().FindSite("new.example");
         QVERIFY(pNew != nullptr);
         QCOMPARE(ReadFile(OptionsPath(*pNew)), std::string("charset=Big5\nlisting=stat\n"));
+    }
+
+    void TimeChoicesShowWhatIsSetAndWriteOnlyWhatChanged()
+    {
+        m_pSite->UpdateSettings([](CSiteSettings& s) { s.Set(CSiteSettings::TIME_OFFSET, 480); });
+        m_pWindow->Select(m_pWindow->TopItem(0));
+        int nShown = 0;
+        bool bShownLog = true;
+        AnswerOptions(
+            [&](CSiteOptionsDlg& options)
+            {
+                auto* pOffset = options.findChild<QSpinBox*>("timeOffset");
+                auto* pLog = options.findChild<QCheckBox*>("logModified");
+                nShown = pOffset->value();
+                bShownLog = pLog->isChecked();
+                pOffset->setValue(-300);
+                pLog->click();
+            });
+        Run(ID_SITE_EDIT);
+        QCOMPARE(nShown, 480);
+        QVERIFY(!bShownLog);
+        QCOMPARE(ReadFile(OptionsPath(*m_pSite)), std::string("time_offset=-300\nlog_modified=yes\n"));
+        // Back at the defaults: the lines go.
+        AnswerOptions(
+            [&](CSiteOptionsDlg& options)
+            {
+                options.findChild<QSpinBox*>("timeOffset")->setValue(0);
+                options.findChild<QCheckBox*>("logModified")->click();
+            });
+        Run(ID_SITE_EDIT);
+        QCOMPARE(ReadFile(OptionsPath(*m_pSite)), std::string());
     }
 
     void TlsChoicesReachTheOptionsFileAndTheToolTip()
