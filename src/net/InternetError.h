@@ -33,6 +33,16 @@ inline constexpr uint32_t ERROR_FTP_TLS_PIN_MISMATCH = 12903;
 // Our own: TLS was required, the login went over it, and then the server
 // refused to protect the data connections ("PROT P").
 inline constexpr uint32_t ERROR_FTP_TLS_PROT_REFUSED = 12904;
+// Our own, downloads: the server refused "REST" (no resume).
+inline constexpr uint32_t ERROR_FTP_REST_REFUSED = 12905;
+// Our own, downloads: the receiver of the bytes ended the transfer.
+inline constexpr uint32_t ERROR_FTP_SINK_REFUSED = 12906;
+// Our own, downloads: the bytes already here are more than the file holds.
+inline constexpr uint32_t ERROR_FTP_OFFSET_BEYOND_END = 12907;
+// Our own, downloads: the transfer ended short of the file's size.
+inline constexpr uint32_t ERROR_FTP_PARTIAL_FILE = 12908;
+// Our own, downloads: the server would not send the file (no such file, no permission).
+inline constexpr uint32_t ERROR_FTP_RETRIEVE_REFUSED = 12909;
 
 // 12002, 12030, 12031 and 12111: the control connection is gone.
 [[nodiscard]] bool IsConnectionLost(uint32_t nError);
