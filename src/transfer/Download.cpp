@@ -295,7 +295,11 @@ DownloadState RunDownload(CDownloadJob& job, const ConnectionSource& getConnecti
             return fail(DescribeDiskError(part.GetErrno(), job));
         if (bDone)
             break;
-        if (part.IsTooMuch())
+        // libcurl itself stops at the size SIZE gave and calls the rest a
+        // short transfer: a file that long already is a server sending more.
+        bool bOverran = nError == ERROR_FTP_PARTIAL_FILE && part.GetAnnounced() >= 0 &&
+                        part.GetOnDisk() >= static_cast<uint64_t>(part.GetAnnounced());
+        if (part.IsTooMuch() || bOverran)
             return fail("服务器发送的数据超过了它报告的文件大小（" +
                         Bytes(static_cast<uint64_t>(part.GetAnnounced())) + "），已中止");
         if (pStop != nullptr && pStop->load() != 0)

@@ -56,7 +56,11 @@ fires across all sessions. "delay" answers normally after a pause; "inject"
 adds raw lines to the listing (LIST, MLSD or STAT). "status" answers STAT
 <path> with the server's status text, as STAT without a path would;
 "extra_reply" answers normally and then sends "reply" as well, a reply the
-client never asked for. "no_mlsd" hides MLST/MLSD (LIST only); "dos" makes
+client never asked for. For downloads ("on": "RETR", "path" the file):
+"cut" sends "bytes" bytes of the file (from the REST offset) and then resets
+both connections; "oversize" sends the file followed by "bytes" bytes more
+than SIZE announced. "REST" and "SIZE" rules match without a path, so
+{"on": "REST", "action": "reply", "reply": "502 No"} refuses resuming. "no_mlsd" hides MLST/MLSD (LIST only); "dos" makes
 LIST answer in the DOS/IIS format; "hidden_dots" lists as vsftpd does: LIST
 and MLSD leave out names beginning with ".", STAT shows them with "." and
 "..".
@@ -235,6 +239,29 @@ class PartialProducer:
         return b""
 
 
+class CutProducer:
+    """Hands out part of a file, then hangs up: the data connection closes
+    normally (what was sent arrives), the control connection is reset."""
+
+    def __init__(self, handler, data):
+        self.handler = handler
+        self.data = data
+
+    def more(self):
+        if self.data:
+            data, self.data = self.data, b""
+            return data
+        handler = self.handler
+        try:
+            handler.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        except OSError:
+            pass
+        if handler.data_channel is not None:
+            handler.data_channel.close()
+        handler.close()
+        return b""
+
+
 class EndlessProducer:
     """A listing that never ends: a new file entry per line, for as long as
     the client keeps reading."""
@@ -317,6 +344,10 @@ class TarnHandler(FTPHandler):
                 return self.fs.ftpnorm(arg or "/")
             if verb == "STAT" and not arg:
                 return None  # the server's status, not a listing
+            if verb in ("RETR", "SIZE"):
+                return self.fs.ftpnorm(arg)
+            if verb == "REST":
+                return self.fs.cwd
             if verb in LIST_VERBS:
                 if not arg or arg.startswith("-"):
                     return self.fs.cwd
@@ -426,6 +457,21 @@ class TarnHandler(FTPHandler):
                 self.push_with_producer(PartialProducer(self, lines))
             else:
                 self.push_dtp_data(PartialProducer(self, lines), isproducer=True, cmd=verb)
+        elif action in ("cut", "oversize") and verb == "RETR":
+            offset = self._restart_position
+            self._restart_position = 0
+            try:
+                with open(self.fs.ftp2fs(path), "rb") as f:
+                    f.seek(offset)
+                    data = f.read()
+            except OSError:
+                self.respond("550 No such file.")
+                return True
+            count = int(rule.get("bytes", 0))
+            if action == "oversize":
+                self.push_dtp_data(data + b"\0" * count, isproducer=False, cmd=verb)
+            else:
+                self.push_dtp_data(CutProducer(self, data[:count]), isproducer=True, cmd=verb)
         elif action == "endless" and verb == "STAT":
             self.push("213-Status follows:\r\n")
             self.push_with_producer(EndlessProducer(False))
