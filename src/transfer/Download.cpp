@@ -238,6 +238,12 @@ DownloadState RunDownload(CDownloadJob& job, const ConnectionSource& getConnecti
     job.dSpeed = 0;
     auto fail = [&job](std::string strError)
     {
+        // An empty .part holds nothing worth continuing.
+        struct stat st
+        {
+        };
+        if (::stat(job.GetPartPath().c_str(), &st) == 0 && st.st_size == 0)
+            ::unlink(job.GetPartPath().c_str());
         job.strError = std::move(strError);
         job.nState = DownloadState::failed;
         return job.nState;

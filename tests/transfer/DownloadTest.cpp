@@ -15,10 +15,12 @@
 #include "model/FTPSite.h"
 #include "model/ProgramFolder.h"
 #include "model/SiteSettings.h"
+#include "net/TlsSettings.h"
 #include "support/ChildProcess.h"
 #include "support/FtpServer.h"
 #include "support/TempDir.h"
 #include "support/TreeBuilder.h"
+#include "support/Vsftpd.h"
 #include "transfer/DownloadPlan.h"
 #include "transfer/DownloadQueue.h"
 
@@ -419,5 +421,37 @@ TEST_F(DownloadTest, StoppedDownloadResumesWhereItStopped)
     CDownloadJob job = *queue.GetJob(nId);
     ASSERT_EQ(job.nState, DownloadState::done) << job.strError;
     EXPECT_TRUE(ReadFileBytes(m_dest / "slow.bin") == strBytes);
+}
+
+// A TLS site: the download logs in and transfers over TLS (vsftpd requires
+// it for login and data) and the bytes arrive as they are.
+TEST_F(DownloadTest, TlsSiteDownloadsOverTls)
+{
+    if (!CTestVsftpd::IsAvailable())
+        GTEST_SKIP() << "vsftpd cannot run here";
+    CTempDir certs;
+    CTestCert ca;
+    CTestCert cert;
+    ASSERT_TRUE(MakeSelfSignedCert(certs.Path(), "Tarn Test CA", &ca));
+    ASSERT_TRUE(MakeCaSignedCert(certs.Path(), ca, "127.0.0.1", "IP:127.0.0.1", &cert));
+    SetTlsCaBundle(ca.strCertFile);
+    std::string strBytes = RandomBytes(1500000, 9);
+    Serve("tls/secret.bin", strBytes);
+    CTestVsftpd::COptions options;
+    options.nTls = CTestVsftpd::Tls::explicitTls;
+    options.strCertFile = cert.strCertFile;
+    options.strKeyFile = cert.strKeyFile;
+    CTestVsftpd server(m_served.Path(), options);
+    ASSERT_NE(server.GetPort(), 0);
+    m_site.m_nPort = server.GetPort();
+    m_site.m_strUser = "anonymous";
+    m_site.m_strPassword = ANON_PASSWORD;
+    m_site.UpdateSettings([](CSiteSettings& s)
+                          { s.Set(CSiteSettings::TLS, TlsMode::explicitTls); });
+    CDownloadJob job =
+        FetchOne("/tls/secret.bin", "secret.bin", static_cast<int64_t>(strBytes.size()));
+    SetTlsCaBundle("");
+    ASSERT_EQ(job.nState, DownloadState::done) << job.strError;
+    EXPECT_TRUE(ReadFileBytes(m_dest / "secret.bin") == strBytes);
 }
 } // namespace
