@@ -24,6 +24,7 @@
 #include "ui/Art.h"
 #include "ui/CloseDlg.h"
 #include "ui/DirView.h"
+#include "ui/Downloads.h"
 #include "ui/FileListModel.h"
 #include "ui/MainFrameTexts.h"
 #include "ui/SearchBox.h"
@@ -112,6 +113,7 @@ CMainFrame::CMainFrame(QWidget* pParent)
                 m_progressTimer.stop();
         });
     SetUpdateObserver(m_pObserver);
+    CreateDownloads();
     UpdateCommandUI();
 }
 
@@ -304,6 +306,7 @@ void CMainFrame::OnInitialUpdate()
 {
     m_pDirView->FillTree();
     LoadSettings();
+    m_pDownloads->RestoreQueue();
     UpdateCommandUI();
     // Keys go to the tree first, as they did to the tree on the left.
     m_pDirView->setFocus();
@@ -427,6 +430,7 @@ void CMainFrame::closeEvent(QCloseEvent* pEvent)
     }
     m_bClosing = true;
     m_pSearchBox->Shutdown();
+    m_pDownloads->Shutdown();
     SaveSettings();
     m_progressTimer.stop();
     RunCloseSequence(*m_pDoc, [this](std::chrono::milliseconds wait) { WaitForEngine(wait); });
