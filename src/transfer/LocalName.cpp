@@ -72,7 +72,7 @@ std::string MapLocalName(std::string_view strText)
     if (strName.empty())
         strName = "_";
     if (IsDeviceName(strName))
-        strName.insert(0, "_");
+        strName = "_" + strName;
     if (strName.size() > LOCAL_NAME_MAX)
     {
         size_t nExt = ExtensionStart(strName);
