@@ -25,5 +25,6 @@ run() {
 run release '.' all
 run asan '.' all
 # ThreadSanitizer watches the threads of the engine: only those suites are built.
-run tsan 'net|update|doc|search' tarn_net_tests tarn_update_tests tarn_doc_tests tarn_search_tests
+run tsan 'net|update|transfer|doc|search' tarn_net_tests tarn_update_tests tarn_transfer_tests \
+  tarn_doc_tests tarn_search_tests
 echo "== all test runs passed"

@@ -119,6 +119,17 @@ const CCommandSpec COMMANDS[] = {
      "mark every site read, or the given folders (with everything below them) and files",
      "  --all             every entry of every site\n", 0, ANY_NUMBER, true},
     {"url", "url ADDRESS", "the FTP URL of a node address", "", 1, 1, false},
+    {"get", "get [--output DIR] [--json] (URL|ADDRESS)...",
+     "download files (a folder's address: every cached file below it, its folders recreated)",
+     "  --output DIR      where the files go (default: $XDG_DOWNLOAD_DIR, else ~/Downloads)\n"
+     "  --json            one JSON object per file on stdout: file, saved, state, bytes, error\n"
+     "\n"
+     "An ADDRESS names a cached file or folder (as ls shows them); a URL\n"
+     "(ftp://[user[:password]@]host[:port]/path) uses the login of the site it names.\n"
+     "Data goes to NAME.part first; a .part left by an earlier run is continued. A\n"
+     "finished file never replaces another: \"name (1).ext\". A progress line is shown\n"
+     "when standard error is a terminal. Exit status: 0 every file arrived, 1 one failed.\n",
+     1, ANY_NUMBER, false},
     {"changes", "changes [--since TIME] [KEY|ADDRESS]",
      "what the last update of every site (or of one site, or below one folder) added, removed, "
      "resized or (where the site logs them: log_modified) modified",
@@ -396,7 +407,14 @@ ParseResult CParser::CommandOption(const std::string& strGiven)
         m_pLine->m_strListing = strValue;
         return ParseResult::run;
     }
-    if (strCommand == "find" && !bAttached && strArg == "--json")
+    if (strCommand == "get" && strArg == "--output")
+    {
+        if (!needValue() || strValue.empty())
+            return Fail("--output needs a folder");
+        m_pLine->m_strOutput = strValue;
+        return ParseResult::run;
+    }
+    if ((strCommand == "find" || strCommand == "get") && !bAttached && strArg == "--json")
     {
         m_pLine->m_bJson = true;
         return ParseResult::run;

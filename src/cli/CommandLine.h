@@ -44,6 +44,9 @@ struct CCommandLine
     std::optional<uint64_t> m_nLimit;
     bool m_bCount = false;
 
+    // get.
+    std::optional<std::string> m_strOutput;
+
     std::vector<std::string> m_args; // positional arguments of the command
 };
 

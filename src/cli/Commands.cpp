@@ -21,7 +21,7 @@ int RunCommand(CCliContext& ctx)
         {"sites", RunSites},   {"add", RunAdd},       {"edit", RunEdit}, {"remove", RunRemove},
         {"import", RunImport}, {"update", RunUpdate}, {"ls", RunLs},     {"new", RunNew},
         {"search", RunSearch}, {"read", RunRead},     {"url", RunUrl},   {"changes", RunChanges},
-        {"stats", RunStats},   {"trust", RunTrust},   {"find", RunFind},
+        {"stats", RunStats},   {"trust", RunTrust},   {"find", RunFind},     {"get", RunGet},
     };
     for (const CEntry& entry : COMMAND_TABLE)
     {

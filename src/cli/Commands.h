@@ -45,6 +45,7 @@ int RunRead(CCliContext& ctx);
 int RunUrl(CCliContext& ctx);
 int RunChanges(CCliContext& ctx);
 int RunStats(CCliContext& ctx);
+int RunGet(CCliContext& ctx);
 
 // "tarn-cli: <text>" on stderr.
 void ReportError(const std::string& strText);

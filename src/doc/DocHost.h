@@ -12,6 +12,9 @@
 
 #include "update/UpdateObserver.h"
 
+class CFTPFile;
+class CFTPSite;
+
 // Caption of every message box the program shows.
 inline constexpr const char* TARN_CAPTION = "Tarn";
 
@@ -27,6 +30,13 @@ public:
     virtual void SetClipboardText(const std::string& strText) = 0;
     // The system's handler for the URL ("open"); the result is not examined.
     virtual void OpenUrl(const std::string& strUrl) = 0;
+    // "Open" of a cached file; a host that can download it first overrides
+    // this (the window does, as web browsers no longer open ftp://).
+    virtual void OpenCachedFile(const std::string& strUrl, CFTPSite& /*site*/,
+                                const CFTPFile& /*file*/)
+    {
+        OpenUrl(strUrl);
+    }
 
     // The file list's result protocol: ClearList, then AppendResultRow with
     // a null entry while both result lists are empty (result mode, nothing

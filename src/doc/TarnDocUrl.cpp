@@ -85,6 +85,11 @@ bool CTarnDoc::CopyAddress(const std::string& strAddress)
 void CTarnDoc::OpenFile(const std::string& strAddress)
 {
     std::string strUrl = GetUrl(strAddress);
-    if (!strUrl.empty())
+    if (strUrl.empty())
+        return;
+    CEntryRef ref;
+    if (ResolveAddress(*this, strAddress, &ref) == ResolveResult::found && ref.pFile != nullptr)
+        m_host.OpenCachedFile(strUrl, *ref.pSite, *ref.pFile);
+    else
         m_host.OpenUrl(strUrl);
 }

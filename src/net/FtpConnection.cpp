@@ -32,6 +32,22 @@ uint64_t MsSince(std::chrono::steady_clock::time_point t)
                                      std::chrono::steady_clock::now() - t)
                                      .count());
 }
+
+// "213 1234": the size; anything else: -1.
+int64_t ParseSizeReply(std::string_view line)
+{
+    if (line.size() < 5 || line.substr(0, 4) != "213 ")
+        return -1;
+    int64_t nSize = 0;
+    size_t i = 4;
+    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i)
+    {
+        if (nSize > (INT64_MAX - 9) / 10)
+            return -1;
+        nSize = nSize * 10 + (line[i] - '0');
+    }
+    return i > 4 ? nSize : -1;
+}
 } // namespace
 
 void SetListingSizeLimit(uint64_t nBytes)
@@ -142,6 +158,13 @@ size_t CFtpConnection::OnBody(char* pData, size_t nSize, size_t nCount, void* pT
 {
     auto* p = static_cast<CFtpConnection*>(pThis);
     size_t nBytes = nSize * nCount;
+    if (p->m_pSink != nullptr)
+    {
+        if (p->m_pSink->Write(pData, nBytes))
+            return nBytes;
+        p->m_nCallbackError = ERROR_FTP_SINK_REFUSED;
+        return 0;
+    }
     p->m_stats.nListingBytes += nBytes;
     // A short count ends the transfer (CURLE_WRITE_ERROR).
     if (p->m_strBody.size() + nBytes > GetListingSizeLimit())
@@ -180,6 +203,12 @@ int CFtpConnection::OnDebug(CURL*, curl_infotype nType, char* pData, size_t nSiz
     {
         ++p->m_stats.nCommands;
         p->m_bAwaitingProtReply = line.substr(0, 5) == "PROT ";
+        p->m_bAwaitingSizeReply = line.substr(0, 5) == "SIZE ";
+    }
+    else if (nType == CURLINFO_HEADER_IN && p->m_bAwaitingSizeReply)
+    {
+        p->m_bAwaitingSizeReply = false;
+        p->m_nSizeReply = ParseSizeReply(line);
     }
     else if (nType == CURLINFO_HEADER_IN && p->m_bAwaitingProtReply)
     {

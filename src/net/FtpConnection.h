@@ -35,6 +35,25 @@ struct CFtpConnectionStats
     uint64_t nListingBytes = 0; // listing bytes received on data connections
 };
 
+// Where a download's bytes go, in order. Write returns false to end the
+// transfer; RetrieveFile then fails with ERROR_FTP_SINK_REFUSED and the sink
+// knows why.
+class IFtpFileSink
+{
+public:
+    [[nodiscard]] virtual bool Write(const char* pData, size_t nBytes) = 0;
+
+protected:
+    ~IFtpFileSink() = default;
+};
+
+// What a retrieval learnt of the file.
+struct CFtpRetrieveInfo
+{
+    int64_t nServerSize = -1; // the answer to SIZE; -1 when the server gave none
+    uint64_t nReceived = 0;   // bytes handed to the sink
+};
+
 class CFtpConnection
 {
 public:
@@ -60,6 +79,19 @@ public:
     uint32_t GetListingTimeout() const { return m_nListingTimeoutMs; }
     // Lines of the last listing that the parser could not read.
     size_t GetLastUnreadable() const { return m_nLastUnreadable; }
+
+    // Fetches the file at an absolute path (the server's bytes) from byte
+    // nOffset on ("REST"; 0: from the start) into sink. Fails with
+    // ERROR_FTP_REST_REFUSED, ERROR_FTP_OFFSET_BEYOND_END,
+    // ERROR_FTP_PARTIAL_FILE, ERROR_FTP_RETRIEVE_REFUSED,
+    // ERROR_FTP_SINK_REFUSED, a connection-lost code or another code;
+    // IsUsable tells whether the connection may serve the next request.
+    [[nodiscard]] bool RetrieveFile(const std::string& strPath, uint64_t nOffset, IFtpFileSink& sink,
+                                    CFtpRetrieveInfo* pInfo);
+    bool IsUsable() const { return m_nDeadError == 0 && m_pEasy != nullptr; }
+    // The size the server gave for the file being retrieved (known before
+    // its first byte arrives); -1 when it gave none.
+    int64_t GetLastSizeReply() const { return m_nSizeReply; }
 
     // The server's last reply line, and whether listings use MLSD.
     const std::string& GetLastReply() const { return m_strLastReply; }
@@ -125,6 +157,8 @@ private:
     // the server showed.
     uint32_t FailTls(uint32_t nError, const std::string& strServer);
     std::string MakeUrl(const std::string& strPath) const;
+    // A retrieval's libcurl result as one of our codes.
+    uint32_t ClassifyRetrieve(int nResult);
 
     // libcurl's callbacks. No exception may cross them: a failure is kept
     // in m_nCallbackError and ends the request.
@@ -157,6 +191,9 @@ private:
     bool m_bProtRefused = false;
     bool m_bAwaitingProtReply = false; // "PROT" went out, its reply is due
     bool m_bTrustedOnFirstUse = false;
+    IFtpFileSink* m_pSink = nullptr; // set while a file is retrieved
+    bool m_bAwaitingSizeReply = false;
+    int64_t m_nSizeReply = -1;
     CTlsCertificate m_tlsCertificate;
     std::string m_strTlsFailure; // the text of a TLS failure at login
     // Set by the session once logged in, for OpenControlChannel.

@@ -71,6 +71,16 @@ std::string FormatInternetError(uint32_t nError)
     case ERROR_FTP_TLS_PROT_REFUSED:
         return "服务器拒绝加密数据连接（拒绝了 PROT P），没有列出目录；登录（含密码）已通过 TLS "
                "加密发送";
+    case ERROR_FTP_REST_REFUSED:
+        return "服务器不支持续传（拒绝了 REST）";
+    case ERROR_FTP_SINK_REFUSED:
+        return "下载被中止";
+    case ERROR_FTP_OFFSET_BEYOND_END:
+        return "已下载的部分比服务器上的文件还大";
+    case ERROR_FTP_PARTIAL_FILE:
+        return "传输没有完成，收到的字节比文件小";
+    case ERROR_FTP_RETRIEVE_REFUSED:
+        return "服务器拒绝发送该文件";
     default:
         return "Internet 错误 " + std::to_string(nError);
     }

@@ -39,6 +39,16 @@ inline constexpr uint32_t ERROR_FTP_REPLY_FLOOD = 12905;
 // Our own: a listing took longer, from request to final reply, than the
 // site's listing time-out.
 inline constexpr uint32_t ERROR_FTP_LISTING_TIMEOUT = 12906;
+// Our own, downloads: the server refused "REST" (no resume).
+inline constexpr uint32_t ERROR_FTP_REST_REFUSED = 12907;
+// Our own, downloads: the receiver of the bytes ended the transfer.
+inline constexpr uint32_t ERROR_FTP_SINK_REFUSED = 12908;
+// Our own, downloads: the bytes already here are more than the file holds.
+inline constexpr uint32_t ERROR_FTP_OFFSET_BEYOND_END = 12909;
+// Our own, downloads: the transfer ended short of the file's size.
+inline constexpr uint32_t ERROR_FTP_PARTIAL_FILE = 12910;
+// Our own, downloads: the server would not send the file (no such file, no permission).
+inline constexpr uint32_t ERROR_FTP_RETRIEVE_REFUSED = 12911;
 
 // 12002, 12030, 12031 and 12111: the control connection is gone.
 [[nodiscard]] bool IsConnectionLost(uint32_t nError);

@@ -31,6 +31,9 @@ enum CommandId
     ID_SHOW_CHANGES = 32810,
     ID_SITE_STATS = 32811,
     ID_EXPORT = 32812,
+    ID_DOWNLOAD = 32813,
+    ID_DOWNLOAD_FOLDER = 32814,
+    ID_DOWNLOAD_SETTINGS = 32815,
     // The framework's own commands.
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,

@@ -27,6 +27,7 @@
 #include "ui/Art.h"
 #include "ui/CloseDlg.h"
 #include "ui/DirView.h"
+#include "ui/Downloads.h"
 #include "ui/FileListModel.h"
 #include "ui/MainFrameTexts.h"
 #include "ui/SearchBox.h"
@@ -123,6 +124,7 @@ CMainFrame::CMainFrame(QWidget* pParent)
                 m_progressTimer.stop();
         });
     SetUpdateObserver(m_pObserver);
+    CreateDownloads();
     UpdateCommandUI();
 }
 
@@ -325,6 +327,7 @@ void CMainFrame::OnInitialUpdate()
     }
     m_pDirView->FillTree();
     LoadSettings();
+    m_pDownloads->RestoreQueue();
     UpdateCommandUI();
     // Keys go to the tree first, as they did to the tree on the left.
     m_pDirView->setFocus();
@@ -508,6 +511,7 @@ void CMainFrame::closeEvent(QCloseEvent* pEvent)
     }
     m_bClosing = true;
     m_pSearchBox->Shutdown();
+    m_pDownloads->Shutdown();
     SaveSettings();
     m_progressTimer.stop();
     m_endTimer.stop();

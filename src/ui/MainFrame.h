@@ -22,6 +22,7 @@
 #include "update/UpdateProgress.h"
 
 class CDirView;
+class CDownloads;
 class CFTPDir;
 class CFTPSite;
 class CSubtreeSet;
@@ -60,6 +61,7 @@ public:
     QToolBar& GetToolBar() const { return *m_pToolBar; }
     CSearchBox& GetSearchBox() const { return *m_pSearchBox; }
     QAction* Action(int nId) const { return m_actions.value(nId); }
+    CDownloads& GetDownloads() const { return *m_pDownloads; }
     // The text of the status pane (without a command's prompt over it).
     QString StatusText() const;
 
@@ -133,6 +135,11 @@ private:
     void OnShowChanges();
     void OnSiteStats();
     void OnExport();
+    // MainFrameDownload.cpp
+    void CreateDownloads();
+    void OnDownload();
+    void OnDownloadFolder();
+    void OnDownloadSettings();
 
     std::unique_ptr<CWindowDocHost> m_pHost;
     std::unique_ptr<CTarnDoc> m_pDoc;
@@ -160,4 +167,6 @@ private:
     bool m_bClosed = false;
     bool m_bCloseDlgShown = false;
     int m_nSignalTries = 0;
+    // Last: its workers read sites of the document, so it goes first.
+    std::unique_ptr<CDownloads> m_pDownloads;
 };

@@ -12,6 +12,7 @@
 #include "model/ProgramFolder.h"
 #include "ui/AboutDlg.h"
 #include "ui/DirView.h"
+#include "ui/Downloads.h"
 #include "ui/DisplayText.h"
 #include "ui/FindDialog.h"
 #include "ui/MainFrame.h"
@@ -175,6 +176,7 @@ void CMainFrame::OnSiteEdit()
         return;
     // A search of the box may be loading the site, which reads its key.
     m_pSearchBox->ForgetSite(pSite);
+    m_pDownloads->ForgetSite(pSite);
     if (!m_pDoc->ModifySite(pSite, InfoFromDialog(dlg, pSite)))
         return;
     m_pDirView->RelabelSiteItem(pSite);

@@ -254,6 +254,22 @@ std::string CTarnView::FirstSelectedAddress() const
     return m_pModel->AddressAt(SourceRow(*first));
 }
 
+std::vector<std::pair<CObject*, bool>> CTarnView::SelectedEntries() const
+{
+    m_pModel->FlushPending();
+    QModelIndexList rows = selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    std::vector<std::pair<CObject*, bool>> entries;
+    for (const QModelIndex& index : rows)
+    {
+        int nRow = SourceRow(index);
+        if (CObject* pEntry = m_pModel->EntryAt(nRow))
+            entries.emplace_back(pEntry, m_pModel->Row(nRow).m_bFolder);
+    }
+    return entries;
+}
+
 void CTarnView::OpenRow(const QModelIndex& viewIndex)
 {
     int nRow = SourceRow(viewIndex);

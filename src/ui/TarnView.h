@@ -10,6 +10,7 @@
 
 #include <QTableView>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "doc/Export.h"
@@ -76,6 +77,9 @@ public:
 
     // The node address of the first selected row ("" when none).
     std::string FirstSelectedAddress() const;
+    // The cached entries of the selected rows (CFTPDir or CFTPFile), in
+    // list order.
+    std::vector<std::pair<CObject*, bool>> SelectedEntries() const;
 
     // The row menu ("复制路径"), owned by the caller.
     void SetContextMenu(QMenu* pMenu) { m_pMenu = pMenu; }

@@ -31,6 +31,15 @@ void CWindowDocHost::OpenUrl(const std::string& strUrl)
     QDesktopServices::openUrl(QUrl::fromEncoded(QByteArray::fromStdString(strUrl)));
 }
 
+void CWindowDocHost::OpenCachedFile(const std::string& strUrl, CFTPSite& site,
+                                    const CFTPFile& file)
+{
+    if (m_openFile)
+        m_openFile(strUrl, site, file);
+    else
+        OpenUrl(strUrl);
+}
+
 void CWindowDocHost::ClearList()
 {
     if (m_pFileView != nullptr)

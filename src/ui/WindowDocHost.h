@@ -7,6 +7,7 @@
 // GUI thread only. ClearList and AppendResultRow may be called with a tree
 // lock held: they only hand rows to the file list, which shows them later.
 
+#include <functional>
 #include <memory>
 
 #include "doc/DocHost.h"
@@ -26,6 +27,12 @@ public:
     void ShowMessage(const std::string& strText) override;
     void SetClipboardText(const std::string& strText) override;
     void OpenUrl(const std::string& strUrl) override;
+    void OpenCachedFile(const std::string& strUrl, CFTPSite& site, const CFTPFile& file) override;
+    // Where "打开" of a cached file goes (the window's downloads).
+    void SetFileOpener(std::function<void(const std::string&, CFTPSite&, const CFTPFile&)> fn)
+    {
+        m_openFile = std::move(fn);
+    }
     void ClearList() override;
     void AppendResultRow(CObject* pEntry, int nType) override;
     void OpenProgress(int nTotal) override;
@@ -45,4 +52,5 @@ private:
     CTarnView* m_pFileView = nullptr;
     std::unique_ptr<CSearchDialog> m_pProgress;
     bool m_bStopRequested = false;
+    std::function<void(const std::string&, CFTPSite&, const CFTPFile&)> m_openFile;
 };

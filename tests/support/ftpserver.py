@@ -62,7 +62,13 @@ client never asked for. Replies without end, on the control connection:
 "150" every "seconds", "trickle" a listing that never ends with a line every
 "seconds" (STAT: inside its reply; other listings: on the data connection).
 "stat_lines" answers STAT <path> with "lines" as its listing, whatever the
-folder holds. "no_mlsd" hides MLST/MLSD (LIST only); "dos" makes
+folder holds.
+For downloads ("on": "RETR", "path" the file):
+"cut" sends "bytes" bytes of the file (from the REST offset) and then resets
+both connections; "oversize" sends the file followed by "bytes" bytes more
+than SIZE announced. "REST" and "SIZE" rules match without a path, so
+{"on": "REST", "action": "reply", "reply": "502 No"} refuses resuming.
+"no_mlsd" hides MLST/MLSD (LIST only); "dos" makes
 LIST answer in the DOS/IIS format; "hidden_dots" lists as vsftpd does: LIST
 and MLSD leave out names beginning with ".", STAT shows them with "." and
 "..".
@@ -241,6 +247,29 @@ class PartialProducer:
         return b""
 
 
+class CutProducer:
+    """Hands out part of a file, then hangs up: the data connection closes
+    normally (what was sent arrives), the control connection is reset."""
+
+    def __init__(self, handler, data):
+        self.handler = handler
+        self.data = data
+
+    def more(self):
+        if self.data:
+            data, self.data = self.data, b""
+            return data
+        handler = self.handler
+        try:
+            handler.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        except OSError:
+            pass
+        if handler.data_channel is not None:
+            handler.data_channel.close()
+        handler.close()
+        return b""
+
+
 class EndlessProducer:
     """A listing that never ends: a new file entry per line, for as long as
     the client keeps reading."""
@@ -354,6 +383,10 @@ class TarnHandler(FTPHandler):
                 return self.fs.ftpnorm(arg or "/")
             if verb == "STAT" and not arg:
                 return None  # the server's status, not a listing
+            if verb in ("RETR", "SIZE"):
+                return self.fs.ftpnorm(arg)
+            if verb == "REST":
+                return self.fs.cwd
             if verb in LIST_VERBS:
                 if not arg or arg.startswith("-"):
                     return self.fs.cwd
@@ -478,6 +511,21 @@ class TarnHandler(FTPHandler):
         elif action == "trickle":
             self.push_dtp_data(TrickleProducer(float(rule.get("seconds", 0.5))), isproducer=True,
                                cmd=verb)
+        elif action in ("cut", "oversize") and verb == "RETR":
+            offset = self._restart_position
+            self._restart_position = 0
+            try:
+                with open(self.fs.ftp2fs(path), "rb") as f:
+                    f.seek(offset)
+                    data = f.read()
+            except OSError:
+                self.respond("550 No such file.")
+                return True
+            count = int(rule.get("bytes", 0))
+            if action == "oversize":
+                self.push_dtp_data(data + b"\0" * count, isproducer=False, cmd=verb)
+            else:
+                self.push_dtp_data(CutProducer(self, data[:count]), isproducer=True, cmd=verb)
         elif action == "endless" and verb == "STAT":
             self.push("213-Status follows:\r\n")
             self.push_with_producer(EndlessProducer(False))
