@@ -515,13 +515,13 @@ TEST_F(CliEndToEndTest, FoldersTheServerRefusesAreReportedWithTheirPaths)
     EXPECT_EQ(last["refused"], "2");
     EXPECT_EQ(update.front()["refused"], "0");
 
-    std::vector<CJsonObject> stats = Objects(Json({"stats", ANON_KEY}));
+    std::vector<CJsonObject> stats = Objects(Json({"stats", AnonKey()}));
     ASSERT_EQ(stats.size(), 1u);
     EXPECT_EQ(stats[0]["refused"], "2");
     EXPECT_EQ(stats[0].m_types.at("refused_paths"), 'a');
     EXPECT_EQ(stats[0]["refused_paths"], "/__refuse_cwd__\n/more/__refuse_list__");
     EXPECT_EQ(stats[0]["last_error"], "");
-    CCliResult text = Cli({"stats", ANON_KEY});
+    CCliResult text = Cli({"stats", AnonKey()});
     EXPECT_NE(text.strOut.find("/more/__refuse_list__"), std::string::npos) << text.strOut;
 
     // Once the server lets them be read, the report goes.
@@ -532,7 +532,7 @@ TEST_F(CliEndToEndTest, FoldersTheServerRefusesAreReportedWithTheirPaths)
     ASSERT_GE(update.size(), 2u);
     EXPECT_EQ(update[update.size() - 2]["text"], "更新成功");
     EXPECT_EQ(update[update.size() - 2]["refused"], "0");
-    stats = Objects(Json({"stats", ANON_KEY}));
+    stats = Objects(Json({"stats", AnonKey()}));
     EXPECT_EQ(stats.at(0)["refused"], "0");
     EXPECT_EQ(stats.at(0)["refused_paths"], "");
 }
@@ -550,10 +550,10 @@ TEST_F(CliEndToEndTest, TimesFromTheServerReachJsonTextAndQueries)
     ASSERT_EQ(::utimes((strDocs + "/old.txt").c_str(), old), 0);
     AddAnonymousSite();
     Update();
-    EXPECT_TRUE(std::filesystem::exists(m_data / "Data/127.0.0.1/times.bin"));
+    EXPECT_TRUE(std::filesystem::exists(m_data / ("Data/" + AnonKey() + "/times.bin")));
 
     std::map<std::string, std::string> times;
-    for (const CJsonObject& o : Objects(Json({"ls", "127.0.0.1/docs"})))
+    for (const CJsonObject& o : Objects(Json({"ls", AnonKey() + "/docs"})))
         times[o["name"]] = o.m_values.count("mtime") ? o["mtime"] : "(none)";
     EXPECT_EQ(times["old.txt"], "2019-03-14T10:23:07Z");
     EXPECT_EQ(times["recent.txt"].size(), 20u) << times["recent.txt"];
@@ -561,7 +561,7 @@ TEST_F(CliEndToEndTest, TimesFromTheServerReachJsonTextAndQueries)
     EXPECT_EQ(Objects(Json({"find", "dm:2019-03-14"})).at(0)["mtime"], "2019-03-14T10:23:07Z");
     // Text: the date as the file list shows it (in local time).
     setenv("TZ", "UTC", 1);
-    std::string strText = Cli({"ls", "127.0.0.1/docs"}).strOut;
+    std::string strText = Cli({"ls", AnonKey() + "/docs"}).strOut;
     EXPECT_NE(strText.find("2019-03-14 10:23"), std::string::npos) << strText;
     unsetenv("TZ");
 }
