@@ -6,6 +6,7 @@
 #include <sys/time.h>
 
 #include "model/ChangeLog.h"
+#include "model/ProgramFolder.h"
 #include "update/ChangeRecorder.h"
 #include "update/CrawlerFixture.h"
 
@@ -26,6 +27,7 @@ protected:
     void SetUp() override
     {
         CCrawlerFixture::SetUp();
+        SetProgramFolder(m_program.Path()); // the sites' options.ini
         const int64_t nNow = NowSeconds();
         m_nRecent = nNow - nNow % 86400 - 10 * 86400 + 10 * 3600 + 23 * 60 + 45;
         m_nOld = CivilToSeconds(2019, 3, 14, 10, 23) + 7;
@@ -37,6 +39,7 @@ protected:
         SetMtime(m_served / "pub", m_nRecent);
     }
 
+    CTempDir m_program;
     int64_t m_nRecent = 0;
     int64_t m_nOld = 0;
 };
