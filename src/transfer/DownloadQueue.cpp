@@ -527,6 +527,7 @@ void CDownloadQueue::WorkerMain(size_t nSlot)
     }
     if (pHeldSite != nullptr)
         --m_openPerSite[pHeldSite];
+    m_workers[nSlot]->pSession = nullptr;
     lock.unlock();
     pConnection.reset();
     pSession.reset();
