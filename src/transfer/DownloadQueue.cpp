@@ -356,7 +356,6 @@ void CDownloadQueue::StartWorkers()
 
 void CDownloadQueue::Shutdown()
 {
-    std::vector<std::unique_ptr<CWorkerSlot>> workers;
     {
         std::lock_guard lock(m_lock);
         m_bShutdown = true;
@@ -367,13 +366,23 @@ void CDownloadQueue::Shutdown()
                 pSlot->pSession->Close();
     }
     m_cv.notify_all();
+    // No worker starts once the flag is set, and the running ones still use
+    // their slots: join them in place.
+    size_t nWorkers = 0;
     {
         std::lock_guard lock(m_lock);
-        workers.swap(m_workers);
+        nWorkers = m_workers.size();
     }
-    for (auto& pSlot : workers)
-        if (pSlot->thread.joinable())
-            pSlot->thread.join();
+    for (size_t i = 0; i < nWorkers; ++i)
+    {
+        std::thread* pThread = nullptr;
+        {
+            std::lock_guard lock(m_lock);
+            pThread = &m_workers[i]->thread;
+        }
+        if (pThread->joinable())
+            pThread->join();
+    }
 }
 
 CDownloadQueue::CEntry* CDownloadQueue::PickJob(const CFTPSite* pHeld)
@@ -518,6 +527,7 @@ void CDownloadQueue::WorkerMain(size_t nSlot)
     }
     if (pHeldSite != nullptr)
         --m_openPerSite[pHeldSite];
+    m_workers[nSlot]->pSession = nullptr;
     lock.unlock();
     pConnection.reset();
     pSession.reset();

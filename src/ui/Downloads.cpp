@@ -81,13 +81,11 @@ private:
 };
 } // namespace
 
-CDownloads::CDownloads(QMainWindow* pFrame, CTarnDoc& doc, std::unique_ptr<IDesktop> pDesktop)
-    : m_pFrame(pFrame), m_doc(doc), m_pDesktop(std::move(pDesktop)),
+CDownloads::CDownloads(QMainWindow* pFrame, CTarnDoc& doc)
+    : m_pFrame(pFrame), m_doc(doc), m_pDesktop(std::make_unique<CSessionDesktop>(pFrame)),
       m_pDock(new QDockWidget(Text(download_text::DOCK_TITLE), pFrame)), m_pList(new QTableView),
       m_pNote(new QLabel), m_pModel(new CDownloadListModel(this))
 {
-    if (!m_pDesktop)
-        m_pDesktop = std::make_unique<CSessionDesktop>(pFrame);
     m_pOpener = std::make_unique<CDesktopOpener>(*m_pDesktop, m_queue, GetOpenCacheFolder());
 
     m_pDock->setObjectName("downloadDock");
@@ -154,6 +152,12 @@ void CDownloads::Shutdown()
         return;
     m_bShutdown = true;
     m_queue.Shutdown();
+}
+
+void CDownloads::SetDesktop(std::unique_ptr<IDesktop> pDesktop)
+{
+    m_pDesktop = std::move(pDesktop);
+    m_pOpener = std::make_unique<CDesktopOpener>(*m_pDesktop, m_queue, GetOpenCacheFolder());
 }
 
 QString CDownloads::GetFolder() const

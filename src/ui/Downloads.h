@@ -30,8 +30,7 @@ class CDownloads : public QObject
     Q_OBJECT
 
 public:
-    // pDesktop: null for the real desktop (xdg-mime, the desktop's services).
-    CDownloads(QMainWindow* pFrame, CTarnDoc& doc, std::unique_ptr<IDesktop> pDesktop = nullptr);
+    CDownloads(QMainWindow* pFrame, CTarnDoc& doc);
     ~CDownloads() override;
 
     // After the document read site.ds: the unfinished downloads of the last
@@ -46,6 +45,9 @@ public:
     void ForgetSite(CFTPSite* pSite);
     // Stops every transfer (their .part files stay) and joins the workers.
     void Shutdown();
+    // The desktop "打开" asks and opens with (tests give their own; the
+    // window starts with the session's: xdg-mime and the desktop's services).
+    void SetDesktop(std::unique_ptr<IDesktop> pDesktop);
 
     // The settings (QSettings, "Downloads/..."): folder and limits.
     QString GetFolder() const;

@@ -11,6 +11,7 @@
 #include "UiTestSupport.h"
 #include "WindowTestSupport.h"
 #include "doc/Ancestry.h"
+#include "ui/Downloads.h"
 #include "update/UpdateObserver.h"
 
 namespace
@@ -27,6 +28,22 @@ public:
 
 public slots:
     void Open(const QUrl& url) { m_urls << url; }
+};
+
+// A desktop whose ftp:// program is not a web browser: "打开" hands it the URL.
+class CFtpProgramDesktop : public IDesktop
+{
+public:
+    std::string QueryDefaultHandler(const std::string&) override
+    {
+        return "org.example.FtpTool.desktop";
+    }
+    void OpenUrl(const std::string& strUrl) override
+    {
+        QDesktopServices::openUrl(QUrl::fromEncoded(QByteArray::fromStdString(strUrl)));
+    }
+    void OpenLocalFile(const std::string&) override {}
+    bool Ask(const std::string&) override { return false; }
 };
 
 QModelIndex ViewIndex(const CTarnView& view, int nRow, int nColumn = 0)
@@ -263,6 +280,8 @@ private slots:
     void DoubleClickOpensAFolderOrHandsAFileUrlToTheDesktop()
     {
         CUrlCatcher catcher;
+        // A desktop with a program of its own for ftp:// (not a web browser).
+        m_pWindow->Frame().GetDownloads().SetDesktop(std::make_unique<CFtpProgramDesktop>());
         CFTPDir* pRoot = m_pWindow->AddSite("h")->m_pRoot.get();
         CFTPDir* pPub = AddDir(pRoot, "pub", 1);
         AddFile(pPub, "a b.txt");
