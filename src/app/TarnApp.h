@@ -8,10 +8,12 @@
 // Thread: the GUI thread.
 
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 #include "model/DataFolderLock.h"
 
+class CControlServer;
 class CMainFrame;
 class CTerminateSignals;
 
@@ -37,5 +39,8 @@ private:
     bool m_bDataDirGiven = false;
     CDataFolderLock m_lock;
     std::unique_ptr<CMainFrame> m_pFrame;
+    std::unique_ptr<CControlServer> m_pServer; // tarn-cli's requests
+    std::function<void()> m_pfnBeforeWait;     // the splash goes before a wait
+    bool m_bCancelled = false;                 // the user gave up waiting
     std::unique_ptr<CTerminateSignals> m_pSignals;
 };

@@ -79,6 +79,8 @@ public:
     // "sha256//<base64>": the one server key the site accepts (set by "信任
     // 此证书", tarn-cli trust or a first connection that trusts on first use).
     static constexpr Text TLS_PIN{"tls_pin", ""};
+    // "no": the window's scheduled updates leave the site out.
+    static constexpr CSiteSetting<bool> AUTO_UPDATE{"auto_update", true};
 
     // --- What the program notes: written whatever the value.
 

@@ -24,6 +24,7 @@ namespace
 {
 // What the dialog says.
 const char* const TEXT_TITLE = "站点选项";
+const char* const TEXT_NO_AUTO_UPDATE = "不自动更新";
 const char* const TEXT_CHARSET_GROUP = "文件名字符集";
 const char* const TEXT_CHARSET = "服务器文件名的字符集：";
 const char* const TEXT_FALLBACK = "自动时，不是 UTF-8 的名字按：";
@@ -165,6 +166,7 @@ CSiteChoices CSiteChoices::FromSettings(const CSiteSettings& settings)
     choices.m_nTls = settings.Get(S::TLS);
     choices.m_bTrustFirstUse = settings.Get(S::TLS_TRUST) == TlsTrust::firstUse;
     choices.m_strPin = settings.Get(S::TLS_PIN);
+    choices.m_bNoAutoUpdate = !settings.Get(S::AUTO_UPDATE);
     return choices;
 }
 
@@ -184,6 +186,8 @@ void CSiteChoices::WriteChanges(const CSiteChoices& before, CSiteSettings* pSett
     // Unchanged here, a key the first connection pinned meanwhile stays.
     if (m_strPin != before.m_strPin)
         pSettings->Set(S::TLS_PIN, m_strPin);
+    if (m_bNoAutoUpdate != before.m_bNoAutoUpdate)
+        pSettings->Set(S::AUTO_UPDATE, !m_bNoAutoUpdate);
 }
 
 CSiteOptionsDlg::CSiteOptionsDlg(QWidget* pParent) : QDialog(pParent)
@@ -208,6 +212,9 @@ CSiteOptionsDlg::CSiteOptionsDlg(QWidget* pParent) : QDialog(pParent)
     pLayout->addWidget(MakeCharsetSection());
     pLayout->addWidget(MakeListingSection());
     pLayout->addWidget(MakeTlsSection());
+    m_pCheckNoAutoUpdate = new QCheckBox(Text(TEXT_NO_AUTO_UPDATE));
+    m_pCheckNoAutoUpdate->setObjectName("noAutoUpdate");
+    pLayout->addWidget(m_pCheckNoAutoUpdate);
     pLayout->addStretch();
     pLayout->addSpacing(8);
     pLayout->addLayout(pButtons);
@@ -334,6 +341,7 @@ void CSiteOptionsDlg::showEvent(QShowEvent* pEvent)
         m_pCheckTrustFirstUse->setChecked(m_choices.m_bTrustFirstUse);
         ShowPin(m_choices.m_strPin);
         EnableTls();
+        m_pCheckNoAutoUpdate->setChecked(m_choices.m_bNoAutoUpdate);
         m_pComboCharset->setFocus();
         // A window is first sized without asking its wrapped hints how tall
         // they are at its width, which squeezed the last section.
@@ -356,6 +364,7 @@ void CSiteOptionsDlg::accept()
         m_choices.m_nTls = TLS_LABELS[size_t(nTls)].nMode;
     m_choices.m_bTrustFirstUse = m_pCheckTrustFirstUse->isChecked();
     m_choices.m_strPin = m_strShownPin;
+    m_choices.m_bNoAutoUpdate = m_pCheckNoAutoUpdate->isChecked();
     QDialog::accept();
 }
 

@@ -41,6 +41,7 @@ struct CSiteChoices
     TlsMode m_nTls = TlsMode::off;
     bool m_bTrustFirstUse = false;
     std::string m_strPin; // the one server key accepted; "" none
+    bool m_bNoAutoUpdate = false; // "不自动更新": scheduled updates leave it out
 
     // What the settings say; a value this program does not know reads as
     // its settings declare (and its line stays untouched unless the user
@@ -96,6 +97,7 @@ private:
     QPushButton* m_pButtonForget = nullptr;
     QPushButton* m_pButtonTrust = nullptr;
     QLabel* m_pLabelFetch = nullptr;
+    QCheckBox* m_pCheckNoAutoUpdate = nullptr;
     // The pin as the section shows it, until OK.
     std::string m_strShownPin;
 

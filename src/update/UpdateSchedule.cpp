@@ -136,11 +136,10 @@ CUpdateSchedule::CUpdateSchedule(Clock clock) : m_clock(std::move(clock)) {}
 void CUpdateSchedule::SetRule(const CScheduleRule& rule)
 {
     CScheduleRule clamped = rule.Clamped();
-    bool bTimesMove = clamped.nKind != m_rule.nKind ||
-                      (clamped.nKind == ScheduleKind::everyHours &&
-                       clamped.nEveryHours != m_rule.nEveryHours) ||
-                      (clamped.nKind == ScheduleKind::daily &&
-                       clamped.nDailyMinute != m_rule.nDailyMinute);
+    bool bTimesMove =
+        clamped.nKind != m_rule.nKind ||
+        (clamped.nKind == ScheduleKind::everyHours && clamped.nEveryHours != m_rule.nEveryHours) ||
+        (clamped.nKind == ScheduleKind::daily && clamped.nDailyMinute != m_rule.nDailyMinute);
     m_rule = clamped;
     if (bTimesMove || !m_anchor)
     {

@@ -60,6 +60,7 @@ public:
     using Clock = std::function<ScheduleTime()>;
 
     explicit CUpdateSchedule(Clock clock);
+    void SetClock(Clock clock) { m_clock = std::move(clock); }
 
     // A rule that changes (off to on, or another time) counts from now.
     void SetRule(const CScheduleRule& rule);

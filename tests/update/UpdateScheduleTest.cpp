@@ -140,9 +140,9 @@ TEST(UpdateScheduleTest, DailyTimeTexts)
         int nMinute;
     };
     const CRow rows[] = {
-        {"00:00", true, 0},   {"9:05", true, 545}, {"23:59", true, 1439}, {"24:00", false, 0},
-        {"12:60", false, 0},  {"12:5", false, 0},  {"1230", false, 0},    {"12:30x", false, 0},
-        {" 1:30", false, 0},  {"", false, 0},      {"-1:30", false, 0},   {"12:-3", false, 0},
+        {"00:00", true, 0},  {"9:05", true, 545}, {"23:59", true, 1439}, {"24:00", false, 0},
+        {"12:60", false, 0}, {"12:5", false, 0},  {"1230", false, 0},    {"12:30x", false, 0},
+        {" 1:30", false, 0}, {"", false, 0},      {"-1:30", false, 0},   {"12:-3", false, 0},
     };
     for (const CRow& row : rows)
     {
@@ -173,14 +173,14 @@ TEST(UpdateScheduleTest, MissedRunAtStart)
         ScheduleTime nextRun; // the next run the window shows
     };
     const CRow rows[] = {
-        {"missed, made up after the delay", Every(6), Utc(2026, 5, 1, 0, 0),
-         Utc(2026, 5, 1, 9, 0), true, Utc(2026, 5, 1, 9, 1)},
+        {"missed, made up after the delay", Every(6), Utc(2026, 5, 1, 0, 0), Utc(2026, 5, 1, 9, 0),
+         true, Utc(2026, 5, 1, 9, 1)},
         {"missed, not made up: the next in step", Every(6, false), Utc(2026, 5, 1, 0, 0),
          Utc(2026, 5, 1, 9, 0), false, Utc(2026, 5, 1, 12, 0)},
         {"not missed yet", Every(6), Utc(2026, 5, 1, 0, 0), Utc(2026, 5, 1, 5, 0), false,
          Utc(2026, 5, 1, 6, 0)},
-        {"daily missed yesterday", Daily(8, 0), Utc(2026, 5, 1, 7, 0), Utc(2026, 5, 2, 12, 0),
-         true, Utc(2026, 5, 2, 12, 1)},
+        {"daily missed yesterday", Daily(8, 0), Utc(2026, 5, 1, 7, 0), Utc(2026, 5, 2, 12, 0), true,
+         Utc(2026, 5, 2, 12, 1)},
         {"daily not missed", Daily(20, 0), Utc(2026, 5, 1, 19, 0), Utc(2026, 5, 2, 12, 0), false,
          Utc(2026, 5, 2, 18, 0)},
         {"nothing kept: counts from now", Every(6), std::nullopt, Utc(2026, 5, 1, 9, 0), false,
