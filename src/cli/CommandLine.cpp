@@ -508,7 +508,9 @@ std::string GetHelpText(const std::string& strCommand)
         if (*pSpec->pszOptions != '\0')
             str += std::string("\n") + pSpec->pszOptions;
         if (pSpec->bWrites)
-            str += "\nChanges the data folder: waits up to 10 s for another Tarn program that is "
+            str += "\nChanges the data folder: while the Tarn window has it open, update and read "
+                   "are run by the window and other changes are refused; waits up to 10 s for "
+                   "another tarn-cli that is "
                    "changing it.\n";
         return str;
     }

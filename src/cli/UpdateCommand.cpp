@@ -225,6 +225,8 @@ int UpdateInWindow(CCliContext& ctx, const std::vector<CFTPSite*>& sites)
             report.OnSite(notice);
         });
     nExit = FinishRun(ctx, nExit, [](std::chrono::milliseconds) {});
+    if (nExit != EXIT_OK)
+        return nExit; // refused, or the window went away: no results to show
     int nFailed = report.Finish();
     return nFailed > 0 ? EXIT_FAILED : nExit;
 }

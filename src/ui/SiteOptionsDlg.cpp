@@ -24,6 +24,7 @@ namespace
 {
 // What the dialog says.
 const char* const TEXT_TITLE = "站点选项";
+const char* const TEXT_AUTO_UPDATE_GROUP = "自动更新";
 const char* const TEXT_NO_AUTO_UPDATE = "不自动更新";
 const char* const TEXT_CHARSET_GROUP = "文件名字符集";
 const char* const TEXT_CHARSET = "服务器文件名的字符集：";
@@ -214,7 +215,9 @@ CSiteOptionsDlg::CSiteOptionsDlg(QWidget* pParent) : QDialog(pParent)
     pLayout->addWidget(MakeTlsSection());
     m_pCheckNoAutoUpdate = new QCheckBox(Text(TEXT_NO_AUTO_UPDATE));
     m_pCheckNoAutoUpdate->setObjectName("noAutoUpdate");
-    pLayout->addWidget(m_pCheckNoAutoUpdate);
+    auto* pAutoGroup = new QGroupBox(Text(TEXT_AUTO_UPDATE_GROUP));
+    (new QVBoxLayout(pAutoGroup))->addWidget(m_pCheckNoAutoUpdate);
+    pLayout->addWidget(pAutoGroup);
     pLayout->addStretch();
     pLayout->addSpacing(8);
     pLayout->addLayout(pButtons);
