@@ -41,6 +41,15 @@ std::string CMainFrame::MarkEntriesRead(bool bAll, const std::vector<CEntryRef>&
     {
         if (ref.pDir != nullptr)
         {
+            // The folder itself, as opening it does, then everything below it.
+            {
+                std::unique_lock lock(ref.pSite->m_treeLock);
+                if (ref.pDir->m_nState != 0)
+                {
+                    ref.pDir->m_nState = 0;
+                    ref.pSite->m_bStateDirty = true;
+                }
+            }
             if (ref.pDir->m_pParent == nullptr)
                 ref.pSite->m_bHasNew = false;
             RunWalk([&] { m_pDoc->MarkFolderRead(ref.pDir); });

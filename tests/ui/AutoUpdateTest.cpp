@@ -326,7 +326,14 @@ private slots:
         // read is run by the window and saved at once: readers see it.
         CRun unread = RunCli({"--data-dir", strData, "new"});
         QVERIFY2(unread.strOut.contains("readme"), qPrintable(unread.strOut));
-        CRun read = RunCli({"--data-dir", strData, "read", "--all"});
+        CRun read = RunCli({"--data-dir", strData, "read", "127.0.0.1/pub"});
+        QCOMPARE(read.nExit, 0);
+        unread = RunCli({"--data-dir", strData, "new"});
+        QVERIFY2(!unread.strOut.contains("pub") && unread.strOut.contains("readme"),
+                 qPrintable(unread.strOut));
+        read = RunCli({"--data-dir", strData, "read", "127.0.0.1/nothing"});
+        QCOMPARE(read.nExit, 1); // checked by tarn-cli, as a direct run does
+        read = RunCli({"--data-dir", strData, "read", "--all"});
         QCOMPARE(read.nExit, 0);
         QCOMPARE(UnreadRows(), 0);
         unread = RunCli({"--data-dir", strData, "new"});
