@@ -6,7 +6,10 @@
 
 #include "TerminateSignals.h"
 #include "doc/TarnDoc.h"
+#include "model/ControlSocket.h"
 #include "model/ProgramFolder.h"
+#include "ui/ControlServer.h"
+#include "ui/FolderWait.h"
 #include "ui/MainFrame.h"
 #include "ui/MessageBox.h"
 #include "ui/QtTranslations.h"
@@ -38,7 +41,9 @@ CTarnApp::CTarnApp() = default;
 
 CTarnApp::~CTarnApp()
 {
-    // The window (and with it the document) goes before the lock.
+    // The window (and with it the document) goes before the lock; the
+    // socket that asks the window for work before the window.
+    m_pServer.reset();
     m_pFrame.reset();
     m_lock.Release();
 }
@@ -81,7 +86,18 @@ QString CTarnApp::LockDataFolder(const std::string& strFolder)
     std::string strError;
     auto result = m_lock.Acquire(strFolder, std::chrono::milliseconds(0), &strError);
     // Another window keeps its folder for as long as it runs; tarn-cli only
-    // for one command, which is worth waiting for.
+    // for one command (a scheduled update may take long): the window opens
+    // when it ends.
+    if (result == CDataFolderLock::Result::busy &&
+        CDataFolderLock::ReadHolderName(strFolder) == CDataFolderLock::HOLDER_CLI)
+    {
+        if (m_pfnBeforeWait)
+            m_pfnBeforeWait();
+        if (WaitForBackgroundUpdate(&m_lock, strFolder))
+            return {};
+        m_bCancelled = true;
+        return {}; // not taken: m_bCancelled says so
+    }
     if (result == CDataFolderLock::Result::busy &&
         CDataFolderLock::ReadHolderName(strFolder) != CDataFolderLock::HOLDER_WINDOW)
         result = m_lock.Acquire(strFolder, CDataFolderLock::DEFAULT_WAIT, &strError);
@@ -137,16 +153,36 @@ bool CTarnApp::InitInstance(const QStringList& arguments, int* pnExit)
         return false;
     }
     SetProgramFolder(strFolder);
-    if (QString strRefusal = LockDataFolder(strFolder); !strRefusal.isEmpty())
+    m_pfnBeforeWait = [&splash] { splash.Finish(); };
+    QString strRefusal = LockDataFolder(strFolder);
+    m_pfnBeforeWait = nullptr;
+    if (m_bCancelled)
+    {
+        *pnExit = 0;
+        return false;
+    }
+    if (!strRefusal.isEmpty())
     {
         splash.Finish();
         TarnMessageBox(nullptr, strRefusal);
         return false;
     }
+    // Only the lock's holder serves the socket: one left there is a killed window's.
+    RemoveStaleControlSocket(strFolder);
 
     m_pFrame = std::make_unique<CMainFrame>();
     (void)m_pFrame->GetDoc().OnNewDocument();
     m_pFrame->OnInitialUpdate();
+    m_pServer = std::make_unique<CControlServer>(*m_pFrame);
+    std::string strSocketError;
+    if (!m_pServer->Listen(strFolder, &strSocketError))
+    {
+        // tarn-cli then says the window does not answer; the window works on.
+        std::fprintf(stderr, "tarn: cannot open %s: %s\n", GetControlSocketPath(strFolder).c_str(),
+                     strSocketError.c_str());
+        m_pServer.reset();
+    }
+
     m_pFrame->show();
     splash.Finish(m_pFrame.get());
     // Closed before it was shown, the window would come back by show().

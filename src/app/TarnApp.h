@@ -8,10 +8,12 @@
 // Thread: the GUI thread.
 
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 #include "model/DataFolderLock.h"
 
+class CControlServer;
 class CMainFrame;
 class CTerminateSignals;
 
@@ -37,6 +39,9 @@ private:
     bool m_bDataDirGiven = false;
     CDataFolderLock m_lock;
     std::unique_ptr<CMainFrame> m_pFrame;
+    std::unique_ptr<CControlServer> m_pServer; // tarn-cli's requests
+    std::function<void()> m_pfnBeforeWait;     // the splash goes before a wait
+    bool m_bCancelled = false;                 // the user gave up waiting
     std::unique_ptr<CTerminateSignals> m_pSignals;
     // The window is up: a terminate signal closes it now. Before, one is
     // noted and closes it once it is up.

@@ -11,6 +11,7 @@
 #include "cli/Commands.h"
 #include "cli/EntryPrinter.h"
 #include "cli/JsonWriter.h"
+#include "cli/WindowHandoff.h"
 #include "doc/Export.h"
 #include "doc/NodeAddress.h"
 #include "doc/TarnDoc.h"
@@ -180,6 +181,19 @@ int RunSearch(CCliContext& ctx)
 
 int RunRead(CCliContext& ctx)
 {
+    if (ctx.pWindow != nullptr)
+    {
+        // The addresses are checked here, with the messages of a direct run.
+        CEntryRef ref;
+        for (const std::string& strAddress : ctx.line.m_args)
+        {
+            if (!Resolve(ctx.doc, strAddress, &ref))
+                return EXIT_FAILED;
+        }
+        CJsonLine request = MakeWindowRequest("read", ctx.line.m_args);
+        request.Add("all", ctx.line.m_bAll);
+        return ctx.pWindow->Run(request, [](const CJsonFields&) {});
+    }
     if (ctx.line.m_bAll)
     {
         ctx.doc.MarkSitesRead(UNREAD_ALL);

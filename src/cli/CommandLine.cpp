@@ -142,6 +142,19 @@ const CCommandSpec COMMANDS[] = {
      "writes a \"first\" line with what it found (one per save, shown added up); a\n"
      "removed folder is one line, with what it held.\n",
      0, 1, false},
+    {"schedule", "schedule (install [--every Nh | --daily HH:MM] | remove | status)",
+     "update every site on a schedule while no window is open (a systemd user timer)",
+     "  install           write ~/.config/systemd/user/tarn-update.{service,timer} for this\n"
+     "                    data folder and enable the timer (Persistent=true: a run missed\n"
+     "                    while the computer was off comes at the next start)\n"
+     "  --every Nh        every N hours, N one of 1 2 3 4 6 8 12 24 (default: 6h)\n"
+     "  --daily HH:MM     every day at this local time\n"
+     "  remove            disable the timer and delete both files\n"
+     "  status            the schedule, its next run and the last run's outcome\n"
+     "While the window is open, the timer's update is handed to the window. Without\n"
+     "systemd, a crontab line does the same:\n"
+     "  0 */6 * * * tarn-cli --data-dir DIR update >>$HOME/tarn-update.log 2>&1\n",
+     1, 1, false},
     {"stats", "stats [KEY...]",
      "figures of every site (or of the given ones): the cached tree's size and the last update",
      "With --json one object per site: key, folders (below the root), files, bytes,\n"
@@ -299,6 +312,16 @@ ParseResult CParser::Run()
     else if (nArgs > m_pSpec->nMaxArgs)
         return Fail("unexpected argument '" + m_pLine->m_args[m_pSpec->nMaxArgs] + "'");
 
+    if (strCommand == "schedule")
+    {
+        const std::string& strAction = m_pLine->m_args[0];
+        if (strAction != "install" && strAction != "remove" && strAction != "status")
+            return Fail("schedule needs install, remove or status");
+        if (m_pLine->m_nEveryHours && m_pLine->m_strDaily)
+            return Fail("--every and --daily exclude each other");
+        if ((m_pLine->m_nEveryHours || m_pLine->m_strDaily) && strAction != "install")
+            return Fail("--every and --daily go with install");
+    }
     if (strCommand == "add" || strCommand == "edit")
     {
         if (strCommand == "add" && !m_pLine->m_strHost)
@@ -460,6 +483,26 @@ ParseResult CParser::CommandOption(const std::string& strGiven)
         m_pLine->m_bYes = true;
         return ParseResult::run;
     }
+    if (strCommand == "schedule" && strArg == "--every")
+    {
+        std::string strHours = needValue() ? strValue : "";
+        if (!strHours.empty() && strHours.back() == 'h')
+            strHours.pop_back();
+        long n = 0;
+        if (!ParseNumber(strHours, 1, 24, &n) || 24 % n != 0)
+            return Fail("--every needs 1h, 2h, 3h, 4h, 6h, 8h, 12h or 24h");
+        m_pLine->m_nEveryHours = static_cast<uint32_t>(n);
+        return ParseResult::run;
+    }
+    if (strCommand == "schedule" && strArg == "--daily")
+    {
+        if (!needValue() || strValue.size() != 5 || strValue[2] != ':' ||
+            strValue.find_first_not_of("0123456789:") != std::string::npos ||
+            std::stoi(strValue.substr(0, 2)) > 23 || std::stoi(strValue.substr(3)) > 59)
+            return Fail("--daily needs a time HH:MM (00:00 to 23:59)");
+        m_pLine->m_strDaily = strValue;
+        return ParseResult::run;
+    }
     if (strCommand == "read" && !bAttached && strArg == "--all")
     {
         m_pLine->m_bAll = true;
@@ -483,7 +526,9 @@ std::string GetHelpText(const std::string& strCommand)
         if (*pSpec->pszOptions != '\0')
             str += std::string("\n") + pSpec->pszOptions;
         if (pSpec->bWrites)
-            str += "\nChanges the data folder: waits up to 10 s for another Tarn program that is "
+            str += "\nChanges the data folder: while the Tarn window has it open, update and read "
+                   "are run by the window and other changes are refused; waits up to 10 s for "
+                   "another tarn-cli that is "
                    "changing it.\n";
         return str;
     }

@@ -43,6 +43,9 @@ struct CCommandLine
     // find: most matches shown; only their number.
     std::optional<uint64_t> m_nLimit;
     bool m_bCount = false;
+    // schedule install: hours between runs, or the daily time ("HH:MM").
+    std::optional<uint32_t> m_nEveryHours;
+    std::optional<std::string> m_strDaily;
 
     // get.
     std::optional<std::string> m_strOutput;

@@ -22,6 +22,7 @@ int RunCommand(CCliContext& ctx)
         {"import", RunImport}, {"update", RunUpdate}, {"ls", RunLs},     {"new", RunNew},
         {"search", RunSearch}, {"read", RunRead},     {"url", RunUrl},   {"changes", RunChanges},
         {"stats", RunStats},   {"trust", RunTrust},   {"find", RunFind},     {"get", RunGet},
+        {"schedule", RunSchedule},
     };
     for (const CEntry& entry : COMMAND_TABLE)
     {

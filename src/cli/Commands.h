@@ -9,6 +9,7 @@
 class CCliDocHost;
 class CTarnDoc;
 struct CCommandLine;
+class CWindowLink;
 
 inline constexpr int EXIT_OK = 0;
 inline constexpr int EXIT_FAILED = 1;
@@ -20,6 +21,7 @@ struct CCliContext
     CCliDocHost& host;
     const CCommandLine& line;
     bool bClosed = false; // the closing sequence has run
+    CWindowLink* pWindow = nullptr; // the window holding the folder runs the command
 };
 
 // Runs line.m_strCommand.
@@ -46,6 +48,7 @@ int RunUrl(CCliContext& ctx);
 int RunChanges(CCliContext& ctx);
 int RunStats(CCliContext& ctx);
 int RunGet(CCliContext& ctx);
+int RunSchedule(CCliContext& ctx);
 
 // "tarn-cli: <text>" on stderr.
 void ReportError(const std::string& strText);

@@ -13,6 +13,7 @@
 #include "cli/Commands.h"
 #include "cli/JsonWriter.h"
 #include "cli/TextTable.h"
+#include "cli/WindowHandoff.h"
 #include "doc/NodeAddress.h"
 #include "doc/TarnDoc.h"
 #include "model/File.h"
@@ -186,6 +187,50 @@ bool ResolveTargets(CCliContext& ctx, std::vector<CFTPDir*>* pTargets)
     }
     return true;
 }
+
+// The window runs the update with its own engine; its replies stand in for
+// the engine's notices, so the report is the one a direct run prints.
+int UpdateInWindow(CCliContext& ctx, const std::vector<CFTPSite*>& sites)
+{
+    CJsonLine request = MakeWindowRequest("update", ctx.line.m_args);
+    if (ctx.line.m_strListing)
+        request.Add("listing", *ctx.line.m_strListing);
+    CUpdateReport report(ctx.line.m_bJson, sites);
+    int nExit = ctx.pWindow->Run(
+        request,
+        [&](const CJsonFields& reply)
+        {
+            if (std::optional<std::string> strProgress = reply.GetString("progress"))
+            {
+                report.OnTick(*strProgress);
+                return;
+            }
+            std::optional<uint64_t> nIndex = reply.GetUnsigned("site");
+            std::optional<std::string> strKey = reply.GetString("key");
+            if (!nIndex || !strKey)
+                return;
+            // The same site.ds: the same place in the list, else the key.
+            CFTPSite* pSite =
+                *nIndex < ctx.doc.m_siteList.size() ? ctx.doc.m_siteList[*nIndex].get() : nullptr;
+            if (pSite == nullptr || pSite->GetKey() != *strKey)
+                pSite = ctx.doc.FindSite(*strKey);
+            if (pSite == nullptr)
+                return;
+            CSiteNotice notice;
+            notice.pSite = pSite;
+            notice.nStatus = static_cast<int32_t>(reply.GetUnsigned("status").value_or(0));
+            notice.strText = reply.GetString("text").value_or("");
+            notice.nUnreadable = reply.GetUnsigned("unreadable").value_or(0);
+            pSite->SetStatus(notice.strText, notice.nStatus);
+            pSite->m_nUnreadableLines = notice.nUnreadable;
+            report.OnSite(notice);
+        });
+    nExit = FinishRun(ctx, nExit, [](std::chrono::milliseconds) {});
+    if (nExit != EXIT_OK)
+        return nExit; // refused, or the window went away: no results to show
+    int nFailed = report.Finish();
+    return nFailed > 0 ? EXIT_FAILED : nExit;
+}
 } // namespace
 
 int RunUpdate(CCliContext& ctx)
@@ -207,6 +252,8 @@ int RunUpdate(CCliContext& ctx)
         for (CFTPDir* pDir : targets)
             sites.push_back(pDir->GetSite());
     }
+    if (ctx.pWindow != nullptr)
+        return UpdateInWindow(ctx, sites);
 
     ListingMode nMode = ListingMode::automatic;
     if (ctx.line.m_strListing && ParseListingMode(*ctx.line.m_strListing, &nMode))

@@ -3,12 +3,14 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "cli/CliDocHost.h"
 #include "cli/CliSignals.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "cli/WindowHandoff.h"
 #include "doc/TarnDoc.h"
 #include "model/DataFolderLock.h"
 #include "model/ProgramFolder.h"
@@ -35,6 +37,63 @@ void WarnDamagedFiles(CTarnDoc& doc)
             ReportError("warning: cannot read " + strError +
                         "; the site is not updated until it can be read");
     }
+}
+// Takes the folder's lock for a writing command, or, while the window holds
+// it, hands the command to the window (*ppWindow) or refuses it. EXIT_OK
+// when the command may run.
+int TakeDataFolder(CDataFolderLock& lock, const std::string& strFolder,
+                   const std::string& strCommand, std::unique_ptr<CWindowLink>* ppWindow)
+{
+    lock.SetHolderName(CDataFolderLock::HOLDER_CLI);
+    std::string strError;
+    auto result = lock.Acquire(strFolder, std::chrono::milliseconds(0), &strError);
+    if (result == CDataFolderLock::Result::busy &&
+        CDataFolderLock::ReadHolderName(strFolder) == CDataFolderLock::HOLDER_WINDOW)
+    {
+        if (!IsHandedToWindow(strCommand))
+        {
+            ReportError("the data folder " + strFolder +
+                        " is open in the Tarn window; make this change there or close the "
+                        "window first (update and read are handed to the window; ls, search, "
+                        "new and url work meanwhile)");
+            return EXIT_FAILED;
+        }
+        *ppWindow = CWindowLink::Connect(strFolder, &strError);
+        if (*ppWindow != nullptr)
+            return EXIT_OK;
+        // The window may have closed meanwhile.
+        result = lock.Acquire(strFolder, std::chrono::milliseconds(0), &strError);
+        if (result == CDataFolderLock::Result::busy)
+        {
+            ReportError("the data folder " + strFolder +
+                        " is open in the Tarn window, which does not answer on " +
+                        GetControlSocketPath(strFolder) + ": " + strError);
+            return EXIT_FAILED;
+        }
+    }
+    if (result == CDataFolderLock::Result::busy)
+        result = lock.Acquire(strFolder, CDataFolderLock::DEFAULT_WAIT, &strError);
+    switch (result)
+    {
+    case CDataFolderLock::Result::taken:
+        // No window holds the folder: a socket left there is a killed one's.
+        RemoveStaleControlSocket(strFolder);
+        return EXIT_OK;
+    case CDataFolderLock::Result::busy:
+        if (CDataFolderLock::ReadHolderName(strFolder) == CDataFolderLock::HOLDER_WINDOW)
+            ReportError("the data folder " + strFolder +
+                        " is open in the Tarn window; close the window first (ls, search, "
+                        "new and url work meanwhile); gave up after waiting 10 s");
+        else
+            ReportError("the data folder " + strFolder +
+                        " is in use by another Tarn program; gave up after waiting 10 s");
+        return EXIT_FAILED;
+    case CDataFolderLock::Result::failed:
+        break;
+    }
+    ReportError("cannot lock the data folder (" + CDataFolderLock::GetLockPath(strFolder) +
+                "): " + strError);
+    return EXIT_FAILED;
 }
 } // namespace
 
@@ -68,27 +127,12 @@ int main(int argc, char** argv)
     }
     SetProgramFolder(strFolder);
     CDataFolderLock lock;
-    lock.SetHolderName(CDataFolderLock::HOLDER_CLI);
+    std::unique_ptr<CWindowLink> pWindow;
     if (IsWritingCommand(line.m_strCommand))
     {
-        switch (lock.Acquire(strFolder, CDataFolderLock::DEFAULT_WAIT, &strError))
-        {
-        case CDataFolderLock::Result::taken:
-            break;
-        case CDataFolderLock::Result::busy:
-            if (CDataFolderLock::ReadHolderName(strFolder) == CDataFolderLock::HOLDER_WINDOW)
-                ReportError("the data folder " + strFolder +
-                            " is open in the Tarn window; close the window first (ls, search, "
-                            "new and url work meanwhile); gave up after waiting 10 s");
-            else
-                ReportError("the data folder " + strFolder +
-                            " is in use by another Tarn program; gave up after waiting 10 s");
-            return EXIT_FAILED;
-        case CDataFolderLock::Result::failed:
-            ReportError("cannot lock the data folder (" + CDataFolderLock::GetLockPath(strFolder) +
-                        "): " + strError);
-            return EXIT_FAILED;
-        }
+        if (int nStatus = TakeDataFolder(lock, strFolder, line.m_strCommand, &pWindow);
+            nStatus != EXIT_OK)
+            return nStatus;
     }
 
     CCliDocHost host;
@@ -110,6 +154,7 @@ int main(int argc, char** argv)
     }
 
     CCliContext ctx{doc, host, line};
+    ctx.pWindow = pWindow.get();
     int nStatus = RunCommand(ctx);
     // No engine ran (or it was closed already): the unread marks that
     // changed go to state.st.

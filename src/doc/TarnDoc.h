@@ -162,6 +162,8 @@ public:
     // Unread listings (into the result lists). ShowUnread is false when
     // stopped, busy or without sites.
     bool ShowUnread(int nScope);
+    // The same over the given sites only (a scheduled run's).
+    bool ShowUnread(int nScope, const std::vector<CFTPSite*>& sites);
     void ShowFolderUnread(CFTPDir* pDir);
 
     // Read marks; each sets the site's m_bStateDirty when it cleared a mark.

@@ -2,6 +2,7 @@
 // on the GUI thread, pump the host on a time budget and read each tree under
 // its lock only between pumps (CTreeWalk).
 
+#include <algorithm>
 #include <cstring>
 
 #include "doc/TarnDoc.h"
@@ -278,6 +279,11 @@ bool CTarnDoc::Search(const std::string& strKeyword)
 
 bool CTarnDoc::ShowUnread(int nScope)
 {
+    return ShowUnread(nScope, {});
+}
+
+bool CTarnDoc::ShowUnread(int nScope, const std::vector<CFTPSite*>& sites)
+{
     if (IsBusy())
         return false;
     CBusyGuard busy(*this);
@@ -296,6 +302,8 @@ bool CTarnDoc::ShowUnread(int nScope)
     {
         m_host.SetProgressPos(static_cast<int>(i + 1));
         CFTPSite& site = *m_siteList[i];
+        if (!sites.empty() && std::find(sites.begin(), sites.end(), &site) == sites.end())
+            continue;
         if (!IsInScope(site, nScope))
             continue;
         bAnyInScope = true;

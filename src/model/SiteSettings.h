@@ -97,6 +97,8 @@ public:
         CSiteSetting<int64_t>("time_offset", 0).Checked(&AcceptTimeOffset);
     // Log "modified" lines: files whose size stayed but whose time moved.
     static constexpr CSiteSetting<bool> LOG_MODIFIED{"log_modified", false};
+    // "no": the window's scheduled updates leave the site out.
+    static constexpr CSiteSetting<bool> AUTO_UPDATE{"auto_update", true};
 
     // --- What the program notes: written whatever the value.
 

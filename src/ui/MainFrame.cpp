@@ -25,6 +25,7 @@
 #include "model/FTPSite.h"
 #include "model/SiteStats.h"
 #include "ui/Art.h"
+#include "ui/AutoUpdate.h"
 #include "ui/CloseDlg.h"
 #include "ui/DirView.h"
 #include "ui/Downloads.h"
@@ -96,6 +97,7 @@ CMainFrame::CMainFrame(QWidget* pParent)
     CreateMenus();
     CreateToolBar();
     CreateStatusBar();
+    m_pAutoUpdate = new CAutoUpdate(*this);
 
     connect(m_pDirView, &CDirView::Navigated, this, &CMainFrame::UpdateCommandUI);
     connect(m_pFileView, &CTarnView::FolderOpened, this, &CMainFrame::UpdateCommandUI);
@@ -178,7 +180,7 @@ void CMainFrame::CreateActions()
         {ID_SITE_STATS, [this] { OnSiteStats(); }},
         {ID_EXPORT, [this] { OnExport(); }},
         {ID_APP_ABOUT, [this] { OnAbout(); }},
-        {ID_APP_EXIT, [this] { close(); }},
+        {ID_APP_EXIT, [this] { CloseForGood(); }},
         {ID_NEXT_PANE, [this] { FocusOtherPane(true); }},
         {ID_PREV_PANE, [this] { FocusOtherPane(false); }},
     };
@@ -239,7 +241,9 @@ void CMainFrame::CreateMenus()
         {ID_UPDATE_SELECTED, ID_UPDATE_ALL, ID_STOP_UPDATE, 0, ID_SEARCH, ID_SHOW_UPDATE,
          ID_SHOW_ALL_UNREAD, ID_SHOW_CHANGES, 0, ID_MARK_SHOWN_READ, ID_MARK_UPDATE_READ,
          ID_MARK_ALL_READ});
-    add(pBar->addMenu(Text(frame_text::MENU_SETTINGS)), {ID_SETTINGS});
+    QMenu* pSettings = pBar->addMenu(Text(frame_text::MENU_SETTINGS));
+    pSettings->setObjectName("settingsMenu");
+    add(pSettings, {ID_SETTINGS});
     add(pBar->addMenu(Text(frame_text::MENU_HELP)), {ID_HELP_PDF, ID_APP_ABOUT});
 
     // The view menu's first two items come with the bars (CreateToolBar,
@@ -328,6 +332,7 @@ void CMainFrame::OnInitialUpdate()
     m_pDirView->FillTree();
     LoadSettings();
     m_pDownloads->RestoreQueue();
+    m_pAutoUpdate->Start();
     UpdateCommandUI();
     // Keys go to the tree first, as they did to the tree on the left.
     m_pDirView->setFocus();
@@ -501,6 +506,12 @@ void CMainFrame::closeEvent(QCloseEvent* pEvent)
         pEvent->ignore();
         return;
     }
+    if (!m_bQuit && m_pAutoUpdate->ClosesToTray())
+    {
+        hide();
+        pEvent->ignore();
+        return;
+    }
     if (IsWalking())
     {
         // The walk ends at its next pump; the window closes after it.
@@ -525,6 +536,7 @@ void CMainFrame::CloseOnSignal()
 {
     if (m_bClosing || m_bClosed)
         return;
+    m_bQuit = true;
     // A modal dialog runs its own loop above ours: end it first, then try
     // again from the main loop (a few times: a dialog may refuse to go).
     static constexpr int MAX_TRIES = 20;

@@ -18,11 +18,15 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "update/UpdateProgress.h"
 
+class CAutoUpdate;
 class CDirView;
 class CDownloads;
+struct CEntryRef;
 class CFTPDir;
 class CFTPSite;
 class CSubtreeSet;
@@ -76,6 +80,18 @@ public:
     void CloseOnSignal();
     // The closing sequence has run: the window may go.
     bool IsClosed() const { return m_bClosed; }
+
+    // Scheduled runs and tarn-cli's requests (MainFrameRemote.cpp): "更新" on
+    // each folder, or "更新全部" when there is none; "终止更新"; read marks
+    // set and saved at once ("" or why not).
+    void UpdateFolders(const std::vector<CFTPDir*>& folders);
+    void StopUpdates();
+    std::string MarkEntriesRead(bool bAll, const std::vector<CEntryRef>& refs);
+    CAutoUpdate& GetAutoUpdate() const { return *m_pAutoUpdate; }
+    // The unread listing of these sites (a scheduled run's news).
+    void ShowUnreadOf(const std::vector<CFTPSite*>& sites);
+    // Closes even where closing would only hide the window in the tray.
+    void CloseForGood();
 
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
@@ -155,6 +171,7 @@ private:
     QMenu* m_pRowMenu = nullptr;
     QMap<int, QAction*> m_actions;
 
+    CAutoUpdate* m_pAutoUpdate = nullptr;
     CUpdateProgress m_progress;
     QTimer m_progressTimer;
     // Sites whose last notice came while the engine still held them: the
@@ -164,6 +181,7 @@ private:
     int m_nWalks = 0;
     bool m_bCloseAfterWalk = false;
     bool m_bClosing = false;
+    bool m_bQuit = false; // closing really ends the window (not to the tray)
     bool m_bClosed = false;
     bool m_bCloseDlgShown = false;
     int m_nSignalTries = 0;

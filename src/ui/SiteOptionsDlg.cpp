@@ -25,6 +25,8 @@ namespace
 {
 // What the dialog says.
 const char* const TEXT_TITLE = "站点选项";
+const char* const TEXT_AUTO_UPDATE_GROUP = "自动更新";
+const char* const TEXT_NO_AUTO_UPDATE = "不自动更新";
 const char* const TEXT_CHARSET_GROUP = "文件名字符集";
 const char* const TEXT_CHARSET = "服务器文件名的字符集：";
 const char* const TEXT_FALLBACK = "自动时，不是 UTF-8 的名字按：";
@@ -174,6 +176,7 @@ CSiteChoices CSiteChoices::FromSettings(const CSiteSettings& settings)
     choices.m_strPin = settings.Get(S::TLS_PIN);
     choices.m_nTimeOffset = settings.Get(S::TIME_OFFSET);
     choices.m_bLogModified = settings.Get(S::LOG_MODIFIED);
+    choices.m_bNoAutoUpdate = !settings.Get(S::AUTO_UPDATE);
     return choices;
 }
 
@@ -197,6 +200,8 @@ void CSiteChoices::WriteChanges(const CSiteChoices& before, CSiteSettings* pSett
         pSettings->Set(S::TIME_OFFSET, m_nTimeOffset);
     if (m_bLogModified != before.m_bLogModified)
         pSettings->Set(S::LOG_MODIFIED, m_bLogModified);
+    if (m_bNoAutoUpdate != before.m_bNoAutoUpdate)
+        pSettings->Set(S::AUTO_UPDATE, !m_bNoAutoUpdate);
 }
 
 CSiteOptionsDlg::CSiteOptionsDlg(QWidget* pParent) : QDialog(pParent)
@@ -222,6 +227,11 @@ CSiteOptionsDlg::CSiteOptionsDlg(QWidget* pParent) : QDialog(pParent)
     pLayout->addWidget(MakeListingSection());
     pLayout->addWidget(MakeTlsSection());
     pLayout->addWidget(MakeTimesSection());
+    m_pCheckNoAutoUpdate = new QCheckBox(Text(TEXT_NO_AUTO_UPDATE));
+    m_pCheckNoAutoUpdate->setObjectName("noAutoUpdate");
+    auto* pAutoGroup = new QGroupBox(Text(TEXT_AUTO_UPDATE_GROUP));
+    (new QVBoxLayout(pAutoGroup))->addWidget(m_pCheckNoAutoUpdate);
+    pLayout->addWidget(pAutoGroup);
     pLayout->addStretch();
     pLayout->addSpacing(8);
     pLayout->addLayout(pButtons);
@@ -370,6 +380,7 @@ void CSiteOptionsDlg::showEvent(QShowEvent* pEvent)
         m_pSpinTimeOffset->setValue(int(m_choices.m_nTimeOffset));
         m_pCheckLogModified->setChecked(m_choices.m_bLogModified);
         EnableTls();
+        m_pCheckNoAutoUpdate->setChecked(m_choices.m_bNoAutoUpdate);
         m_pComboCharset->setFocus();
         // A window is first sized without asking its wrapped hints how tall
         // they are at its width, which squeezed the last section.
@@ -394,6 +405,7 @@ void CSiteOptionsDlg::accept()
     m_choices.m_strPin = m_strShownPin;
     m_choices.m_nTimeOffset = m_pSpinTimeOffset->value();
     m_choices.m_bLogModified = m_pCheckLogModified->isChecked();
+    m_choices.m_bNoAutoUpdate = m_pCheckNoAutoUpdate->isChecked();
     QDialog::accept();
 }
 

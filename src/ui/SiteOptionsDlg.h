@@ -46,6 +46,7 @@ struct CSiteChoices
     std::string m_strPin; // the one server key accepted; "" none
     int64_t m_nTimeOffset = 0; // minutes taken off LIST times
     bool m_bLogModified = false;
+    bool m_bNoAutoUpdate = false; // "不自动更新": scheduled updates leave it out
 
     // What the settings say; a value this program does not know reads as
     // its settings declare (and its line stays untouched unless the user
@@ -104,6 +105,7 @@ private:
     QLabel* m_pLabelFetch = nullptr;
     QSpinBox* m_pSpinTimeOffset = nullptr;
     QCheckBox* m_pCheckLogModified = nullptr;
+    QCheckBox* m_pCheckNoAutoUpdate = nullptr;
     // The pin as the section shows it, until OK.
     std::string m_strShownPin;
 

@@ -262,6 +262,34 @@ private slots:
         QCOMPARE(m_pWindow->TopItem(0)->toolTip(0), QStringLiteral("未更新"));
     }
 
+    void NoAutoUpdateReachesTheOptionsFileAndBack()
+    {
+        const std::string strPath = OptionsPath(*m_pSite);
+        m_pWindow->Select(m_pWindow->TopItem(0));
+        bool bShown = true;
+        AnswerOptions(
+            [&bShown](CSiteOptionsDlg& dlg)
+            {
+                auto* pCheck = dlg.findChild<QCheckBox*>("noAutoUpdate");
+                bShown = pCheck->isChecked();
+                pCheck->click();
+            });
+        Run(ID_SITE_EDIT);
+        QVERIFY(!bShown);
+        QCOMPARE(ReadFile(strPath), std::string("auto_update=no\n"));
+        QVERIFY(!m_pSite->GetSettings().Get(CSiteSettings::AUTO_UPDATE));
+        AnswerOptions(
+            [&bShown](CSiteOptionsDlg& dlg)
+            {
+                auto* pCheck = dlg.findChild<QCheckBox*>("noAutoUpdate");
+                bShown = pCheck->isChecked();
+                pCheck->click();
+            });
+        Run(ID_SITE_EDIT);
+        QVERIFY(bShown);
+        QCOMPARE(ReadFile(strPath), std::string());
+    }
+
     void TrustCertificatePinsTheServersKeyWithoutLoggingIn()
     {
         if (!CTestVsftpd::IsAvailable())
