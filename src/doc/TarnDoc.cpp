@@ -465,21 +465,13 @@ bool CTarnDoc::ModifySite(CFTPSite* pSite, const CSiteInfo& info)
         return false;
     }
     std::string strOldKey = pSite->GetKey();
+    pSite->AssignConnectionValues(probe);
     // Only what changed is written: the worker of a busy site reads the
-    // connection values without a lock, so they must not even be rewritten
-    // with their own text.
-    auto assign = [](auto& field, const auto& value)
-    {
-        if (field != value)
-            field = value;
-    };
-    assign(pSite->m_strHost, probe.m_strHost);
-    assign(pSite->m_strUser, probe.m_strUser);
-    assign(pSite->m_strPassword, probe.m_strPassword);
-    assign(pSite->m_nPort, probe.m_nPort);
-    assign(pSite->m_bAnonUpdate, probe.m_bAnonUpdate);
-    assign(pSite->m_strNickname, probe.m_strNickname);
-    assign(pSite->m_strRemark, probe.m_strRemark);
+    // site's values without a lock.
+    if (pSite->m_strNickname != probe.m_strNickname)
+        pSite->m_strNickname = probe.m_strNickname;
+    if (pSite->m_strRemark != probe.m_strRemark)
+        pSite->m_strRemark = probe.m_strRemark;
     std::string strNewKey = pSite->GetKey();
     if (strNewKey != strOldKey)
     {

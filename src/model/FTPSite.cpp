@@ -600,6 +600,29 @@ std::string CFTPSite::GetKey() const
     return strKey + "@" + m_strUser;
 }
 
+CFTPSite::CConnectionValues CFTPSite::CopyConnectionValues() const
+{
+    std::lock_guard lock(m_connectionLock);
+    return {m_strHost, m_strUser, m_strPassword, GetKey(), m_nPort, m_bAnonUpdate};
+}
+
+void CFTPSite::AssignConnectionValues(const CFTPSite& from)
+{
+    // Only what changed is written: an update's worker reads these without
+    // the lock, so they must not even be rewritten with their own text.
+    auto assign = [](auto& field, const auto& value)
+    {
+        if (field != value)
+            field = value;
+    };
+    std::lock_guard lock(m_connectionLock);
+    assign(m_strHost, from.m_strHost);
+    assign(m_strUser, from.m_strUser);
+    assign(m_strPassword, from.m_strPassword);
+    assign(m_nPort, from.m_nPort);
+    assign(m_bAnonUpdate, from.m_bAnonUpdate);
+}
+
 std::string CFTPSite::GetPortlessKey() const
 {
     if (IsAnonymous())

@@ -152,6 +152,22 @@ public:
 
     std::string m_strNickname;
     std::string m_strRemark;
+
+    // Host, user, password, port, the anonymous flag and the key they make,
+    // copied together: a download connects while the window may edit them
+    // (an update's worker needs no copy: its site is held from such edits).
+    struct CConnectionValues
+    {
+        std::string strHost;
+        std::string strUser;
+        std::string strPassword;
+        std::string strKey;
+        int32_t nPort = 21;
+        bool bAnonUpdate = false;
+    };
+    CConnectionValues CopyConnectionValues() const;
+    // Writes those of from's values that differ, under the same lock.
+    void AssignConnectionValues(const CFTPSite& from);
     // Listing lines of the current run that the parser could not read
     // (their folders kept every cached entry).
     std::atomic<uint64_t> m_nUnreadableLines{0};
@@ -179,6 +195,7 @@ public:
     // is neither queued again, nor deleted, nor given new connection values.
     std::atomic<int32_t> m_nEngineHold{0};
 
+    mutable std::mutex m_connectionLock;
     mutable std::shared_mutex m_treeLock;
     // Change lines of the tree in memory that the saved pair does not hold.
     CUnsavedChanges m_unsavedChanges;

@@ -13,10 +13,10 @@
 namespace
 {
 // How the user accepts a certificate the login refused.
-std::string TrustHint(uint32_t nError, const CFTPSite& site)
+std::string TrustHint(uint32_t nError, const std::string& strKey)
 {
     std::string strHow =
-        "在“站点选项”中点“信任此证书”，或运行 tarn-cli trust " + DecodeAuto(site.GetKey());
+        "在“站点选项”中点“信任此证书”，或运行 tarn-cli trust " + DecodeAuto(strKey);
     if (nError == ERROR_FTP_TLS_PIN_MISMATCH)
         return "\n确认服务器换了证书后，要接受新证书，请" + strHow;
     if (nError == ERROR_INTERNET_INVALID_CA || nError == ERROR_INTERNET_SEC_CERT_CN_INVALID)
@@ -82,9 +82,10 @@ std::unique_ptr<CFtpConnection> OpenSiteConnection(CInternetSession& session, CF
             *pError = CInternetException(nError, strText).GetErrorMessage(1024);
         return nullptr;
     };
-    std::string strUser = site.m_strUser;
-    std::string strPassword = site.m_strPassword;
-    if (site.m_bAnonUpdate)
+    const CFTPSite::CConnectionValues values = site.CopyConnectionValues();
+    std::string strUser = values.strUser;
+    std::string strPassword = values.strPassword;
+    if (values.bAnonUpdate)
     {
         strUser = "anonymous";
         strPassword = ANON_PASSWORD;
@@ -93,10 +94,10 @@ std::unique_ptr<CFtpConnection> OpenSiteConnection(CInternetSession& session, CF
     CNameCodec codec = site.GetCodec();
     bool bUtf8 = codec.IsAuto() || codec.GetCharset() == CHARSET_UTF8;
     (void)session.SetOption(INTERNET_OPTION_FTP_UTF8, bUtf8 ? 1 : 0);
-    if (!IsValidPort(site.m_nPort))
+    if (!IsValidPort(values.nPort))
     {
         if (pError != nullptr)
-            *pError = BadPortText(site.m_nPort);
+            *pError = BadPortText(values.nPort);
         return nullptr;
     }
     CTlsSettings tls = site.GetSettings().GetTls();
@@ -105,11 +106,11 @@ std::unique_ptr<CFtpConnection> OpenSiteConnection(CInternetSession& session, CF
         return fail(ERROR_FTP_TLS_PIN_MISMATCH,
                     "站点选项中的证书指纹 tls_pin 无法识别：" + tls.strPin);
     session.SetTlsSettings(tls);
-    uint16_t nPort = GetTlsPort(tls.nMode, static_cast<uint16_t>(site.m_nPort));
+    uint16_t nPort = GetTlsPort(tls.nMode, static_cast<uint16_t>(values.nPort));
     try
     {
         std::unique_ptr<CFtpConnection> pConnection =
-            session.GetFtpConnection(site.m_strHost, strUser, strPassword, nPort, true);
+            session.GetFtpConnection(values.strHost, strUser, strPassword, nPort, true);
         // A stop ends a listing in progress too, not only at the crawler's checks.
         pConnection->SetStopFlag(&g_bStopUpdate);
         if (pConnection->WasTrustedOnFirstUse())
@@ -118,7 +119,7 @@ std::unique_ptr<CFtpConnection> OpenSiteConnection(CInternetSession& session, CF
     }
     catch (const CInternetException& e)
     {
-        return fail(e.m_dwError, e.what() + TrustHint(e.m_dwError, site));
+        return fail(e.m_dwError, e.what() + TrustHint(e.m_dwError, values.strKey));
     }
 }
 
@@ -153,7 +154,7 @@ std::string DescribeListingTlsFailure(const CFTPSite& site, uint32_t nError,
 {
     return "列目录的第二个连接没能像第一个连接那样加密登录，可能有人在中间拦截，"
            "已停止更新：\n" +
-           strFailure + TrustHint(nError, site);
+           strFailure + TrustHint(nError, site.GetKey());
 }
 
 bool FetchSiteCertificate(const CFTPSite& site, CTlsCertificate* pCert, std::string* pError,

@@ -260,7 +260,9 @@ TEST_F(SiteStoreTest, ImportRules)
             EXPECT_EQ(note.m_nLine, i + 1);
             EXPECT_EQ(note.m_nKind, row.nSkipped);
             if (row.nSkipped == CImportNote::badPort)
+            {
                 EXPECT_EQ(note.m_nPort, row.nPort);
+            }
             continue;
         }
         ASSERT_LT(nSite, pDoc->m_siteList.size());

@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <random>
 #include <sched.h>
+#include <thread>
 #include <sys/mount.h>
 
 #include "model/FTPSite.h"
@@ -187,6 +189,44 @@ TEST_F(DownloadTest, TransferCutTwentyTimesResumesToTheSameBytes)
         nLast = nOffset;
     }
     EXPECT_EQ(m_pServer->CountCommands("RETR"), 21);
+}
+
+// The window may edit a site while one of its downloads logs in (downloads
+// do not hold the site as updates do): each login takes one consistent copy
+// of the connection values. Under ThreadSanitizer this reported a race.
+TEST_F(DownloadTest, EditingTheSiteWhileItsDownloadsLogInIsSafe)
+{
+    std::string strBytes = RandomBytes(1 << 20, 3);
+    Serve("edit.bin", strBytes);
+    std::string strRules;
+    for (int i = 0; i < 8; ++i)
+        strRules += std::string(i == 0 ? "" : ",") +
+                    R"({"on": "RETR", "action": "cut", "times": 1, "bytes": 20000})";
+    m_pServer->SetFaults(R"({"rules": [)" + strRules + "]}");
+    std::atomic<bool> bDone{false};
+    // Both logins are served (the server lets anonymous read too), so every
+    // attempt can go on whichever values it copied.
+    std::thread editor(
+        [&]
+        {
+            CFTPSite probe;
+            probe.m_strHost = m_site.m_strHost;
+            probe.m_nPort = m_site.m_nPort;
+            probe.m_strUser = m_pServer->GetUser();
+            probe.m_strPassword = m_pServer->GetPassword();
+            for (bool bAnon = false; !bDone.load(); bAnon = !bAnon)
+            {
+                probe.m_bAnonUpdate = bAnon;
+                m_site.AssignConnectionValues(probe);
+                std::this_thread::yield();
+            }
+        });
+    CDownloadJob job = FetchOne("/edit.bin", "edit.bin", static_cast<int64_t>(strBytes.size()));
+    bDone = true;
+    editor.join();
+    ASSERT_EQ(job.nState, DownloadState::done) << job.strError;
+    EXPECT_TRUE(ReadFileBytes(m_dest / "edit.bin") == strBytes);
+    EXPECT_GE(m_pServer->CountCommands("PASS"), 9);
 }
 
 TEST_F(DownloadTest, RefusedRestStartsOverAndSaysSo)
