@@ -6,6 +6,7 @@
 #include <QAbstractItemModelTester>
 #include <QDesktopServices>
 #include <QHeaderView>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include "UiTestSupport.h"
@@ -32,6 +33,23 @@ public slots:
 QModelIndex ViewIndex(const CTarnView& view, int nRow, int nColumn = 0)
 {
     return view.model()->index(nRow, nColumn);
+}
+
+// File i of a sort test: "f" or "F" (odd i) and six digits, so names order by
+// number whatever the case while addresses put the capitals first; pairs of
+// files share a size that falls as i grows.
+QString SortFileName(int i)
+{
+    return QString::asprintf("%s%06d", i % 2 ? "F" : "f", i);
+}
+
+// Runs the event loop until no sort is left running.
+bool WaitForSort(CFileListModel& model)
+{
+    if (!model.IsSorting())
+        return true;
+    QSignalSpy finished(&model, &CFileListModel::SortFinished);
+    return finished.wait(120000);
 }
 } // namespace
 
@@ -206,6 +224,138 @@ private slots:
         List().AppendResultRow(pRoot->m_fileList[0].get(), IUpdateObserver::entryFile);
         List().AppendResultRow(pRoot->m_fileList[1].get(), IUpdateObserver::entryFile);
         QCOMPARE(m_pWindow->Rows(), QStringList({"A", "b"}));
+    }
+
+    void EveryColumnSortsFoldersFirstWhetherSortedAtOnceOrOnTheWorker_data()
+    {
+        QTest::addColumn<int>("nFiles");
+        QTest::addColumn<int>("nColumn");
+        QTest::addColumn<bool>("bDescending");
+        const int nLong = int(CFileListModel::SYNC_SORT_ROWS) + 5000;
+        for (int nFiles : {40, nLong})
+            for (int nColumn : {int(CFileListModel::COLUMN_NAME), int(CFileListModel::COLUMN_SIZE),
+                                int(CFileListModel::COLUMN_ADDRESS)})
+                for (bool bDescending : {false, true})
+                    QTest::addRow("%d files, column %d%s", nFiles, nColumn,
+                                  bDescending ? ", descending" : "")
+                        << nFiles << nColumn << bDescending;
+    }
+
+    void EveryColumnSortsFoldersFirstWhetherSortedAtOnceOrOnTheWorker()
+    {
+        QFETCH(int, nFiles);
+        QFETCH(int, nColumn);
+        QFETCH(bool, bDescending);
+        CFTPDir* pRoot = m_pWindow->AddSite("h")->m_pRoot.get();
+        // The listing's order is a shuffle of the numbers.
+        for (int j = 0; j < nFiles; ++j)
+        {
+            int i = int((int64_t(j) * 7919) % nFiles);
+            AddFile(pRoot, SortFileName(i).toStdString(), uint64_t((nFiles - 1 - i) / 2) * 10);
+            if (j % (nFiles / 4) == 0)
+                AddDir(pRoot, "d" + std::to_string(j / (nFiles / 4)));
+        }
+        m_pWindow->Doc().NavigateTo(pRoot);
+        List().ShowBrowseListing();
+        QStringList listing = m_pWindow->Rows();
+
+        QStringList folders({"d0", "d1", "d2", "d3"});
+        QStringList files;
+        for (int i = 0; i < nFiles; ++i)
+            files << SortFileName(i);
+        if (nColumn == CFileListModel::COLUMN_SIZE)
+        {
+            files.clear();
+            for (int nPair = (nFiles - 1) / 2; nPair >= 0; --nPair)
+                for (int i = nPair * 2; i < std::min(nFiles, nPair * 2 + 2); ++i)
+                    files << SortFileName(i);
+        }
+        if (nColumn == CFileListModel::COLUMN_ADDRESS)
+            std::stable_partition(files.begin(), files.end(),
+                                  [](const QString& name) { return name.startsWith('F'); });
+        if (bDescending)
+        {
+            std::reverse(folders.begin(), folders.end());
+            std::reverse(files.begin(), files.end());
+        }
+
+        QHeaderView* pHeader = List().horizontalHeader();
+        for (int nClick = 0; nClick < (bDescending ? 2 : 1); ++nClick)
+            emit pHeader->sectionClicked(nColumn);
+        QVERIFY(WaitForSort(List().Model()));
+        QCOMPARE(m_pWindow->Rows(), folders + files);
+        QVERIFY(pHeader->isSortIndicatorShown());
+        QCOMPARE(pHeader->sortIndicatorSection(), nColumn);
+        QCOMPARE(pHeader->sortIndicatorOrder(),
+                 bDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
+
+        // Clicked until it comes round again: the listing's own order.
+        for (int nClick = bDescending ? 2 : 1; nClick < 3; ++nClick)
+            emit pHeader->sectionClicked(nColumn);
+        QVERIFY(WaitForSort(List().Model()));
+        QCOMPARE(m_pWindow->Rows(), listing);
+        QVERIFY(!pHeader->isSortIndicatorShown());
+    }
+
+    void ALongSortLeavesTheWindowAnsweringAndTheLatestRequestWins()
+    {
+        // The testers walk every row at each layout change: their time would
+        // be the window's here.
+        m_pProxyTester.reset();
+        m_pModelTester.reset();
+        const int nFiles = 200000;
+        CFTPDir* pRoot = m_pWindow->AddSite("h")->m_pRoot.get();
+        for (int i = 0; i < nFiles; ++i)
+            AddFile(pRoot, SortFileName(nFiles - 1 - i).toStdString(), uint64_t(i % 1000));
+        CFTPFile* pGone = pRoot->m_fileList[7].get();
+        CFTPFile* pChosen = pRoot->m_fileList[nFiles / 2].get();
+        m_pWindow->Doc().NavigateTo(pRoot);
+        List().ShowBrowseListing();
+        List().selectRow(nFiles / 2);
+
+        // A 10 ms timer ticks while the worker sorts.
+        int nTicksWhileSorting = 0;
+        qint64 nLargestGap = 0;
+        QElapsedTimer clock;
+        QTimer ticker;
+        ticker.setInterval(10);
+        connect(&ticker, &QTimer::timeout,
+                [&]
+                {
+                    nLargestGap = std::max(nLargestGap, clock.restart());
+                    nTicksWhileSorting += List().Model().IsSorting() ? 1 : 0;
+                });
+        QSignalSpy finished(&List().Model(), &CFileListModel::SortFinished);
+        QHeaderView* pHeader = List().horizontalHeader();
+        clock.start();
+        ticker.start();
+        emit pHeader->sectionClicked(CFileListModel::COLUMN_ADDRESS);
+        QVERIFY(List().Model().IsSorting());
+        QTest::qWait(30);
+        // A new column supersedes the running sort; an entry dropped
+        // meanwhile is never read again.
+        emit pHeader->sectionClicked(CFileListModel::COLUMN_SIZE);
+        List().RemoveEntryRows(pGone);
+        QVERIFY(finished.wait(120000));
+        ticker.stop();
+        QTest::qWait(50);
+        QCOMPARE(finished.count(), 1);
+        QVERIFY2(nTicksWhileSorting > 0, "the window did not answer during the sort");
+        qInfo("largest gap of a 10 ms timer during the sort: %lld ms", nLargestGap);
+
+        CFileListModel& model = List().Model();
+        QCOMPARE(model.rowCount(), nFiles - 1);
+        QCOMPARE(pHeader->sortIndicatorSection(), int(CFileListModel::COLUMN_SIZE));
+        for (int nRow = 1; nRow < model.rowCount(); ++nRow)
+        {
+            QVERIFY(model.EntryAt(nRow) != pGone);
+            QVERIFY2(model.SizeAt(nRow - 1) <= model.SizeAt(nRow), qPrintable(QString::number(nRow)));
+        }
+        // The selected row moved with its entry.
+        QModelIndexList selected = List().selectionModel()->selectedRows();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(model.EntryAt(List().Proxy().mapToSource(selected[0]).row()),
+                 static_cast<CObject*>(pChosen));
     }
 
     void DoubleClickOpensAFolderOrHandsAFileUrlToTheDesktop()
