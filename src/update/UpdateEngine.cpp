@@ -203,6 +203,7 @@ void QueueSite(CFTPSite* pSite, CFTPDir* pStartDir)
     pSite->m_nEngineHold.fetch_add(1);
     pSite->m_bResume = 0;
     pSite->m_nUnreadableLines = 0;
+    pSite->m_nListedFolders = 0;
     pSite->SetStatus("正在等待更新...", 4);
     PostSiteUpdated(pSite);
     {
