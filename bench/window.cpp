@@ -18,8 +18,8 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QHeaderView>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QTimer>
 #include <benchmark/benchmark.h>
 #include <cstdio>
@@ -214,8 +214,8 @@ void SortResults(benchmark::State& state)
         qint64 nLargest = 0;
         QElapsedTimer clock;
         clock.start();
-        for (int nColumn :
-             {CFileListModel::COLUMN_NAME, CFileListModel::COLUMN_SIZE, CFileListModel::COLUMN_ADDRESS})
+        for (int nColumn : {CFileListModel::COLUMN_NAME, CFileListModel::COLUMN_SIZE,
+                            CFileListModel::COLUMN_ADDRESS})
         {
             CStallMeter stalls;
             bool bDone = false;

@@ -286,13 +286,12 @@ void CFileListModel::InsertBatch(size_t nMost)
                 for (const CRow& row : *pRows)
                 {
                     CSortKey key = KeyOf(row, m_nSortColumn, m_gone);
-                    auto place = std::upper_bound(
-                        m_rows.begin(), m_rows.end(), key,
-                        [this](const CSortKey& k, const CRow& other)
-                        {
-                            return Compare(k, KeyOf(other, m_nSortColumn, m_gone),
-                                           m_nSortColumn, m_sortOrder) < 0;
-                        });
+                    auto place =
+                        std::upper_bound(m_rows.begin(), m_rows.end(), key,
+                                         [this](const CSortKey& k, const CRow& other) {
+                                             return Compare(k, KeyOf(other, m_nSortColumn, m_gone),
+                                                            m_nSortColumn, m_sortOrder) < 0;
+                                         });
                     int nAt = int(place - m_rows.begin());
                     beginInsertRows(QModelIndex(), nAt, nAt);
                     m_rows.insert(place, row);
@@ -475,8 +474,7 @@ CFileListModel::CSortKey CFileListModel::KeyOf(const CRow& row, int nColumn,
     return key;
 }
 
-int CFileListModel::Compare(const CSortKey& a, const CSortKey& b, int nColumn,
-                            Qt::SortOrder order)
+int CFileListModel::Compare(const CSortKey& a, const CSortKey& b, int nColumn, Qt::SortOrder order)
 {
     // Folders lead in either direction.
     if (a.bFolder != b.bFolder)
@@ -493,8 +491,8 @@ int CFileListModel::Compare(const CSortKey& a, const CSortKey& b, int nColumn,
 }
 
 std::vector<uint32_t> CFileListModel::SortedOrder(const std::deque<CRow>& rows,
-                                                  const std::vector<CChangeNote>& gone,
-                                                  int nColumn, Qt::SortOrder order,
+                                                  const std::vector<CChangeNote>& gone, int nColumn,
+                                                  Qt::SortOrder order,
                                                   const std::atomic<bool>* pStop)
 {
     auto stopped = [pStop](size_t n)
@@ -570,7 +568,8 @@ void CFileListModel::ApplyOrder(const std::vector<uint32_t>& order)
         for (const QModelIndex& index : persistent)
         {
             int nRow = moved[RowIdentity(m_rows[size_t(index.row())])];
-            changePersistentIndex(index, nRow < 0 ? QModelIndex() : createIndex(nRow, index.column()));
+            changePersistentIndex(index,
+                                  nRow < 0 ? QModelIndex() : createIndex(nRow, index.column()));
         }
     }
     m_rows = std::move(rows);
@@ -598,8 +597,10 @@ void CFileListModel::StartSort()
                 return;
             }
             QMetaObject::invokeMethod(
-                this, [this, nJob, sorted = std::move(sorted)]() mutable
-                { OnSortDone(nJob, std::move(sorted)); }, Qt::QueuedConnection);
+                this,
+                [this, nJob, sorted = std::move(sorted)]() mutable
+                { OnSortDone(nJob, std::move(sorted)); },
+                Qt::QueuedConnection);
         });
 }
 

@@ -31,10 +31,10 @@
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
-#include <memory>
-#include <thread>
 #include <deque>
+#include <memory>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -122,7 +122,6 @@ signals:
     void SortFinished();
 
 public:
-
     int FolderRowCount() const { return m_nFolderRows; }
     const CRow& Row(int nRow) const { return m_rows[size_t(nRow)]; }
     CObject* EntryAt(int nRow) const;

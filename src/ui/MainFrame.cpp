@@ -19,7 +19,6 @@
 
 #include "doc/Ancestry.h"
 #include "doc/BrowseState.h"
-#include "ui/DisplayText.h"
 #include "doc/CloseSequence.h"
 #include "doc/FormatSize.h"
 #include "doc/TarnDoc.h"
@@ -28,6 +27,7 @@
 #include "ui/Art.h"
 #include "ui/CloseDlg.h"
 #include "ui/DirView.h"
+#include "ui/DisplayText.h"
 #include "ui/FileListModel.h"
 #include "ui/MainFrameTexts.h"
 #include "ui/SearchBox.h"

@@ -349,7 +349,8 @@ private slots:
         for (int nRow = 1; nRow < model.rowCount(); ++nRow)
         {
             QVERIFY(model.EntryAt(nRow) != pGone);
-            QVERIFY2(model.SizeAt(nRow - 1) <= model.SizeAt(nRow), qPrintable(QString::number(nRow)));
+            QVERIFY2(model.SizeAt(nRow - 1) <= model.SizeAt(nRow),
+                     qPrintable(QString::number(nRow)));
         }
         // The selected row moved with its entry.
         QModelIndexList selected = List().selectionModel()->selectedRows();

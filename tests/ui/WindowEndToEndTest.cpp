@@ -171,8 +171,7 @@ private slots:
         AddServerSite("127.0.0.1", false, "one");
         m_pWindow->Tree().FillTree();
         // Slow listings: the counts are seen between them.
-        m_pServer->SetFaults(
-            R"({"rules": [{"on": "LIST", "action": "delay", "seconds": 0.4}]})");
+        m_pServer->SetFaults(R"({"rules": [{"on": "LIST", "action": "delay", "seconds": 0.4}]})");
         m_pWindow->Frame().Action(ID_UPDATE_ALL)->trigger();
         static const QRegularExpression s_listed(
             QString::fromUtf8("^更新0/1  one：已列出 (\\d+) 个文件夹$"));
@@ -197,8 +196,10 @@ private slots:
         QVERIFY(seen.back() <= 5);
         QVERIFY(bTipSeen);
         QTRY_COMPARE(m_pWindow->Frame().StatusText(), QStringLiteral("更新完成"));
-        QVERIFY(!m_pWindow->TopItem(0)->data(0, Qt::ToolTipRole).toString().contains(
-            QString::fromUtf8("已列出")));
+        QVERIFY(!m_pWindow->TopItem(0)
+                     ->data(0, Qt::ToolTipRole)
+                     .toString()
+                     .contains(QString::fromUtf8("已列出")));
     }
 
     void TheFolderOnShowFollowsTheUpdateKeepingSelectionAndScroll()
