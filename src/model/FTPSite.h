@@ -180,6 +180,9 @@ public:
     void ClearRefusedFolders();
     static constexpr size_t MAX_REFUSED_PATHS = 100;
     std::atomic<int32_t> m_nRetries{0};
+    // Folders listed in the current run: how far an update got, for the
+    // window's progress ticks.
+    std::atomic<uint64_t> m_nListedFolders{0};
     // A listing over the control connection met a reply out of turn in this
     // run of the program: the site's later sessions list the normal way.
     std::atomic<bool> m_bStatListingFailed{false};

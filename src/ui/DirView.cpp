@@ -143,6 +143,9 @@ QVariant CDirItem::data(int nColumn, int nRole) const
                 stats.run->strLastError.empty() ? TEXT_LAST_SUCCESS : stats.run->strLastError;
         QString strTip = DisplayText(CutUtf8(
             strStatus, strTls.isEmpty() ? CDirView::MAX_TIP_BYTES : CDirView::MAX_TLS_TIP_BYTES));
+        QString strListed = ListedFoldersText(*pSite);
+        if (!strListed.isEmpty())
+            strTip += QLatin1Char('\n') + strListed;
         if (!strTls.isEmpty())
             strTip += QLatin1Char('\n') + strTls;
         QString strStats = StatsTipText(stats);

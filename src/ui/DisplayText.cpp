@@ -44,6 +44,18 @@ QString SiteLabel(const CFTPSite& site)
     return DisplayText(site.GetDisplayName());
 }
 
+QString ListedFoldersText(const CFTPSite& site)
+{
+    uint64_t nListed = site.m_nListedFolders.load();
+    if (site.m_nStatus.load() != 4 || nListed == 0)
+        return {};
+    // Grouped by thousands with commas, whatever the locale.
+    std::string strCount = std::to_string(nListed);
+    for (int i = int(strCount.size()) - 3; i > 0; i -= 3)
+        strCount.insert(size_t(i), 1, ',');
+    return QString::fromUtf8("已列出 %1 个文件夹").arg(QString::fromStdString(strCount));
+}
+
 QString DisplayUrl(std::string_view strUrl, const QString& strAddressText)
 {
     std::string strShown(strUrl);

@@ -19,6 +19,9 @@ QString DisplayText(std::string_view bytes);
 QString PlainToolTip(const QString& strText);
 // A site's label: its nickname when set, else its key.
 QString SiteLabel(const CFTPSite& site);
+// "已列出 1,234 个文件夹" while the site's update runs and has listed a
+// folder; "" otherwise.
+QString ListedFoldersText(const CFTPSite& site);
 // An FTP URL as the window shows it: its password hidden and, when it
 // carries percent-encoded bytes (a name the server sent in its own
 // character set), strAddressText as the text those bytes stand for, on the

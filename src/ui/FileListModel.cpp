@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <algorithm>
+#include <numeric>
 
 #include "doc/Ancestry.h"
 #include "doc/ChangeListing.h"
@@ -44,6 +45,40 @@ CFTPFile* AsFile(const CFileListModel::CRow& row)
 {
     return static_cast<CFTPFile*>(row.m_pEntry);
 }
+
+// Case-insensitive for A-Z only, then byte order: names are bytes, and a
+// comparison must not decode two names for every step of a sort.
+int CompareNames(const std::string& a, const std::string& b)
+{
+    size_t nCommon = std::min(a.size(), b.size());
+    for (size_t i = 0; i < nCommon; ++i)
+    {
+        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+        int nDiff =
+            lower(static_cast<unsigned char>(a[i])) - lower(static_cast<unsigned char>(b[i]));
+        if (nDiff != 0)
+            return nDiff;
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size() ? -1 : 1;
+    return a.compare(b);
+}
+
+// Thrown out of a sort that was superseded.
+struct CSortStopped
+{
+};
+
+// How often a sort looks at its stop flag, in comparisons or keys.
+constexpr size_t STOP_CHECK_MASK = 4095;
+
+// A row as the layout change finds it again: its entry, or the number a
+// welcome line or a gone row keeps.
+uint64_t RowIdentity(const CFileListModel::CRow& row)
+{
+    return row.m_pEntry != nullptr ? uint64_t(reinterpret_cast<uintptr_t>(row.m_pEntry))
+                                   : uint64_t(row.m_nSize);
+}
 } // namespace
 
 static_assert(sizeof(CFileListModel::CRow) == 16, "a row stays two words");
@@ -52,6 +87,11 @@ CFileListModel::CFileListModel(QObject* pParent) : QAbstractTableModel(pParent)
 {
     m_flushTimer.setSingleShot(true);
     connect(&m_flushTimer, &QTimer::timeout, this, &CFileListModel::OnFlushTimer);
+}
+
+CFileListModel::~CFileListModel()
+{
+    StopSort();
 }
 
 CFileListModel::CRow CFileListModel::FolderRow(CFTPDir* pDir)
@@ -76,12 +116,34 @@ void CFileListModel::Replace(std::deque<CRow> rows, int nFolderRows, std::vector
                              std::unordered_map<const CObject*, CChangeNote> notes)
 {
     DropPending();
+    StopSort();
+    RowsChanged();
+    bool bSorted = m_nSortColumn >= 0;
+    bool bSortLater = bSorted && rows.size() > SYNC_SORT_ROWS;
+    std::vector<uint32_t> order;
+    if (bSorted && !bSortLater)
+        order = SortedOrder(rows, gone, m_nSortColumn, m_sortOrder, nullptr);
     beginResetModel();
-    m_rows = std::move(rows);
+    if (bSorted)
+    {
+        m_listing = std::move(rows);
+        if (bSortLater)
+            m_rows = m_listing;
+        else
+        {
+            m_rows.clear();
+            for (uint32_t n : order)
+                m_rows.push_back(m_listing[n]);
+        }
+    }
+    else
+        m_rows = std::move(rows);
     m_nFolderRows = nFolderRows;
     m_gone = std::move(gone);
     m_changeNotes = std::move(notes);
     endResetModel();
+    if (bSortLater)
+        StartSort();
 }
 
 void CFileListModel::DropPending()
@@ -212,6 +274,41 @@ void CFileListModel::InsertBatch(size_t nMost)
     for (size_t i = 0; i < nTake; ++i)
         (m_pending[i].m_bFolder ? dirs : files).push_back(m_pending[i]);
     m_pending.erase(m_pending.begin(), m_pending.begin() + ptrdiff_t(nTake));
+    if (nTake == 0)
+        return;
+    RowsChanged();
+
+    if (m_nSortColumn >= 0)
+    {
+        m_listing.insert(m_listing.begin() + m_nFolderRows, dirs.begin(), dirs.end());
+        m_listing.insert(m_listing.end(), files.begin(), files.end());
+        if (m_rows.size() + nTake <= SYNC_SORT_ROWS)
+        {
+            // Each row into its sorted place: a short list stays sorted as
+            // results arrive, and what is selected stays selected.
+            for (const std::vector<CRow>* pRows : {&dirs, &files})
+                for (const CRow& row : *pRows)
+                {
+                    CSortKey key = KeyOf(row, m_nSortColumn, m_gone);
+                    auto place =
+                        std::upper_bound(m_rows.begin(), m_rows.end(), key,
+                                         [this](const CSortKey& k, const CRow& other) {
+                                             return Compare(k, KeyOf(other, m_nSortColumn, m_gone),
+                                                            m_nSortColumn, m_sortOrder) < 0;
+                                         });
+                    int nAt = int(place - m_rows.begin());
+                    beginInsertRows(QModelIndex(), nAt, nAt);
+                    m_rows.insert(place, row);
+                    m_nFolderRows += row.m_bFolder ? 1 : 0;
+                    endInsertRows();
+                }
+            return;
+        }
+        // A long list takes them where an unsorted one would, until the
+        // worker has sorted it again.
+        if (!IsSorting())
+            StartSort();
+    }
 
     if (!dirs.empty())
     {
@@ -233,6 +330,22 @@ void CFileListModel::InsertBatch(size_t nMost)
 template <class Covered> int CFileListModel::RemoveRows(Covered covered)
 {
     std::erase_if(m_pending, covered);
+    // The worker reads the entries about to be freed: it starts again over
+    // the rows that remain.
+    bool bResort = IsSorting();
+    StopSort();
+    struct CResort
+    {
+        CFileListModel* pModel;
+        bool bResort;
+        ~CResort()
+        {
+            if (bResort)
+                pModel->StartSort();
+        }
+    } resort{this, bResort};
+    if (m_nSortColumn >= 0)
+        std::erase_if(m_listing, covered);
 
     // Runs of rows to drop, as [first, last].
     std::vector<std::pair<int, int>> runs;
@@ -250,6 +363,7 @@ template <class Covered> int CFileListModel::RemoveRows(Covered covered)
         nRemoved += run.second - run.first + 1;
     if (runs.empty())
         return 0;
+    RowsChanged();
 
     auto countFolders = [this]
     {
@@ -313,6 +427,10 @@ void CFileListModel::RefreshFileHighlights(bool bFolders)
         nFirst = nFirst < 0 ? i : nFirst;
         nLast = i;
     }
+    // The listing's copies too: they come back when the sort changes.
+    for (CRow& row : m_listing)
+        if (row.m_pEntry != nullptr && (!row.m_bFolder || bFolders))
+            row.m_bUnread = (row.m_bFolder ? AsDir(row)->m_nState : AsFile(row)->m_nState) != 0;
     if (nFirst >= 0)
         emit dataChanged(index(nFirst, 0), index(nLast, COLUMN_COUNT - 1),
                          {Qt::BackgroundRole, Qt::ForegroundRole, Qt::FontRole});
@@ -335,6 +453,189 @@ void CFileListModel::SetHighlight(const QBrush& background, const QBrush& text)
     if (!m_rows.empty())
         emit dataChanged(index(0, 0), index(rowCount() - 1, COLUMN_COUNT - 1),
                          {Qt::BackgroundRole, Qt::ForegroundRole, Qt::FontRole});
+}
+
+CFileListModel::CSortKey CFileListModel::KeyOf(const CRow& row, int nColumn,
+                                               const std::vector<CChangeNote>& gone)
+{
+    static const std::string s_strNone;
+    CSortKey key;
+    key.bFolder = row.m_bFolder;
+    key.nSize = row.m_nSize;
+    key.pName = &s_strNone;
+    if (row.m_bGone)
+    {
+        const CChangeNote& note = gone[row.m_nSize];
+        key.pName = &note.strName;
+        key.nSize = note.bFolder ? 0 : note.nOldSize;
+    }
+    else if (row.m_pEntry != nullptr)
+    {
+        key.pName = row.m_bFolder ? &AsDir(row)->m_strName : &AsFile(row)->m_strName;
+        if (nColumn == COLUMN_ADDRESS)
+            key.strAddress = row.m_bFolder ? AsDir(row)->GetAddress() : AsFile(row)->GetAddress();
+        else if (nColumn == COLUMN_MODIFIED)
+            key.time = row.m_bFolder ? AsDir(row)->m_time.Get() : AsFile(row)->m_time.Get();
+    }
+    return key;
+}
+
+int CFileListModel::Compare(const CSortKey& a, const CSortKey& b, int nColumn, Qt::SortOrder order)
+{
+    // Folders lead in either direction.
+    if (a.bFolder != b.bFolder)
+        return a.bFolder ? -1 : 1;
+    // Rows without a time trail in either direction, as folders lead.
+    if (nColumn == COLUMN_MODIFIED && a.time.IsKnown() != b.time.IsKnown())
+        return a.time.IsKnown() ? -1 : 1;
+    int nOrder = 0;
+    if (nColumn == COLUMN_SIZE)
+        nOrder = a.nSize < b.nSize ? -1 : (a.nSize > b.nSize ? 1 : 0);
+    else if (nColumn == COLUMN_ADDRESS)
+        nOrder = a.strAddress.compare(b.strAddress);
+    else if (nColumn == COLUMN_MODIFIED)
+        nOrder = CompareModTimes(a.time, b.time);
+    if (nOrder == 0)
+        nOrder = CompareNames(*a.pName, *b.pName);
+    nOrder = nOrder < 0 ? -1 : (nOrder > 0 ? 1 : 0);
+    return order == Qt::DescendingOrder ? -nOrder : nOrder;
+}
+
+std::vector<uint32_t> CFileListModel::SortedOrder(const std::deque<CRow>& rows,
+                                                  const std::vector<CChangeNote>& gone, int nColumn,
+                                                  Qt::SortOrder order,
+                                                  const std::atomic<bool>* pStop)
+{
+    auto stopped = [pStop](size_t n)
+    { return pStop != nullptr && (n & STOP_CHECK_MASK) == 0 && pStop->load(); };
+    std::vector<CSortKey> keys;
+    keys.reserve(rows.size());
+    for (const CRow& row : rows)
+    {
+        if (stopped(keys.size()))
+            throw CSortStopped();
+        keys.push_back(KeyOf(row, nColumn, gone));
+    }
+    std::vector<uint32_t> sorted(rows.size());
+    std::iota(sorted.begin(), sorted.end(), 0u);
+    size_t nCompared = 0;
+    // Stable: equal rows keep the listing's order.
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [&](uint32_t a, uint32_t b)
+                     {
+                         if (stopped(++nCompared))
+                             throw CSortStopped();
+                         return Compare(keys[a], keys[b], nColumn, order) < 0;
+                     });
+    return sorted;
+}
+
+void CFileListModel::Sort(int nColumn, Qt::SortOrder order)
+{
+    FlushPending();
+    StopSort();
+    if (nColumn < 0 || nColumn >= COLUMN_COUNT)
+    {
+        if (m_nSortColumn < 0)
+            return;
+        m_nSortColumn = -1;
+        std::vector<uint32_t> listing(m_listing.size());
+        std::iota(listing.begin(), listing.end(), 0u);
+        ApplyOrder(listing);
+        m_listing.clear();
+        return;
+    }
+    if (m_nSortColumn < 0)
+        m_listing = m_rows;
+    m_nSortColumn = nColumn;
+    m_sortOrder = order;
+    if (m_listing.size() <= SYNC_SORT_ROWS)
+        ApplyOrder(SortedOrder(m_listing, m_gone, nColumn, order, nullptr));
+    else
+        StartSort();
+}
+
+void CFileListModel::ApplyOrder(const std::vector<uint32_t>& order)
+{
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    // Asked after the signal: the views hold their rows from then on.
+    const QModelIndexList persistent = persistentIndexList();
+    std::deque<CRow> rows;
+    for (uint32_t n : order)
+        rows.push_back(m_listing[n]);
+    if (!persistent.empty())
+    {
+        std::unordered_map<uint64_t, int> moved;
+        for (const QModelIndex& index : persistent)
+            moved.emplace(RowIdentity(m_rows[size_t(index.row())]), -1);
+        size_t nLeft = moved.size();
+        for (size_t i = 0; i < rows.size() && nLeft > 0; ++i)
+            if (auto found = moved.find(RowIdentity(rows[i]));
+                found != moved.end() && found->second < 0)
+            {
+                found->second = int(i);
+                --nLeft;
+            }
+        for (const QModelIndex& index : persistent)
+        {
+            int nRow = moved[RowIdentity(m_rows[size_t(index.row())])];
+            changePersistentIndex(index,
+                                  nRow < 0 ? QModelIndex() : createIndex(nRow, index.column()));
+        }
+    }
+    m_rows = std::move(rows);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void CFileListModel::StartSort()
+{
+    StopSort();
+    auto pStop = std::make_shared<std::atomic<bool>>(false);
+    m_pStop = pStop;
+    uint64_t nJob = ++m_nJob;
+    m_nJobGeneration = m_nGeneration;
+    m_worker = std::thread(
+        [this, nJob, pStop, rows = m_listing, gone = m_gone, nColumn = m_nSortColumn,
+         order = m_sortOrder]
+        {
+            std::vector<uint32_t> sorted;
+            try
+            {
+                sorted = SortedOrder(rows, gone, nColumn, order, pStop.get());
+            }
+            catch (const CSortStopped&)
+            {
+                return;
+            }
+            QMetaObject::invokeMethod(
+                this,
+                [this, nJob, sorted = std::move(sorted)]() mutable
+                { OnSortDone(nJob, std::move(sorted)); },
+                Qt::QueuedConnection);
+        });
+}
+
+void CFileListModel::StopSort()
+{
+    if (!m_worker.joinable())
+        return;
+    m_pStop->store(true);
+    m_worker.join();
+    ++m_nJob; // a result already posted is dropped
+}
+
+void CFileListModel::OnSortDone(uint64_t nJob, std::vector<uint32_t> order)
+{
+    if (nJob != m_nJob)
+        return;
+    m_worker.join();
+    if (m_nJobGeneration != m_nGeneration)
+    {
+        StartSort(); // rows came or went meanwhile
+        return;
+    }
+    ApplyOrder(order);
+    emit SortFinished();
 }
 
 CObject* CFileListModel::EntryAt(int nRow) const

@@ -15,16 +15,26 @@
 // the cache: they keep their own copy of the name and old size, point at no
 // entry (so nothing opens or copies them) and are painted struck through.
 //
-// GUI thread only. Every row's entry stays allocated until RemoveCovered has
-// dropped it: the window calls it before the update engine's removed entries
-// are freed.
+// Sorting by a column reorders the rows here (the listing's order is kept
+// beside them for the way back). Up to SYNC_SORT_ROWS rows sort at once;
+// more sort on a worker thread over a copy of the rows and take their places
+// in one layout change, so a million rows never stall the window. A newer
+// request (or new rows) supersedes a sort still running.
+//
+// GUI thread only, but for that worker. Every row's entry stays allocated
+// until RemoveCovered has dropped it: the window calls it before the update
+// engine's removed entries are freed, and every change that drops rows first
+// stops a running sort (it reads the entries' names).
 
 #include <QAbstractTableModel>
 #include <QBrush>
 #include <QTimer>
+#include <atomic>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -65,7 +75,11 @@ public:
         uint64_t m_bGone : 1 = 0;
     };
 
+    // Most rows sorted on the GUI thread.
+    static constexpr size_t SYNC_SORT_ROWS = 20000;
+
     explicit CFileListModel(QObject* pParent = nullptr);
+    ~CFileListModel() override;
 
     // The four welcome lines.
     void ShowWelcome();
@@ -97,6 +111,20 @@ public:
 
     void SetHighlight(const QBrush& background, const QBrush& text);
 
+    // Rows by a column (a Column; -1: the listing's own order), folders first
+    // in either direction: names A-Z without case then by bytes, sizes as
+    // numbers, addresses as text, times as times (rows without one last in
+    // either direction), ties by name. Kept for later listings.
+    void Sort(int nColumn, Qt::SortOrder order);
+    int SortColumn() const { return m_nSortColumn; }
+    Qt::SortOrder SortOrder() const { return m_sortOrder; }
+    // A sort runs on the worker; SortFinished follows when its rows are in place.
+    bool IsSorting() const { return m_worker.joinable(); }
+
+signals:
+    void SortFinished();
+
+public:
     int FolderRowCount() const { return m_nFolderRows; }
     const CRow& Row(int nRow) const { return m_rows[size_t(nRow)]; }
     CObject* EntryAt(int nRow) const;
@@ -143,6 +171,30 @@ private:
     void InsertBatch(size_t nMost);
     template <class Covered> int RemoveRows(Covered covered);
     QVariant Display(const CRow& row, int nColumn) const;
+
+    // What a row sorts by.
+    struct CSortKey
+    {
+        bool bFolder = false;
+        const std::string* pName = nullptr;
+        uint64_t nSize = 0;
+        std::string strAddress;
+        CModTime time; // the date column only
+    };
+    static CSortKey KeyOf(const CRow& row, int nColumn, const std::vector<CChangeNote>& gone);
+    static int Compare(const CSortKey& a, const CSortKey& b, int nColumn, Qt::SortOrder order);
+    // The listing's row indexes in sorted order; throws CSortStopped when
+    // *pStop turns true.
+    static std::vector<uint32_t> SortedOrder(const std::deque<CRow>& rows,
+                                             const std::vector<CChangeNote>& gone, int nColumn,
+                                             Qt::SortOrder order, const std::atomic<bool>* pStop);
+    // The rows become the listing's in this order; selected rows stay selected.
+    void ApplyOrder(const std::vector<uint32_t>& order);
+    void StartSort();
+    void StopSort();
+    void OnSortDone(uint64_t nJob, std::vector<uint32_t> order);
+    // Every change of the rows' set.
+    void RowsChanged() { ++m_nGeneration; }
     QVariant ToolTip(const CRow& row) const;
     QVariant TimeTip(const CRow& row) const;
 
@@ -158,4 +210,15 @@ private:
     QBrush m_highlight;
     QBrush m_highlightText;
     mutable CFileIconCache m_icons;
+
+    int m_nSortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    // While sorted: the rows in the listing's order.
+    std::deque<CRow> m_listing;
+    uint64_t m_nGeneration = 0;
+    // The running sort: its number, the generation it sorts, its stop flag.
+    uint64_t m_nJob = 0;
+    uint64_t m_nJobGeneration = 0;
+    std::shared_ptr<std::atomic<bool>> m_pStop;
+    std::thread m_worker;
 };

@@ -1,9 +1,7 @@
 #pragma once
-// Sorting the file list by a clicked column without touching the model's own
-// order: folders stay ahead of files in either direction; names compare
-// without regard to the case of A-Z, sizes as numbers, addresses as text,
-// times as times (rows without one last in either direction).
-// Unsorted (column -1, the default) the rows keep the model's order.
+// The view's side of the file list. The rows sort in the model itself (see
+// CFileListModel::Sort: a million rows sort off the GUI thread), so this
+// proxy keeps the model's order and hands a sort request there.
 // GUI thread only.
 
 #include <QSortFilterProxyModel>
@@ -17,8 +15,7 @@ class CFileSortProxy : public QSortFilterProxyModel
 public:
     explicit CFileSortProxy(CFileListModel& model, QObject* pParent = nullptr);
 
-protected:
-    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
+    void sort(int nColumn, Qt::SortOrder order = Qt::AscendingOrder) override;
 
 private:
     CFileListModel& m_model;

@@ -28,6 +28,7 @@
 #include "ui/AutoUpdate.h"
 #include "ui/CloseDlg.h"
 #include "ui/DirView.h"
+#include "ui/DisplayText.h"
 #include "ui/Downloads.h"
 #include "ui/FileListModel.h"
 #include "ui/MainFrameTexts.h"
@@ -115,7 +116,8 @@ CMainFrame::CMainFrame(QWidget* pParent)
 
     m_endTimer.setInterval(END_POLL_MS);
     connect(&m_endTimer, &QTimer::timeout, this, &CMainFrame::OnEndTimer);
-    m_progressTimer.setInterval(1000);
+    // Twice a second: the folder counts move visibly without flooding the pane.
+    m_progressTimer.setInterval(PROGRESS_MS);
     connect(&m_progressTimer, &QTimer::timeout, this, &CMainFrame::OnProgressTimer);
     m_progress.SetTimerSwitch(
         [this](bool bRun)
@@ -470,7 +472,19 @@ void CMainFrame::OnEntriesRemoved(const CSubtreeSet& removed)
 
 void CMainFrame::OnProgressTimer()
 {
-    m_pStatusPane->setText(QString::fromStdString(m_progress.OnTimer()));
+    QString strText = QString::fromStdString(m_progress.OnTimer());
+    // How far one running site got: the one on show, else the first.
+    const CFTPSite* pShown = m_pDoc->m_pCurrent ? m_pDoc->m_pCurrent->m_pDir->GetSite() : nullptr;
+    const CFTPSite* pRunning = nullptr;
+    if (pShown != nullptr && !ListedFoldersText(*pShown).isEmpty())
+        pRunning = pShown;
+    for (size_t i = 0; pRunning == nullptr && i < m_pDoc->m_siteList.size(); ++i)
+        if (!ListedFoldersText(*m_pDoc->m_siteList[i]).isEmpty())
+            pRunning = m_pDoc->m_siteList[i].get();
+    if (pRunning != nullptr)
+        strText += QStringLiteral("  ") + SiteLabel(*pRunning) + QString::fromUtf8("：") +
+                   ListedFoldersText(*pRunning);
+    m_pStatusPane->setText(strText);
 }
 
 void CMainFrame::WaitForEngine(std::chrono::milliseconds wait)

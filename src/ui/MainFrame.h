@@ -174,6 +174,7 @@ private:
     CAutoUpdate* m_pAutoUpdate = nullptr;
     CUpdateProgress m_progress;
     QTimer m_progressTimer;
+    static constexpr int PROGRESS_MS = 500;
     // Sites whose last notice came while the engine still held them: the
     // engine lets go after its last notice, so the end is watched for.
     std::set<CFTPSite*> m_endingSites;

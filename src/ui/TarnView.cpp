@@ -318,8 +318,8 @@ void CTarnView::contextMenuEvent(QContextMenuEvent* pEvent)
 void CTarnView::OnHeaderClicked(int nSection)
 {
     QHeaderView* pColumns = horizontalHeader();
-    int nColumn = m_pProxy->sortColumn();
-    Qt::SortOrder order = m_pProxy->sortOrder();
+    int nColumn = m_pModel->SortColumn();
+    Qt::SortOrder order = m_pModel->SortOrder();
     if (nColumn != nSection)
     {
         nColumn = nSection;
@@ -329,8 +329,7 @@ void CTarnView::OnHeaderClicked(int nSection)
         order = Qt::DescendingOrder;
     else
         nColumn = -1; // back to the listing's own order
-    m_pModel->FlushPending();
-    m_pProxy->sort(nColumn, order);
+    m_pModel->Sort(nColumn, order);
     pColumns->setSortIndicatorShown(nColumn >= 0);
     if (nColumn >= 0)
         pColumns->setSortIndicator(nColumn, order);

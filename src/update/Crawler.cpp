@@ -205,6 +205,7 @@ bool MergeListing(CFTPSite* pSite, CFTPDir* pDir, CFtpListing& listing,
     }
     size_t nUnreadable = listing.nUnreadable;
     listing = {};
+    pSite->m_nListedFolders.fetch_add(1);
     ITreeListener* pListener = pSite->m_pTreeListener.get();
     if (pListener != nullptr &&
         (pDir->m_fileList.size() > nFilesBefore || pDir->m_dirList.size() > nDirsBefore))

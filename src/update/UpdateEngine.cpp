@@ -210,6 +210,7 @@ void QueueSite(CFTPSite* pSite, CFTPDir* pStartDir)
     pSite->m_bResume = 0;
     pSite->m_nUnreadableLines = 0;
     pSite->ClearRefusedFolders();
+    pSite->m_nListedFolders = 0;
     pSite->SetStatus("正在等待更新...", 4);
     PostSiteUpdated(pSite);
     {

@@ -1,6 +1,6 @@
 #pragma once
 // The progress of an update run as the status bar shows it: "更新%d/%d" on
-// every tick of a one-second timer, then "更新完成" once the engine is idle.
+// every tick of the host's timer, then "更新完成" once the engine is idle.
 //
 // Threads: the GUI thread (or the command line's main thread) only.
 

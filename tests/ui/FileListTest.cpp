@@ -6,6 +6,7 @@
 #include <QAbstractItemModelTester>
 #include <QDesktopServices>
 #include <QHeaderView>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include "UiTestSupport.h"
@@ -49,6 +50,23 @@ public:
 QModelIndex ViewIndex(const CTarnView& view, int nRow, int nColumn = 0)
 {
     return view.model()->index(nRow, nColumn);
+}
+
+// File i of a sort test: "f" or "F" (odd i) and six digits, so names order by
+// number whatever the case while addresses put the capitals first; pairs of
+// files share a size that falls as i grows.
+QString SortFileName(int i)
+{
+    return QString::asprintf("%s%06d", i % 2 ? "F" : "f", i);
+}
+
+// Runs the event loop until no sort is left running.
+bool WaitForSort(CFileListModel& model)
+{
+    if (!model.IsSorting())
+        return true;
+    QSignalSpy finished(&model, &CFileListModel::SortFinished);
+    return finished.wait(120000);
 }
 } // namespace
 
@@ -275,6 +293,182 @@ private slots:
         QCOMPARE(tip("undated.txt"), QString());
         qunsetenv("TZ");
         tzset();
+    }
+
+    void EveryColumnSortsFoldersFirstWhetherSortedAtOnceOrOnTheWorker_data()
+    {
+        QTest::addColumn<int>("nFiles");
+        QTest::addColumn<int>("nColumn");
+        QTest::addColumn<bool>("bDescending");
+        const int nLong = int(CFileListModel::SYNC_SORT_ROWS) + 5000;
+        for (int nFiles : {40, nLong})
+            for (int nColumn : {int(CFileListModel::COLUMN_NAME), int(CFileListModel::COLUMN_SIZE),
+                                int(CFileListModel::COLUMN_ADDRESS),
+                                int(CFileListModel::COLUMN_MODIFIED)})
+                for (bool bDescending : {false, true})
+                    QTest::addRow("%d files, column %d%s", nFiles, nColumn,
+                                  bDescending ? ", descending" : "")
+                        << nFiles << nColumn << bDescending;
+    }
+
+    void EveryColumnSortsFoldersFirstWhetherSortedAtOnceOrOnTheWorker()
+    {
+        QFETCH(int, nFiles);
+        QFETCH(int, nColumn);
+        QFETCH(bool, bDescending);
+        CFTPDir* pRoot = m_pWindow->AddSite("h")->m_pRoot.get();
+        // The listing's order is a shuffle of the numbers. Every fifth file
+        // and the odd folders have no time; the others' minutes fall as i
+        // grows, three files to a minute; d2 is older than d0.
+        const int64_t nBase = CivilToSeconds(2024, 1, 1);
+        auto minute = [](int64_t nSeconds)
+        { return CModTime(nSeconds, TimePrecision::minute, false); };
+        auto fileMinute = [nFiles](int i) { return (nFiles - 1 - i) / 3; };
+        for (int j = 0; j < nFiles; ++j)
+        {
+            int i = int((int64_t(j) * 7919) % nFiles);
+            CFTPFile* pFile =
+                AddFile(pRoot, SortFileName(i).toStdString(), uint64_t((nFiles - 1 - i) / 2) * 10);
+            if (i % 5 != 4)
+                pFile->m_time = minute(nBase + int64_t(fileMinute(i)) * 60);
+            if (j % (nFiles / 4) == 0)
+            {
+                int nDir = j / (nFiles / 4);
+                CFTPDir* pDir = AddDir(pRoot, "d" + std::to_string(nDir));
+                if (nDir % 2 == 0)
+                    pDir->m_time = minute(nBase - int64_t(nDir) * 3600);
+            }
+        }
+        m_pWindow->Doc().NavigateTo(pRoot);
+        List().ShowBrowseListing();
+        QStringList listing = m_pWindow->Rows();
+
+        QStringList folders({"d0", "d1", "d2", "d3"});
+        QStringList files;
+        for (int i = 0; i < nFiles; ++i)
+            files << SortFileName(i);
+        if (nColumn == CFileListModel::COLUMN_SIZE)
+        {
+            files.clear();
+            for (int nPair = (nFiles - 1) / 2; nPair >= 0; --nPair)
+                for (int i = nPair * 2; i < std::min(nFiles, nPair * 2 + 2); ++i)
+                    files << SortFileName(i);
+        }
+        if (nColumn == CFileListModel::COLUMN_ADDRESS)
+            std::stable_partition(files.begin(), files.end(),
+                                  [](const QString& name) { return name.startsWith('F'); });
+        if (nColumn == CFileListModel::COLUMN_MODIFIED)
+        {
+            // By minute, ties by name; the rows without a time after them,
+            // by name, whichever the direction.
+            std::vector<int> dated;
+            QStringList undated;
+            for (int i = 0; i < nFiles; ++i)
+                if (i % 5 != 4)
+                    dated.push_back(i);
+                else
+                    undated << SortFileName(i);
+            std::stable_sort(dated.begin(), dated.end(), [&](int a, int b)
+                             { return fileMinute(a) < fileMinute(b); });
+            QStringList datedNames;
+            for (int i : dated)
+                datedNames << SortFileName(i);
+            QStringList datedFolders({"d2", "d0"});
+            QStringList undatedFolders({"d1", "d3"});
+            if (bDescending)
+            {
+                std::reverse(datedNames.begin(), datedNames.end());
+                std::reverse(undated.begin(), undated.end());
+                std::reverse(datedFolders.begin(), datedFolders.end());
+                std::reverse(undatedFolders.begin(), undatedFolders.end());
+            }
+            files = datedNames + undated;
+            folders = datedFolders + undatedFolders;
+        }
+        else if (bDescending)
+        {
+            std::reverse(folders.begin(), folders.end());
+            std::reverse(files.begin(), files.end());
+        }
+
+        QHeaderView* pHeader = List().horizontalHeader();
+        for (int nClick = 0; nClick < (bDescending ? 2 : 1); ++nClick)
+            emit pHeader->sectionClicked(nColumn);
+        QVERIFY(WaitForSort(List().Model()));
+        QCOMPARE(m_pWindow->Rows(), folders + files);
+        QVERIFY(pHeader->isSortIndicatorShown());
+        QCOMPARE(pHeader->sortIndicatorSection(), nColumn);
+        QCOMPARE(pHeader->sortIndicatorOrder(),
+                 bDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
+
+        // Clicked until it comes round again: the listing's own order.
+        for (int nClick = bDescending ? 2 : 1; nClick < 3; ++nClick)
+            emit pHeader->sectionClicked(nColumn);
+        QVERIFY(WaitForSort(List().Model()));
+        QCOMPARE(m_pWindow->Rows(), listing);
+        QVERIFY(!pHeader->isSortIndicatorShown());
+    }
+
+    void ALongSortLeavesTheWindowAnsweringAndTheLatestRequestWins()
+    {
+        // The testers walk every row at each layout change: their time would
+        // be the window's here.
+        m_pProxyTester.reset();
+        m_pModelTester.reset();
+        const int nFiles = 200000;
+        CFTPDir* pRoot = m_pWindow->AddSite("h")->m_pRoot.get();
+        for (int i = 0; i < nFiles; ++i)
+            AddFile(pRoot, SortFileName(nFiles - 1 - i).toStdString(), uint64_t(i % 1000));
+        CFTPFile* pGone = pRoot->m_fileList[7].get();
+        CFTPFile* pChosen = pRoot->m_fileList[nFiles / 2].get();
+        m_pWindow->Doc().NavigateTo(pRoot);
+        List().ShowBrowseListing();
+        List().selectRow(nFiles / 2);
+
+        // A 10 ms timer ticks while the worker sorts.
+        int nTicksWhileSorting = 0;
+        qint64 nLargestGap = 0;
+        QElapsedTimer clock;
+        QTimer ticker;
+        ticker.setInterval(10);
+        connect(&ticker, &QTimer::timeout,
+                [&]
+                {
+                    nLargestGap = std::max(nLargestGap, clock.restart());
+                    nTicksWhileSorting += List().Model().IsSorting() ? 1 : 0;
+                });
+        QSignalSpy finished(&List().Model(), &CFileListModel::SortFinished);
+        QHeaderView* pHeader = List().horizontalHeader();
+        clock.start();
+        ticker.start();
+        emit pHeader->sectionClicked(CFileListModel::COLUMN_ADDRESS);
+        QVERIFY(List().Model().IsSorting());
+        QTest::qWait(30);
+        // A new column supersedes the running sort; an entry dropped
+        // meanwhile is never read again.
+        emit pHeader->sectionClicked(CFileListModel::COLUMN_SIZE);
+        List().RemoveEntryRows(pGone);
+        QVERIFY(finished.wait(120000));
+        ticker.stop();
+        QTest::qWait(50);
+        QCOMPARE(finished.count(), 1);
+        QVERIFY2(nTicksWhileSorting > 0, "the window did not answer during the sort");
+        qInfo("largest gap of a 10 ms timer during the sort: %lld ms", nLargestGap);
+
+        CFileListModel& model = List().Model();
+        QCOMPARE(model.rowCount(), nFiles - 1);
+        QCOMPARE(pHeader->sortIndicatorSection(), int(CFileListModel::COLUMN_SIZE));
+        for (int nRow = 1; nRow < model.rowCount(); ++nRow)
+        {
+            QVERIFY(model.EntryAt(nRow) != pGone);
+            QVERIFY2(model.SizeAt(nRow - 1) <= model.SizeAt(nRow),
+                     qPrintable(QString::number(nRow)));
+        }
+        // The selected row moved with its entry.
+        QModelIndexList selected = List().selectionModel()->selectedRows();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(model.EntryAt(List().Proxy().mapToSource(selected[0]).row()),
+                 static_cast<CObject*>(pChosen));
     }
 
     void DoubleClickOpensAFolderOrHandsAFileUrlToTheDesktop()

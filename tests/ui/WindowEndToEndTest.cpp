@@ -3,6 +3,7 @@
 // tree, a folder removed by the server while it is shown, and closing while
 // workers block on a silent server.
 
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QtTest>
 #include <filesystem>
@@ -163,6 +164,42 @@ private slots:
         QCOMPARE(CWindowFixture::Labels(pSite).size(), 2);
         QCOMPARE(m_pWindow->Rows(), QStringList());
         QCOMPARE(m_pWindow->Tree().currentItem(), pSite);
+    }
+
+    void ARunningUpdateShowsHowManyFoldersItListed()
+    {
+        AddServerSite("127.0.0.1", false, "one");
+        m_pWindow->Tree().FillTree();
+        // Slow listings: the counts are seen between them.
+        m_pServer->SetFaults(R"({"rules": [{"on": "LIST", "action": "delay", "seconds": 0.4}]})");
+        m_pWindow->Frame().Action(ID_UPDATE_ALL)->trigger();
+        static const QRegularExpression s_listed(
+            QString::fromUtf8("^更新0/1  one：已列出 (\\d+) 个文件夹$"));
+        QList<int> seen;
+        bool bTipSeen = false;
+        QElapsedTimer clock;
+        clock.start();
+        while (!AllIdle() && clock.elapsed() < 30000)
+        {
+            QRegularExpressionMatch match = s_listed.match(m_pWindow->Frame().StatusText());
+            if (match.hasMatch() && (seen.isEmpty() || seen.back() != match.captured(1).toInt()))
+                seen << match.captured(1).toInt();
+            QString strTip = m_pWindow->TopItem(0)->data(0, Qt::ToolTipRole).toString();
+            bTipSeen = bTipSeen || strTip.contains(QString::fromUtf8("\n已列出 "));
+            QTest::qWait(20);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(AllIdle(), 30000);
+        m_pServer->ClearFaults();
+        // The count grew as folders were listed, and only ever grew.
+        QVERIFY2(seen.size() >= 2, qPrintable(QStringLiteral("counts seen: %1").arg(seen.size())));
+        QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+        QVERIFY(seen.back() <= 5);
+        QVERIFY(bTipSeen);
+        QTRY_COMPARE(m_pWindow->Frame().StatusText(), QStringLiteral("更新完成"));
+        QVERIFY(!m_pWindow->TopItem(0)
+                     ->data(0, Qt::ToolTipRole)
+                     .toString()
+                     .contains(QString::fromUtf8("已列出")));
     }
 
     void TheFolderOnShowFollowsTheUpdateKeepingSelectionAndScroll()
