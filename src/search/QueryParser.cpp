@@ -80,7 +80,7 @@ enum class ArgStyle
 using FilterFn = std::unique_ptr<CQueryTerm> (*)(CParser& parser, const std::string& strArg,
                                                  size_t nArgAt, const CModifiers& mods);
 
-struct CFilterSpec
+struct CFilterRule
 {
     const char* pszName;
     ArgStyle nStyle;
@@ -99,7 +99,7 @@ std::unique_ptr<CQueryTerm> MakeRegex(CParser& parser, const std::string& strArg
 std::unique_ptr<CQueryTerm> MakeDate(CParser& parser, const std::string& strArg, size_t nArgAt,
                                      const CModifiers& mods);
 
-const CFilterSpec FILTERS[] = {
+const CFilterRule FILTERS[] = {
     {"ext", ArgStyle::word, false, MakeExt},
     {"size", ArgStyle::comparison, false, MakeSize},
     {"site", ArgStyle::word, false, MakeSite},
@@ -319,33 +319,33 @@ private:
                                          : mods.bUnread) = true;
                 continue;
             }
-            const CFilterSpec* pSpec = nullptr;
-            for (const CFilterSpec& spec : FILTERS)
+            const CFilterRule* pFilter = nullptr;
+            for (const CFilterRule& filter : FILTERS)
             {
-                if (strPrefix == spec.pszName)
-                    pSpec = &spec;
+                if (strPrefix == filter.pszName)
+                    pFilter = &filter;
             }
-            if (pSpec == nullptr)
+            if (pFilter == nullptr)
             {
                 Fail(QueryErrorKind::unknownFilter, nAt, strPrefix);
                 return nullptr;
             }
-            if (mods.TextOnly() && !pSpec->bTakesCaseOrPath)
+            if (mods.TextOnly() && !pFilter->bTakesCaseOrPath)
             {
-                Fail(QueryErrorKind::misplacedModifier, mods.nCaseOrPathAt, pSpec->pszName);
+                Fail(QueryErrorKind::misplacedModifier, mods.nCaseOrPathAt, pFilter->pszName);
                 return nullptr;
             }
             m_nPos += strPrefix.size() + 1;
             size_t nArgAt = m_nPos;
             std::string strArg;
-            if (!ReadArgument(pSpec->nStyle, &strArg))
+            if (!ReadArgument(pFilter->nStyle, &strArg))
                 return nullptr;
             if (strArg.empty())
             {
-                Fail(QueryErrorKind::missingArgument, nAt, pSpec->pszName);
+                Fail(QueryErrorKind::missingArgument, nAt, pFilter->pszName);
                 return nullptr;
             }
-            pMain = pSpec->fnMake(*this, strArg, nArgAt, mods);
+            pMain = pFilter->fnMake(*this, strArg, nArgAt, mods);
             if (pMain == nullptr)
                 return nullptr;
             break;
