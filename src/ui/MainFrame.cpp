@@ -278,7 +278,10 @@ void CMainFrame::CreateToolBar()
     m_pSearchBox->SetCanSearch([this] { return !IsWalking(); });
     connect(m_pSearchBox, &CSearchBox::StatusText, this,
             [this](const QString& strText)
-            { m_pStatusPane->setText(strText.isEmpty() ? Text(frame_text::READY) : strText); });
+            {
+                m_strSearchStatus = strText;
+                m_pStatusPane->setText(strText.isEmpty() ? Text(frame_text::READY) : strText);
+            });
     m_pToolBar->addSeparator();
     m_pToolBar->addWidget(m_pSearchBox);
 
@@ -473,6 +476,9 @@ void CMainFrame::OnEntriesRemoved(const CSubtreeSet& removed)
 void CMainFrame::OnProgressTimer()
 {
     QString strText = QString::fromStdString(m_progress.OnTimer());
+    bool bRunEnded = !m_progressTimer.isActive();
+    if (bRunEnded && !m_strSearchStatus.isEmpty() && m_pStatusPane->text() == m_strSearchStatus)
+        return;
     // How far one running site got: the one on show, else the first.
     const CFTPSite* pShown = m_pDoc->m_pCurrent ? m_pDoc->m_pCurrent->m_pDir->GetSite() : nullptr;
     const CFTPSite* pRunning = nullptr;

@@ -175,6 +175,9 @@ private:
     CUpdateProgress m_progress;
     QTimer m_progressTimer;
     static constexpr int PROGRESS_MS = 500;
+    // The search box's last answer on the status bar; an update's end, seen
+    // up to a tick late, does not cover it.
+    QString m_strSearchStatus;
     // Sites whose last notice came while the engine still held them: the
     // engine lets go after its last notice, so the end is watched for.
     std::set<CFTPSite*> m_endingSites;
