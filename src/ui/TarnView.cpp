@@ -41,6 +41,10 @@ CTarnView::CTarnView(CTarnDoc& doc, QWidget* pParent)
     setColumnWidth(CFileListModel::COLUMN_SIZE, WIDTH_SIZE);
     setColumnWidth(CFileListModel::COLUMN_ADDRESS, WIDTH_ADDRESS);
     setColumnWidth(CFileListModel::COLUMN_MODIFIED, WIDTH_MODIFIED);
+    // The date beside the size, where it is seen at the default width; the
+    // long address goes last.
+    pColumns->moveSection(pColumns->visualIndex(CFileListModel::COLUMN_MODIFIED),
+                          pColumns->visualIndex(CFileListModel::COLUMN_ADDRESS));
     connect(pColumns, &QHeaderView::sectionClicked, this, &CTarnView::OnHeaderClicked);
 
     connect(this, &QAbstractItemView::doubleClicked, this, &CTarnView::OpenRow);
