@@ -1,6 +1,7 @@
 #include "doc/FtpUrl.h"
 
 #include "model/FTPSite.h"
+#include "model/PercentCode.h"
 #include "net/TlsSettings.h"
 
 namespace
@@ -20,22 +21,13 @@ bool IsUnreserved(unsigned char c)
 
 std::string PercentEncode(std::string_view str, std::string_view strKeep)
 {
-    static constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
-    std::string strOut;
-    strOut.reserve(str.size());
-    for (char ch : str)
-    {
-        auto c = static_cast<unsigned char>(ch);
-        if (IsUnreserved(c) || (c < 0x80 && c != 0 && strKeep.find(ch) != std::string_view::npos))
-        {
-            strOut += ch;
-            continue;
-        }
-        strOut += '%';
-        strOut += HEX_DIGITS[c >> 4];
-        strOut += HEX_DIGITS[c & 0x0F];
-    }
-    return strOut;
+    return PercentEncodeBytes(str,
+                              [strKeep](unsigned char c)
+                              {
+                                  return IsUnreserved(c) ||
+                                         (c < 0x80 && c != 0 &&
+                                          strKeep.find(char(c)) != std::string_view::npos);
+                              });
 }
 
 CUrlAccess GetUrlAccess(const CFTPSite& site)

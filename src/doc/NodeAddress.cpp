@@ -8,6 +8,7 @@
 
 #include "doc/FtpUrl.h"
 #include "doc/TarnDoc.h"
+#include "model/PercentCode.h"
 
 namespace
 {
@@ -20,62 +21,19 @@ CNameCodec CodecOf(const CFTPSite* pSite)
     return pSite != nullptr ? pSite->GetCodec() : CNameCodec();
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // A name as its bytes: "%XX" for "%" and the bytes at or above 0x80, or for
 // every byte.
 std::string EscapeName(std::string_view strName, bool bEveryByte)
 {
-    static constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
-    std::string str;
-    for (char ch : strName)
-    {
-        auto c = static_cast<unsigned char>(ch);
-        if (!bEveryByte && c < 0x80 && c != '%')
-        {
-            str += ch;
-            continue;
-        }
-        str += '%';
-        str += HEX_DIGITS[c >> 4];
-        str += HEX_DIGITS[c & 0x0F];
-    }
-    return str;
+    return PercentEncodeBytes(strName, [bEveryByte](unsigned char c)
+                              { return !bEveryByte && c < 0x80 && c != '%'; });
 }
 
 // The bytes a "%XX" form stands for; false when strName holds no such form
 // or a "%" without two hex digits.
 bool UnescapeName(std::string_view strName, std::string* pBytes)
 {
-    if (strName.find('%') == std::string_view::npos)
-        return false;
-    pBytes->clear();
-    for (size_t i = 0; i < strName.size(); ++i)
-    {
-        if (strName[i] != '%')
-        {
-            *pBytes += strName[i];
-            continue;
-        }
-        if (i + 2 >= strName.size())
-            return false;
-        int nHigh = HexValue(strName[i + 1]);
-        int nLow = HexValue(strName[i + 2]);
-        if (nHigh < 0 || nLow < 0)
-            return false;
-        *pBytes += static_cast<char>(nHigh * 16 + nLow);
-        i += 2;
-    }
-    return true;
+    return strName.find('%') != std::string_view::npos && PercentDecode(strName, pBytes);
 }
 
 template <class T>

@@ -12,6 +12,7 @@
 #include "model/FTPSite.h"
 #include "model/File.h"
 #include "model/Json.h"
+#include "model/PercentCode.h"
 
 namespace
 {
@@ -19,17 +20,6 @@ bool IsKeptInRaw(unsigned char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '.' || c == '_' || c == '~' || c == '/';
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 void WriteAll(int fd, std::string_view bytes, const std::string& strPath)
@@ -137,44 +127,12 @@ bool ParseChangeKind(std::string_view str, ChangeKind* pKind)
 
 std::string EncodeRawPath(std::string_view bytes)
 {
-    static constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
-    std::string str;
-    str.reserve(bytes.size() * 2);
-    for (char ch : bytes)
-    {
-        auto c = static_cast<unsigned char>(ch);
-        if (IsKeptInRaw(c))
-        {
-            str += ch;
-            continue;
-        }
-        str += '%';
-        str += HEX_DIGITS[c >> 4];
-        str += HEX_DIGITS[c & 0x0F];
-    }
-    return str;
+    return PercentEncodeBytes(bytes, IsKeptInRaw);
 }
 
 bool DecodeRawPath(std::string_view strRaw, std::string* pBytes)
 {
-    pBytes->clear();
-    for (size_t i = 0; i < strRaw.size(); ++i)
-    {
-        if (strRaw[i] != '%')
-        {
-            *pBytes += strRaw[i];
-            continue;
-        }
-        if (i + 2 >= strRaw.size())
-            return false;
-        int nHigh = HexValue(strRaw[i + 1]);
-        int nLow = HexValue(strRaw[i + 2]);
-        if (nHigh < 0 || nLow < 0)
-            return false;
-        *pBytes += static_cast<char>(nHigh * 16 + nLow);
-        i += 2;
-    }
-    return true;
+    return PercentDecode(strRaw, pBytes);
 }
 
 std::string CChangeRecord::GetPathBytes() const

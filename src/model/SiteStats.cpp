@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "model/FTPSite.h"
+#include "model/PercentCode.h"
 #include "model/SiteSettings.h"
 
 namespace
@@ -13,36 +14,14 @@ namespace
 // "%", spaces and control bytes escaped (a line's ends may be trimmed).
 std::string JoinPaths(const std::vector<std::string>& paths)
 {
-    static const char HEX[] = "0123456789ABCDEF";
     std::string strText;
     for (size_t i = 0; i < paths.size(); ++i)
     {
         if (i != 0)
             strText += '\t';
-        for (unsigned char c : paths[i])
-        {
-            if (c == '%' || c <= ' ')
-            {
-                strText += '%';
-                strText += HEX[c >> 4];
-                strText += HEX[c & 15];
-            }
-            else
-                strText += static_cast<char>(c);
-        }
+        strText += PercentEncodeBytes(paths[i], [](unsigned char c) { return c != '%' && c > ' '; });
     }
     return strText;
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 std::vector<std::string> SplitPaths(const std::string& strText)
@@ -50,22 +29,15 @@ std::vector<std::string> SplitPaths(const std::string& strText)
     std::vector<std::string> paths;
     if (strText.empty())
         return paths;
-    paths.emplace_back();
-    for (size_t i = 0; i < strText.size(); ++i)
+    size_t nStart = 0;
+    for (;;)
     {
-        char c = strText[i];
-        if (c == '\t')
-            paths.emplace_back();
-        else if (c == '%' && i + 2 < strText.size() && HexDigit(strText[i + 1]) >= 0 &&
-                 HexDigit(strText[i + 2]) >= 0)
-        {
-            paths.back() += static_cast<char>(HexDigit(strText[i + 1]) * 16 + HexDigit(strText[i + 2]));
-            i += 2;
-        }
-        else
-            paths.back() += c;
+        size_t nTab = strText.find('\t', nStart);
+        paths.push_back(PercentDecodeLenient(std::string_view(strText).substr(nStart, nTab - nStart)));
+        if (nTab == std::string::npos)
+            return paths;
+        nStart = nTab + 1;
     }
-    return paths;
 }
 } // namespace
 

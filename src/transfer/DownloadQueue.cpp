@@ -8,6 +8,7 @@
 #include "model/FTPSite.h"
 #include "model/File.h"
 #include "model/Json.h"
+#include "model/PercentCode.h"
 #include "net/FtpConnection.h"
 #include "net/InternetSession.h"
 #include "transfer/LocalName.h"
@@ -37,51 +38,7 @@ CSessionTimeouts DownloadTimeouts()
 // is not printable ASCII (and "%") is kept as "%XX".
 std::string EscapeBytes(const std::string& str)
 {
-    static const char HEX[] = "0123456789ABCDEF";
-    std::string strOut;
-    for (unsigned char c : str)
-    {
-        if (c < 0x20 || c >= 0x7f || c == '%')
-        {
-            strOut += '%';
-            strOut += HEX[c >> 4];
-            strOut += HEX[c & 15];
-        }
-        else
-            strOut += static_cast<char>(c);
-    }
-    return strOut;
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-bool UnescapeBytes(const std::string& str, std::string* pOut)
-{
-    pOut->clear();
-    for (size_t i = 0; i < str.size(); ++i)
-    {
-        if (str[i] != '%')
-        {
-            *pOut += str[i];
-            continue;
-        }
-        int nHigh = i + 1 < str.size() ? HexValue(str[i + 1]) : -1;
-        int nLow = i + 2 < str.size() ? HexValue(str[i + 2]) : -1;
-        if (nHigh < 0 || nLow < 0)
-            return false;
-        *pOut += static_cast<char>(nHigh * 16 + nLow);
-        i += 2;
-    }
-    return true;
+    return PercentEncodeBytes(str, [](unsigned char c) { return c >= 0x20 && c < 0x7f && c != '%'; });
 }
 
 // A relative path from the file must stay below its folder.
@@ -597,9 +554,9 @@ std::vector<CDownloadJob> CDownloadQueue::LoadQueueFile(const std::string& strPa
         auto path = fields.GetString("path");
         auto folder = fields.GetString("folder");
         auto relative = fields.GetString("relative");
-        if (!site || !path || !folder || !relative || !UnescapeBytes(*site, &job.strSiteKey) ||
-            !UnescapeBytes(*path, &job.strServerPath) || !UnescapeBytes(*folder, &job.strFolder) ||
-            !UnescapeBytes(*relative, &job.strRelative) || !IsSafeRelative(job.strRelative) ||
+        if (!site || !path || !folder || !relative || !PercentDecode(*site, &job.strSiteKey) ||
+            !PercentDecode(*path, &job.strServerPath) || !PercentDecode(*folder, &job.strFolder) ||
+            !PercentDecode(*relative, &job.strRelative) || !IsSafeRelative(job.strRelative) ||
             job.strServerPath.empty() || job.strServerPath[0] != '/' || job.strFolder.empty())
             continue;
         if (auto it = fields.GetValues().find("size");
