@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "search/NameFold.h"
 #include "search/Query.h"
@@ -90,6 +91,17 @@ struct CFilterRule
 
 std::unique_ptr<CQueryTerm> MakeExt(CParser& parser, const std::string& strArg, size_t nArgAt,
                                     const CModifiers& mods);
+// A size: or dm: value as its leading run of "<", ">" and "=" (the
+// comparison; a run that is none of "<", "<=", ">", ">=", "=" is refused by
+// the caller) and the rest.
+std::pair<std::string_view, std::string_view> SplitComparison(std::string_view arg)
+{
+    size_t n = arg.find_first_not_of("<>=");
+    if (n == std::string_view::npos)
+        n = arg.size();
+    return {arg.substr(0, n), arg.substr(n)};
+}
+
 std::unique_ptr<CQueryTerm> MakeSize(CParser& parser, const std::string& strArg, size_t nArgAt,
                                      const CModifiers& mods);
 std::unique_ptr<CQueryTerm> MakeSite(CParser& parser, const std::string& strArg, size_t nArgAt,
@@ -527,13 +539,7 @@ std::unique_ptr<CQueryTerm> MakeSize(CParser& parser, const std::string& strArg,
                                      const CModifiers& mods)
 {
     (void)mods;
-    std::string_view arg = strArg;
-    std::string_view op;
-    while (!arg.empty() && (arg[0] == '<' || arg[0] == '>' || arg[0] == '='))
-    {
-        op = std::string_view(strArg).substr(0, op.size() + 1);
-        arg.remove_prefix(1);
-    }
+    auto [op, arg] = SplitComparison(strArg);
     size_t nValueAt = nArgAt + op.size();
     auto bad = [&]() -> std::unique_ptr<CQueryTerm>
     {
@@ -640,13 +646,7 @@ std::unique_ptr<CQueryTerm> MakeDate(CParser& parser, const std::string& strArg,
                                      const CModifiers& mods)
 {
     (void)mods;
-    std::string_view arg = strArg;
-    std::string_view op;
-    while (!arg.empty() && (arg[0] == '<' || arg[0] == '>' || arg[0] == '='))
-    {
-        op = std::string_view(strArg).substr(0, op.size() + 1);
-        arg.remove_prefix(1);
-    }
+    auto [op, arg] = SplitComparison(strArg);
     auto bad = [&]() -> std::unique_ptr<CQueryTerm>
     {
         parser.Fail(QueryErrorKind::badDate, nArgAt + op.size(), strArg);
