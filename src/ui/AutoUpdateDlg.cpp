@@ -13,6 +13,8 @@
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
+#include "ui/OkCancelRow.h"
+
 namespace
 {
 const char* const TEXT_TITLE = "自动更新";
@@ -27,8 +29,6 @@ const char* const TEXT_MARKED_OUT = "除在“站点选项”中标记为“不�
 const char* const TEXT_CATCH_UP = "启动时补上错过的更新";
 const char* const TEXT_TRAY = "关闭时最小化到托盘";
 const char* const TEXT_NO_TRAY = "（此桌面没有托盘）";
-const char* const TEXT_OK = "确定";
-const char* const TEXT_CANCEL = "取消";
 
 QString Text(const char* psz)
 {
@@ -87,19 +87,7 @@ CAutoUpdateDlg::CAutoUpdateDlg(QWidget* pParent, bool bTrayAvailable) : QDialog(
         new QCheckBox(Text(TEXT_TRAY) + (bTrayAvailable ? QString() : Text(TEXT_NO_TRAY)));
     m_pCheckTray->setObjectName("closeToTray");
 
-    auto* pButtonOk = new QPushButton(Text(TEXT_OK));
-    auto* pButtonCancel = new QPushButton(Text(TEXT_CANCEL));
-    pButtonOk->setObjectName("ok");
-    pButtonCancel->setObjectName("cancel");
-    pButtonOk->setDefault(true);
-    connect(pButtonOk, &QPushButton::clicked, this, &CAutoUpdateDlg::accept);
-    connect(pButtonCancel, &QPushButton::clicked, this, &CAutoUpdateDlg::reject);
-    auto* pButtons = new QHBoxLayout;
-    pButtons->addStretch();
-    pButtons->addWidget(pButtonOk);
-    pButtons->addSpacing(40);
-    pButtons->addWidget(pButtonCancel);
-    pButtons->addStretch();
+    QHBoxLayout* pButtons = MakeOkCancelRow(this).pLayout;
 
     auto* pLayout = new QVBoxLayout(this);
     pLayout->addWidget(pWhen);

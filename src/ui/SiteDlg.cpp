@@ -12,6 +12,7 @@
 
 #include "model/FTPSite.h"
 #include "ui/DialogData.h"
+#include "ui/OkCancelRow.h"
 
 namespace
 {
@@ -26,8 +27,6 @@ const char* const TEXT_NICKNAME = "站点昵称:";
 const char* const TEXT_ANON_UPDATE = "是否匿名更新站点内容";
 const char* const TEXT_REMARK = "备注:";
 const char* const TEXT_ADVANCED = "高级...";
-const char* const TEXT_OK = "确定";
-const char* const TEXT_CANCEL = "取消";
 const char* const TEXT_BAD_PORT = "Please enter a positive integer.";
 const char* const TEXT_PORT_RANGE = "Please enter an integer between %1 and %2.";
 
@@ -72,16 +71,12 @@ CSiteDlg::CSiteDlg(QWidget* pParent)
     m_pEditRemark->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_pEditRemark->setTabChangesFocus(true);
 
-    auto* pButtonOk = new QPushButton(Text(TEXT_OK));
-    auto* pButtonCancel = new QPushButton(Text(TEXT_CANCEL));
+    COkCancelRow buttons = MakeOkCancelRow(this);
+    QPushButton* pButtonOk = buttons.pOk;
+    QPushButton* pButtonCancel = buttons.pCancel;
     auto* pButtonAdvanced = new QPushButton(Text(TEXT_ADVANCED));
-    pButtonOk->setObjectName("ok");
-    pButtonCancel->setObjectName("cancel");
     pButtonAdvanced->setObjectName("advanced");
     pButtonAdvanced->setAutoDefault(false);
-    pButtonOk->setDefault(true);
-    connect(pButtonOk, &QPushButton::clicked, this, &CSiteDlg::accept);
-    connect(pButtonCancel, &QPushButton::clicked, this, &CSiteDlg::reject);
     connect(pButtonAdvanced, &QPushButton::clicked, this, &CSiteDlg::OnAdvanced);
     connect(m_pCheckAnonymous, &QCheckBox::clicked, this, &CSiteDlg::OnAnonymousClicked);
 
@@ -103,17 +98,10 @@ CSiteDlg::CSiteDlg(QWidget* pParent)
     pGrid->addWidget(pButtonAdvanced, 6, 2, 1, 2, Qt::AlignRight);
     pGrid->setColumnStretch(1, 1);
 
-    auto* pButtons = new QHBoxLayout;
-    pButtons->addStretch();
-    pButtons->addWidget(pButtonOk);
-    pButtons->addSpacing(40);
-    pButtons->addWidget(pButtonCancel);
-    pButtons->addStretch();
-
     auto* pLayout = new QVBoxLayout(this);
     pLayout->addLayout(pGrid);
     pLayout->addSpacing(8);
-    pLayout->addLayout(pButtons);
+    pLayout->addLayout(buttons.pLayout);
 
     // The fields in the order they are read, then the buttons.
     setTabOrder(m_pEditHost, m_pEditPort);

@@ -19,6 +19,7 @@
 #include "net/TlsSettings.h"
 #include "ui/DisplayText.h"
 #include "ui/MessageBox.h"
+#include "ui/OkCancelRow.h"
 #include "update/SiteConnection.h"
 
 namespace
@@ -70,8 +71,6 @@ const char* const TEXT_CERT_SAME = "\n本站点已信任这个证书。";
 const char* const TEXT_CERT_REPLACES = "\n它将取代已信任的证书：\n%1\n";
 const char* const TEXT_CERT_ASK = "\n请确认这是该服务器的证书。信任后，本站点只接受这个公钥"
                                   "（按“确定”保存站点后生效）。\n\n信任此证书吗？";
-const char* const TEXT_OK = "确定";
-const char* const TEXT_CANCEL = "取消";
 
 // The known sets with what they are for; a set missing here shows its name.
 struct CCharsetLabel
@@ -208,19 +207,7 @@ CSiteOptionsDlg::CSiteOptionsDlg(QWidget* pParent) : QDialog(pParent)
 {
     setWindowTitle(Text(TEXT_TITLE));
 
-    auto* pButtonOk = new QPushButton(Text(TEXT_OK));
-    auto* pButtonCancel = new QPushButton(Text(TEXT_CANCEL));
-    pButtonOk->setObjectName("ok");
-    pButtonCancel->setObjectName("cancel");
-    pButtonOk->setDefault(true);
-    connect(pButtonOk, &QPushButton::clicked, this, &CSiteOptionsDlg::accept);
-    connect(pButtonCancel, &QPushButton::clicked, this, &CSiteOptionsDlg::reject);
-    auto* pButtons = new QHBoxLayout;
-    pButtons->addStretch();
-    pButtons->addWidget(pButtonOk);
-    pButtons->addSpacing(40);
-    pButtons->addWidget(pButtonCancel);
-    pButtons->addStretch();
+    QHBoxLayout* pButtons = MakeOkCancelRow(this).pLayout;
 
     auto* pLayout = new QVBoxLayout(this);
     pLayout->addWidget(MakeCharsetSection());
