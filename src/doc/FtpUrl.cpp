@@ -66,9 +66,9 @@ std::string BuildFtpUrl(const CFTPSite& site, const CUrlAccess& access, UrlLogin
     return strUrl;
 }
 
-std::string BuildFtpUrl(const CFTPSite& site, std::string_view strPath)
+std::string BuildFtpUrl(const CFTPSite& site, std::string_view strPath, UrlLogin nLogin)
 {
-    return BuildFtpUrl(site, GetUrlAccess(site), UrlLogin::withPassword, strPath);
+    return BuildFtpUrl(site, GetUrlAccess(site), nLogin, strPath);
 }
 
 bool IsPasswordLeftOut(const CFTPSite& site)

@@ -34,7 +34,7 @@ CUrlAccess GetUrlAccess(const CFTPSite& site);
 enum class UrlLogin
 {
     withPassword, // unless the site uses TLS
-    userOnly,     // exports: never a password
+    userOnly,     // exports and URLs handed to other programs: never a password
 };
 
 // "ftp://[user[:password]@]host:port" + the encoded path ("ftps://" for
@@ -42,8 +42,9 @@ enum class UrlLogin
 // host gets its brackets.
 std::string BuildFtpUrl(const CFTPSite& site, const CUrlAccess& access, UrlLogin nLogin,
                         std::string_view strPath);
-// The URL copied or opened: the site's access, the password when allowed.
-std::string BuildFtpUrl(const CFTPSite& site, std::string_view strPath);
+// The URL copied: the site's access, the password when allowed.
+std::string BuildFtpUrl(const CFTPSite& site, std::string_view strPath,
+                        UrlLogin nLogin = UrlLogin::withPassword);
 // Whether the site's copied URLs leave out a password it has (the copy
 // confirmation says why).
 [[nodiscard]] bool IsPasswordLeftOut(const CFTPSite& site);

@@ -23,6 +23,7 @@
 #include "doc/BrowseState.h"
 #include "doc/ChangeListing.h"
 #include "doc/DocHost.h"
+#include "doc/FtpUrl.h"
 #include "doc/PumpBudget.h"
 #include "model/Archive.h"
 #include "model/FTPSite.h"
@@ -180,7 +181,8 @@ public:
     // URL, or "" when no site has the key. The path is the server's bytes of
     // the cached entry it names (in a loaded tree), else the text in the
     // site's character set. User name, password and path are percent-encoded.
-    std::string GetUrl(const std::string& strAddress) const;
+    std::string GetUrl(const std::string& strAddress,
+                       UrlLogin nLogin = UrlLogin::withPassword) const;
     // The URL onto the clipboard; false (clipboard unchanged) without a site.
     bool CopyAddress(const std::string& strAddress);
     // A file row's double click: the URL to the system's handler.

@@ -45,7 +45,7 @@ CFTPSite* CTarnDoc::FindSiteByAddress(const std::string& strAddress, size_t* pnP
     return pBest;
 }
 
-std::string CTarnDoc::GetUrl(const std::string& strAddress) const
+std::string CTarnDoc::GetUrl(const std::string& strAddress, UrlLogin nLogin) const
 {
     size_t nPathStart = 0;
     CFTPSite* pSite = FindSiteByAddress(strAddress, &nPathStart);
@@ -63,14 +63,14 @@ std::string CTarnDoc::GetUrl(const std::string& strAddress) const
             std::string strServerPath = GetServerPath(ref);
             if (strPath.ends_with('/') && !strServerPath.ends_with('/'))
                 strServerPath += '/';
-            return BuildFtpUrl(*pSite, strServerPath);
+            return BuildFtpUrl(*pSite, strServerPath, nLogin);
         }
     }
     // Nothing cached there: the text in the site's character set.
     std::string strBytes;
     if (!codec.Encode(strPath, &strBytes))
         strBytes.assign(strPath);
-    return BuildFtpUrl(*pSite, strBytes);
+    return BuildFtpUrl(*pSite, strBytes, nLogin);
 }
 
 bool CTarnDoc::CopyAddress(const std::string& strAddress)
@@ -84,7 +84,9 @@ bool CTarnDoc::CopyAddress(const std::string& strAddress)
 
 void CTarnDoc::OpenFile(const std::string& strAddress)
 {
-    std::string strUrl = GetUrl(strAddress);
+    // The handler gets the URL on its command line, which every local user
+    // can read: no password in it (the handler asks for one).
+    std::string strUrl = GetUrl(strAddress, UrlLogin::userOnly);
     if (strUrl.empty())
         return;
     CEntryRef ref;
