@@ -266,8 +266,7 @@ int RunGet(CCliContext& ctx)
     {
         // The workers must leave Ctrl-C to this thread.
         CBlockInterrupts block;
-        for (auto& [job, pSite] : planned)
-            ids.push_back(queue.Add(std::move(job), pSite));
+        ids = queue.AddAll(std::move(planned));
     }
     bool bTerminal = ::isatty(STDERR_FILENO) != 0;
     bool bInterrupted = false;

@@ -59,6 +59,14 @@ bool IsSafeRelative(const std::string& strRelative)
     }
 }
 
+std::string TargetKey(const std::string& strFolder, const std::string& strRelative)
+{
+    std::string strKey = strFolder;
+    strKey += '\0';
+    strKey += strRelative;
+    return strKey;
+}
+
 const char* StateKey(DownloadState nState)
 {
     return nState == DownloadState::failed ? "failed" : "stopped";
@@ -109,6 +117,8 @@ CDownloadLimits CDownloadQueue::GetLimits() const
 
 void CDownloadQueue::SetQueueFile(const std::string& strPath)
 {
+    std::lock_guard saveLock(m_saveLock);
+    m_savedText.reset();
     std::lock_guard lock(m_lock);
     m_strQueueFile = strPath;
 }
@@ -127,46 +137,61 @@ CDownloadQueue::CEntry* CDownloadQueue::Find(uint64_t nId) const
     return nullptr;
 }
 
-std::string CDownloadQueue::MakeUniqueTarget(const CDownloadJob& job) const
+std::unordered_set<std::string> CDownloadQueue::TakenTargets() const
+{
+    std::unordered_set<std::string> taken;
+    taken.reserve(m_entries.size());
+    for (const auto& pEntry : m_entries)
+        if (!pEntry->bRemoved && pEntry->job.nState != DownloadState::done)
+            taken.insert(TargetKey(pEntry->job.strFolder, pEntry->job.strRelative));
+    return taken;
+}
+
+std::string CDownloadQueue::MakeUniqueTarget(const CDownloadJob& job,
+                                             const std::unordered_set<std::string>& taken)
 {
     // Two jobs with one target would share one .part file.
-    auto taken = [&](const std::string& strName)
-    {
-        std::string strRelative = job.strRelative;
-        size_t nSlash = strRelative.rfind('/');
-        strRelative =
-            (nSlash == std::string::npos ? "" : strRelative.substr(0, nSlash + 1)) + strName;
-        for (const auto& pEntry : m_entries)
-            if (!pEntry->bRemoved && pEntry->job.nState != DownloadState::done &&
-                pEntry->job.strFolder == job.strFolder && pEntry->job.strRelative == strRelative)
-                return true;
-        return false;
-    };
     size_t nSlash = job.strRelative.rfind('/');
-    std::string strName = job.strRelative.substr(nSlash == std::string::npos ? 0 : nSlash + 1);
-    std::string strFree = NextFreeName(strName, taken);
-    return job.strRelative.substr(0, nSlash == std::string::npos ? 0 : nSlash + 1) + strFree;
+    std::string strDir = job.strRelative.substr(0, nSlash == std::string::npos ? 0 : nSlash + 1);
+    std::string strName = job.strRelative.substr(strDir.size());
+    std::string strFree = NextFreeName(strName, [&](const std::string& strCandidate)
+                                       { return taken.contains(TargetKey(job.strFolder, strDir + strCandidate)); });
+    return strDir + strFree;
 }
 
 uint64_t CDownloadQueue::Add(CDownloadJob job, CFTPSite* pSite)
 {
-    uint64_t nId = 0;
+    std::vector<std::pair<CDownloadJob, CFTPSite*>> jobs;
+    jobs.emplace_back(std::move(job), pSite);
+    return AddAll(std::move(jobs)).front();
+}
+
+std::vector<uint64_t> CDownloadQueue::AddAll(std::vector<std::pair<CDownloadJob, CFTPSite*>> jobs)
+{
+    std::vector<uint64_t> ids;
+    ids.reserve(jobs.size());
     {
         std::lock_guard lock(m_lock);
-        auto pEntry = std::make_unique<CEntry>();
-        job.nId = nId = m_nNextId++;
-        if (job.nState != DownloadState::stopped && job.nState != DownloadState::failed)
-            job.nState = DownloadState::waiting;
-        job.strRelative = MakeUniqueTarget(job);
-        pEntry->job = std::move(job);
-        pEntry->pSite = pSite;
-        m_entries.push_back(std::move(pEntry));
+        std::unordered_set<std::string> taken = TakenTargets();
+        for (auto& [job, pSite] : jobs)
+        {
+            auto pEntry = std::make_unique<CEntry>();
+            job.nId = m_nNextId++;
+            ids.push_back(job.nId);
+            if (job.nState != DownloadState::stopped && job.nState != DownloadState::failed)
+                job.nState = DownloadState::waiting;
+            job.strRelative = MakeUniqueTarget(job, taken);
+            taken.insert(TargetKey(job.strFolder, job.strRelative));
+            pEntry->job = std::move(job);
+            pEntry->pSite = pSite;
+            m_entries.push_back(std::move(pEntry));
+        }
     }
     m_cv.notify_all();
     StartWorkers();
     Changed();
-    Save();
-    return nId;
+    RequestSave();
+    return ids;
 }
 
 void CDownloadQueue::Stop(uint64_t nId)
@@ -184,7 +209,7 @@ void CDownloadQueue::Stop(uint64_t nId)
             return;
     }
     Changed();
-    Save();
+    RequestSave();
 }
 
 void CDownloadQueue::Resume(uint64_t nId)
@@ -201,7 +226,7 @@ void CDownloadQueue::Resume(uint64_t nId)
     m_cv.notify_all();
     StartWorkers();
     Changed();
-    Save();
+    RequestSave();
 }
 
 void CDownloadQueue::Remove(uint64_t nId)
@@ -230,7 +255,7 @@ void CDownloadQueue::Remove(uint64_t nId)
     if (!strPart.empty())
         ::unlink(strPart.c_str());
     Changed();
-    Save();
+    RequestSave();
 }
 
 void CDownloadQueue::RemoveSite(const CFTPSite* pSite)
@@ -340,6 +365,10 @@ void CDownloadQueue::Shutdown()
         if (pThread->joinable())
             pThread->join();
     }
+    // The saver writes what is still asked for, then ends.
+    m_saveCv.notify_all();
+    if (m_saver.joinable())
+        m_saver.join();
 }
 
 CDownloadQueue::CEntry* CDownloadQueue::PickJob(const CFTPSite* pHeld)
@@ -501,6 +530,43 @@ void CDownloadQueue::Changed()
         onChange();
 }
 
+void CDownloadQueue::RequestSave()
+{
+    {
+        std::lock_guard lock(m_lock);
+        if (m_strQueueFile.empty() || m_bShutdown)
+            return;
+        m_bSaveWanted = true;
+        if (!m_saver.joinable())
+            m_saver = std::thread([this] { SaverMain(); });
+    }
+    m_saveCv.notify_all();
+}
+
+void CDownloadQueue::SaverMain()
+{
+    std::unique_lock lock(m_lock);
+    for (;;)
+    {
+        m_saveCv.wait(lock, [this] { return m_bSaveWanted || m_bShutdown; });
+        if (!m_bSaveWanted)
+            return;
+        m_bSaveWanted = false;
+        m_bSaving = true;
+        lock.unlock();
+        Save();
+        lock.lock();
+        m_bSaving = false;
+        m_saveCv.notify_all();
+    }
+}
+
+void CDownloadQueue::FlushSaves()
+{
+    std::unique_lock lock(m_lock);
+    m_saveCv.wait(lock, [this] { return (!m_bSaveWanted && !m_bSaving) || !m_saver.joinable(); });
+}
+
 void CDownloadQueue::Save()
 {
     std::lock_guard saveLock(m_saveLock);
@@ -526,12 +592,17 @@ void CDownloadQueue::Save()
                            .Finish();
         }
     }
+    // A job's start leaves the file as it was: no write (and no sync) then.
+    if (m_savedText == strText)
+        return;
     try
     {
         CAtomicFileWriter writer;
         writer.OpenOrThrow(strPath, 0600);
         writer.GetFile()->Write(strText.data(), strText.size());
         writer.Commit();
+        m_savedText = std::move(strText);
+        ++m_nQueueWrites;
     }
     catch (const std::exception&)
     {

@@ -21,6 +21,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "transfer/Download.h"
@@ -56,6 +58,9 @@ public:
     // Queues job (state waiting unless given as stopped) for site; returns
     // its id. A target another job of the queue already has gets "(1)".
     uint64_t Add(CDownloadJob job, CFTPSite* pSite);
+    // The same for many jobs (a folder's files) at once: one pass over the
+    // queue and one write of the queue file, however many there are.
+    std::vector<uint64_t> AddAll(std::vector<std::pair<CDownloadJob, CFTPSite*>> jobs);
     void Stop(uint64_t nId);
     // Stopped or failed: queued again (retry is the same).
     void Resume(uint64_t nId);
@@ -72,6 +77,10 @@ public:
     bool WaitIdle(std::chrono::milliseconds timeout) const;
     // Logins made so far (connections opened), for the reuse check.
     uint64_t CountLogins() const { return m_nLogins.load(); }
+    // Waits until the queue file holds every change asked of the queue so far.
+    void FlushSaves();
+    // Times the queue file was written, for the batching check.
+    uint64_t CountQueueWrites() const { return m_nQueueWrites.load(); }
 
     // Stops every transfer, cuts the connections and joins the workers.
     void Shutdown();
@@ -99,8 +108,17 @@ private:
     CEntry* PickJob(const CFTPSite* pHeld);
     void StartWorkers();
     void Changed();
+    // Writes the queue file now (workers: their own thread is no window's).
     void Save();
-    std::string MakeUniqueTarget(const CDownloadJob& job) const;
+    // Has the saver thread write it: the file is synced to disk, which must
+    // not hold up the window's thread that queues, stops and removes.
+    void RequestSave();
+    void SaverMain();
+    // Folder and relative path of every job that still has a target (not
+    // done, not removed), as TargetKey makes them.
+    std::unordered_set<std::string> TakenTargets() const;
+    static std::string MakeUniqueTarget(const CDownloadJob& job,
+                                        const std::unordered_set<std::string>& taken);
     CEntry* Find(uint64_t nId) const;
 
     mutable std::mutex m_lock;
@@ -115,7 +133,13 @@ private:
     std::string m_strQueueFile;
     std::function<void()> m_onChange;
     std::mutex m_saveLock;
+    std::optional<std::string> m_savedText; // under m_saveLock: what the file holds
+    std::condition_variable m_saveCv;
+    std::thread m_saver;
+    bool m_bSaveWanted = false; // under m_lock, as the two below
+    bool m_bSaving = false;
     std::atomic<uint64_t> m_nLogins{0};
+    std::atomic<uint64_t> m_nQueueWrites{0};
 };
 
 // The job's state as the list and tarn-cli show it.

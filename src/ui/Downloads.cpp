@@ -190,7 +190,7 @@ void CDownloads::RestoreQueue()
 {
     std::vector<CDownloadJob> jobs =
         CDownloadQueue::LoadQueueFile(GetProgramFolder() + "/" + DOWNLOAD_QUEUE_FILE);
-    size_t nRestored = 0;
+    std::vector<std::pair<CDownloadJob, CFTPSite*>> restored;
     for (CDownloadJob& job : jobs)
     {
         CFTPSite* pSite = m_doc.FindSite(job.strSiteKey);
@@ -200,11 +200,12 @@ void CDownloads::RestoreQueue()
         job.nDone = std::filesystem::file_size(job.GetPartPath(), error);
         if (error)
             job.nDone = 0;
-        m_queue.Add(std::move(job), pSite);
-        ++nRestored;
+        restored.emplace_back(std::move(job), pSite);
     }
-    if (nRestored == 0)
+    if (restored.empty())
         return;
+    size_t nRestored = restored.size();
+    m_queue.AddAll(std::move(restored));
     m_pNote->setText(Text(download_text::RESTORED).arg(nRestored));
     ShowDock();
     Refresh();
@@ -225,8 +226,11 @@ bool CDownloads::Download(CFTPSite& site, const CFTPDir* pDir, const CFTPFile* p
         return false;
     }
     m_pNote->setText(Text(download_text::QUEUED).arg(jobs.size()));
+    std::vector<std::pair<CDownloadJob, CFTPSite*>> queued;
+    queued.reserve(jobs.size());
     for (CDownloadJob& job : jobs)
-        m_queue.Add(std::move(job), &site);
+        queued.emplace_back(std::move(job), &site);
+    m_queue.AddAll(std::move(queued));
     ShowDock();
     Refresh();
     return true;

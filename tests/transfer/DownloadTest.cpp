@@ -446,6 +446,49 @@ TEST_F(DownloadTest, UnfinishedJobsAreKeptInTheQueueFile)
     EXPECT_EQ(jobs[1].nState, DownloadState::failed);
 }
 
+// A folder of many files is queued in one step: each target distinct from
+// every other job's (the queue's and the batch's own), the queue file
+// written once for the whole batch (by the saver, off the caller's thread),
+// and a job's start writes nothing.
+TEST_F(DownloadTest, AFolderIsQueuedInOneWriteWithDistinctTargets)
+{
+    const std::string strFile = m_data / DOWNLOAD_QUEUE_FILE;
+    CDownloadQueue queue;
+    queue.SetQueueFile(strFile);
+    auto stopped = [this](const std::string& strRelative)
+    {
+        CDownloadJob job = MakeJob("/" + strRelative, strRelative, 1);
+        job.nState = DownloadState::stopped; // no worker takes it
+        return std::make_pair(job, &m_site);
+    };
+    queue.Add(stopped("same.txt").first, &m_site);
+    queue.FlushSaves();
+    ASSERT_EQ(queue.CountQueueWrites(), 1u);
+
+    std::vector<std::pair<CDownloadJob, CFTPSite*>> batch;
+    for (const char* pszName : {"same.txt", "same.txt", "d/same.txt", "same.txt", "d/same.txt"})
+        batch.push_back(stopped(pszName));
+    for (int i = 0; i < 300; ++i)
+        batch.push_back(stopped("many/f" + std::to_string(i)));
+    std::vector<uint64_t> ids = queue.AddAll(std::move(batch));
+    queue.FlushSaves();
+    EXPECT_EQ(queue.CountQueueWrites(), 2u);
+    ASSERT_EQ(ids.size(), 305u);
+    std::vector<std::string> targets;
+    for (size_t i = 0; i < 5; ++i)
+        targets.push_back(queue.GetJob(ids[i]).value_or(CDownloadJob{}).strRelative);
+    EXPECT_EQ(targets, (std::vector<std::string>{"same (1).txt", "same (2).txt", "d/same.txt",
+                                                 "same (3).txt", "d/same (1).txt"}));
+    EXPECT_EQ(CDownloadQueue::LoadQueueFile(strFile).size(), 306u);
+
+    // A job that starts leaves the file's text as it was: no write.
+    queue.Resume(ids.back()); // "/many/f299" is not served: it fails, which is a change
+    ASSERT_TRUE(queue.WaitIdle(30s));
+    queue.FlushSaves();
+    EXPECT_EQ(queue.GetJob(ids.back()).value_or(CDownloadJob{}).nState, DownloadState::failed);
+    EXPECT_EQ(queue.CountQueueWrites(), 3u);
+}
+
 TEST_F(DownloadTest, StoppedDownloadResumesWhereItStopped)
 {
     std::string strBytes = RandomBytes(4 << 20, 8);
