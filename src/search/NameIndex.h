@@ -105,6 +105,10 @@ private:
     std::vector<uint32_t> m_folderFirst;  // per folder its first signature, then the end
 };
 
+// A build keeps its working memory for the thread's next build; this gives
+// it back (a builder with nothing more to do).
+void ReleaseIndexScratch();
+
 // The signature mask of a word: the bits of its trigrams (case-folded).
 uint64_t SignatureOf(std::string_view folded);
 
