@@ -4,6 +4,7 @@
 #include <shared_mutex>
 
 #include "model/FTPSite.h"
+#include "search/NameSearch.h"
 #include "search/SiteIndex.h"
 
 CIndexBuilder::CIndexBuilder()
@@ -90,6 +91,7 @@ CFTPSite* CIndexBuilder::TakeNext()
 
 void CIndexBuilder::Run(CWorker& worker)
 {
+    GiveWayToOtherThreads();
     std::unique_lock lock(m_lock);
     for (;;)
     {
