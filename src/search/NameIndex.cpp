@@ -128,41 +128,45 @@ public:
         Empty();
         size_t nSlots = std::bit_ceil(std::max<size_t>(nBytes, 1024));
         if (m_slots.size() < nSlots)
+        {
             m_slots.assign(nSlots, EMPTY);
+            m_used.resize(nSlots);
+        }
         m_nMask = static_cast<uint32_t>(nSlots - 1);
         m_nShift = 32 - std::countr_zero(nSlots);
         m_nLimit = nSlots - nSlots / 8;
     }
-    // True the first time a key is seen in the block.
-    bool Insert(uint32_t nKey)
+    // 1 the first time a key is seen in the block, else 0: an answer to
+    // add, not to branch on (it goes either way half the time).
+    size_t Insert(uint32_t nKey)
     {
         uint32_t n = (nKey * 0x9E3779B1u) >> m_nShift;
-        for (;;)
+        uint32_t nSlot = m_slots[n];
+        while (!((nSlot == nKey) | (nSlot == EMPTY)))
         {
-            uint32_t nSlot = m_slots[n];
-            if (nSlot == nKey)
-                return false;
-            if (nSlot == EMPTY)
-                break;
             n = (n + 1) & m_nMask;
+            nSlot = m_slots[n];
         }
-        if (m_used.size() >= m_nLimit)
-            return true; // full: a repeat costs a longer list, not a miss
+        size_t nNew = nSlot == EMPTY ? 1 : 0;
+        if (m_nUsed >= m_nLimit)
+            return nNew; // full: a repeat costs a longer list, not a miss
         m_slots[n] = nKey;
-        m_used.push_back(n);
-        return true;
+        m_used[m_nUsed] = n;
+        m_nUsed += nNew;
+        return nNew;
     }
 
 private:
     void Empty()
     {
-        for (uint32_t n : m_used)
-            m_slots[n] = EMPTY;
-        m_used.clear();
+        for (size_t i = 0; i < m_nUsed; ++i)
+            m_slots[m_used[i]] = EMPTY;
+        m_nUsed = 0;
     }
 
     std::vector<uint32_t>& m_slots;
     std::vector<uint32_t>& m_used;
+    size_t m_nUsed = 0;
     uint32_t m_nMask = 0;
     int m_nShift = 0;
     size_t m_nLimit = 0;
@@ -303,7 +307,7 @@ std::shared_ptr<CNameIndex> CNameIndex::Build(CFTPSite& site, bool bTrigrams, ui
     CBlockKeySet keySet(scratch.blockKeys, scratch.usedSlots);
     const CNameCodec& codec = pIndex->m_codec;
     std::vector<uint64_t>& pairs = scratch.pairs;
-    pairs.clear();
+    size_t nPairs = 0;
     pIndex->m_signatures.resize(nEntries);
     pIndex->m_folderFirst.reserve(pIndex->m_folders.size() + 1);
     uint32_t nFirst = 0;
@@ -348,16 +352,25 @@ std::shared_ptr<CNameIndex> CNameIndex::Build(CFTPSite& site, bool bTrigrams, ui
             FoldCase(text, &strFolded);
             const auto* p = reinterpret_cast<const unsigned char*>(strFolded.data());
             uint64_t nSignature = 0;
-            for (size_t i = 0; i + 2 < strFolded.size(); ++i)
+            if (strFolded.size() >= 3)
             {
-                uint32_t nKey = Key(p[i], p[i + 1], p[i + 2]);
-                nSignature |= SignatureBit(nKey);
-                if (keySet.Insert(nKey))
-                    pairs.push_back((uint64_t{nKey} << 32) | nBlock);
+                // Every trigram written, the pair count moved on for new ones.
+                if (pairs.size() < nPairs + strFolded.size())
+                    pairs.resize(std::max(pairs.size() * 2, nPairs + strFolded.size()));
+                uint64_t* pOut = pairs.data() + nPairs;
+                for (size_t i = 0; i + 2 < strFolded.size(); ++i)
+                {
+                    uint32_t nKey = Key(p[i], p[i + 1], p[i + 2]);
+                    nSignature |= SignatureBit(nKey);
+                    *pOut = (uint64_t{nKey} << 32) | nBlock;
+                    pOut += keySet.Insert(nKey);
+                }
+                nPairs = static_cast<size_t>(pOut - pairs.data());
             }
             pIndex->m_signatures[nName] = nSignature;
         }
     }
+    pairs.resize(nPairs);
     const uint64_t* pSorted = nullptr;
     SortByKey(&pairs, scratch.sorted.Get(pairs.size()), &pSorted);
 

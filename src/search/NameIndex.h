@@ -80,6 +80,13 @@ public:
         *pnCount = m_folderFirst[nFolder + 1] - m_folderFirst[nFolder];
         return m_signatures.data() + m_folderFirst[nFolder];
     }
+    // The signatures of a block's children, as built: its folders' in turn.
+    const uint64_t* BlockSignatures(size_t nBlock, size_t* pnCount) const
+    {
+        size_t nFirst = m_folderFirst[m_blockStart[nBlock]];
+        *pnCount = m_folderFirst[m_blockStart[nBlock + 1]] - nFirst;
+        return m_signatures.data() + nFirst;
+    }
     static uint64_t SignatureBit(uint32_t nKey)
     {
         return uint64_t{1} << ((uint64_t{nKey} * 0x9E3779B97F4A7C15ull) >> 58);
