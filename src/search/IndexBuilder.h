@@ -1,8 +1,9 @@
 #pragma once
 // Builds the name indexes of search on threads of its own (two sites at a
-// time, one per core), so a window never waits for one: after a site was loaded or updated the window asks
-// (Request), and the builder loads the site if needed and builds its index
-// when the tree changed since the last build (or has none yet).
+// time, one per core), so a window never waits for one: after a site was
+// loaded or updated the window asks (Request), and the builder loads the
+// site if needed and builds its index when the tree changed since the last
+// build (or has none yet).
 //
 // Threads: the public calls from one owning thread (the GUI's); the builds
 // on the builder's threads, never two of one site at once. Forget and the

@@ -180,8 +180,8 @@ void SortByKey(std::vector<uint64_t>* pPairs, uint64_t* pOther, const uint64_t**
 {
     uint64_t* pIn = pPairs->data();
     const size_t nPairs = pPairs->size();
-    auto countingPass = [](const uint64_t* pFrom, const uint64_t* pFromEnd, uint64_t* pTo,
-                           int nShift)
+    auto countingPass =
+        [](const uint64_t* pFrom, const uint64_t* pFromEnd, uint64_t* pTo, int nShift)
     {
         size_t counts[256] = {};
         for (const uint64_t* p = pFrom; p != pFromEnd; ++p)

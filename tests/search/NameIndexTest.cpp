@@ -129,11 +129,11 @@ protected:
     }
 
     static constexpr const char* QUERIES[] = {
-        "linux",      "kernel-42",  "strasse",      "STRASSE",        "ecole",
-        "école",      "软件",       "资料-1",       "v1.2.3",         "img_",
-        "*.iso",      "ext:pdf",    "ab zz",        "x-4999",         "linux | 软件资料",
-        "!linux ab",  "#5999",      "huge",         "regex:ab\\d{3}", "path:huge 软件",
-        "zzzzzz",     "kernelx",    "e-1",          "ssab",           "\"straße-1\"",
+        "linux",     "kernel-42", "strasse", "STRASSE",        "ecole",
+        "école",     "软件",      "资料-1",  "v1.2.3",         "img_",
+        "*.iso",     "ext:pdf",   "ab zz",   "x-4999",         "linux | 软件资料",
+        "!linux ab", "#5999",     "huge",    "regex:ab\\d{3}", "path:huge 软件",
+        "zzzzzz",    "kernelx",   "e-1",     "ssab",           "\"straße-1\"",
     };
 
     CTempDir m_dir;
