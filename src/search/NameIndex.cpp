@@ -1,6 +1,7 @@
 #include "search/NameIndex.h"
 
 #include <algorithm>
+#include <bit>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
@@ -23,6 +24,42 @@ struct CSnapshot
     std::string names;                // raw names of every child, folder by folder
     std::vector<uint32_t> nameLength; // per child
 };
+
+// An array whose elements are written before they are read: no clearing.
+template <class T> class CRawArray
+{
+public:
+    T* Get(size_t n)
+    {
+        if (n > m_nSize)
+        {
+            m_p.reset(new T[n]);
+            m_nSize = n;
+        }
+        return m_p.get();
+    }
+
+private:
+    std::unique_ptr<T[]> m_p;
+    size_t m_nSize = 0;
+};
+
+// What one build thread needs only while it builds, kept for the next build:
+// a site after site build then finds its memory mapped already (in a virtual
+// machine a page fault costs more than the work done on the page).
+struct CBuildScratch
+{
+    CSnapshot snap;
+    std::vector<uint64_t> pairs;
+    CRawArray<uint64_t> sorted;
+    std::vector<uint32_t> keys;
+    std::vector<uint32_t> postingStart;
+    std::vector<uint8_t> postings;
+    std::vector<uint32_t> blockKeys;
+    std::vector<uint32_t> usedSlots;
+};
+
+thread_local std::unique_ptr<CBuildScratch> t_pScratch;
 
 // Pre-order over the folders, iteratively (a deep tree must not exhaust the
 // stack); a folder's sub-folders' names, then its files' names.
@@ -69,63 +106,117 @@ void TakeSnapshot(CFTPDir* pRoot, bool bNames, CSnapshot* pSnap)
     }
 }
 
-// The distinct trigrams of one block: a small open-addressing table that
-// stays in the cache, emptied for the next block by a new stamp.
+// The distinct trigrams of one block: an open-addressing table sized to the
+// block's names, so an ordinary block's stays in the first-level cache;
+// emptied for the next block by clearing only the slots it used.
 class CBlockKeySet
 {
 public:
-    static constexpr size_t SLOTS = 16384; // a block holds a few thousand
+    static constexpr uint32_t EMPTY = 0xFFFFFFFF; // keys have 24 bits
 
-    void Start()
+    CBlockKeySet(std::vector<uint32_t>& slots, std::vector<uint32_t>& used)
+        : m_slots(slots), m_used(used)
     {
-        if (++m_nStamp == 0)
-        {
-            std::fill(std::begin(m_stamps), std::end(m_stamps), 0);
-            m_nStamp = 1;
-        }
-        m_nUsed = 0;
     }
-    // True the first time a key is seen in the block.
-    bool Insert(uint32_t nKey)
+    ~CBlockKeySet() { Empty(); }
+    CBlockKeySet(const CBlockKeySet&) = delete;
+    CBlockKeySet& operator=(const CBlockKeySet&) = delete;
+
+    // A block whose names hold nBytes bytes (no more distinct trigrams).
+    void Start(size_t nBytes)
     {
-        size_t n = (nKey * 0x9E3779B1u) >> 18; // 14 bits
-        while (m_stamps[n] == m_nStamp)
+        Empty();
+        size_t nSlots = std::bit_ceil(std::max<size_t>(nBytes, 1024));
+        if (m_slots.size() < nSlots)
         {
-            if (m_keys[n] == nKey)
-                return false;
-            n = (n + 1) & (SLOTS - 1);
+            m_slots.assign(nSlots, EMPTY);
+            m_used.resize(nSlots);
         }
-        if (m_nUsed >= SLOTS * 3 / 4)
-            return true; // full (a huge block): a repeat costs a longer list, not a miss
-        m_stamps[n] = m_nStamp;
-        m_keys[n] = nKey;
-        ++m_nUsed;
-        return true;
+        m_nMask = static_cast<uint32_t>(nSlots - 1);
+        m_nShift = 32 - std::countr_zero(nSlots);
+        m_nLimit = nSlots - nSlots / 8;
+    }
+    // 1 the first time a key is seen in the block, else 0: an answer to
+    // add, not to branch on (it goes either way half the time).
+    size_t Insert(uint32_t nKey)
+    {
+        uint32_t n = (nKey * 0x9E3779B1u) >> m_nShift;
+        uint32_t nSlot = m_slots[n];
+        while (!((nSlot == nKey) | (nSlot == EMPTY)))
+        {
+            n = (n + 1) & m_nMask;
+            nSlot = m_slots[n];
+        }
+        size_t nNew = nSlot == EMPTY ? 1 : 0;
+        if (m_nUsed >= m_nLimit)
+            return nNew; // full: a repeat costs a longer list, not a miss
+        m_slots[n] = nKey;
+        m_used[m_nUsed] = n;
+        m_nUsed += nNew;
+        return nNew;
     }
 
 private:
-    uint32_t m_stamps[SLOTS] = {};
-    uint32_t m_keys[SLOTS] = {};
-    uint32_t m_nStamp = 0;
+    void Empty()
+    {
+        for (size_t i = 0; i < m_nUsed; ++i)
+            m_slots[m_used[i]] = EMPTY;
+        m_nUsed = 0;
+    }
+
+    std::vector<uint32_t>& m_slots;
+    std::vector<uint32_t>& m_used;
     size_t m_nUsed = 0;
+    uint32_t m_nMask = 0;
+    int m_nShift = 0;
+    size_t m_nLimit = 0;
 };
 
 // Sorts (key << 32 | block) pairs by key, keeping the block order of each
-// key: a stable radix sort over the key's three bytes.
-void SortByKey(std::vector<uint64_t>& pairs)
+// key: once through memory by the key's high byte, then each of those
+// buckets, which the cache holds, by the two low bytes. *ppOut: the result,
+// in *pPairs or pOther.
+void SortByKey(std::vector<uint64_t>* pPairs, uint64_t* pOther, const uint64_t** ppOut)
 {
-    std::vector<uint64_t> other(pairs.size());
-    for (int nShift = 32; nShift < 56; nShift += 8)
+    uint64_t* pIn = pPairs->data();
+    const size_t nPairs = pPairs->size();
+    auto countingPass =
+        [](const uint64_t* pFrom, const uint64_t* pFromEnd, uint64_t* pTo, int nShift)
     {
-        size_t counts[257] = {};
-        for (uint64_t n : pairs)
-            ++counts[((n >> nShift) & 0xFF) + 1];
-        for (size_t i = 1; i < 257; ++i)
-            counts[i] += counts[i - 1];
-        for (uint64_t n : pairs)
-            other[counts[(n >> nShift) & 0xFF]++] = n;
-        pairs.swap(other);
+        size_t counts[256] = {};
+        for (const uint64_t* p = pFrom; p != pFromEnd; ++p)
+            ++counts[(*p >> nShift) & 0xFF];
+        size_t nAt = 0;
+        for (size_t& nCount : counts)
+        {
+            size_t n = nCount;
+            nCount = nAt;
+            nAt += n;
+        }
+        for (const uint64_t* p = pFrom; p != pFromEnd; ++p)
+            pTo[counts[(*p >> nShift) & 0xFF]++] = *p;
+    };
+    size_t bucketStart[257] = {};
+    for (size_t i = 0; i < nPairs; ++i)
+        ++bucketStart[((pIn[i] >> 48) & 0xFF) + 1];
+    for (size_t i = 1; i < 257; ++i)
+        bucketStart[i] += bucketStart[i - 1];
+    {
+        size_t next[256];
+        std::copy(bucketStart, bucketStart + 256, next);
+        for (size_t i = 0; i < nPairs; ++i)
+            pOther[next[(pIn[i] >> 48) & 0xFF]++] = pIn[i];
     }
+    for (size_t b = 0; b < 256; ++b)
+    {
+        size_t nBegin = bucketStart[b];
+        size_t nEnd = bucketStart[b + 1];
+        if (nEnd - nBegin < 2)
+            continue;
+        countingPass(pOther + nBegin, pOther + nEnd, pIn + nBegin, 32);
+        countingPass(pIn + nBegin, pIn + nEnd, pOther + nBegin, 40);
+    }
+    *ppOut = pOther;
 }
 
 void PutVarint(std::vector<uint8_t>& out, uint32_t n)
@@ -170,7 +261,14 @@ std::shared_ptr<CNameIndex> CNameIndex::Build(CFTPSite& site, bool bTrigrams, ui
     pIndex->m_nEpoch = nEpoch;
     pIndex->m_bTrigrams = bTrigrams;
     pIndex->m_codec = site.GetCodec();
-    CSnapshot snap;
+    if (t_pScratch == nullptr)
+        t_pScratch = std::make_unique<CBuildScratch>();
+    CBuildScratch& scratch = *t_pScratch;
+    CSnapshot& snap = scratch.snap;
+    snap.folders.clear();
+    snap.childCount.clear();
+    snap.names.clear();
+    snap.nameLength.clear();
     {
         std::shared_lock lock(site.m_treeLock);
         TakeSnapshot(site.m_pRoot.get(), bTrigrams, &snap);
@@ -180,7 +278,7 @@ std::shared_ptr<CNameIndex> CNameIndex::Build(CFTPSite& site, bool bTrigrams, ui
         return nullptr;
 
     // Blocks: whole folders, about BLOCK_ENTRIES children each.
-    pIndex->m_folders = std::move(snap.folders);
+    pIndex->m_folders = snap.folders;
     size_t nEntries = 0;
     size_t nInBlock = 0;
     for (size_t i = 0; i < pIndex->m_folders.size(); ++i)
@@ -206,11 +304,11 @@ std::shared_ptr<CNameIndex> CNameIndex::Build(CFTPSite& site, bool bTrigrams, ui
 
     // Each block's distinct trigrams as (key, block) pairs, block after
     // block; sorted by key they are each trigram's blocks, ascending.
-    auto pKeySet = std::make_unique<CBlockKeySet>();
+    CBlockKeySet keySet(scratch.blockKeys, scratch.usedSlots);
     const CNameCodec& codec = pIndex->m_codec;
-    std::vector<uint64_t> pairs;
-    pairs.reserve(nEntries * 6);
-    pIndex->m_signatures.assign(nEntries, 0);
+    std::vector<uint64_t>& pairs = scratch.pairs;
+    size_t nPairs = 0;
+    pIndex->m_signatures.resize(nEntries);
     pIndex->m_folderFirst.reserve(pIndex->m_folders.size() + 1);
     uint32_t nFirst = 0;
     for (uint32_t nCount : snap.childCount)
@@ -228,16 +326,23 @@ std::shared_ptr<CNameIndex> CNameIndex::Build(CFTPSite& site, bool bTrigrams, ui
     {
         if ((nBlock & 255) == 0 && stopped())
             return nullptr;
-        pKeySet->Start();
         size_t nChildren = 0;
         for (size_t f = pIndex->m_blockStart[nBlock]; f < pIndex->m_blockStart[nBlock + 1]; ++f)
             nChildren += snap.childCount[f];
+        size_t nBytes = 0;
+        for (size_t c = 0; c < nChildren; ++c)
+            nBytes += snap.nameLength[nName + c];
+        // Folding may lengthen a name (a sharp s becomes "ss"), a little.
+        keySet.Start(nBytes + nBytes / 2);
         for (size_t c = 0; c < nChildren; ++c, ++nName)
         {
             std::string_view raw(snap.names.data() + nOffset, snap.nameLength[nName]);
             nOffset += snap.nameLength[nName];
             if (raw.size() < 3)
+            {
+                pIndex->m_signatures[nName] = 0;
                 continue;
+            }
             std::string_view text = raw;
             if (!codec.IsDecodedAsIs(raw))
             {
@@ -247,41 +352,60 @@ std::shared_ptr<CNameIndex> CNameIndex::Build(CFTPSite& site, bool bTrigrams, ui
             FoldCase(text, &strFolded);
             const auto* p = reinterpret_cast<const unsigned char*>(strFolded.data());
             uint64_t nSignature = 0;
-            for (size_t i = 0; i + 2 < strFolded.size(); ++i)
+            if (strFolded.size() >= 3)
             {
-                uint32_t nKey = Key(p[i], p[i + 1], p[i + 2]);
-                nSignature |= SignatureBit(nKey);
-                if (pKeySet->Insert(nKey))
-                    pairs.push_back((uint64_t{nKey} << 32) | nBlock);
+                // Every trigram written, the pair count moved on for new ones.
+                if (pairs.size() < nPairs + strFolded.size())
+                    pairs.resize(std::max(pairs.size() * 2, nPairs + strFolded.size()));
+                uint64_t* pOut = pairs.data() + nPairs;
+                for (size_t i = 0; i + 2 < strFolded.size(); ++i)
+                {
+                    uint32_t nKey = Key(p[i], p[i + 1], p[i + 2]);
+                    nSignature |= SignatureBit(nKey);
+                    *pOut = (uint64_t{nKey} << 32) | nBlock;
+                    pOut += keySet.Insert(nKey);
+                }
+                nPairs = static_cast<size_t>(pOut - pairs.data());
             }
             pIndex->m_signatures[nName] = nSignature;
         }
     }
-    snap.names = {};
-    pKeySet.reset();
-    SortByKey(pairs);
+    pairs.resize(nPairs);
+    const uint64_t* pSorted = nullptr;
+    SortByKey(&pairs, scratch.sorted.Get(pairs.size()), &pSorted);
 
-    pIndex->m_postings.reserve(pairs.size() + pairs.size() / 4);
+    // Encoded into the scratch, then copied at their size: no slack kept.
+    std::vector<uint32_t>& keys = scratch.keys;
+    std::vector<uint32_t>& postingStart = scratch.postingStart;
+    std::vector<uint8_t>& postings = scratch.postings;
+    keys.clear();
+    postingStart.clear();
+    postings.clear();
     for (size_t i = 0; i < pairs.size();)
     {
-        auto nKey = static_cast<uint32_t>(pairs[i] >> 32);
-        pIndex->m_keys.push_back(nKey);
-        pIndex->m_postingStart.push_back(static_cast<uint32_t>(pIndex->m_postings.size()));
+        auto nKey = static_cast<uint32_t>(pSorted[i] >> 32);
+        keys.push_back(nKey);
+        postingStart.push_back(static_cast<uint32_t>(postings.size()));
         uint32_t nPrev = 0;
-        for (; i < pairs.size() && static_cast<uint32_t>(pairs[i] >> 32) == nKey; ++i)
+        for (; i < pairs.size() && static_cast<uint32_t>(pSorted[i] >> 32) == nKey; ++i)
         {
-            auto nBlock = static_cast<uint32_t>(pairs[i]);
-            PutVarint(pIndex->m_postings, nBlock - nPrev);
+            auto nBlock = static_cast<uint32_t>(pSorted[i]);
+            PutVarint(postings, nBlock - nPrev);
             nPrev = nBlock;
         }
     }
-    pairs = {};
-    pIndex->m_postingStart.push_back(static_cast<uint32_t>(pIndex->m_postings.size()));
-    pIndex->m_postings.shrink_to_fit();
-    pIndex->m_keys.shrink_to_fit();
+    postingStart.push_back(static_cast<uint32_t>(postings.size()));
+    pIndex->m_keys.assign(keys.begin(), keys.end());
+    pIndex->m_postingStart.assign(postingStart.begin(), postingStart.end());
+    pIndex->m_postings.assign(postings.begin(), postings.end());
     if (stopped())
         return nullptr;
     return pIndex;
+}
+
+void ReleaseIndexScratch()
+{
+    t_pScratch.reset();
 }
 
 void CNameIndex::MarkRemoved(const CFTPDir* pDir)

@@ -80,6 +80,13 @@ public:
         *pnCount = m_folderFirst[nFolder + 1] - m_folderFirst[nFolder];
         return m_signatures.data() + m_folderFirst[nFolder];
     }
+    // The signatures of a block's children, as built: its folders' in turn.
+    const uint64_t* BlockSignatures(size_t nBlock, size_t* pnCount) const
+    {
+        size_t nFirst = m_folderFirst[m_blockStart[nBlock]];
+        *pnCount = m_folderFirst[m_blockStart[nBlock + 1]] - nFirst;
+        return m_signatures.data() + nFirst;
+    }
     static uint64_t SignatureBit(uint32_t nKey)
     {
         return uint64_t{1} << ((uint64_t{nKey} * 0x9E3779B97F4A7C15ull) >> 58);
@@ -104,6 +111,10 @@ private:
     std::vector<uint64_t> m_signatures;   // per child, folder by folder
     std::vector<uint32_t> m_folderFirst;  // per folder its first signature, then the end
 };
+
+// A build keeps its working memory for the thread's next build; this gives
+// it back (a builder with nothing more to do).
+void ReleaseIndexScratch();
 
 // The signature mask of a word: the bits of its trigrams (case-folded).
 uint64_t SignatureOf(std::string_view folded);

@@ -1,5 +1,10 @@
 #include "search/NameSearch.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <mutex>
 #include <shared_mutex>
 #include <thread>
@@ -17,16 +22,37 @@ constexpr auto SLICE = std::chrono::milliseconds(2);
 // Some child of the folder, as the index saw it, may match. A folder that
 // changed since is read whole by the grown pass, or (changed during this
 // search) may be missed by it, as any search racing an update may.
-bool AnySigned(const CNameIndex& index, size_t nFolder, const CQuery& query)
+bool AnySigned(const uint64_t* pSignatures, size_t nCount, const CQuery& query)
 {
-    size_t nCount = 0;
-    const uint64_t* pSignatures = index.BuiltSignatures(nFolder, &nCount);
+    if (query.m_bPlainMask)
+    {
+        // Branch-free in runs, which the compiler turns into vector code:
+        // a rare word's blocks are mostly thousands of children that fail.
+        const uint64_t nMask = query.m_nPlainMask;
+        for (size_t i = 0; i < nCount; i += 64)
+        {
+            size_t nEnd = std::min(nCount, i + 64);
+            uint64_t nAny = 0;
+            for (size_t j = i; j < nEnd; ++j)
+                nAny |= static_cast<uint64_t>((pSignatures[j] & nMask) == nMask);
+            if (nAny != 0)
+                return true;
+        }
+        return false;
+    }
     for (size_t i = 0; i < nCount; ++i)
     {
         if (query.MaySign(pSignatures[i]))
             return true;
     }
     return false;
+}
+
+bool AnySigned(const CNameIndex& index, size_t nFolder, const CQuery& query)
+{
+    size_t nCount = 0;
+    const uint64_t* pSignatures = index.BuiltSignatures(nFolder, &nCount);
+    return AnySigned(pSignatures, nCount, query);
 }
 
 bool IsAtOrBelow(const CFTPDir* pDir, const CFTPDir* pTop)
@@ -167,6 +193,13 @@ private:
             auto deadline = std::chrono::steady_clock::now() + SLICE;
             for (int nCheck = 0; nBlock < blocks.Size(); nBlock = blocks.Next(nBlock + 1))
             {
+                if (bTrigrams && pIndex->HasSignatures())
+                {
+                    size_t nCount = 0;
+                    const uint64_t* pSignatures = pIndex->BlockSignatures(nBlock, &nCount);
+                    if (!AnySigned(pSignatures, nCount, query))
+                        continue; // no child of the block as built can match
+                }
                 ++nBlocks;
                 for (size_t f = pIndex->BlockBegin(nBlock); f < pIndex->BlockEnd(nBlock); ++f)
                 {
@@ -276,6 +309,17 @@ private:
     std::vector<bool> m_done;
 };
 } // namespace
+
+void GiveWayToOtherThreads()
+{
+    // A Linux thread has a niceness of its own; failing to change it only
+    // costs the window some smoothness.
+    auto nThread = static_cast<id_t>(::gettid());
+    errno = 0;
+    int nNice = ::getpriority(PRIO_PROCESS, nThread);
+    if (errno == 0 && nNice < 5)
+        (void)::setpriority(PRIO_PROCESS, nThread, 5);
+}
 
 CSearchSite MakeSearchSite(CFTPSite& site)
 {

@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <algorithm>
+#include <chrono>
 #include <numeric>
 
 #include "doc/Ancestry.h"
@@ -259,9 +260,13 @@ void CFileListModel::FlushPending()
 
 void CFileListModel::OnFlushTimer()
 {
-    // A batch at a time: the rest follows at the next turn of the event loop,
-    // so a walk that finds rows faster than the list takes them never stalls it.
-    InsertBatch(FLUSH_LIMIT);
+    // Batches for a short while: the rest follows at the next turn of the
+    // event loop, so a walk that finds rows faster than the list takes them
+    // never stalls it, however slow a batch is on a busy machine.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FLUSH_SLICE_MS);
+    do
+        InsertBatch(FLUSH_LIMIT);
+    while (!m_pending.empty() && std::chrono::steady_clock::now() < deadline);
     if (!m_pending.empty())
         m_flushTimer.start(0);
 }

@@ -61,8 +61,10 @@ public:
         COLUMN_COUNT,
     };
     static constexpr int FLUSH_MS = 25;
-    // Most rows inserted at one turn of the event loop.
-    static constexpr size_t FLUSH_LIMIT = 16384;
+    // Rows are inserted this many at a time, for about FLUSH_SLICE_MS at
+    // one turn of the event loop.
+    static constexpr size_t FLUSH_LIMIT = 2048;
+    static constexpr int FLUSH_SLICE_MS = 6;
     static constexpr int WELCOME_LINE_COUNT = 4;
 
     struct CRow

@@ -3,10 +3,9 @@
 #include "ui/FileListModel.h"
 
 CFileSortProxy::CFileSortProxy(CFileListModel& model, QObject* pParent)
-    : QSortFilterProxyModel(pParent), m_model(model)
+    : QIdentityProxyModel(pParent), m_model(model)
 {
     setSourceModel(&model);
-    setDynamicSortFilter(false);
 }
 
 void CFileSortProxy::sort(int nColumn, Qt::SortOrder order)

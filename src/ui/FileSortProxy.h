@@ -1,14 +1,16 @@
 #pragma once
 // The view's side of the file list. The rows sort in the model itself (see
 // CFileListModel::Sort: a million rows sort off the GUI thread), so this
-// proxy keeps the model's order and hands a sort request there.
+// proxy keeps the model's order, row for row, and hands a sort request
+// there. An identity proxy: inserting rows costs it nothing per row already
+// shown, where a sorting proxy would remap them all at every batch.
 // GUI thread only.
 
-#include <QSortFilterProxyModel>
+#include <QIdentityProxyModel>
 
 class CFileListModel;
 
-class CFileSortProxy : public QSortFilterProxyModel
+class CFileSortProxy : public QIdentityProxyModel
 {
     Q_OBJECT
 

@@ -269,6 +269,7 @@ void CSearchBox::StartSearch()
         [this, request = std::move(request), nGeneration, pStop = running.pStop,
          pFinished = running.pFinished]
         {
+            GiveWayToOtherThreads();
             auto start = std::chrono::steady_clock::now();
             CSink sink(*this, nGeneration, *pStop);
             CSearchStats stats = RunNameSearch(request, sink, *pStop);
@@ -299,7 +300,7 @@ void CSearchBox::Drain()
                 m_bDrainAsked = false;
                 return;
             }
-            size_t n = std::min<size_t>(m_queue.size(), 1024);
+            size_t n = std::min<size_t>(m_queue.size(), 256);
             hits.assign(m_queue.begin(), m_queue.begin() + static_cast<ptrdiff_t>(n));
             m_queue.erase(m_queue.begin(), m_queue.begin() + static_cast<ptrdiff_t>(n));
         }

@@ -170,6 +170,35 @@ private slots:
         QCOMPARE(shown, shownAtBars);
     }
 
+    // More rows than one turn of the event loop inserts: they come in over
+    // many turns, each in its place, none lost or doubled, and a folder
+    // found last still goes before every file.
+    void ManyResultRowsComeInOverSeveralTurnsInTheirOrder()
+    {
+        CFTPDir* pRoot = m_pWindow->AddSite("h")->m_pRoot.get();
+        std::vector<CFTPFile*> files;
+        for (int i = 0; i < 7; ++i)
+            files.push_back(AddFile(pRoot, "f" + std::to_string(i)));
+        CFTPDir* pDir = AddDir(pRoot, "d");
+        List().ClearList();
+        List().AppendResultRow(nullptr, IUpdateObserver::entryFile);
+        constexpr int FILES = 20000;
+        for (int i = 0; i < FILES; ++i)
+            List().AppendResultRow(files[size_t(i) % files.size()], IUpdateObserver::entryFile);
+        List().AppendResultRow(pDir, IUpdateObserver::entryFolder);
+        CFileListModel& model = List().Model();
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        QTRY_COMPARE_WITH_TIMEOUT(model.PendingCount(), size_t(0), 60000);
+        QVERIFY(inserted.count() > FILES / int(CFileListModel::FLUSH_LIMIT));
+        QCOMPARE(model.rowCount(), FILES + 1);
+        QCOMPARE(model.EntryAt(0), pDir);
+        for (int i = 0; i < FILES; ++i)
+        {
+            if (model.EntryAt(i + 1) != files[size_t(i) % files.size()])
+                QFAIL(qPrintable(QString("row %1 out of place").arg(i + 1)));
+        }
+    }
+
     void RemovedEntriesLoseEveryRowTheyHave()
     {
         CFTPDir* pRoot = m_pWindow->AddSite("h")->m_pRoot.get();
