@@ -28,6 +28,7 @@
 #include <malloc.h>
 #include <memory>
 
+#include "StallMeter.h"
 #include "doc/TarnDoc.h"
 #include "model/FTPSite.h"
 #include "model/ProgramFolder.h"
@@ -70,27 +71,6 @@ public:
 private:
     QWidget* m_pWidget;
     bool m_bPainted = false;
-};
-
-// The largest gap between two ticks of a 10 ms timer.
-class CStallMeter : public QObject
-{
-public:
-    CStallMeter()
-    {
-        m_timer.setInterval(10);
-        m_timer.setTimerType(Qt::PreciseTimer);
-        connect(&m_timer, &QTimer::timeout, this,
-                [this] { m_nLargest = std::max<qint64>(m_nLargest, m_clock.restart()); });
-        m_clock.start();
-        m_timer.start();
-    }
-    qint64 Largest() const { return m_nLargest; }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_nLargest = 0;
 };
 
 struct CWindow

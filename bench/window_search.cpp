@@ -16,6 +16,7 @@
 #include <benchmark/benchmark.h>
 #include <memory>
 
+#include "StallMeter.h"
 #include "doc/TarnDoc.h"
 #include "model/FTPSite.h"
 #include "model/ProgramFolder.h"
@@ -29,27 +30,6 @@
 
 namespace
 {
-// The largest gap between two ticks of a 10 ms timer.
-class CStallMeter : public QObject
-{
-public:
-    CStallMeter()
-    {
-        m_timer.setInterval(10);
-        m_timer.setTimerType(Qt::PreciseTimer);
-        connect(&m_timer, &QTimer::timeout, this,
-                [this] { m_nLargest = std::max<qint64>(m_nLargest, m_clock.restart()); });
-        m_clock.start();
-        m_timer.start();
-    }
-    qint64 Largest() const { return m_nLargest; }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_nLargest = 0;
-};
-
 struct CWindow
 {
     CTempDir data;
