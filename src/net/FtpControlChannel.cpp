@@ -254,7 +254,10 @@ bool CFtpControlChannel::ReceiveAvailable()
         size_t nRead = 0;
         CURLcode nResult = curl_easy_recv(m_pEasy, buffer, sizeof buffer, &nRead);
         if (nResult == CURLE_AGAIN)
+        {
+            m_bDrained = true;
             return true;
+        }
         if (nResult != CURLE_OK)
         {
             // A reset is a reset; anything else on a dead line is a dropped session.
@@ -381,7 +384,11 @@ bool CFtpControlChannel::Pump(int nWaitMs)
         return Fail(m_nDeadError);
     if (m_pRegistry->IsClosed())
         return Die(ERROR_INTERNET_CONNECTION_ABORTED);
-    if (!SendPending() || !ReceiveAvailable())
+    if (!SendPending())
+        return false;
+    // Once a read found nothing, no layer of ours holds bytes the poll
+    // below cannot see: a wait goes straight to it, a syscall less per wake.
+    if ((nWaitMs <= 0 || !m_bDrained) && !ReceiveAvailable())
         return false;
     if (nWaitMs <= 0 || !m_replies.empty())
         return true;

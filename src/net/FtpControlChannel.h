@@ -123,6 +123,7 @@ private:
     std::string m_strIn;
     size_t m_nInRead = 0;
     bool m_bInReply = false; // inside a multi-line reply
+    bool m_bDrained = false; // the last read found nothing more to read
     CFtpReply m_current;
     std::deque<CFtpReply> m_replies;
     uint64_t m_nQueuedBytes = 0;  // held by m_replies and m_current

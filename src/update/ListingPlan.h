@@ -42,7 +42,13 @@ class CFTPSite;
 
 // Folders requested ahead of the crawl on the control connection; 1 sends
 // each request only when the crawl needs its folder.
-inline constexpr size_t DEFAULT_PIPELINE_DEPTH = 16;
+inline constexpr size_t DEFAULT_PIPELINE_DEPTH = 64;
+// The pipeline is topped up once this many folders' answers are in, so that
+// fewer, larger writes carry the requests.
+constexpr size_t PipelineBatch(size_t nDepth)
+{
+    return nDepth >= 8 ? nDepth / 4 : 1;
+}
 // Listings fetched ahead and not merged yet are held up to this many bytes.
 inline constexpr uint64_t DEFAULT_HOLD_AHEAD_BYTES = uint64_t{32} << 20;
 

@@ -331,8 +331,7 @@ bool CStatFolderSource::ChangeDirectory(CFTPDir* pDir)
     }
     ++m_report.nStatFolders;
     // Keep the line busy while the crawl merges.
-    FillPipeline();
-    if (m_pChannel)
+    if (FillPipeline())
         (void)m_pChannel->Poll();
     return true;
 }
@@ -532,17 +531,24 @@ void CStatFolderSource::SendRequest(const CRequestPtr& pRequest)
     ++m_nInFlight;
 }
 
-void CStatFolderSource::FillPipeline()
+bool CStatFolderSource::FillPipeline()
 {
     if (m_nState != State::stat || !m_pChannel || m_plan.nPipelineDepth <= 1)
-        return;
+        return false;
+    // Topped up a batch at a time, so one write carries several folders'
+    // commands and neither we nor the server wake up once per folder.
+    if (m_nInFlight + PipelineBatch(m_plan.nPipelineDepth) > m_plan.nPipelineDepth)
+        return false;
+    bool bSent = false;
     while (m_nInFlight < m_plan.nPipelineDepth && m_nHeldBytes < m_plan.nHoldAheadBytes &&
            !m_planned.empty())
     {
         CRequestPtr pRequest = m_planned.begin()->second;
         m_planned.erase(m_planned.begin());
         SendRequest(pRequest);
+        bSent = true;
     }
+    return bSent;
 }
 
 bool CStatFolderSource::WaitFor(const CRequest& request, ReplyTo nKind)

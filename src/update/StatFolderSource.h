@@ -121,7 +121,8 @@ private:
 
     CRequestPtr Need(CFTPDir* pDir, const std::string& strPath);
     void SendRequest(const CRequestPtr& pRequest);
-    void FillPipeline();
+    // True when it queued requests.
+    bool FillPipeline();
     // Reads replies until the request has its CWD (or STAT) answer. False
     // with the last error set once the control connection is gone.
     bool WaitFor(const CRequest& request, ReplyTo nKind);

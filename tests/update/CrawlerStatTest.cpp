@@ -117,6 +117,11 @@ TEST_F(CrawlerStatTest, StatCrawlSavesTheSameBytesAsAListCrawl)
         {"stat", ListingMode::stat, DEFAULT_PIPELINE_DEPTH, DEFAULT_HOLD_AHEAD_BYTES},
         {"auto", ListingMode::automatic, DEFAULT_PIPELINE_DEPTH, DEFAULT_HOLD_AHEAD_BYTES},
         {"auto, nothing fetched ahead", ListingMode::automatic, 1, DEFAULT_HOLD_AHEAD_BYTES},
+        // Topped up one folder at a time, and in batches of two with a
+        // window smaller than the tree: a refill that came too late or
+        // never would stall or reorder the crawl.
+        {"stat, a window of three", ListingMode::stat, 3, DEFAULT_HOLD_AHEAD_BYTES},
+        {"stat, a window of nine", ListingMode::stat, 9, DEFAULT_HOLD_AHEAD_BYTES},
         {"auto, every listing held ahead dropped", ListingMode::automatic, DEFAULT_PIPELINE_DEPTH,
          1},
     };
