@@ -4,6 +4,7 @@
 #include <shared_mutex>
 
 #include "model/FTPSite.h"
+#include "model/ThreadPriority.h"
 #include "search/NameSearch.h"
 #include "search/SiteIndex.h"
 

@@ -1,10 +1,6 @@
 #include "search/NameSearch.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <mutex>
 #include <shared_mutex>
 #include <thread>
@@ -309,17 +305,6 @@ private:
     std::vector<bool> m_done;
 };
 } // namespace
-
-void GiveWayToOtherThreads()
-{
-    // A Linux thread has a niceness of its own; failing to change it only
-    // costs the window some smoothness.
-    auto nThread = static_cast<id_t>(::gettid());
-    errno = 0;
-    int nNice = ::getpriority(PRIO_PROCESS, nThread);
-    if (errno == 0 && nNice < 5)
-        (void)::setpriority(PRIO_PROCESS, nThread, 5);
-}
 
 CSearchSite MakeSearchSite(CFTPSite& site)
 {

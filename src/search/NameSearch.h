@@ -78,12 +78,6 @@ struct CSearchStats
     bool bStopped = false; // by the stop flag or the sink
 };
 
-// The calling thread (and the threads it starts from now on) gives way to
-// the process's other threads when they want the processor: for searches
-// and index builds, so that on a machine of two cores the window's thread
-// is not made to wait for them.
-void GiveWayToOtherThreads();
-
 // Loads the sites that are not loaded yet, then searches them.
 CSearchStats RunNameSearch(const CSearchRequest& request, ISearchSink& sink,
                            const std::atomic<bool>& stop);

@@ -9,6 +9,7 @@
 #include "model/File.h"
 #include "model/Json.h"
 #include "model/PercentCode.h"
+#include "model/ThreadPriority.h"
 #include "net/FtpConnection.h"
 #include "net/InternetSession.h"
 #include "transfer/LocalName.h"
@@ -388,6 +389,8 @@ CDownloadQueue::CEntry* CDownloadQueue::PickJob(const CFTPSite* pHeld)
 
 void CDownloadQueue::WorkerMain(size_t nSlot)
 {
+    // Transfers at full speed keep both cores busy; the window comes first.
+    GiveWayToOtherThreads();
     // The connection this worker holds, kept from one file to the next.
     const CFTPSite* pHeldSite = nullptr;
     std::unique_ptr<CInternetSession> pSession;

@@ -14,6 +14,7 @@
 #include "doc/Ancestry.h"
 #include "doc/TarnDoc.h"
 #include "model/FTPSite.h"
+#include "model/ThreadPriority.h"
 #include "search/IndexBuilder.h"
 #include "ui/TarnSettings.h"
 #include "ui/TarnView.h"
