@@ -55,7 +55,7 @@ struct CBuildScratch
     std::vector<uint32_t> keys;
     std::vector<uint32_t> postingStart;
     std::vector<uint8_t> postings;
-    std::vector<uint32_t> blockKeys;
+    std::vector<uint64_t> blockKeys;
     std::vector<uint32_t> usedSlots;
 };
 
@@ -106,101 +106,130 @@ void TakeSnapshot(CFTPDir* pRoot, bool bNames, CSnapshot* pSnap)
     }
 }
 
-// The distinct trigrams of one block: an open-addressing table sized to the
-// block's names, so an ordinary block's stays in the first-level cache;
-// emptied for the next block by clearing only the slots it used.
+bool IsAscii(const char* p, size_t n)
+{
+    unsigned char nAll = 0;
+    for (size_t i = 0; i < n; ++i)
+        nAll |= static_cast<unsigned char>(p[i]);
+    return nAll < 0x80;
+}
+
+unsigned char LowerAscii(unsigned char c)
+{
+    return static_cast<unsigned char>(static_cast<unsigned>(c - 'A') < 26u ? c + ('a' - 'A') : c);
+}
+
+unsigned char AsIs(unsigned char c)
+{
+    return c;
+}
+
+// The distinct trigrams of one block: one bit for every possible trigram
+// (2 MB). A block's names share their letters, so it touches a few hundred
+// cache lines of it; no hashing, no probing, and the answer is arithmetic,
+// not a branch. Emptied for the next block by clearing only what it set.
 class CBlockKeySet
 {
 public:
-    static constexpr uint32_t EMPTY = 0xFFFFFFFF; // keys have 24 bits
-
-    CBlockKeySet(std::vector<uint32_t>& slots, std::vector<uint32_t>& used)
-        : m_slots(slots), m_used(used)
+    CBlockKeySet(std::vector<uint64_t>& bits, std::vector<uint32_t>& used)
+        : m_bits(bits), m_used(used)
     {
+        if (m_bits.size() != (size_t{1} << 24) / 64)
+            m_bits.assign((size_t{1} << 24) / 64, 0);
     }
     ~CBlockKeySet() { Empty(); }
     CBlockKeySet(const CBlockKeySet&) = delete;
     CBlockKeySet& operator=(const CBlockKeySet&) = delete;
 
-    // A block whose names hold nBytes bytes (no more distinct trigrams).
-    void Start(size_t nBytes)
+    // The block's trigrams are counted (by their high byte) and forgotten.
+    void NextBlock() { Empty(); }
+    // Per high byte of the key, the distinct trigrams of the blocks so far.
+    const size_t (&HighByteCounts() const)[256] { return m_highCounts; }
+    // The trigrams of n bytes (folded by fold) as (key << 32 | block) pairs
+    // at pOut, those seen before in the block written over; returns the
+    // end. Adds their signature bits to *pnSignature.
+    template <class Fold>
+    uint64_t* Add(const unsigned char* p, size_t n, Fold fold, size_t nBlock, uint64_t* pOut,
+                  uint64_t* pnSignature)
     {
-        Empty();
-        size_t nSlots = std::bit_ceil(std::max<size_t>(nBytes, 1024));
-        if (m_slots.size() < nSlots)
+        Reserve(n);
+        // Locals: the compiler cannot tell the pairs' stores from members.
+        uint64_t* pBits = m_pBits;
+        uint32_t* pUsed = m_pUsed + m_nUsed;
+        uint64_t nSignature = *pnSignature;
+        uint32_t nKey = (uint32_t{fold(p[0])} << 8) | fold(p[1]);
+        for (size_t i = 2; i < n; ++i)
         {
-            m_slots.assign(nSlots, EMPTY);
-            m_used.resize(nSlots);
+            nKey = ((nKey << 8) | fold(p[i])) & 0xFFFFFF;
+            nSignature |= CNameIndex::SignatureBit(nKey);
+            uint64_t& nWord = pBits[nKey >> 6];
+            uint64_t nBit = uint64_t{1} << (nKey & 63);
+            size_t nNew = (nWord & nBit) == 0 ? 1 : 0;
+            nWord |= nBit;
+            *pOut = (uint64_t{nKey} << 32) | nBlock;
+            pOut += nNew;
+            *pUsed = nKey;
+            pUsed += nNew;
         }
-        m_nMask = static_cast<uint32_t>(nSlots - 1);
-        m_nShift = 32 - std::countr_zero(nSlots);
-        m_nLimit = nSlots - nSlots / 8;
-    }
-    // 1 the first time a key is seen in the block, else 0: an answer to
-    // add, not to branch on (it goes either way half the time).
-    size_t Insert(uint32_t nKey)
-    {
-        uint32_t n = (nKey * 0x9E3779B1u) >> m_nShift;
-        uint32_t nSlot = m_slots[n];
-        while (!((nSlot == nKey) | (nSlot == EMPTY)))
-        {
-            n = (n + 1) & m_nMask;
-            nSlot = m_slots[n];
-        }
-        size_t nNew = nSlot == EMPTY ? 1 : 0;
-        if (m_nUsed >= m_nLimit)
-            return nNew; // full: a repeat costs a longer list, not a miss
-        m_slots[n] = nKey;
-        m_used[m_nUsed] = n;
-        m_nUsed += nNew;
-        return nNew;
+        m_nUsed = static_cast<size_t>(pUsed - m_pUsed);
+        *pnSignature = nSignature;
+        return pOut;
     }
 
 private:
+    // Room for nKeys more inserts.
+    void Reserve(size_t nKeys)
+    {
+        if (m_used.size() < m_nUsed + nKeys)
+            m_used.resize(std::max(m_used.size() * 2, m_nUsed + nKeys));
+        m_pBits = m_bits.data();
+        m_pUsed = m_used.data();
+    }
     void Empty()
     {
         for (size_t i = 0; i < m_nUsed; ++i)
-            m_slots[m_used[i]] = EMPTY;
+        {
+            ++m_highCounts[m_used[i] >> 16];
+            m_bits[m_used[i] >> 6] = 0;
+        }
         m_nUsed = 0;
     }
 
-    std::vector<uint32_t>& m_slots;
+    std::vector<uint64_t>& m_bits;
     std::vector<uint32_t>& m_used;
+    uint64_t* m_pBits = nullptr;
+    uint32_t* m_pUsed = nullptr;
     size_t m_nUsed = 0;
-    uint32_t m_nMask = 0;
-    int m_nShift = 0;
-    size_t m_nLimit = 0;
+    size_t m_highCounts[256] = {};
 };
 
 // Sorts (key << 32 | block) pairs by key, keeping the block order of each
-// key: once through memory by the key's high byte, then each of those
-// buckets, which the cache holds, by the two low bytes. *ppOut: the result,
-// in *pPairs or pOther.
-void SortByKey(std::vector<uint64_t>* pPairs, uint64_t* pOther, const uint64_t** ppOut)
+// key, and hands fn each run of pairs whose keys share their high byte, in
+// key order, while the cache still holds the run: once through memory by
+// the high byte (counts: how many pairs have each), then each run by the two
+// low bytes. pOther: room for as many pairs; pIn's order is lost.
+template <class Fn>
+void SortByKey(uint64_t* pIn, size_t nPairs, const size_t (&counts)[256], uint64_t* pOther, Fn fn)
 {
-    uint64_t* pIn = pPairs->data();
-    const size_t nPairs = pPairs->size();
     auto countingPass =
         [](const uint64_t* pFrom, const uint64_t* pFromEnd, uint64_t* pTo, int nShift)
     {
-        size_t counts[256] = {};
+        size_t digits[256] = {};
         for (const uint64_t* p = pFrom; p != pFromEnd; ++p)
-            ++counts[(*p >> nShift) & 0xFF];
+            ++digits[(*p >> nShift) & 0xFF];
         size_t nAt = 0;
-        for (size_t& nCount : counts)
+        for (size_t& nCount : digits)
         {
             size_t n = nCount;
             nCount = nAt;
             nAt += n;
         }
         for (const uint64_t* p = pFrom; p != pFromEnd; ++p)
-            pTo[counts[(*p >> nShift) & 0xFF]++] = *p;
+            pTo[digits[(*p >> nShift) & 0xFF]++] = *p;
     };
     size_t bucketStart[257] = {};
-    for (size_t i = 0; i < nPairs; ++i)
-        ++bucketStart[((pIn[i] >> 48) & 0xFF) + 1];
-    for (size_t i = 1; i < 257; ++i)
-        bucketStart[i] += bucketStart[i - 1];
+    for (size_t b = 0; b < 256; ++b)
+        bucketStart[b + 1] = bucketStart[b] + counts[b];
     {
         size_t next[256];
         std::copy(bucketStart, bucketStart + 256, next);
@@ -211,12 +240,14 @@ void SortByKey(std::vector<uint64_t>* pPairs, uint64_t* pOther, const uint64_t**
     {
         size_t nBegin = bucketStart[b];
         size_t nEnd = bucketStart[b + 1];
-        if (nEnd - nBegin < 2)
-            continue;
-        countingPass(pOther + nBegin, pOther + nEnd, pIn + nBegin, 32);
-        countingPass(pIn + nBegin, pIn + nEnd, pOther + nBegin, 40);
+        if (nEnd - nBegin >= 2)
+        {
+            countingPass(pOther + nBegin, pOther + nEnd, pIn + nBegin, 32);
+            countingPass(pIn + nBegin, pIn + nEnd, pOther + nBegin, 40);
+        }
+        if (nEnd > nBegin)
+            fn(pOther + nBegin, nEnd - nBegin);
     }
-    *ppOut = pOther;
 }
 
 void PutVarint(std::vector<uint8_t>& out, uint32_t n)
@@ -332,8 +363,8 @@ std::shared_ptr<CNameIndex> CNameIndex::Build(CFTPSite& site, bool bTrigrams, ui
         size_t nBytes = 0;
         for (size_t c = 0; c < nChildren; ++c)
             nBytes += snap.nameLength[nName + c];
-        // Folding may lengthen a name (a sharp s becomes "ss"), a little.
-        keySet.Start(nBytes + nBytes / 2);
+        const bool bBlockAscii = IsAscii(snap.names.data() + nOffset, nBytes);
+        keySet.NextBlock();
         for (size_t c = 0; c < nChildren; ++c, ++nName)
         {
             std::string_view raw(snap.names.data() + nOffset, snap.nameLength[nName]);
@@ -343,36 +374,38 @@ std::shared_ptr<CNameIndex> CNameIndex::Build(CFTPSite& site, bool bTrigrams, ui
                 pIndex->m_signatures[nName] = 0;
                 continue;
             }
-            std::string_view text = raw;
-            if (!codec.IsDecodedAsIs(raw))
+            // ASCII reads as itself in every character set: folded here, on
+            // the way, instead of decoded and folded into a copy.
+            std::string_view folded = raw;
+            bool bAscii = bBlockAscii || IsAscii(raw.data(), raw.size());
+            if (!bAscii)
             {
-                codec.DecodeTo(raw, &strText);
-                text = strText;
-            }
-            FoldCase(text, &strFolded);
-            const auto* p = reinterpret_cast<const unsigned char*>(strFolded.data());
-            uint64_t nSignature = 0;
-            if (strFolded.size() >= 3)
-            {
-                // Every trigram written, the pair count moved on for new ones.
-                if (pairs.size() < nPairs + strFolded.size())
-                    pairs.resize(std::max(pairs.size() * 2, nPairs + strFolded.size()));
-                uint64_t* pOut = pairs.data() + nPairs;
-                for (size_t i = 0; i + 2 < strFolded.size(); ++i)
+                std::string_view text = raw;
+                if (!codec.IsDecodedAsIs(raw))
                 {
-                    uint32_t nKey = Key(p[i], p[i + 1], p[i + 2]);
-                    nSignature |= SignatureBit(nKey);
-                    *pOut = (uint64_t{nKey} << 32) | nBlock;
-                    pOut += keySet.Insert(nKey);
+                    codec.DecodeTo(raw, &strText);
+                    text = strText;
                 }
+                FoldCase(text, &strFolded);
+                folded = strFolded;
+            }
+            uint64_t nSignature = 0;
+            if (folded.size() >= 3)
+            {
+                if (pairs.size() < nPairs + folded.size())
+                    pairs.resize(std::max(pairs.size() * 2, nPairs + folded.size()));
+                const auto* p = reinterpret_cast<const unsigned char*>(folded.data());
+                uint64_t* pOut = pairs.data() + nPairs;
+                if (bAscii)
+                    pOut = keySet.Add(p, folded.size(), LowerAscii, nBlock, pOut, &nSignature);
+                else
+                    pOut = keySet.Add(p, folded.size(), AsIs, nBlock, pOut, &nSignature);
                 nPairs = static_cast<size_t>(pOut - pairs.data());
             }
             pIndex->m_signatures[nName] = nSignature;
         }
     }
-    pairs.resize(nPairs);
-    const uint64_t* pSorted = nullptr;
-    SortByKey(&pairs, scratch.sorted.Get(pairs.size()), &pSorted);
+    keySet.NextBlock(); // its trigrams counted too
 
     // Encoded into the scratch, then copied at their size: no slack kept.
     std::vector<uint32_t>& keys = scratch.keys;
@@ -381,19 +414,23 @@ std::shared_ptr<CNameIndex> CNameIndex::Build(CFTPSite& site, bool bTrigrams, ui
     keys.clear();
     postingStart.clear();
     postings.clear();
-    for (size_t i = 0; i < pairs.size();)
+    auto encode = [&](const uint64_t* pSorted, size_t n)
     {
-        auto nKey = static_cast<uint32_t>(pSorted[i] >> 32);
-        keys.push_back(nKey);
-        postingStart.push_back(static_cast<uint32_t>(postings.size()));
-        uint32_t nPrev = 0;
-        for (; i < pairs.size() && static_cast<uint32_t>(pSorted[i] >> 32) == nKey; ++i)
+        for (size_t i = 0; i < n;)
         {
-            auto nBlock = static_cast<uint32_t>(pSorted[i]);
-            PutVarint(postings, nBlock - nPrev);
-            nPrev = nBlock;
+            auto nKey = static_cast<uint32_t>(pSorted[i] >> 32);
+            keys.push_back(nKey);
+            postingStart.push_back(static_cast<uint32_t>(postings.size()));
+            uint32_t nPrev = 0;
+            for (; i < n && static_cast<uint32_t>(pSorted[i] >> 32) == nKey; ++i)
+            {
+                auto nBlock = static_cast<uint32_t>(pSorted[i]);
+                PutVarint(postings, nBlock - nPrev);
+                nPrev = nBlock;
+            }
         }
-    }
+    };
+    SortByKey(pairs.data(), nPairs, keySet.HighByteCounts(), scratch.sorted.Get(nPairs), encode);
     postingStart.push_back(static_cast<uint32_t>(postings.size()));
     pIndex->m_keys.assign(keys.begin(), keys.end());
     pIndex->m_postingStart.assign(postingStart.begin(), postingStart.end());

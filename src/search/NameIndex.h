@@ -28,6 +28,15 @@
 class CFTPDir;
 class CFTPSite;
 
+// Leaves what resize adds unset, for arrays whose every element is written
+// at once (zeroing a large one first is a pass of its own).
+template <class T> struct CUnsetAllocator : std::allocator<T>
+{
+    CUnsetAllocator() = default;
+    template <class U> CUnsetAllocator(const CUnsetAllocator<U>&) noexcept {}
+    template <class U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+};
+
 class CNameIndex
 {
 public:
@@ -108,7 +117,7 @@ private:
     std::vector<uint32_t> m_keys;         // trigrams present, ascending
     std::vector<uint32_t> m_postingStart; // per key, then the end
     std::vector<uint8_t> m_postings;      // block numbers, delta varints
-    std::vector<uint64_t> m_signatures;   // per child, folder by folder
+    std::vector<uint64_t, CUnsetAllocator<uint64_t>> m_signatures; // per child, folder by folder
     std::vector<uint32_t> m_folderFirst;  // per folder its first signature, then the end
 };
 
