@@ -475,12 +475,13 @@ void BM_FirstRows(benchmark::State& state)
     double firstMs = 0;
     double allMs = 0;
     uint64_t nFound = 0;
+    CSearchStats stats;
     for (auto _ : state)
     {
         CSearchRequest request = world.Request(pszQuery);
         CCountSink sink;
         auto start = Clock::now();
-        RunNameSearch(request, sink, stop);
+        stats = RunNameSearch(request, sink, stop);
         auto end = Clock::now();
         allMs = Ms(end - start);
         firstMs = Ms((sink.m_nFound >= 1000 ? sink.m_firstThousand : end) - start);
@@ -490,6 +491,8 @@ void BM_FirstRows(benchmark::State& state)
     state.counters["first_1000_ms"] = firstMs;
     state.counters["all_ms"] = allMs;
     state.counters["found"] = static_cast<double>(nFound);
+    state.counters["read"] = static_cast<double>(stats.nRead);
+    state.counters["blocks"] = static_cast<double>(stats.nBlocks);
 }
 
 // Today's "搜索": the literal keyword walk of the document, on one thread.

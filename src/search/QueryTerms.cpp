@@ -296,8 +296,13 @@ public:
             std::vector<uint32_t> keys;
             if (IsAscii(strAtom))
                 AddTrigrams(strAtom, &keys);
+            uint64_t nMask = 0;
+            for (uint32_t nKey : keys)
+                nMask |= CNameIndex::SignatureBit(nKey);
+            m_atomMasks.push_back(m_nTarget == TextTarget::name ? nMask : 0);
             m_atomKeys.push_back(std::move(keys));
         }
+        MakeSignTest();
     }
 
     bool IsOk() const { return m_re.ok(); }
@@ -308,6 +313,24 @@ public:
         std::string_view text = m_nTarget == TextTarget::name ? ctx.Name() : ctx.Path();
         return re2::RE2::PartialMatch(re2::StringPiece(text.data(), text.size()), m_re);
     }
+
+    // A name may match only when the atoms its signature may hold are
+    // enough for the pattern. Atoms with no bits count as held.
+    bool MaySign(uint64_t nSignature) const override
+    {
+        if (m_mayMatch.empty())
+            return true;
+        size_t nHeld = 0;
+        for (size_t a = 0; a < m_atomMasks.size(); ++a)
+            nHeld |= size_t{(nSignature & m_atomMasks[a]) == m_atomMasks[a]} << a;
+        return m_mayMatch[nHeld];
+    }
+    uint64_t PlainMask(bool* pbPlain) const override
+    {
+        *pbPlain = m_mayMatch.empty() || m_bPlain;
+        return m_nPlainMask;
+    }
+    bool HasOwnSignTest() const override { return !m_mayMatch.empty() && !m_bPlain; }
 
     bool Candidates(const CNameIndex& index, CBlockSet* pBlocks) const override
     {
@@ -350,6 +373,42 @@ public:
     }
 
 private:
+    // Which sets of held atoms leave the pattern a chance, asked of RE2 once
+    // for every set (a handful of atoms: a small table). When the answer is
+    // "these atoms, all of them", the test is a plain mask.
+    void MakeSignTest()
+    {
+        const size_t nAtoms = m_atomMasks.size();
+        if (m_nTarget != TextTarget::name || nAtoms == 0 || nAtoms > MAX_TABLE_ATOMS)
+            return;
+        m_mayMatch.resize(size_t{1} << nAtoms);
+        size_t nRequired = m_mayMatch.size() - 1;
+        std::vector<int> held;
+        std::vector<int> potential;
+        for (size_t nSet = 0; nSet < m_mayMatch.size(); ++nSet)
+        {
+            held.clear();
+            for (size_t a = 0; a < nAtoms; ++a)
+            {
+                if ((nSet >> a) & 1)
+                    held.push_back(static_cast<int>(a));
+            }
+            potential.clear();
+            m_filter.AllPotentials(held, &potential);
+            m_mayMatch[nSet] = !potential.empty();
+            if (m_mayMatch[nSet])
+                nRequired &= nSet;
+        }
+        m_bPlain = true;
+        for (size_t nSet = 0; nSet < m_mayMatch.size(); ++nSet)
+            m_bPlain = m_bPlain && m_mayMatch[nSet] == ((nSet & nRequired) == nRequired);
+        if (m_bPlain)
+        {
+            for (size_t a = 0; a < nAtoms; ++a)
+                m_nPlainMask |= ((nRequired >> a) & 1) != 0 ? m_atomMasks[a] : 0;
+        }
+    }
+
     static re2::RE2::Options MakeOptions(bool bCase)
     {
         re2::RE2::Options options;
@@ -364,6 +423,11 @@ private:
     re2::FilteredRE2 m_filter;
     bool m_bFiltered = false;
     std::vector<std::vector<uint32_t>> m_atomKeys;
+    static constexpr size_t MAX_TABLE_ATOMS = 10;
+    std::vector<uint64_t> m_atomMasks; // per atom its trigrams' signature bits
+    std::vector<bool> m_mayMatch;      // per set of held atoms; empty: no test
+    bool m_bPlain = false;
+    uint64_t m_nPlainMask = 0;
 };
 } // namespace
 

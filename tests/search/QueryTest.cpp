@@ -334,6 +334,17 @@ const CRow ROWS[] = {
     {"regex:(a+)+$ size:<1", ""},
     {"regex:.", ALL},
     {"regex:^.{2}$", "影音,资料"},
+    // A pattern's literals narrow blocks and names through the index: all
+    // of them, one of several, beside other terms, letter case, Chinese.
+    {"regex:^linux.*tar\\.xz", "linux-6.1.tar.xz"},
+    {"regex:(readme|debian)", "README,Readme.GBK.txt,debian-12.iso,readme.txt"},
+    {"regex:(readme|debian) !txt", "README,debian-12.iso"},
+    {"regex:(guide|tools)\\.(pdf|img) | regex:^backup", "backup.7z,guide.pdf,tools.img"},
+    {"regex:(aaa|bbb|ccc|ddd|eee|fff|ggg|hhh|iii|jjj|kkk|lll|mmm|debian)", "debian-12.iso"},
+    {"regex:strasse", "STRASSE-plan.doc"},
+    {"case:regex:Stra", "Straße.txt"},
+    {"regex:école", "ÉCOLE.txt"},
+    {"regex:软件.*zip", "软件包-1.2.3.zip"},
     // Empty and blank queries: everything.
     {"", ALL},
     {"   ", ALL},
