@@ -2,20 +2,24 @@
 
 #include <utf8proc.h>
 
+bool FoldAscii(std::string_view text, std::string* pOut)
+{
+    pOut->resize(text.size());
+    char* pTo = pOut->data();
+    unsigned char nAll = 0;
+    for (char c : text)
+    {
+        nAll |= static_cast<unsigned char>(c);
+        *pTo++ = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+    }
+    return nAll < 0x80;
+}
+
 void FoldCase(std::string_view text, std::string* pOut)
 {
     // Most names are ASCII through and through: one pass, no tables.
-    bool bAscii = true;
-    for (char c : text)
-        bAscii = bAscii && static_cast<unsigned char>(c) < 0x80;
-    if (bAscii)
-    {
-        pOut->resize(text.size());
-        char* pTo = pOut->data();
-        for (char c : text)
-            *pTo++ = c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+    if (FoldAscii(text, pOut))
         return;
-    }
     pOut->clear();
     pOut->reserve(text.size());
     const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());

@@ -14,3 +14,6 @@
 // are not UTF-8 are kept as they are.
 void FoldCase(std::string_view text, std::string* pOut);
 std::string FoldCase(std::string_view text);
+// The folding of text when it is all ASCII, into *pOut: true. Otherwise
+// false, *pOut left holding nothing of use.
+bool FoldAscii(std::string_view text, std::string* pOut);

@@ -49,7 +49,15 @@ std::string_view CEntryContext::FoldedName()
     if (!m_bFoldedName)
     {
         m_bFoldedName = true;
-        FoldCase(Name(), &m_strFoldedName);
+        // ASCII is its own text in every character set: no decoding, and
+        // no check of the name as UTF-8 first.
+        if (!m_bName && FoldAscii(*m_pRawName, &m_strFoldedName))
+        {
+            m_bName = true;
+            m_bAsIs = true;
+        }
+        else
+            FoldCase(Name(), &m_strFoldedName);
     }
     return m_strFoldedName;
 }
