@@ -160,14 +160,19 @@ const char* GetExportExtension(ExportFormat nFormat)
 
 std::vector<CExportRow> GetListingRows(const CTarnDoc& doc, bool bResultMode)
 {
-    const std::vector<CFTPDir*>& dirs = bResultMode ? doc.m_foundDirs : doc.m_listDirs;
-    const std::vector<CFTPFile*>& files = bResultMode ? doc.m_foundFiles : doc.m_listFiles;
     std::vector<CExportRow> rows;
-    rows.reserve(dirs.size() + files.size());
-    for (const CFTPDir* pDir : dirs)
-        rows.push_back({pDir, nullptr});
-    for (const CFTPFile* pFile : files)
-        rows.push_back({nullptr, pFile});
+    auto take = [&rows](const auto& dirs, const auto& files)
+    {
+        rows.reserve(dirs.size() + files.size());
+        for (const CFTPDir* pDir : dirs)
+            rows.push_back({pDir, nullptr});
+        for (const CFTPFile* pFile : files)
+            rows.push_back({nullptr, pFile});
+    };
+    if (bResultMode)
+        take(doc.m_foundDirs, doc.m_foundFiles);
+    else
+        take(doc.m_listDirs, doc.m_listFiles);
     return rows;
 }
 

@@ -33,7 +33,9 @@ CFolderSnapshot ReadChildren(const CFTPDir* pDir)
     return snapshot;
 }
 
-std::vector<uint64_t> ReadFileSizes(const std::vector<CFTPFile*>& files)
+namespace
+{
+template <class Files> std::vector<uint64_t> ReadSizes(const Files& files)
 {
     std::vector<uint64_t> sizes(files.size());
     // A listing's files mostly share one folder, so one site: one lock for
@@ -58,4 +60,15 @@ std::vector<uint64_t> ReadFileSizes(const std::vector<CFTPFile*>& files)
         }
     }
     return sizes;
+}
+} // namespace
+
+std::vector<uint64_t> ReadFileSizes(const std::vector<CFTPFile*>& files)
+{
+    return ReadSizes(files);
+}
+
+std::vector<uint64_t> ReadFileSizes(const std::deque<CFTPFile*>& files)
+{
+    return ReadSizes(files);
 }

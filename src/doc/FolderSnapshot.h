@@ -6,6 +6,7 @@
 // Thread: the GUI thread (any thread that is not the site's worker).
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 class CFTPDir;
@@ -26,3 +27,4 @@ CFolderSnapshot ReadChildren(const CFTPDir* pDir);
 // refreshes a size under the site's tree lock, so the sizes are read under
 // the shared lock of each file's site.
 std::vector<uint64_t> ReadFileSizes(const std::vector<CFTPFile*>& files);
+std::vector<uint64_t> ReadFileSizes(const std::deque<CFTPFile*>& files);

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -251,8 +252,10 @@ public:
     // The folder on display, and the last search or unread listing (not owning).
     std::vector<CFTPDir*> m_listDirs;
     std::vector<CFTPFile*> m_listFiles;
-    std::vector<CFTPDir*> m_foundDirs;
-    std::vector<CFTPFile*> m_foundFiles;
+    // In blocks: a million results grow without being copied and without
+    // one large allocation's page faults at once on the window's thread.
+    std::deque<CFTPDir*> m_foundDirs;
+    std::deque<CFTPFile*> m_foundFiles;
     // The last change listing (ListChanges). ForgetEntries clears the
     // pointers of rows whose entries go, and drops the rows of a deleted site.
     std::vector<CChangeRow> m_foundChanges;

@@ -21,7 +21,7 @@ constexpr const char* NONE_UPDATED_YET =
 class CSearchVisitor
 {
 public:
-    CSearchVisitor(std::vector<CFTPDir*>& foundDirs, std::vector<CFTPFile*>& foundFiles,
+    CSearchVisitor(std::deque<CFTPDir*>& foundDirs, std::deque<CFTPFile*>& foundFiles,
                    IDocHost& host, const std::string& strKeyword)
         : m_foundDirs(foundDirs), m_foundFiles(foundFiles), m_host(host), m_strKeyword(strKeyword),
           m_bNew(strKeyword == NEW_KEYWORD)
@@ -116,8 +116,8 @@ private:
         return m_strLower;
     }
 
-    std::vector<CFTPDir*>& m_foundDirs;
-    std::vector<CFTPFile*>& m_foundFiles;
+    std::deque<CFTPDir*>& m_foundDirs;
+    std::deque<CFTPFile*>& m_foundFiles;
     IDocHost& m_host;
     const std::string m_strKeyword;
     const bool m_bNew;

@@ -167,6 +167,18 @@ void CFileListModel::ShowWelcome()
 void CFileListModel::ShowListing(const std::vector<CFTPDir*>& dirs,
                                  const std::vector<CFTPFile*>& files)
 {
+    ShowListingOf(dirs, files);
+}
+
+void CFileListModel::ShowListing(const std::deque<CFTPDir*>& dirs,
+                                 const std::deque<CFTPFile*>& files)
+{
+    ShowListingOf(dirs, files);
+}
+
+template <class Dirs, class Files>
+void CFileListModel::ShowListingOf(const Dirs& dirs, const Files& files)
+{
     std::vector<uint64_t> sizes = ReadFileSizes(files);
     std::deque<CRow> rows;
     for (CFTPDir* pDir : dirs)

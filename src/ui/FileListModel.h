@@ -87,6 +87,7 @@ public:
     void ShowWelcome();
     // The rows of a listing: its folders, then its files.
     void ShowListing(const std::vector<CFTPDir*>& dirs, const std::vector<CFTPFile*>& files);
+    void ShowListing(const std::deque<CFTPDir*>& dirs, const std::deque<CFTPFile*>& files);
     // The rows of a change listing, in its order (folders first): entries
     // still cached as normal rows, the rest as gone rows. "first" lines
     // make no row.
@@ -183,6 +184,7 @@ private:
         std::string strAddress;
         CModTime time; // the date column only
     };
+    template <class Dirs, class Files> void ShowListingOf(const Dirs& dirs, const Files& files);
     static CSortKey KeyOf(const CRow& row, int nColumn, const std::vector<CChangeNote>& gone);
     static int Compare(const CSortKey& a, const CSortKey& b, int nColumn, Qt::SortOrder order);
     // The listing's row indexes in sorted order; throws CSortStopped when
