@@ -145,6 +145,15 @@ public:
     void NextBlock() { Empty(); }
     // Per high byte of the key, the distinct trigrams of the blocks so far.
     const size_t (&HighByteCounts() const)[256] { return m_highCounts; }
+    // One key, as Add does.
+    uint64_t* AddKey(uint32_t nKey, size_t nBlock, uint64_t* pOut)
+    {
+        uint64_t nSignature = 0;
+        const unsigned char bytes[3] = {static_cast<unsigned char>(nKey >> 16),
+                                        static_cast<unsigned char>(nKey >> 8),
+                                        static_cast<unsigned char>(nKey)};
+        return Add(bytes, 3, AsIs, nBlock, pOut, &nSignature);
+    }
     // The trigrams of n bytes (folded by fold) as (key << 32 | block) pairs
     // at pOut, those seen before in the block written over; returns the
     // end. Adds their signature bits to *pnSignature.
@@ -247,6 +256,25 @@ void SortByKey(uint64_t* pIn, size_t nPairs, const size_t (&counts)[256], uint64
         }
         if (nEnd > nBegin)
             fn(pOther + nBegin, nEnd - nBegin);
+    }
+}
+
+// Each block number of a posting list (delta varints), ascending.
+template <class Fn> void ForEachBlock(const uint8_t* p, const uint8_t* pEnd, Fn fn)
+{
+    uint32_t nBlock = 0;
+    while (p < pEnd)
+    {
+        uint32_t nDelta = 0;
+        int nShift = 0;
+        while (*p & 0x80)
+        {
+            nDelta |= uint32_t{*p++ & 0x7fu} << nShift;
+            nShift += 7;
+        }
+        nDelta |= uint32_t{*p++} << nShift;
+        nBlock += nDelta;
+        fn(nBlock);
     }
 }
 
@@ -369,13 +397,9 @@ std::shared_ptr<CNameIndex> CNameIndex::Build(CFTPSite& site, bool bTrigrams, ui
         {
             std::string_view raw(snap.names.data() + nOffset, snap.nameLength[nName]);
             nOffset += snap.nameLength[nName];
-            if (raw.size() < 3)
-            {
-                pIndex->m_signatures[nName] = 0;
-                continue;
-            }
             // ASCII reads as itself in every character set: folded here, on
-            // the way, instead of decoded and folded into a copy.
+            // the way, instead of decoded and folded into a copy. Other
+            // names are measured folded: two GBK bytes are three of UTF-8.
             std::string_view folded = raw;
             bool bAscii = bBlockAscii || IsAscii(raw.data(), raw.size());
             if (!bAscii)
@@ -390,7 +414,18 @@ std::shared_ptr<CNameIndex> CNameIndex::Build(CFTPSite& site, bool bTrigrams, ui
                 folded = strFolded;
             }
             uint64_t nSignature = 0;
-            if (folded.size() >= 3)
+            if (folded.size() == 2)
+            {
+                // Its two bytes and a zero: what a two-byte word looks for.
+                if (pairs.size() < nPairs + 1)
+                    pairs.resize(std::max(pairs.size() * 2, nPairs + 1));
+                auto fold = bAscii ? LowerAscii : AsIs;
+                uint32_t nKey = Key(fold(static_cast<unsigned char>(folded[0])),
+                                    fold(static_cast<unsigned char>(folded[1])), 0);
+                nPairs = static_cast<size_t>(
+                    keySet.AddKey(nKey, nBlock, pairs.data() + nPairs) - pairs.data());
+            }
+            else if (folded.size() >= 3)
             {
                 if (pairs.size() < nPairs + folded.size())
                     pairs.resize(std::max(pairs.size() * 2, nPairs + folded.size()));
@@ -476,22 +511,8 @@ void CNameIndex::BlocksWithAll(const std::vector<uint32_t>& keys, CBlockSet* pBl
     std::sort(lists.begin(), lists.end());
     auto decode = [this](size_t k, auto&& fn)
     {
-        const uint8_t* p = m_postings.data() + m_postingStart[k];
-        const uint8_t* pEnd = m_postings.data() + m_postingStart[k + 1];
-        uint32_t nBlock = 0;
-        while (p < pEnd)
-        {
-            uint32_t nDelta = 0;
-            int nShift = 0;
-            while (*p & 0x80)
-            {
-                nDelta |= uint32_t{*p++ & 0x7fu} << nShift;
-                nShift += 7;
-            }
-            nDelta |= uint32_t{*p++} << nShift;
-            nBlock += nDelta;
-            fn(nBlock);
-        }
+        ForEachBlock(m_postings.data() + m_postingStart[k],
+                     m_postings.data() + m_postingStart[k + 1], fn);
     };
     std::vector<uint32_t> hits;
     decode(lists[0].second, [&](uint32_t n) { hits.push_back(n); });
@@ -516,4 +537,34 @@ size_t CNameIndex::MemoryBytes() const
            m_byAddress.capacity() * 4 + m_removed.capacity() * 8 + m_keys.capacity() * 4 +
            m_postingStart.capacity() * 4 + m_postings.capacity() + m_signatures.capacity() * 8 +
            m_folderFirst.capacity() * 4;
+}
+
+bool CNameIndex::BlocksWithPair(unsigned char a, unsigned char b, CBlockSet* pBlocks) const
+{
+    // Every name holding the two bytes has a trigram that starts or ends
+    // with them, or is them alone (kept as the pair and a zero).
+    const uint32_t nPair = (uint32_t{a} << 8) | b;
+    auto first = std::lower_bound(m_keys.begin(), m_keys.end(), nPair << 8);
+    auto last = std::lower_bound(first, m_keys.end(), (nPair + 1) << 8);
+    std::vector<size_t> lists;
+    for (auto it = first; it != last; ++it)
+        lists.push_back(static_cast<size_t>(it - m_keys.begin()));
+    for (size_t k = 0; k < m_keys.size(); ++k)
+    {
+        if ((m_keys[k] & 0xFFFF) == nPair && (m_keys[k] >> 8) != nPair)
+            lists.push_back(k);
+    }
+    // Lists this long say "most blocks": reading them would cost more than
+    // the blocks they could rule out.
+    size_t nBytes = 0;
+    for (size_t k : lists)
+        nBytes += m_postingStart[k + 1] - m_postingStart[k];
+    if (nBytes > m_postings.size() / 4)
+        return false;
+    *pBlocks = CBlockSet(BlockCount(), false);
+    for (size_t k : lists)
+        ForEachBlock(m_postings.data() + m_postingStart[k],
+                     m_postings.data() + m_postingStart[k + 1],
+                     [pBlocks](uint32_t nBlock) { pBlocks->Add(nBlock); });
+    return true;
 }

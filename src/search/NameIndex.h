@@ -68,6 +68,9 @@ public:
 
     // *pBlocks = the blocks whose names hold every one of the trigrams.
     void BlocksWithAll(const std::vector<uint32_t>& keys, CBlockSet* pBlocks) const;
+    // *pBlocks = the blocks with a name whose folded text holds the bytes a
+    // then b; false, *pBlocks untouched, when that is most blocks anyway.
+    bool BlocksWithPair(unsigned char a, unsigned char b, CBlockSet* pBlocks) const;
 
     // Each child's signature: one bit per trigram of its folded name (64
     // bits, hashed), in the order the folder listed its sub-folders, then

@@ -85,6 +85,23 @@ std::vector<uint32_t> PieceTrigrams(const std::vector<CPatternPiece>& pieces)
     return keys;
 }
 
+// The blocks that may hold folded text: through its trigrams, or its two
+// bytes; false, *pBlocks untouched, when the index cannot narrow them.
+bool BlocksWithText(const CNameIndex& index, std::string_view folded, CBlockSet* pBlocks)
+{
+    std::vector<uint32_t> keys;
+    AddTrigrams(folded, &keys);
+    if (!keys.empty())
+    {
+        index.BlocksWithAll(keys, pBlocks);
+        return true;
+    }
+    if (folded.size() == 2)
+        return index.BlocksWithPair(static_cast<unsigned char>(folded[0]),
+                                    static_cast<unsigned char>(folded[1]), pBlocks);
+    return false;
+}
+
 class CTextTerm : public CQueryTerm
 {
 public:
@@ -92,6 +109,13 @@ public:
         : m_bCase(bCase), m_nTarget(nTarget)
     {
         m_keys = PieceTrigrams(pieces);
+        for (const CPatternPiece& piece : pieces)
+        {
+            std::string strFolded =
+                piece.nKind == CPatternPiece::text ? FoldCase(piece.strText) : std::string();
+            if (strFolded.size() == 2)
+                m_twoByteTexts.push_back(std::move(strFolded));
+        }
         m_bGlob = false;
         for (CPatternPiece& piece : pieces)
         {
@@ -134,12 +158,27 @@ public:
     {
         // A path also holds the folders' names, which the index keeps
         // with their parents, not with the entry.
-        if (m_nTarget != TextTarget::name || m_keys.empty())
+        if (m_nTarget != TextTarget::name)
             return false;
-        CBlockSet found;
-        index.BlocksWithAll(m_keys, &found);
-        pBlocks->And(found);
-        return true;
+        if (!m_keys.empty())
+        {
+            CBlockSet found;
+            index.BlocksWithAll(m_keys, &found);
+            pBlocks->And(found);
+            return true;
+        }
+        // Only pieces of one or two bytes: the two-byte ones still narrow.
+        bool bNarrowed = false;
+        for (const std::string& strText : m_twoByteTexts)
+        {
+            CBlockSet found;
+            if (BlocksWithText(index, strText, &found))
+            {
+                pBlocks->And(found);
+                bNarrowed = true;
+            }
+        }
+        return bNarrowed;
     }
 
 private:
@@ -149,6 +188,7 @@ private:
     std::string m_strWord;
     std::vector<CPatternPiece> m_pieces;
     std::vector<uint32_t> m_keys;
+    std::vector<std::string> m_twoByteTexts; // folded
     uint64_t m_nMask = 0;
 };
 
@@ -194,12 +234,9 @@ public:
         CBlockSet merged(pBlocks->Size(), false);
         for (const std::string& strExt : m_exts)
         {
-            std::vector<uint32_t> keys;
-            AddTrigrams("." + strExt, &keys);
-            if (keys.empty())
-                return false; // ".c" is too short to look up
             CBlockSet found;
-            index.BlocksWithAll(keys, &found);
+            if (!BlocksWithText(index, "." + strExt, &found))
+                return false;
             merged.Or(found);
         }
         pBlocks->And(merged);
@@ -279,7 +316,7 @@ class CRegexTerm : public CQueryTerm
 public:
     CRegexTerm(const std::string& strPattern, bool bCase, TextTarget nTarget)
         : m_nTarget(nTarget), m_options(MakeOptions(bCase)), m_re(strPattern, m_options),
-          m_filter(3)
+          m_filter(2)
     {
         if (!m_re.ok())
             return;
@@ -292,15 +329,15 @@ public:
         for (const std::string& strAtom : atoms)
         {
             // Atoms are lower-cased by RE2's own rules; only ASCII ones are
-            // sure to be what the index folded.
+            // sure to be what the index folded. An empty one tells nothing.
+            std::string strUsable = IsAscii(strAtom) ? strAtom : std::string();
             std::vector<uint32_t> keys;
-            if (IsAscii(strAtom))
-                AddTrigrams(strAtom, &keys);
+            AddTrigrams(strUsable, &keys);
             uint64_t nMask = 0;
             for (uint32_t nKey : keys)
                 nMask |= CNameIndex::SignatureBit(nKey);
             m_atomMasks.push_back(m_nTarget == TextTarget::name ? nMask : 0);
-            m_atomKeys.push_back(std::move(keys));
+            m_atoms.push_back(std::move(strUsable));
         }
         MakeSignTest();
     }
@@ -343,11 +380,10 @@ public:
             return false; // may match without any of its atoms
         std::vector<CBlockSet> atomBlocks;
         CBlockSet any(pBlocks->Size(), false);
-        for (const auto& keys : m_atomKeys)
+        for (const std::string& strAtom : m_atoms)
         {
             CBlockSet found(pBlocks->Size(), true);
-            if (!keys.empty())
-                index.BlocksWithAll(keys, &found);
+            (void)BlocksWithText(index, strAtom, &found);
             any.Or(found);
             atomBlocks.push_back(std::move(found));
         }
@@ -422,7 +458,7 @@ private:
     re2::RE2 m_re;
     re2::FilteredRE2 m_filter;
     bool m_bFiltered = false;
-    std::vector<std::vector<uint32_t>> m_atomKeys;
+    std::vector<std::string> m_atoms; // "" for those the index cannot look up
     static constexpr size_t MAX_TABLE_ATOMS = 10;
     std::vector<uint64_t> m_atomMasks; // per atom its trigrams' signature bits
     std::vector<bool> m_mayMatch;      // per set of held atoms; empty: no test

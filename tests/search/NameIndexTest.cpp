@@ -211,4 +211,44 @@ TEST_F(NameIndexTest, TheBuilderIndexesEverySiteOnItsThreads)
         }
     }
 }
+
+// Names of one or two bytes, or that fold to another length ("ŉ" to "ʼn", a
+// GBK character's two bytes to three of UTF-8), and words and regex
+// literals of two bytes: the index finds what a full read finds.
+TEST_F(NameIndexTest, ShortNamesAndTwoByteWordsFindWhatAFullReadFinds)
+{
+    static const char* const NAMES[] = {"ŉ",   "Zx",  "iz",  "x",     "é",  "Café", "aiz",
+                                        "IZA", "a.c", "qz7", "axz12", "书", "软件"};
+    static const char* const QUERIES[] = {
+        "ŉ",       "ʼn",          "zx",
+        "iz",      "x",           "é",
+        "ext:c",   "书",          "regex:(x|q)z[0-9]+$",
+        "regex:^iz$", "regex:zx", "regex:书",
+        "case:Zx", "<iz|zx> !a",  "z",
+    };
+    // Each in a folder of its own, spread over the tree: in blocks apart.
+    for (size_t nSite : {size_t{0}, size_t{2}})
+    {
+        std::vector<CFTPDir*> folders;
+        for (const auto& pDir : m_sites[nSite]->m_pRoot->m_dirList)
+            folders.push_back(pDir.get());
+        for (size_t i = 0; i < std::size(NAMES); ++i)
+        {
+            CFTPDir* pParent = folders[i * folders.size() / std::size(NAMES)];
+            CFTPDir* pShort = AddDir(pParent, "short" + std::to_string(i));
+            AddFile(pShort, nSite == 2 ? Gbk(NAMES[i]) : NAMES[i], 1);
+        }
+    }
+    for (const auto& pSite : m_sites)
+        ASSERT_TRUE(BuildSiteIndex(*pSite, false));
+    std::vector<std::vector<CObject*>> expected;
+    for (const char* pszQuery : QUERIES)
+        expected.push_back(Find(pszQuery));
+    EXPECT_EQ(expected[0].size(), 2u) << "a full read finds ŉ on both sites";
+    EXPECT_EQ(expected[7].size(), 2u) << "a full read finds 书 on both sites";
+    for (const auto& pSite : m_sites)
+        ASSERT_TRUE(BuildSiteIndex(*pSite, true));
+    for (size_t i = 0; i < std::size(QUERIES); ++i)
+        EXPECT_EQ(Find(QUERIES[i]), expected[i]) << "query [" << QUERIES[i] << "]";
+}
 } // namespace
