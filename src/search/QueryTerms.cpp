@@ -393,6 +393,16 @@ public:
         {
             if (!pBlocks->Has(n))
                 continue;
+            if (!m_mayMatch.empty())
+            {
+                // The answer asked of RE2 when the query was read.
+                size_t nHeld = 0;
+                for (size_t a = 0; a < atomBlocks.size(); ++a)
+                    nHeld |= size_t{atomBlocks[a].Has(n)} << a;
+                if (m_mayMatch[nHeld])
+                    result.Add(n);
+                continue;
+            }
             matched.clear();
             for (size_t a = 0; a < atomBlocks.size(); ++a)
             {
