@@ -44,4 +44,12 @@ mkdir -p "$work/data"
 QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$PWD/build/release/tool-runtime" \
   build/release/src/app/tarn-screenshot --data-dir "$work/data" --served "$served" \
   --port "$port" --select "开源软件镜像/pub/linux" --out docs/screenshot.png
+# The same window with a query typed into the search box, for a look.
+if [[ -n "${TARN_SCREENSHOT_SEARCH:-}" ]]; then
+  rm -rf "$work/data2" && mkdir -p "$work/data2"
+  QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$PWD/build/release/tool-runtime" \
+    build/release/src/app/tarn-screenshot --data-dir "$work/data2" --served "$served" \
+    --port "$port" --select "开源软件镜像/pub/linux" --search "$TARN_SCREENSHOT_SEARCH" \
+    --out "${TARN_SCREENSHOT_SEARCH_OUT:-/tmp/tarn-search.png}"
+fi
 echo "wrote docs/screenshot.png"

@@ -2,14 +2,18 @@
 // user guide, made the way a user gets there. Four sites: two on a local FTP
 // server (updated twice, with new files served in between, so that some
 // entries are unread), one that cannot be reached, one never updated. A
-// folder is selected and the window is saved as a PNG.
+// folder is selected (and, with --search, a query typed into the search
+// box) and the window is saved as a PNG.
 //
-//   tarn-screenshot --data-dir DIR --served DIR --port N --select A/B --out FILE
+//   tarn-screenshot --data-dir DIR --served DIR --port N --select A/B
+//                   [--search QUERY] --out FILE
 //
 // Run on any Qt platform (scripts/screenshot.sh uses the offscreen one).
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QTreeWidgetItem>
@@ -23,6 +27,7 @@
 #include "ui/CommandIds.h"
 #include "ui/DirView.h"
 #include "ui/MainFrame.h"
+#include "ui/SearchBox.h"
 #include "ui/TarnView.h"
 #include "update/UpdateEngine.h"
 
@@ -34,6 +39,7 @@ struct COptions
     QString strServed;
     int nPort = 0;
     QString strSelect;
+    QString strSearch;
     QString strOut;
 };
 
@@ -51,6 +57,8 @@ bool Parse(const QStringList& args, COptions* pOptions)
             pOptions->nPort = strValue.toInt();
         else if (strName == "--select")
             pOptions->strSelect = strValue;
+        else if (strName == "--search")
+            pOptions->strSearch = strValue;
         else if (strName == "--out")
             pOptions->strOut = strValue;
         else
@@ -110,7 +118,7 @@ int main(int argc, char** argv)
     if (!Parse(QCoreApplication::arguments(), &options))
     {
         std::fputs("usage: tarn-screenshot --data-dir DIR --served DIR --port N "
-                   "[--select A/B] --out FILE\n",
+                   "[--select A/B] [--search QUERY] --out FILE\n",
                    stderr);
         return 2;
     }
@@ -173,6 +181,19 @@ int main(int argc, char** argv)
     settle.start();
     while (settle.elapsed() < 300)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (!options.strSearch.isEmpty())
+    {
+        // Typed as a user types: the pause, the search, its rows and count.
+        CSearchBox& box = frame.GetSearchBox();
+        box.Combo()->lineEdit()->setFocus();
+        box.Combo()->lineEdit()->setText(options.strSearch);
+        settle.restart();
+        while (settle.elapsed() < CSearchBox::TYPING_PAUSE_MS + 100 || !box.IsIdle())
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        settle.restart();
+        while (settle.elapsed() < 300)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
 
     QPixmap picture = frame.grab();
     if (!picture.save(options.strOut, "PNG"))
