@@ -106,14 +106,6 @@ void TakeSnapshot(CFTPDir* pRoot, bool bNames, CSnapshot* pSnap)
     }
 }
 
-bool IsAscii(const char* p, size_t n)
-{
-    unsigned char nAll = 0;
-    for (size_t i = 0; i < n; ++i)
-        nAll |= static_cast<unsigned char>(p[i]);
-    return nAll < 0x80;
-}
-
 unsigned char LowerAscii(unsigned char c)
 {
     return static_cast<unsigned char>(static_cast<unsigned>(c - 'A') < 26u ? c + ('a' - 'A') : c);
@@ -145,15 +137,6 @@ public:
     void NextBlock() { Empty(); }
     // Per high byte of the key, the distinct trigrams of the blocks so far.
     const size_t (&HighByteCounts() const)[256] { return m_highCounts; }
-    // One key, as Add does.
-    uint64_t* AddKey(uint32_t nKey, size_t nBlock, uint64_t* pOut)
-    {
-        uint64_t nSignature = 0;
-        const unsigned char bytes[3] = {static_cast<unsigned char>(nKey >> 16),
-                                        static_cast<unsigned char>(nKey >> 8),
-                                        static_cast<unsigned char>(nKey)};
-        return Add(bytes, 3, AsIs, nBlock, pOut, &nSignature);
-    }
     // The trigrams of n bytes (folded by fold) as (key << 32 | block) pairs
     // at pOut, those seen before in the block written over; returns the
     // end. Adds their signature bits to *pnSignature.
@@ -391,7 +374,7 @@ std::shared_ptr<CNameIndex> CNameIndex::Build(CFTPSite& site, bool bTrigrams, ui
         size_t nBytes = 0;
         for (size_t c = 0; c < nChildren; ++c)
             nBytes += snap.nameLength[nName + c];
-        const bool bBlockAscii = IsAscii(snap.names.data() + nOffset, nBytes);
+        const bool bBlockAscii = IsAscii(std::string_view(snap.names.data() + nOffset, nBytes));
         keySet.NextBlock();
         for (size_t c = 0; c < nChildren; ++c, ++nName)
         {
@@ -401,7 +384,7 @@ std::shared_ptr<CNameIndex> CNameIndex::Build(CFTPSite& site, bool bTrigrams, ui
             // the way, instead of decoded and folded into a copy. Other
             // names are measured folded: two GBK bytes are three of UTF-8.
             std::string_view folded = raw;
-            bool bAscii = bBlockAscii || IsAscii(raw.data(), raw.size());
+            bool bAscii = bBlockAscii || IsAscii(raw);
             if (!bAscii)
             {
                 std::string_view text = raw;
@@ -420,10 +403,12 @@ std::shared_ptr<CNameIndex> CNameIndex::Build(CFTPSite& site, bool bTrigrams, ui
                 if (pairs.size() < nPairs + 1)
                     pairs.resize(std::max(pairs.size() * 2, nPairs + 1));
                 auto fold = bAscii ? LowerAscii : AsIs;
-                uint32_t nKey = Key(fold(static_cast<unsigned char>(folded[0])),
-                                    fold(static_cast<unsigned char>(folded[1])), 0);
+                const unsigned char padded[3] = {fold(static_cast<unsigned char>(folded[0])),
+                                                 fold(static_cast<unsigned char>(folded[1])), 0};
+                uint64_t nNoBits = 0; // too short for a signature
                 nPairs = static_cast<size_t>(
-                    keySet.AddKey(nKey, nBlock, pairs.data() + nPairs) - pairs.data());
+                    keySet.Add(padded, 3, AsIs, nBlock, pairs.data() + nPairs, &nNoBits) -
+                    pairs.data());
             }
             else if (folded.size() >= 3)
             {

@@ -213,12 +213,15 @@ TEST_F(NameIndexTest, TheBuilderIndexesEverySiteOnItsThreads)
 }
 
 // Names of one or two bytes, or that fold to another length ("ŉ" to "ʼn", a
-// GBK character's two bytes to three of UTF-8), and words and regex
-// literals of two bytes: the index finds what a full read finds.
+// GBK character's two bytes to three of UTF-8), names a server should not
+// send (broken UTF-8, a zero byte), and words and regex literals of two
+// bytes: the index finds what a full read finds.
 TEST_F(NameIndexTest, ShortNamesAndTwoByteWordsFindWhatAFullReadFinds)
 {
-    static const char* const NAMES[] = {"ŉ",   "Zx",  "iz",  "x",     "é",  "Café", "aiz",
-                                        "IZA", "a.c", "qz7", "axz12", "书", "软件"};
+    static const std::string NAMES[] = {"ŉ",   "Zx",         "iz",  "x",          "é",
+                                        "Café", "aiz",       "IZA", "a.c",        "qz7",
+                                        "axz12", "书",       "软件", "\xff\xfe", "\xc3",
+                                        std::string("iz\0", 3), std::string("\0zx", 3)};
     static const char* const QUERIES[] = {
         "ŉ",       "ʼn",          "zx",
         "iz",      "x",           "é",
@@ -236,7 +239,9 @@ TEST_F(NameIndexTest, ShortNamesAndTwoByteWordsFindWhatAFullReadFinds)
         {
             CFTPDir* pParent = folders[i * folders.size() / std::size(NAMES)];
             CFTPDir* pShort = AddDir(pParent, "short" + std::to_string(i));
-            AddFile(pShort, nSite == 2 ? Gbk(NAMES[i]) : NAMES[i], 1);
+            // Bytes that are no text go to the GBK site as they are.
+            bool bText = IsValidUtf8(NAMES[i]) && NAMES[i].find('\0') == std::string::npos;
+            AddFile(pShort, nSite == 2 && bText ? Gbk(NAMES[i]) : NAMES[i], 1);
         }
     }
     for (const auto& pSite : m_sites)
