@@ -29,6 +29,7 @@
 #include <memory>
 
 #include "StallMeter.h"
+#include "WindowBenchMain.h"
 #include "doc/TarnDoc.h"
 #include "model/FTPSite.h"
 #include "model/ProgramFolder.h"
@@ -171,7 +172,8 @@ void DeliverResults(benchmark::State& state)
             QApplication::processEvents(QEventLoop::AllEvents);
         state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
         size_t nAfter = mallinfo2().uordblks + mallinfo2().hblkhd;
-        size_t nDoc = window.Doc().m_foundFiles.capacity() * sizeof(CFTPFile*);
+        // The document's own list of results (in blocks: about its size).
+        size_t nDoc = window.Doc().m_foundFiles.size() * sizeof(CFTPFile*);
         double rRows = double(list.model()->rowCount());
         state.counters["rows"] = rRows;
         state.counters["largest_gap_ms"] = double(stalls.Largest());
@@ -333,12 +335,5 @@ BENCHMARK(BrowseWhileUpdating)->UseManualTime()->Unit(benchmark::kMillisecond)->
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    int nQtArgs = 1;
-    QApplication app(nQtArgs, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunWindowBenchmarks(argc, argv);
 }

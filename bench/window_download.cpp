@@ -9,7 +9,6 @@
 // (scripts/setup.sh) and root, as the tests do.
 
 #include <QApplication>
-#include <QStandardPaths>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +18,7 @@
 #include <random>
 
 #include "StallMeter.h"
+#include "WindowBenchMain.h"
 #include "doc/TarnDoc.h"
 #include "model/FTPSite.h"
 #include "model/ProgramFolder.h"
@@ -155,13 +155,5 @@ BENCHMARK(BM_FourDownloadsWhileTheWindowRuns)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QStandardPaths::setTestModeEnabled(true); // the download settings stay out of the user's
-    int nQtArgs = 1;
-    QApplication app(nQtArgs, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunWindowBenchmarks(argc, argv);
 }

@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "StallMeter.h"
+#include "WindowBenchMain.h"
 #include "doc/TarnDoc.h"
 #include "model/FTPSite.h"
 #include "model/ProgramFolder.h"
@@ -144,13 +145,5 @@ BENCHMARK(BM_BoxEverything)->UseManualTime()->Unit(benchmark::kMillisecond)->Ite
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    int nQtArgs = 1;
-    QApplication app(nQtArgs, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    g_pWindow.reset();
-    benchmark::Shutdown();
-    return 0;
+    return RunWindowBenchmarks(argc, argv, [] { g_pWindow.reset(); });
 }
